@@ -1,0 +1,27 @@
+// The two scorings of a result: the stored one (last step of a run) and the notebook one
+// (computed from a stored result whenever it is asked for).
+#pragma once
+
+#include <string>
+
+#include "cn0/result.hpp"
+
+namespace vardoln {
+
+// Severity counts into the summary, then the stored score, grade and interpretation.
+void apply_stored_quality_score(AnalysisResult& result);
+
+struct NotebookScore {
+    double overall = 0.0;
+    double cn0_quality = 0.0;
+    double availability = 0.0;
+    double continuity = 0.0;
+    double stability = 0.0;
+    double diversity = 0.0;
+    bool post_processing_suitable = false;
+    std::string rating;  // "A - Excellent" ... "F - Very Poor"
+};
+
+NotebookScore notebook_score(const AnalysisResult& result);
+
+}  // namespace vardoln
