@@ -24,4 +24,8 @@ struct NotebookScore {
 
 NotebookScore notebook_score(const AnalysisResult& result);
 
+// Population standard deviation of the per-epoch mean C/N0 series; 0.0 when it is empty.
+// A NaN in the series makes the result NaN.
+double cn0_std_dev(const AnalysisResult& result) noexcept;
+
 }  // namespace vardoln

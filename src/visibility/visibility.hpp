@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -13,8 +14,12 @@
 
 namespace vardoln {
 
-// Positions of every candidate satellite at every observation epoch, computed once per
-// analysis and shared by the sample extraction and the prediction.
+// Positions of the candidate satellites at the observation epochs, computed once per analysis
+// and shared by the sample extraction and the prediction. Held for every satellite entry of
+// the record whose satellite is a candidate (one slot per entry, so memory follows the record
+// rather than candidates times epochs); the prediction computes the positions of candidates
+// absent from an epoch itself. Nothing is computed without a receiver position or navigation
+// data. Keeps views into the orbit source's candidate list: the source must outlive the table.
 class PositionTable {
 public:
     PositionTable() = default;
@@ -22,13 +27,31 @@ public:
 
     // Index of a candidate key, or nothing for a satellite that is no candidate.
     std::optional<std::size_t> candidate_index(std::string_view key) const noexcept;
+    // The candidate's position at the epoch when the candidate is among that epoch's
+    // satellites; nothing otherwise (and for indices out of range).
     const std::optional<Ecef>& position(std::size_t epoch_index, std::size_t candidate) const noexcept;
     std::size_t candidate_count() const noexcept { return candidate_count_; }
 
+    // The key of a candidate index (ascending with the index).
+    std::string_view key(std::size_t candidate) const noexcept;
+    // Position of the satellite of RinexObsData::satellite_entries[entry_index] at its epoch;
+    // nothing for a non-candidate or an index out of range. O(1): the sample extraction's path.
+    const std::optional<Ecef>& position_of_entry(std::size_t entry_index) const noexcept;
+    // True when positions were computed (receiver position and navigation data present).
+    bool computed() const noexcept { return !positions_.empty(); }
+    std::size_t entry_count() const noexcept { return positions_.size(); }
+
 private:
+    struct EntryRange {
+        std::uint32_t first = 0;
+        std::uint32_t count = 0;
+    };
+
     std::size_t candidate_count_ = 0;
-    std::vector<std::string_view> keys_;  // into the orbit source's candidate list, sorted
-    std::vector<std::optional<Ecef>> positions_;  // epoch-major
+    std::vector<std::string_view> keys_;          // into the orbit source's candidate list, sorted
+    std::vector<std::optional<Ecef>> positions_;  // one per satellite entry, in record order
+    std::vector<std::uint32_t> entry_candidate_;  // candidate index per entry, kNoCandidate if none
+    std::vector<EntryRange> epoch_entries_;       // each epoch's run of entries
 };
 
 // Everything of the summary except has_prediction, which the caller sets.

@@ -1,0 +1,497 @@
+#include "cn0/analysis.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <numeric>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "cn0/anomalies.hpp"
+#include "cn0/quality.hpp"
+#include "cn0/samples.hpp"
+#include "cn0/skyplot.hpp"
+#include "navigation/orbits.hpp"
+#include "rinex/ids.hpp"
+#include "visibility/visibility.hpp"
+
+namespace vardoln {
+
+namespace {
+
+// Stable counting sort of sample indices by a small key: O(samples + keys), no comparisons.
+template <typename Key>
+void group_by(const std::vector<SignalObservation>& samples, std::size_t key_count, Key key,
+              std::vector<std::uint32_t>& order, std::vector<std::uint32_t>& offsets) {
+    offsets.assign(key_count + 1, 0);
+    for (const SignalObservation& sample : samples) ++offsets[key(sample) + 1];
+    std::partial_sum(offsets.begin(), offsets.end(), offsets.begin());
+    std::vector<std::uint32_t> next(offsets.begin(), offsets.end() - 1);
+    order.resize(samples.size());
+    for (std::size_t i = 0; i < samples.size(); ++i) order[next[key(samples[i])]++] = static_cast<std::uint32_t>(i);
+}
+
+}  // namespace
+
+SampleGroups group_samples(const SampleSet& set) {
+    SampleGroups groups;
+    group_by(set.samples, set.satellites.size(), [](const SignalObservation& s) { return s.satellite; },
+             groups.by_satellite, groups.satellite_offsets);
+    group_by(set.samples, set.timestamps.size(), [](const SignalObservation& s) { return s.time_slot; },
+             groups.by_time, groups.time_offsets);
+    return groups;
+}
+
+namespace {
+
+constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+constexpr char32_t kDefaultLetters[] = {U'G', U'R', U'E', U'C'};
+
+// Names of the summary and of the per-constellation map: the seven known letters, and any
+// other letter as itself.
+std::string constellation_name(char letter) {
+    if (const auto system = system_from_letter(letter)) return std::string(system_display_name(*system));
+    return std::string(1, letter);
+}
+
+// What a constellation usually shows above a mid-latitude horizon, used when the prediction
+// gives no figure.
+std::uint64_t typical_satellites_in_view(std::string_view name) noexcept {
+    if (name == "GPS") return 12;
+    if (name == "GLONASS") return 9;
+    if (name == "BeiDou") return 15;
+    if (name == "QZSS") return 4;
+    if (name == "SBAS") return 3;
+    if (name == "IRNSS") return 7;
+    return 10;
+}
+
+// Each epoch's timestamp text is written once. Texts sort chronologically, and epochs whose
+// texts are equal (a file that repeats an epoch) share one slot.
+struct EpochSlots {
+    std::vector<std::uint32_t> slot_of_epoch;
+    std::vector<std::string> texts;  // distinct, ascending
+};
+
+EpochSlots make_epoch_slots(std::vector<std::string> epoch_texts) {
+    std::vector<std::uint32_t> order(epoch_texts.size());
+    std::iota(order.begin(), order.end(), 0u);
+    if (!std::is_sorted(epoch_texts.begin(), epoch_texts.end())) {
+        std::stable_sort(order.begin(), order.end(),
+                         [&](std::uint32_t a, std::uint32_t b) { return epoch_texts[a] < epoch_texts[b]; });
+    }
+    EpochSlots slots;
+    slots.slot_of_epoch.resize(epoch_texts.size());
+    for (const std::uint32_t epoch : order) {
+        if (slots.texts.empty() || slots.texts.back() != epoch_texts[epoch]) {
+            slots.texts.push_back(std::move(epoch_texts[epoch]));
+        }
+        slots.slot_of_epoch[epoch] = static_cast<std::uint32_t>(slots.texts.size() - 1);
+    }
+    return slots;
+}
+
+void fill_file_info(FileInfo& info, const RinexObsData& obs, const std::vector<std::string>& epoch_texts) {
+    info.marker_name = obs.marker_name;
+    info.receiver_type = obs.receiver_type;
+    info.antenna_type = obs.antenna_type;
+    info.interval = obs.interval;
+    if (!obs.epochs.empty()) {
+        info.start_time = epoch_texts.front();
+        info.end_time = epoch_texts.back();
+        info.duration_hours = epoch_difference_seconds(obs.epochs.back().time, obs.epochs.front().time) / 3600.0;
+    }
+    if (obs.approx_position) {
+        const Geodetic geodetic = ecef_to_geodetic(*obs.approx_position);
+        info.position_lat = geodetic.latitude_deg;
+        info.position_lon = geodetic.longitude_deg;
+        info.position_height = geodetic.height_m;
+    }
+}
+
+// The receiver and the satellite positions, present only when both an orbit source and a
+// header position exist.
+struct Geometry {
+    const PositionTable* positions = nullptr;
+    Ecef receiver{};
+    Geodetic receiver_geodetic;
+};
+
+// Per distinct satellite, what extraction needs to know once rather than per epoch.
+struct SatelliteFacts {
+    bool selected = false;
+    bool seen = false;  // appears in some epoch (before any filtering)
+};
+
+struct Extraction {
+    SampleSet set;
+    std::vector<SatelliteFacts> facts;  // parallel to set.satellites
+};
+
+bool selected_letter(std::string_view satellite, const std::vector<char32_t>& letters) noexcept {
+    // Identifiers are byte text; a letter outside ASCII can never equal an ASCII first byte.
+    const char32_t letter = static_cast<unsigned char>(satellite_letter(satellite));
+    return std::find(letters.begin(), letters.end(), letter) != letters.end();
+}
+
+Extraction extract_samples(const RinexObsData& obs, const AnalysisSettings& settings, EpochSlots slots,
+                           const Geometry& geometry) {
+    Extraction run;
+    SampleSet& set = run.set;
+
+    // Distinct identifiers in ascending order; the record's interned index maps onto them.
+    std::vector<std::uint32_t> by_text(obs.satellite_ids.size());
+    std::iota(by_text.begin(), by_text.end(), 0u);
+    std::sort(by_text.begin(), by_text.end(),
+              [&](std::uint32_t a, std::uint32_t b) { return obs.satellite_ids[a] < obs.satellite_ids[b]; });
+    std::vector<std::uint32_t> distinct_of(obs.satellite_ids.size());
+    for (const std::uint32_t raw : by_text) {
+        if (set.satellites.empty() || set.satellites.back() != obs.satellite_ids[raw]) {
+            set.satellites.emplace_back(obs.satellite_ids[raw]);
+        }
+        distinct_of[raw] = static_cast<std::uint32_t>(set.satellites.size() - 1);
+    }
+
+    const std::vector<char32_t> default_letters(std::begin(kDefaultLetters), std::end(kDefaultLetters));
+    const std::vector<char32_t>& letters = settings.systems ? *settings.systems : default_letters;
+    run.facts.resize(set.satellites.size());
+    set.satellite_systems.resize(set.satellites.size());
+    for (std::size_t i = 0; i < set.satellites.size(); ++i) {
+        const std::string_view satellite = set.satellites[i];
+        set.satellite_systems[i] = sample_system(satellite_letter(satellite));
+        run.facts[i].selected = selected_letter(satellite, letters);
+    }
+
+    set.signals.assign(obs.codes.begin(), obs.codes.end());
+    std::vector<std::uint8_t> signal_strength(obs.codes.size());
+    for (std::size_t i = 0; i < obs.codes.size(); ++i) {
+        signal_strength[i] = !obs.codes[i].empty() && obs.codes[i].front() == 'S';
+    }
+
+    for (std::size_t e = 0; e < obs.epochs.size(); ++e) {
+        const std::uint32_t slot = slots.slot_of_epoch[e];
+        const ObservationEpoch& epoch = obs.epochs[e];
+        for (std::size_t k = 0; k < epoch.satellite_count; ++k) {
+            const std::size_t entry_index = std::size_t{epoch.first_satellite} + k;
+            const SatelliteObservations& entry = obs.satellite_entries[entry_index];
+            const std::uint32_t satellite = distinct_of[entry.satellite];
+            SatelliteFacts& facts = run.facts[satellite];
+            facts.seen = true;
+            if (!facts.selected) continue;
+
+            double elevation = 45.0;
+            double azimuth = 0.0;
+            if (geometry.positions) {
+                if (const auto& position = geometry.positions->position_of_entry(entry_index)) {
+                    const LookAngles angles = look_angles(geometry.receiver, geometry.receiver_geodetic, *position);
+                    elevation = angles.elevation_deg;
+                    azimuth = angles.azimuth_deg;
+                }
+            }
+            if (elevation < settings.min_elevation) continue;
+
+            for (const ObservationValue& value : obs.values_of(entry)) {
+                if (!signal_strength[value.code]) continue;
+                if (!(value.value >= settings.min_cn0 && value.value <= settings.max_cn0)) continue;
+                set.samples.push_back({slot, satellite, value.code, value.value, elevation, azimuth});
+            }
+        }
+    }
+    set.timestamps = std::move(slots.texts);
+    return run;
+}
+
+struct Moments {
+    std::uint64_t count = 0;
+    double mean = 0.0;
+    double min = 0.0;
+    double max = 0.0;
+    double std = 0.0;  // population
+};
+
+// Mean, extremes and spread of some samples' values, summed in the order given; NaN values
+// are passed over by the extremes.
+template <typename Indices>
+Moments moments_of(const SampleSet& set, const Indices& members) {
+    Moments m;
+    m.count = members.size();
+    if (m.count == 0) return m;
+    const double n = static_cast<double>(m.count);
+    double sum = 0.0;
+    m.min = std::numeric_limits<double>::infinity();
+    m.max = -std::numeric_limits<double>::infinity();
+    for (const std::uint32_t index : members) {
+        const double value = set.samples[index].cn0;
+        sum += value;
+        if (value < m.min) m.min = value;
+        if (value > m.max) m.max = value;
+    }
+    m.mean = sum / n;
+    double squares = 0.0;
+    for (const std::uint32_t index : members) {
+        const double deviation = set.samples[index].cn0 - m.mean;
+        squares += deviation * deviation;
+    }
+    m.std = std::sqrt(squares / n);
+    return m;
+}
+
+// Letters of the satellites in the record, unfiltered, in ascending order; empty identifiers
+// name no constellation here.
+std::vector<char> present_letters(const Extraction& run) {
+    std::vector<char> letters;
+    for (std::size_t i = 0; i < run.set.satellites.size(); ++i) {
+        const std::string_view satellite = run.set.satellites[i];
+        if (!run.facts[i].seen || satellite.empty()) continue;
+        if (letters.empty() || letters.back() != satellite.front()) letters.push_back(satellite.front());
+    }
+    return letters;
+}
+
+void fill_summary(ResultSummary& summary, const RinexObsData& obs, const Extraction& run,
+                  const std::vector<char>& letters) {
+    const SampleSet& set = run.set;
+    for (const char letter : letters) summary.systems_observed.push_back(constellation_name(letter));
+    summary.total_observations = set.samples.size();
+    summary.total_satellites = static_cast<std::uint64_t>(
+        std::count_if(run.facts.begin(), run.facts.end(), [](const SatelliteFacts& f) { return f.seen; }));
+    summary.total_epochs = obs.epochs.size();
+
+    double sum = 0.0;
+    double min = std::numeric_limits<double>::infinity();
+    double max = -std::numeric_limits<double>::infinity();
+    for (const SignalObservation& sample : set.samples) {
+        sum += sample.cn0;
+        if (sample.cn0 < min) min = sample.cn0;
+        if (sample.cn0 > max) max = sample.cn0;
+    }
+    summary.mean_cn0 = sum / static_cast<double>(set.samples.size());
+    summary.min_cn0 = min;
+    summary.max_cn0 = max;
+}
+
+void fill_satellite_stats(TextMap<SatelliteStats>& stats, const SampleSet& set, const SampleGroups& groups) {
+    for (std::size_t satellite = 0; satellite < set.satellites.size(); ++satellite) {
+        const auto members = groups.of_satellite(satellite);
+        if (members.empty()) continue;
+        const Moments m = moments_of(set, members);
+        double elevation_sum = 0.0;
+        for (const std::uint32_t index : members) elevation_sum += set.samples[index].elevation;
+        SatelliteStats entry;
+        entry.satellite = set.satellites[satellite];
+        entry.system = sample_system_name(set.satellite_systems[satellite]);
+        entry.observation_count = m.count;
+        entry.mean_cn0 = m.mean;
+        entry.min_cn0 = m.min;
+        entry.max_cn0 = m.max;
+        entry.std_cn0 = m.std;
+        entry.mean_elevation = elevation_sum / static_cast<double>(m.count);
+        stats.emplace_hint(stats.end(), entry.satellite, std::move(entry));
+    }
+}
+
+using PerSystem = std::array<std::uint64_t, kSampleSystemCount>;
+
+// One walk over the timestamp slots in ascending order: the epoch series, the per-constellation
+// series, and the data gaps, which need each constellation's own list of timestamps.
+void fill_epoch_series(TimeSeriesData& series, PerSystem& data_gaps, const SampleSet& set,
+                       const SampleGroups& groups) {
+    struct Accumulator {
+        double cn0 = 0.0, elevation = 0.0, azimuth = 0.0;
+        std::uint32_t count = 0;
+    };
+    std::array<std::vector<TimeSeriesPoint>, kSampleSystemCount> by_system;
+    // Position of the current slot in each constellation's timestamp list.
+    std::array<std::uint32_t, kSampleSystemCount> position{};
+    std::vector<std::uint32_t> last_position(set.satellites.size(), kNone);
+    std::vector<std::uint32_t> slot_mark(set.satellites.size(), 0);
+
+    for (std::size_t slot = 0; slot < set.timestamps.size(); ++slot) {
+        const auto members = groups.of_time(slot);
+        if (members.empty()) continue;
+        const auto mark = static_cast<std::uint32_t>(slot + 1);
+        std::array<Accumulator, kSampleSystemCount> acc{};
+        double sum = 0.0;
+        std::uint64_t satellites = 0;
+        for (const std::uint32_t index : members) {
+            const SignalObservation& sample = set.samples[index];
+            const auto system = static_cast<std::size_t>(set.satellite_systems[sample.satellite]);
+            sum += sample.cn0;
+            acc[system].cn0 += sample.cn0;
+            acc[system].elevation += sample.elevation;
+            acc[system].azimuth += sample.azimuth;
+            ++acc[system].count;
+            if (slot_mark[sample.satellite] == mark) continue;
+            slot_mark[sample.satellite] = mark;
+            ++satellites;
+            // A satellite absent from slots in which its constellation was seen has a gap.
+            std::uint32_t& last = last_position[sample.satellite];
+            if (last != kNone && position[system] - last > 1) data_gaps[system] += position[system] - last - 1;
+            last = position[system];
+        }
+        const std::string& timestamp = set.timestamps[slot];
+        series.timestamps.push_back(timestamp);
+        series.mean_cn0.push_back(sum / static_cast<double>(members.size()));
+        series.satellite_count.push_back(satellites);
+        for (std::size_t system = 0; system < kSampleSystemCount; ++system) {
+            const Accumulator& a = acc[system];
+            if (a.count == 0) continue;
+            const double n = a.count;
+            by_system[system].push_back({timestamp, a.cn0 / n, a.elevation / n, a.azimuth / n});
+            ++position[system];
+        }
+    }
+    for (std::size_t system = 0; system < kSampleSystemCount; ++system) {
+        if (by_system[system].empty()) continue;
+        series.constellation_timeseries.emplace(sample_system_name(static_cast<SampleSystem>(system)),
+                                                std::move(by_system[system]));
+    }
+}
+
+void fill_satellite_series(TextMap<SatelliteTimeSeries>& series, const SampleSet& set, const SampleGroups& groups) {
+    std::vector<std::uint32_t> ordered;
+    for (std::size_t satellite = 0; satellite < set.satellites.size(); ++satellite) {
+        const auto members = groups.of_satellite(satellite);
+        if (members.empty()) continue;
+        ordered.assign(members.begin(), members.end());
+        // Files in time order (nearly all) need no sorting; several signals of one epoch keep
+        // their extraction order either way.
+        const auto by_slot = [&](std::uint32_t a, std::uint32_t b) {
+            return set.samples[a].time_slot < set.samples[b].time_slot;
+        };
+        if (!std::is_sorted(ordered.begin(), ordered.end(), by_slot)) {
+            std::stable_sort(ordered.begin(), ordered.end(), by_slot);
+        }
+        const SignalObservation& first = set.samples[members.front()];
+        SatelliteTimeSeries entry;
+        entry.satellite = set.satellites[satellite];
+        entry.system = sample_system_name(set.satellite_systems[satellite]);
+        entry.signal = set.signals[first.signal];
+        entry.cn0_series.reserve(ordered.size());
+        for (const std::uint32_t index : ordered) {
+            const SignalObservation& sample = set.samples[index];
+            entry.cn0_series.push_back({set.timestamps[sample.time_slot], sample.cn0, sample.elevation, sample.azimuth});
+        }
+        series.emplace_hint(series.end(), entry.satellite, std::move(entry));
+    }
+}
+
+void fill_constellation_stats(AnalysisResult& result, const SampleSet& set, const SampleGroups& groups,
+                              const std::vector<char>& letters, const PerSystem& data_gaps) {
+    std::array<std::vector<std::uint32_t>, kSampleSystemCount> members;
+    for (std::size_t i = 0; i < set.samples.size(); ++i) {
+        members[static_cast<std::size_t>(set.satellite_systems[set.samples[i].satellite])].push_back(
+            static_cast<std::uint32_t>(i));
+    }
+    PerSystem satellites{};
+    PerSystem cycle_slips{};
+    std::vector<double> values;
+    for (std::size_t satellite = 0; satellite < set.satellites.size(); ++satellite) {
+        const auto own = groups.of_satellite(satellite);
+        if (own.empty()) continue;
+        const auto system = static_cast<std::size_t>(set.satellite_systems[satellite]);
+        ++satellites[system];
+        // Jumps between sorted values: levels more than 10 dB-Hz apart within one satellite.
+        values.clear();
+        for (const std::uint32_t index : own) values.push_back(set.samples[index].cn0);
+        std::sort(values.begin(), values.end());
+        for (std::size_t i = 1; i < values.size(); ++i) {
+            if (values[i] - values[i - 1] > 10.0) ++cycle_slips[system];
+        }
+    }
+
+    TextMap<ConstellationStats>& stats = result.constellation_stats;
+    for (std::size_t system = 0; system < kSampleSystemCount; ++system) {
+        if (members[system].empty()) continue;
+        const Moments m = moments_of(set, members[system]);
+        ConstellationStats entry;
+        entry.system = sample_system_name(static_cast<SampleSystem>(system));
+        entry.satellite_count = satellites[system];
+        entry.observation_count = m.count;
+        entry.mean_cn0 = m.mean;
+        entry.min_cn0 = m.min;
+        entry.max_cn0 = m.max;
+        entry.std_cn0 = m.std;
+        entry.cycle_slips = cycle_slips[system];
+        entry.data_gaps = data_gaps[system];
+        stats.emplace(entry.system, std::move(entry));
+    }
+    // Constellations in the record but without samples (filtered out, or without S codes)
+    // still get an entry.
+    for (const char letter : letters) {
+        std::string name = constellation_name(letter);
+        if (stats.find(name) != stats.end()) continue;
+        ConstellationStats entry;
+        entry.system = name;
+        stats.emplace(std::move(name), std::move(entry));
+    }
+    for (auto& [name, entry] : stats) {
+        std::uint64_t expected = 0;
+        if (result.visibility) {
+            const auto& by_system = result.visibility->by_system;
+            if (const auto it = by_system.find(name); it != by_system.end()) {
+                expected = std::max(it->second.predicted_satellites, it->second.observed_satellites);
+            }
+        }
+        if (expected == 0) expected = typical_satellites_in_view(name);
+        entry.satellites_expected = expected;
+        entry.availability_ratio = static_cast<double>(entry.satellite_count) / static_cast<double>(expected);
+    }
+}
+
+}  // namespace
+
+AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& settings) {
+    AnalysisResult result;
+
+    std::vector<std::string> epoch_texts;
+    epoch_texts.reserve(obs.epochs.size());
+    for (const ObservationEpoch& epoch : obs.epochs) epoch_texts.push_back(timestamp_text(epoch.time));
+    fill_file_info(result.file_info, obs, epoch_texts);
+
+    // Satellite positions are computed once per analysis and serve both the sample geometry
+    // and the visibility prediction; without a receiver position the table stays empty.
+    std::optional<PositionTable> positions;
+    Geometry geometry;
+    if (settings.orbit_source) {
+        positions.emplace(*settings.orbit_source, obs);
+        if (obs.approx_position) {
+            geometry.positions = &*positions;
+            geometry.receiver = *obs.approx_position;
+            geometry.receiver_geodetic = ecef_to_geodetic(geometry.receiver);
+        }
+    }
+
+    Extraction run = extract_samples(obs, settings, make_epoch_slots(std::move(epoch_texts)), geometry);
+    if (run.set.samples.empty()) return result;
+    const SampleSet& set = run.set;
+
+    if (settings.orbit_source) {
+        result.visibility = predict_visibility(*settings.orbit_source, *positions, obs, settings.min_elevation);
+        result.visibility->has_prediction = true;
+    }
+
+    const SampleGroups groups = group_samples(set);
+    const std::vector<char> letters = present_letters(run);
+    fill_summary(result.summary, obs, run, letters);
+    fill_satellite_stats(result.satellite_stats, set, groups);
+    PerSystem data_gaps{};
+    fill_epoch_series(result.timeseries, data_gaps, set, groups);
+    fill_satellite_series(result.timeseries.satellite_timeseries, set, groups);
+    fill_constellation_stats(result, set, groups, letters, data_gaps);
+    build_skyplot(set, groups, result.skyplot, result.heatmap);
+    result.anomalies = detect_anomalies(
+        set, groups,
+        {settings.anomaly_threshold_low, settings.anomaly_threshold_high, settings.anomaly_threshold_critical});
+    apply_stored_quality_score(result);
+    result.spoofing_unexpected_threshold = settings.spoofing_unexpected_threshold;
+    result.spoofing_min_unexpected_count = settings.spoofing_min_unexpected_count;
+    return result;
+}
+
+}  // namespace vardoln

@@ -1,0 +1,95 @@
+// The flat list of usable C/N0 samples that one analysis run extracts, and the two groupings
+// (by satellite, by timestamp) from which every statistic, the skyplot and the anomaly search
+// are derived. Private to the cn0 module.
+//
+// Samples carry indices instead of texts: a day of 30 s multi-GNSS data gives well over half a
+// million samples, and each text is held once in the set's tables.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vardoln {
+
+// Constellation of a sample. Samples name their constellation by their own table, in which
+// IRNSS is not known: an I satellite's samples are "Unknown".
+enum class SampleSystem : std::uint8_t { Beidou, Galileo, Gps, Qzss, Glonass, Sbas, Unknown };
+inline constexpr std::size_t kSampleSystemCount = 7;
+
+constexpr SampleSystem sample_system(char letter) noexcept {
+    switch (letter) {
+        case 'C': return SampleSystem::Beidou;
+        case 'E': return SampleSystem::Galileo;
+        case 'G': return SampleSystem::Gps;
+        case 'J': return SampleSystem::Qzss;
+        case 'R': return SampleSystem::Glonass;
+        case 'S': return SampleSystem::Sbas;
+        default: return SampleSystem::Unknown;
+    }
+}
+
+constexpr std::string_view sample_system_name(SampleSystem system) noexcept {
+    switch (system) {
+        case SampleSystem::Beidou: return "BeiDou";
+        case SampleSystem::Galileo: return "Galileo";
+        case SampleSystem::Gps: return "GPS";
+        case SampleSystem::Qzss: return "QZSS";
+        case SampleSystem::Glonass: return "GLONASS";
+        case SampleSystem::Sbas: return "SBAS";
+        case SampleSystem::Unknown: break;
+    }
+    return "Unknown";
+}
+
+// One usable C/N0 value.
+struct SignalObservation {
+    std::uint32_t time_slot = 0;  // index into SampleSet::timestamps
+    std::uint32_t satellite = 0;  // index into SampleSet::satellites
+    std::uint32_t signal = 0;     // index into SampleSet::signals
+    double cn0 = 0.0;             // dB-Hz
+    double elevation = 45.0;      // degrees
+    double azimuth = 0.0;         // degrees
+};
+
+// The samples of a run with the tables their indices point into. The views borrow from the
+// observation record, which outlives the run.
+struct SampleSet {
+    std::vector<SignalObservation> samples;        // extraction order
+    std::vector<std::string_view> satellites;      // distinct identifiers, ascending
+    std::vector<SampleSystem> satellite_systems;   // parallel to satellites
+    std::vector<std::string_view> signals;         // observation codes
+    // Distinct timestamp texts, ascending. Equal texts of different epochs share one slot, and
+    // a slot may hold no sample at all.
+    std::vector<std::string> timestamps;
+};
+
+// Sample indices grouped by satellite and by timestamp slot; within each group the samples
+// keep extraction order.
+struct SampleGroups {
+    std::vector<std::uint32_t> by_satellite;
+    std::vector<std::uint32_t> satellite_offsets;  // satellites + 1 entries
+    std::vector<std::uint32_t> by_time;
+    std::vector<std::uint32_t> time_offsets;  // timestamps + 1 entries
+
+    std::span<const std::uint32_t> of_satellite(std::size_t satellite) const noexcept {
+        return group(by_satellite, satellite_offsets, satellite);
+    }
+    std::span<const std::uint32_t> of_time(std::size_t slot) const noexcept {
+        return group(by_time, time_offsets, slot);
+    }
+
+private:
+    static std::span<const std::uint32_t> group(const std::vector<std::uint32_t>& order,
+                                                const std::vector<std::uint32_t>& offsets, std::size_t i) noexcept {
+        return {order.data() + offsets[i], offsets[i + 1] - offsets[i]};
+    }
+};
+
+// Every sample's satellite and time slot must index the set's tables.
+SampleGroups group_samples(const SampleSet& set);
+
+}  // namespace vardoln

@@ -1,0 +1,19 @@
+// Sky pictures of a run: per-satellite tracks, and mean C/N0 over 10 x 5 degree sky cells, once
+// as a sparse list of occupied cells with a coverage figure and once as a full 18 x 36 grid.
+#pragma once
+
+#include <string_view>
+
+#include "cn0/result.hpp"
+#include "cn0/samples.hpp"
+
+namespace vardoln {
+
+// Skyplot names: C BeiDou, E Galileo, G GPS, R GLONASS, anything else "Other"; an empty
+// identifier counts as GPS.
+std::string_view skyplot_system_name(std::string_view satellite) noexcept;
+
+// Without samples nothing is built: no traces, no cells, coverage 0 and no grid at all.
+void build_skyplot(const SampleSet& set, const SampleGroups& groups, SkyplotData& skyplot, HeatmapGrid& heatmap);
+
+}  // namespace vardoln

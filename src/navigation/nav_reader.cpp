@@ -1,0 +1,235 @@
+// RINEX 2 and 3 navigation files: broadcast records of GPS, QZSS, Galileo, BeiDou and GLONASS.
+#include <algorithm>
+#include <cstring>
+#include <optional>
+#include <utility>
+
+#include "navigation/nav_data.hpp"
+#include "navigation/nav_fields.hpp"
+#include "rinex/ids.hpp"
+#include "rinex/numbers.hpp"
+
+namespace vardoln {
+
+double parse_fortran_float(std::string_view line, std::size_t start) noexcept {
+    if (start >= line.size()) return 0.0;
+    const std::string_view field = trim(line.substr(start, kNavFieldWidth));
+    // A trimmed field is at most 19 characters, so the exponent letter is swapped in a copy
+    // on the stack rather than in the caller's text.
+    char buffer[kNavFieldWidth];
+    std::memcpy(buffer, field.data(), field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (buffer[i] == 'D') buffer[i] = 'E';
+        else if (buffer[i] == 'd') buffer[i] = 'e';
+    }
+    return read_float(std::string_view(buffer, field.size())).value_or(0.0);
+}
+
+namespace {
+
+// Lines are views into the input. Bytes of 0x80 and above are left in place: they are
+// neither blanks nor digits nor label letters, so every field holding one fails to read
+// exactly as it would after being replaced by "?", and no copy of the text is needed.
+std::vector<std::string_view> split_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    lines.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        lines.push_back(line);
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
+    return lines;
+}
+
+struct Header {
+    double version = 3.0;  // also when no line states it
+    std::size_t data_start = 0;
+};
+
+// Header labels sit from column 60; shorter lines carry no label and are passed over.
+std::optional<Header> read_header(const std::vector<std::string_view>& lines) {
+    Header header;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view line = lines[i];
+        if (line.size() <= 59) continue;
+        const std::string_view label = trim(line.substr(60));
+        if (label.find("RINEX VERSION") != std::string_view::npos) {
+            if (const auto version = read_float(column_range(line, 0, 9))) header.version = *version;
+        } else if (label.find("END OF HEADER") != std::string_view::npos) {
+            header.data_start = i + 1;
+            return header;
+        }
+    }
+    return std::nullopt;
+}
+
+// Columns [begin, end) of the epoch fields on a record's first line.
+struct EpochColumns {
+    std::size_t satellite[2], year[2], month[2], day[2], hour[2], minute[2], second[2];
+    std::size_t clock_start;    // first of the three numeric fields after the epoch
+    std::size_t orbit_start;    // first numeric field of the orbit lines
+    std::size_t minimum_length; // a shorter first line cannot hold the epoch
+    bool two_digit_year;
+};
+
+constexpr EpochColumns kVersion3Columns{{1, 3}, {4, 8}, {9, 11}, {12, 14}, {15, 17}, {18, 20}, {21, 23},
+                                        23, 4, 23, false};
+constexpr EpochColumns kVersion2Columns{{0, 2}, {3, 5}, {6, 8}, {9, 11}, {12, 14}, {15, 17}, {17, 22},
+                                        22, 3, 22, true};
+
+struct RecordEpoch {
+    std::uint32_t satellite = 0;
+    EpochTime toc;
+};
+
+std::string_view cut(std::string_view line, const std::size_t (&columns)[2]) noexcept {
+    return column_range(line, columns[0], columns[1]);
+}
+
+// All seven epoch fields must read, or the record is dropped.
+std::optional<RecordEpoch> read_record_epoch(std::string_view line, const EpochColumns& columns) noexcept {
+    if (line.size() < columns.minimum_length) return std::nullopt;
+    const auto satellite = read_u32(cut(line, columns.satellite));
+    const auto year = read_i32(cut(line, columns.year));
+    const auto month = read_u32(cut(line, columns.month));
+    const auto day = read_u32(cut(line, columns.day));
+    const auto hour = read_u32(cut(line, columns.hour));
+    const auto minute = read_u32(cut(line, columns.minute));
+    const auto second = read_float(cut(line, columns.second));
+    if (!satellite || !year || !month || !day || !hour || !minute || !second) return std::nullopt;
+    RecordEpoch epoch;
+    epoch.satellite = *satellite;
+    epoch.toc.year = columns.two_digit_year ? expand_two_digit_year(*year) : *year;
+    epoch.toc.month = *month;
+    epoch.toc.day = *day;
+    epoch.toc.hour = *hour;
+    epoch.toc.minute = *minute;
+    epoch.toc.second = *second;
+    return epoch;
+}
+
+// The four numeric fields of an orbit line.
+struct OrbitLine {
+    double field[4];
+};
+
+OrbitLine read_orbit_line(std::string_view line, std::size_t start) noexcept {
+    OrbitLine out;
+    for (std::size_t k = 0; k < 4; ++k) out.field[k] = parse_fortran_float(line, start + k * kNavFieldWidth);
+    return out;
+}
+
+template <typename Record>
+void append_record(std::map<std::string, std::vector<Record>, std::less<>>& map, char letter, std::uint32_t number,
+                   Record&& record) {
+    std::string key = satellite_key(letter, number);
+    auto found = map.find(key);
+    if (found == map.end()) found = map.emplace(std::move(key), std::vector<Record>{}).first;
+    found->second.push_back(std::move(record));
+}
+
+// Eight lines starting at `first`: the epoch line, then orbit lines 1 to 5 (6 and 7 unused).
+void read_keplerian_record(const std::string_view* first, char letter, const EpochColumns& columns,
+                           NavigationData& nav) {
+    const auto epoch = read_record_epoch(first[0], columns);
+    if (!epoch) return;
+    Ephemeris eph;
+    eph.toc = epoch->toc;
+    eph.prn = epoch->satellite;
+    eph.system = letter;
+    eph.af0 = parse_fortran_float(first[0], columns.clock_start);
+    eph.af1 = parse_fortran_float(first[0], columns.clock_start + kNavFieldWidth);
+    eph.af2 = parse_fortran_float(first[0], columns.clock_start + 2 * kNavFieldWidth);
+    const OrbitLine o1 = read_orbit_line(first[1], columns.orbit_start);
+    const OrbitLine o2 = read_orbit_line(first[2], columns.orbit_start);
+    const OrbitLine o3 = read_orbit_line(first[3], columns.orbit_start);
+    const OrbitLine o4 = read_orbit_line(first[4], columns.orbit_start);
+    eph.iode = o1.field[0], eph.crs = o1.field[1], eph.delta_n = o1.field[2], eph.m0 = o1.field[3];
+    eph.cuc = o2.field[0], eph.e = o2.field[1], eph.cus = o2.field[2], eph.sqrt_a = o2.field[3];
+    eph.toe = o3.field[0], eph.cic = o3.field[1], eph.omega0 = o3.field[2], eph.cis = o3.field[3];
+    eph.i0 = o4.field[0], eph.crc = o4.field[1], eph.omega = o4.field[2], eph.omega_dot = o4.field[3];
+    // orbit line 5: idot in field 1, the week in field 3
+    eph.idot = parse_fortran_float(first[5], columns.orbit_start);
+    eph.week = saturate_i32(parse_fortran_float(first[5], columns.orbit_start + 2 * kNavFieldWidth));
+
+    auto& map = letter == 'C' ? nav.beidou : letter == 'E' ? nav.galileo : nav.gps;
+    append_record(map, letter, epoch->satellite, std::move(eph));
+}
+
+// Four lines starting at `first`: the epoch line and three lines of position, velocity and
+// acceleration per axis in km, km/s and km/s^2.
+void read_glonass_record(const std::string_view* first, NavigationData& nav) {
+    const auto epoch = read_record_epoch(first[0], kVersion3Columns);
+    if (!epoch) return;
+    GlonassEphemeris eph;
+    eph.toc = epoch->toc;
+    eph.prn = epoch->satellite;
+    eph.tau_n = parse_fortran_float(first[0], 23);
+    eph.gamma_n = parse_fortran_float(first[0], 42);
+    eph.tk = parse_fortran_float(first[0], 61);
+    const OrbitLine o1 = read_orbit_line(first[1], 4);
+    const OrbitLine o2 = read_orbit_line(first[2], 4);
+    const OrbitLine o3 = read_orbit_line(first[3], 4);
+    eph.x = o1.field[0] * 1000.0, eph.vx = o1.field[1] * 1000.0, eph.ax = o1.field[2] * 1000.0;
+    eph.y = o2.field[0] * 1000.0, eph.vy = o2.field[1] * 1000.0, eph.ay = o2.field[2] * 1000.0;
+    eph.z = o3.field[0] * 1000.0, eph.vz = o3.field[1] * 1000.0, eph.az = o3.field[2] * 1000.0;
+    eph.freq_num = saturate_i32(o2.field[3]);  // line 2, field 4: frequency channel
+
+    std::string key = satellite_key('R', epoch->satellite);
+    if (eph.freq_num != 0) nav.glonass_freq.insert_or_assign(key, eph.freq_num);
+    auto found = nav.glonass.find(key);
+    if (found == nav.glonass.end()) found = nav.glonass.emplace(std::move(key), std::vector<GlonassEphemeris>{}).first;
+    found->second.push_back(std::move(eph));
+}
+
+constexpr std::size_t kKeplerianLines = 8;
+constexpr std::size_t kGlonassLines = 4;
+
+}  // namespace
+
+std::variant<NavigationData, NavParseError> parse_navigation(std::string_view bytes) {
+    const std::vector<std::string_view> lines = split_lines(bytes);
+    const auto header = read_header(lines);
+    if (!header) return NavParseError{"No END OF HEADER found"};
+
+    // The layout is chosen once: RINEX 2 records are all GPS-style, with two-digit years
+    // and the satellite number in the first two columns.
+    const bool version3 = header->version >= 3.0;
+    NavigationData nav;
+    std::size_t i = header->data_start;
+    while (i < lines.size()) {
+        const std::string_view line = lines[i];
+        const std::size_t remaining = lines.size() - i;  // this line included
+        if (trim(line).empty()) {
+            ++i;
+            continue;
+        }
+        const char letter = version3 ? line.front() : 'G';
+        if (letter == 'G' || letter == 'E' || letter == 'C' || letter == 'J') {
+            // A record cut off by the end of the file is not read; its first line alone is
+            // passed over, in case one of the lines after it starts a shorter record.
+            if (remaining < kKeplerianLines) {
+                ++i;
+                continue;
+            }
+            read_keplerian_record(&lines[i], letter, version3 ? kVersion3Columns : kVersion2Columns, nav);
+            i += kKeplerianLines;
+        } else if (letter == 'R') {
+            if (remaining < kGlonassLines) {
+                ++i;
+                continue;
+            }
+            read_glonass_record(&lines[i], nav);
+            i += kGlonassLines;
+        } else {
+            // SBAS, IRNSS, RINEX 4 record markers and stray continuation lines.
+            ++i;
+        }
+    }
+    return nav;
+}
+
+}  // namespace vardoln

@@ -1,0 +1,42 @@
+// The steps of the broadcast orbit computation, exposed for src/navigation and its tests.
+#pragma once
+
+#include <vector>
+
+#include "navigation/nav_data.hpp"
+#include "navigation/orbits.hpp"
+
+namespace vardoln::orbit_detail {
+
+// Record choice windows, in days of Julian value.
+inline constexpr double kKeplerianWindowDays = 1.0 / 6.0;
+inline constexpr double kGlonassWindowDays = 1.0 / 24.0;
+
+// The record nearest in time to `julian` and strictly inside the window; the earliest in the
+// list wins ties. Null when none is inside.
+const Ephemeris* choose_record(const std::vector<Ephemeris>& records, double julian) noexcept;
+const GlonassEphemeris* choose_record(const std::vector<GlonassEphemeris>& records, double julian) noexcept;
+
+// Seconds from the record's toe to the instant, both taken in the week of the instant, brought
+// within half a week so that a toe just across a week boundary stays close.
+double time_from_ephemeris(double julian, double toe) noexcept;
+
+// BeiDou geostationary satellites (C01-C05, C59-C63) broadcast their orbit in a frame tilted
+// by -5 degrees and need their own rotation into the Earth-fixed frame.
+bool is_beidou_geostationary(const Ephemeris& eph) noexcept;
+
+Ecef keplerian_position(const Ephemeris& eph, double julian) noexcept;
+
+struct GlonassState {
+    Ecef position;  // m
+    Ecef velocity;  // m/s
+};
+
+// One classical fourth-order Runge-Kutta step of `step_s` seconds (negative runs backward);
+// `lunisolar` is the broadcast acceleration, held constant.
+GlonassState glonass_rk4_step(const GlonassState& state, const Ecef& lunisolar, double step_s) noexcept;
+
+// Integration from the record's toc over `dt_s` seconds in 60 s steps and a final shorter one.
+Ecef glonass_position(const GlonassEphemeris& eph, double dt_s) noexcept;
+
+}  // namespace vardoln::orbit_detail

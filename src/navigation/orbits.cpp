@@ -1,0 +1,253 @@
+// Broadcast-ephemeris satellite positions, WGS-84 geodetic conversion and look angles.
+#include "navigation/orbits.hpp"
+
+#include <cmath>
+#include <numbers>
+
+#include "navigation/orbit_detail.hpp"
+#include "rinex/numbers.hpp"
+
+namespace vardoln {
+
+namespace {
+
+// Keplerian orbits of every system use the GPS values.
+constexpr double kGm = 3.986005e14;                  // m^3/s^2
+constexpr double kEarthRotation = 7.2921151467e-5;   // rad/s
+
+// GLONASS equations of motion (PZ-90 values of the GLONASS interface document).
+constexpr double kGlonassGm = 3.9860044e14;          // m^3/s^2
+constexpr double kGlonassJ2Term = 66062825163.19413; // 1.5 * J2 * ae^2, m^2
+constexpr double kGlonassOmegaSquared = 5.3174941173225e-9;  // s^-2
+constexpr double kGlonassTwoOmega = 0.0001458423;            // s^-1
+constexpr double kGlonassStep = 60.0;                        // s
+
+constexpr double kWgs84A = 6378137.0;                  // m
+constexpr double kWgs84E2 = 0.0066943799901413165;
+constexpr double kWgs84OneMinusE2 = 0.9933056200098587;
+
+constexpr double kDegreesPerRadian = 57.29577951308232;
+constexpr double kRadiansPerDegree = std::numbers::pi / 180.0;
+
+constexpr double kWeekSeconds = 604800.0;
+constexpr double kHalfWeekSeconds = 302400.0;
+constexpr double kGpsOriginJulian = 2444244.5;  // 1980-01-06 00:00
+
+// julian_day runs half a day ahead of the astronomical Julian date.
+constexpr double kJulianDayOffset = 0.5;
+
+template <typename Record>
+const Record* nearest_record(const std::vector<Record>& records, double julian, double window_days) noexcept {
+    const Record* best = nullptr;
+    double best_distance = 0.0;
+    for (const Record& record : records) {
+        const double distance = std::fabs(julian_day(record.toc) - julian);
+        if (distance < window_days && (best == nullptr || distance < best_distance)) {
+            best = &record;
+            best_distance = distance;
+        }
+    }
+    return best;
+}
+
+// One acceleration evaluation of the GLONASS equations of motion: central body with the J2
+// term, written in the rotating Earth-fixed frame, plus the broadcast luni-solar term.
+Ecef glonass_acceleration(const Ecef& p, const Ecef& v, const Ecef& lunisolar) noexcept {
+    const double x = p[0], y = p[1], z = p[2];
+    const double r = std::sqrt(x * x + y * y + z * z);
+    const double r2 = r * r;
+    const double k = -kGlonassGm / (r2 * r);
+    const double c = kGlonassJ2Term / r2;
+    const double q = 5.0 * z * z / r2;
+    const double radial = k * (1.0 + c * (1.0 - q));
+    return {radial * x + kGlonassOmegaSquared * x + kGlonassTwoOmega * v[1] + lunisolar[0],
+            radial * y + kGlonassOmegaSquared * y - kGlonassTwoOmega * v[0] + lunisolar[1],
+            k * (1.0 + c * (3.0 - q)) * z + lunisolar[2]};
+}
+
+Ecef add_scaled(const Ecef& a, const Ecef& b, double scale) noexcept {
+    return {a[0] + scale * b[0], a[1] + scale * b[1], a[2] + scale * b[2]};
+}
+
+}  // namespace
+
+namespace orbit_detail {
+
+const Ephemeris* choose_record(const std::vector<Ephemeris>& records, double julian) noexcept {
+    return nearest_record(records, julian, kKeplerianWindowDays);
+}
+
+const GlonassEphemeris* choose_record(const std::vector<GlonassEphemeris>& records, double julian) noexcept {
+    return nearest_record(records, julian, kGlonassWindowDays);
+}
+
+double time_from_ephemeris(double julian, double toe) noexcept {
+    const double days = julian - kJulianDayOffset - kGpsOriginJulian;
+    const std::int32_t week = saturate_i32(std::floor(days / 7.0));
+    const double seconds_of_week = (days - 7.0 * week) * 86400.0;
+    double tk = seconds_of_week - toe;
+    if (tk > kHalfWeekSeconds) tk -= kWeekSeconds;
+    else if (tk < -kHalfWeekSeconds) tk += kWeekSeconds;
+    return tk;
+}
+
+bool is_beidou_geostationary(const Ephemeris& eph) noexcept {
+    return eph.system == 'C' && ((eph.prn >= 1 && eph.prn <= 5) || (eph.prn >= 59 && eph.prn <= 63));
+}
+
+Ecef keplerian_position(const Ephemeris& eph, double julian) noexcept {
+    const double tk = time_from_ephemeris(julian, eph.toe);
+    const double a = eph.sqrt_a * eph.sqrt_a;
+    const double n = std::sqrt(kGm / (a * a * a)) + eph.delta_n;
+    const double mk = eph.m0 + n * tk;
+
+    // A fixed count of Newton steps: broadcast eccentricities are small enough that ten
+    // always converge, and the result does not depend on a tolerance.
+    const double e = eph.e;
+    double ek = mk;
+    for (int step = 0; step < 10; ++step) ek = ek - (ek - e * std::sin(ek) - mk) / (1.0 - e * std::cos(ek));
+
+    const double v = std::atan2(std::sqrt(1.0 - e * e) * std::sin(ek), std::cos(ek) - e);
+    const double phi = v + eph.omega;
+    const double sin2 = std::sin(2.0 * phi);
+    const double cos2 = std::cos(2.0 * phi);
+    const double u = phi + eph.cuc * cos2 + eph.cus * sin2;
+    const double r = a * (1.0 - e * std::cos(ek)) + eph.crc * cos2 + eph.crs * sin2;
+    const double i = eph.i0 + eph.idot * tk + eph.cic * cos2 + eph.cis * sin2;
+
+    const double xp = r * std::cos(u);
+    const double yp = r * std::sin(u);
+    const bool geostationary = is_beidou_geostationary(eph);
+    // Geostationary BeiDou orbits are referred to an inertial-like node; the Earth's rotation
+    // over tk is applied afterwards, together with the -5 degree tilt of their frame.
+    const double node = geostationary
+                            ? eph.omega0 + eph.omega_dot * tk - kEarthRotation * eph.toe
+                            : eph.omega0 + (eph.omega_dot - kEarthRotation) * tk - kEarthRotation * eph.toe;
+    const double cos_node = std::cos(node);
+    const double sin_node = std::sin(node);
+    const double cos_i = std::cos(i);
+    const Ecef plane{xp * cos_node - yp * cos_i * sin_node, xp * sin_node + yp * cos_i * cos_node, yp * std::sin(i)};
+    if (!geostationary) return plane;
+
+    const double rotation = kEarthRotation * tk;
+    const double cos_r = std::cos(rotation);
+    const double sin_r = std::sin(rotation);
+    const double c5 = std::cos(-5.0 * kRadiansPerDegree);
+    const double s5 = std::sin(-5.0 * kRadiansPerDegree);
+    const double xg = plane[0], yg = plane[1], zg = plane[2];
+    return {xg * cos_r + yg * sin_r * c5 + zg * sin_r * s5, -xg * sin_r + yg * cos_r * c5 + zg * cos_r * s5,
+            -yg * s5 + zg * c5};
+}
+
+GlonassState glonass_rk4_step(const GlonassState& state, const Ecef& lunisolar, double step_s) noexcept {
+    const double half = step_s / 2.0;
+    const Ecef& p0 = state.position;
+    const Ecef& v0 = state.velocity;
+    // k1..k4: velocity (the derivative of position) and acceleration at the four stages.
+    const Ecef a1 = glonass_acceleration(p0, v0, lunisolar);
+    const Ecef& d1 = v0;
+    const Ecef p2 = add_scaled(p0, d1, half);
+    const Ecef d2 = add_scaled(v0, a1, half);
+    const Ecef a2 = glonass_acceleration(p2, d2, lunisolar);
+    const Ecef p3 = add_scaled(p0, d2, half);
+    const Ecef d3 = add_scaled(v0, a2, half);
+    const Ecef a3 = glonass_acceleration(p3, d3, lunisolar);
+    const Ecef p4 = add_scaled(p0, d3, step_s);
+    const Ecef d4 = add_scaled(v0, a3, step_s);
+    const Ecef a4 = glonass_acceleration(p4, d4, lunisolar);
+
+    GlonassState next;
+    const double weight = step_s / 6.0;
+    for (int axis = 0; axis < 3; ++axis) {
+        next.position[axis] = p0[axis] + weight * (d1[axis] + 2.0 * d2[axis] + 2.0 * d3[axis] + d4[axis]);
+        next.velocity[axis] = v0[axis] + weight * (a1[axis] + 2.0 * a2[axis] + 2.0 * a3[axis] + a4[axis]);
+    }
+    return next;
+}
+
+Ecef glonass_position(const GlonassEphemeris& eph, double dt_s) noexcept {
+    if (dt_s == 0.0) return {eph.x, eph.y, eph.z};
+    GlonassState state{{eph.x, eph.y, eph.z}, {eph.vx, eph.vy, eph.vz}};
+    const Ecef lunisolar{eph.ax, eph.ay, eph.az};
+    // Elapsed time is always a whole number of steps, so the last step dt - elapsed is exact
+    // and lands on dt: the loop ends after ceil(|dt| / 60) steps (dt is within the one-hour
+    // record window here).
+    double elapsed = 0.0;
+    const double full_step = std::copysign(kGlonassStep, dt_s);
+    while (std::fabs(elapsed) < std::fabs(dt_s)) {
+        const double left = dt_s - elapsed;
+        const double step = std::fabs(left) < kGlonassStep ? left : full_step;
+        state = glonass_rk4_step(state, lunisolar, step);
+        elapsed += step;
+    }
+    return state.position;
+}
+
+}  // namespace orbit_detail
+
+std::optional<Ecef> satellite_position(const NavigationData& nav, std::string_view key, const EpochTime& epoch) noexcept {
+    if (key.empty()) return std::nullopt;
+    const double julian = julian_day(epoch);
+    const auto keplerian = [&](const auto& map) -> std::optional<Ecef> {
+        const auto found = map.find(key);
+        if (found == map.end()) return std::nullopt;
+        const Ephemeris* record = orbit_detail::choose_record(found->second, julian);
+        if (record == nullptr) return std::nullopt;
+        return orbit_detail::keplerian_position(*record, julian);
+    };
+    switch (key.front()) {
+        case 'G':
+        case 'J':
+            return keplerian(nav.gps);
+        case 'E':
+            return keplerian(nav.galileo);
+        case 'C':
+            return keplerian(nav.beidou);
+        case 'R': {
+            const auto found = nav.glonass.find(key);
+            if (found == nav.glonass.end()) return std::nullopt;
+            const GlonassEphemeris* record = orbit_detail::choose_record(found->second, julian);
+            if (record == nullptr) return std::nullopt;
+            return orbit_detail::glonass_position(*record, (julian - julian_day(record->toc)) * 86400.0);
+        }
+        default:
+            return std::nullopt;
+    }
+}
+
+Geodetic ecef_to_geodetic(const Ecef& position) noexcept {
+    const double x = position[0], y = position[1], z = position[2];
+    const double longitude = std::atan2(y, x);
+    const double p = std::sqrt(x * x + y * y);
+    double latitude = std::atan2(z, kWgs84OneMinusE2 * p);
+    for (int step = 0; step < 10; ++step) {
+        const double sin_lat = std::sin(latitude);
+        const double n = kWgs84A / std::sqrt(1.0 - kWgs84E2 * sin_lat * sin_lat);
+        latitude = std::atan2(z + n * kWgs84E2 * sin_lat, p);
+    }
+    const double sin_lat = std::sin(latitude);
+    const double cos_lat = std::cos(latitude);
+    const double n = kWgs84A / std::sqrt(1.0 - kWgs84E2 * sin_lat * sin_lat);
+    // At the poles p / cos(lat) is 0 / 0; the height is then measured along the axis.
+    const double height = std::fabs(cos_lat) > 1e-10 ? p / cos_lat - n : std::fabs(z) - n * kWgs84OneMinusE2;
+    return {latitude * kDegreesPerRadian, longitude * kDegreesPerRadian, height};
+}
+
+LookAngles look_angles(const Ecef& receiver, const Geodetic& receiver_geodetic, const Ecef& satellite) noexcept {
+    const double phi = receiver_geodetic.latitude_deg * kRadiansPerDegree;
+    const double lambda = receiver_geodetic.longitude_deg * kRadiansPerDegree;
+    const double dx = satellite[0] - receiver[0];
+    const double dy = satellite[1] - receiver[1];
+    const double dz = satellite[2] - receiver[2];
+    const double sin_phi = std::sin(phi), cos_phi = std::cos(phi);
+    const double sin_lambda = std::sin(lambda), cos_lambda = std::cos(lambda);
+    const double east = -sin_lambda * dx + cos_lambda * dy;
+    const double north = -sin_phi * cos_lambda * dx - sin_phi * sin_lambda * dy + cos_phi * dz;
+    const double up = cos_phi * cos_lambda * dx + cos_phi * sin_lambda * dy + sin_phi * dz;
+    const double azimuth = std::atan2(east, north) * kDegreesPerRadian;
+    // Adding 0.0 turns an azimuth of -0 (due north, east component -0) into +0.
+    return {azimuth < 0.0 ? azimuth + 360.0 : azimuth + 0.0,
+            std::atan2(up, std::sqrt(east * east + north * north)) * kDegreesPerRadian};
+}
+
+}  // namespace vardoln

@@ -1,0 +1,82 @@
+#include "rinex/file_io.hpp"
+
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <type_traits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace vardoln {
+
+namespace {
+
+FileError system_error(int code) {
+    // strerror is not thread-safe; strerror_r (GNU or XSI flavour) writes into our buffer or
+    // returns a static text.
+    char buffer[256] = {};
+    const auto result = strerror_r(code, buffer, sizeof buffer);
+    std::string text;
+    if constexpr (std::is_same_v<decltype(result), const int>) {
+        text = result == 0 ? buffer : "Unknown error";
+    } else {
+        text = result != nullptr ? result : buffer;
+    }
+    text.append(" (os error ").append(std::to_string(code)).append(")");
+    return FileError{std::move(text), code};
+}
+
+// Closes the descriptor on every path out of read_whole_file.
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
+std::variant<std::string, FileError> read_whole_file(const std::string& path) {
+    // The system would see a path cut at its first NUL byte: refuse it instead of reading
+    // some other file.
+    if (path.find('\0') != std::string::npos) {
+        return FileError{"file name contained an unexpected NUL byte", 0};
+    }
+    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    if (file.fd < 0) return system_error(errno);
+
+    std::string bytes;
+    struct stat info {};
+    // The size only sizes the first buffer of a regular file; the loop reads to the end
+    // whatever it finds (files may grow, /proc files report 0).
+    std::size_t capacity = 1 << 16;
+    if (::fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+        capacity = static_cast<std::size_t>(info.st_size) + 1;  // +1 sees the end in one pass
+    }
+    bytes.resize(capacity);
+    std::size_t used = 0;
+    for (;;) {
+        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+        const ssize_t count = ::read(file.fd, bytes.data() + used, bytes.size() - used);
+        if (count > 0) {
+            used += static_cast<std::size_t>(count);
+        } else if (count == 0) {
+            break;
+        } else if (errno != EINTR) {
+            return system_error(errno);  // a directory gives EISDIR here
+        }
+    }
+    bytes.resize(used);
+    return bytes;
+}
+
+std::string file_name_of(std::string_view path) {
+    const std::size_t separator = path.find_last_of("/\\");
+    const std::string_view last = separator == std::string_view::npos ? path : path.substr(separator + 1);
+    if (last.empty() || last == "." || last == "..") return "unknown.obs";
+    return std::string(last);
+}
+
+}  // namespace vardoln

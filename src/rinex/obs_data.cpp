@@ -1,0 +1,60 @@
+#include "rinex/obs_data.hpp"
+
+#include <algorithm>
+
+#include "rinex/obs_header.hpp"
+#include "rinex/obs_records.hpp"
+#include "rinex/text.hpp"
+
+namespace vardoln {
+
+const std::vector<std::string>* RinexObsData::obs_types_of(std::string_view letter) const noexcept {
+    for (const ObsTypeList& list : obs_types)
+        if (list.system == letter) return &list.codes;
+    return nullptr;
+}
+
+std::variant<RinexObsData, ParseError> parse_observation_file(std::string_view bytes, std::string_view file_name) {
+    // Most files are pure ASCII; they are read in place instead of being copied first.
+    std::string prepared;
+    std::string_view text = bytes;
+    if (has_high_bytes(bytes)) {
+        prepared = prepare_text(bytes);
+        text = prepared;
+    }
+
+    RinexObsData data;
+    LineCursor lines(text);
+    if (!read_observation_header(lines, data)) return ParseError{"No END OF HEADER found"};
+    if (data.marker_name.empty()) data.marker_name = file_name;
+
+    if (data.version >= 3.0) {
+        read_rinex3_records(lines, data);
+    } else {
+        read_rinex2_records(lines, data);
+    }
+    return data;
+}
+
+std::vector<std::string> unique_satellites(const RinexObsData& data) {
+    // The parser keeps satellite_ids as exactly the stored identifiers in order of first
+    // appearance, which is what a walk over the epochs would collect.
+    return data.satellite_ids;
+}
+
+std::vector<std::pair<std::string, std::vector<std::string>>> satellites_by_system(const RinexObsData& data) {
+    std::vector<std::pair<std::string, std::vector<std::string>>> groups;
+    for (const std::string& id : data.satellite_ids) {
+        if (id.empty()) continue;
+        const auto group = std::find_if(groups.begin(), groups.end(),
+                                        [&](const auto& entry) { return entry.first.front() == id.front(); });
+        if (group != groups.end()) {
+            group->second.push_back(id);
+        } else {
+            groups.emplace_back(std::string(1, id.front()), std::vector<std::string>{id});
+        }
+    }
+    return groups;
+}
+
+}  // namespace vardoln

@@ -1,0 +1,420 @@
+#include "rinex/obs_records.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "rinex/epoch_time.hpp"
+#include "rinex/ids.hpp"
+#include "rinex/numbers.hpp"
+
+namespace vardoln {
+
+namespace {
+
+// [sign]digits.ddd (the integer part may be empty): the digits form an integer N below 2^53
+// (at most 15 digits), and N / 1000.0 is then the correctly rounded value of the decimal text,
+// the same double a general reader gives.
+inline bool read_three_decimals(std::string_view text, double& out) noexcept {
+    const std::size_t size = text.size();
+    if (size < 4 || size > 16 || text[size - 4] != '.') return false;
+    const char* p = text.data();
+    const char* point = p + size - 4;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    std::uint64_t digits = 0;
+    for (; p < point; ++p) {
+        const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (digit > 9) return false;
+        digits = digits * 10 + digit;
+    }
+    for (std::size_t i = 1; i <= 3; ++i) {
+        const unsigned digit = static_cast<unsigned char>(point[i]) - unsigned{'0'};
+        if (digit > 9) return false;
+        digits = digits * 10 + digit;
+    }
+    const double value = static_cast<double>(digits) / 1000.0;
+    out = negative ? -value : value;
+    return true;
+}
+
+// Indicator columns hold one character; only a digit reads as a number.
+inline std::optional<std::uint8_t> indicator_at(std::string_view data, std::size_t column) noexcept {
+    if (column >= data.size()) return std::nullopt;
+    const unsigned digit = static_cast<unsigned char>(data[column]) - unsigned{'0'};
+    if (digit > 9) return std::nullopt;
+    return static_cast<std::uint8_t>(digit);
+}
+
+// A satellite identifier of at most three characters, as cut from a record line.
+struct ShortId {
+    std::array<char, 3> text{};
+    std::uint8_t size = 0;
+
+    std::string_view view() const noexcept { return {text.data(), size}; }
+};
+
+ShortId short_id(std::string_view text) noexcept {
+    ShortId id;
+    id.size = static_cast<std::uint8_t>(std::min<std::size_t>(text.size(), 3));
+    std::copy_n(text.data(), id.size, id.text.data());
+    return id;
+}
+
+// The codes that a system's observation fields carry, in field order, as indices into
+// RinexObsData::codes.
+struct CodePlan {
+    std::vector<std::uint32_t> codes;
+    bool has_repeats = false;  // a header naming a code twice: the later field replaces the earlier
+};
+
+// Builds epochs into the record's flat vectors, keeping its invariants: a satellite appears
+// once per epoch, a code once per satellite, and satellite_ids lists exactly the identifiers
+// stored, in order of first appearance.
+class RecordBuilder {
+public:
+    explicit RecordBuilder(RinexObsData& data) : data_(data), common_ids_(128 * 100, 0) {
+        for (const ObsTypeList& list : data_.obs_types) {
+            if (list.system.size() != 1) continue;
+            CodePlan& plan = plans_[static_cast<unsigned char>(list.system.front()) & 0x7F];
+            plan.codes.clear();
+            for (const std::string& code : list.codes) {
+                const std::uint32_t index = intern_code(code);
+                if (std::find(plan.codes.begin(), plan.codes.end(), index) != plan.codes.end())
+                    plan.has_repeats = true;
+                plan.codes.push_back(index);
+            }
+            has_plan_[static_cast<unsigned char>(list.system.front()) & 0x7F] = true;
+        }
+    }
+
+    const CodePlan* plan_for(char letter) const noexcept {
+        const unsigned index = static_cast<unsigned char>(letter) & 0x7F;
+        return has_plan_[index] ? &plans_[index] : nullptr;
+    }
+
+    void begin_epoch() noexcept {
+        epoch_first_entry_ = static_cast<std::uint32_t>(data_.satellite_entries.size());
+        epoch_first_value_ = static_cast<std::uint32_t>(data_.values.size());
+        needs_compaction_ = false;
+    }
+
+    std::uint32_t begin_satellite() const noexcept { return static_cast<std::uint32_t>(data_.values.size()); }
+
+    void add_value(const CodePlan& plan, std::size_t field, std::uint32_t satellite_start, double value,
+                   std::optional<std::uint8_t> lli, std::optional<std::uint8_t> ssi) {
+        const std::uint32_t code = plan.codes[field];
+        if (plan.has_repeats) {
+            for (std::size_t i = satellite_start; i < data_.values.size(); ++i) {
+                if (data_.values[i].code == code) {
+                    data_.values[i] = ObservationValue{value, lli, ssi, code};
+                    return;
+                }
+            }
+        }
+        data_.values.push_back(ObservationValue{value, lli, ssi, code});
+    }
+
+    void end_satellite(std::string_view id, std::uint32_t satellite_start) {
+        const auto count = static_cast<std::uint32_t>(data_.values.size() - satellite_start);
+        if (count == 0) return;
+        const std::uint32_t satellite = intern_satellite(id);
+        const auto epoch_mark = static_cast<std::uint32_t>(data_.epochs.size() + 1);
+        SeenMark& seen = seen_[satellite];
+        if (seen.epoch == epoch_mark) {
+            // A repeated satellite replaces its earlier entry; the earlier values are dropped
+            // when the epoch closes.
+            SatelliteObservations& entry = data_.satellite_entries[seen.entry];
+            entry.first_value = satellite_start;
+            entry.value_count = count;
+            needs_compaction_ = true;
+            return;
+        }
+        seen.epoch = epoch_mark;
+        seen.entry = static_cast<std::uint32_t>(data_.satellite_entries.size());
+        data_.satellite_entries.push_back(SatelliteObservations{satellite, satellite_start, count});
+    }
+
+    void end_epoch(const EpochTime& time, std::uint8_t flag) {
+        const auto count = static_cast<std::uint32_t>(data_.satellite_entries.size() - epoch_first_entry_);
+        if (count == 0) return;
+        if (needs_compaction_) compact_epoch();
+        data_.epochs.push_back(ObservationEpoch{time, flag, epoch_first_entry_, count});
+    }
+
+private:
+    struct SeenMark {
+        std::uint32_t epoch = 0;  // epoch index + 1 of the last epoch holding the satellite
+        std::uint32_t entry = 0;  // its entry there
+    };
+
+    std::uint32_t intern_code(const std::string& code) {
+        const auto found = std::find(data_.codes.begin(), data_.codes.end(), code);
+        if (found != data_.codes.end()) return static_cast<std::uint32_t>(found - data_.codes.begin());
+        data_.codes.push_back(code);
+        return static_cast<std::uint32_t>(data_.codes.size() - 1);
+    }
+
+    // Letter and two digits (G01) go through a direct table; anything else through a map.
+    std::uint32_t intern_satellite(std::string_view id) {
+        std::uint32_t* slot = nullptr;
+        if (id.size() == 3) {
+            const unsigned tens = static_cast<unsigned char>(id[1]) - unsigned{'0'};
+            const unsigned ones = static_cast<unsigned char>(id[2]) - unsigned{'0'};
+            if (tens <= 9 && ones <= 9)
+                slot = &common_ids_[(static_cast<unsigned char>(id[0]) & 0x7F) * 100 + tens * 10 + ones];
+        }
+        if (slot == nullptr) slot = &other_ids_[std::string(id)];
+        if (*slot == 0) {
+            data_.satellite_ids.emplace_back(id);
+            seen_.emplace_back();
+            *slot = static_cast<std::uint32_t>(data_.satellite_ids.size());
+        }
+        return *slot - 1;
+    }
+
+    // Lays the epoch's value runs out again in entry order, without the replaced ones.
+    void compact_epoch() {
+        std::vector<ObservationValue> kept;
+        for (std::size_t e = epoch_first_entry_; e < data_.satellite_entries.size(); ++e) {
+            SatelliteObservations& entry = data_.satellite_entries[e];
+            const auto first = static_cast<std::uint32_t>(epoch_first_value_ + kept.size());
+            kept.insert(kept.end(), data_.values.begin() + entry.first_value,
+                        data_.values.begin() + entry.first_value + entry.value_count);
+            entry.first_value = first;
+        }
+        data_.values.resize(epoch_first_value_);
+        data_.values.insert(data_.values.end(), kept.begin(), kept.end());
+    }
+
+    RinexObsData& data_;
+    std::array<CodePlan, 128> plans_{};
+    std::array<bool, 128> has_plan_{};
+    std::vector<std::uint32_t> common_ids_;  // (letter * 100 + number) -> satellite index + 1
+    std::unordered_map<std::string, std::uint32_t> other_ids_;
+    std::vector<SeenMark> seen_;  // per satellite index
+    std::uint32_t epoch_first_entry_ = 0;
+    std::uint32_t epoch_first_value_ = 0;
+    bool needs_compaction_ = false;
+};
+
+// Pieces of an epoch line after ">": date and time, flag, count; the clock offset is ignored.
+std::size_t split_pieces(std::string_view text, std::array<std::string_view, 8>& pieces) noexcept {
+    std::size_t count = 0;
+    std::size_t i = 0;
+    while (i < text.size() && count < pieces.size()) {
+        while (i < text.size() && is_space(text[i])) ++i;
+        const std::size_t begin = i;
+        while (i < text.size() && !is_space(text[i])) ++i;
+        if (i > begin) pieces[count++] = text.substr(begin, i - begin);
+    }
+    return count;
+}
+
+struct EpochHeader {
+    EpochTime time;
+    std::uint8_t flag = 0;
+    std::uint32_t satellite_count = 0;
+};
+
+std::optional<EpochHeader> read_rinex3_epoch_line(std::string_view line) noexcept {
+    std::array<std::string_view, 8> pieces{};
+    if (split_pieces(line.substr(1), pieces) < 6) return std::nullopt;
+    const auto year = read_i32(pieces[0]);
+    const auto month = read_u32(pieces[1]);
+    const auto day = read_u32(pieces[2]);
+    const auto hour = read_u32(pieces[3]);
+    const auto minute = read_u32(pieces[4]);
+    const auto second = read_float(pieces[5]);
+    if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
+    EpochHeader epoch;
+    epoch.time = EpochTime{*year, *month, *day, *hour, *minute, *second};
+    epoch.flag = read_u8(pieces[6]).value_or(0);
+    epoch.satellite_count = read_u32(pieces[7]).value_or(0);
+    return epoch;
+}
+
+// The usual 14-column field: a value right-aligned with its point in column 10 and three
+// decimals. Reads its digits straight from the columns as an integer count of thousandths (so
+// a zero is seen without waiting for a division); false sends the field to the general path.
+struct Thousandths {
+    std::uint64_t magnitude = 0;
+    bool negative = false;
+
+    double value() const noexcept {
+        const double value = static_cast<double>(magnitude) / 1000.0;
+        return negative ? -value : value;
+    }
+};
+
+inline bool read_aligned_field(const char* field, Thousandths& out) noexcept {
+    if (field[10] != '.') return false;
+    std::size_t i = 0;
+    while (i < 10 && is_space(field[i])) ++i;
+    bool negative = false;
+    if (i < 10 && (field[i] == '-' || field[i] == '+')) negative = field[i++] == '-';
+    std::uint64_t digits = 0;
+    for (; i < 10; ++i) {
+        const unsigned digit = static_cast<unsigned char>(field[i]) - unsigned{'0'};
+        if (digit > 9) return false;
+        digits = digits * 10 + digit;
+    }
+    for (i = 11; i < 14; ++i) {
+        const unsigned digit = static_cast<unsigned char>(field[i]) - unsigned{'0'};
+        if (digit > 9) return false;
+        digits = digits * 10 + digit;
+    }
+    out = Thousandths{digits, negative};
+    return true;
+}
+
+inline std::string_view trim_inline(std::string_view text) noexcept {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && is_space(text[begin])) ++begin;
+    while (end > begin && is_space(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+// One RINEX 3 satellite line: identifier in columns 0-2, then 16 columns per code (14 for the
+// value, one each for the loss-of-lock and signal-strength indicators).
+void read_rinex3_satellite_line(std::string_view line, RecordBuilder& builder) {
+    const std::string_view id = trim_inline(line.substr(0, 3));
+    const CodePlan* plan = builder.plan_for(satellite_letter(id));
+    if (plan == nullptr) return;
+    const std::string_view data = line.substr(3);
+    const std::size_t fields = std::min(plan->codes.size(), (data.size() + 15) / 16);
+    const std::uint32_t start = builder.begin_satellite();
+    for (std::size_t k = 0; k < fields; ++k) {
+        const std::size_t begin = 16 * k;
+        double value = 0.0;
+        Thousandths aligned;
+        if (data.size() - begin >= 14 && read_aligned_field(data.data() + begin, aligned)) {
+            if (aligned.magnitude == 0) continue;
+            value = aligned.value();
+        } else {
+            const std::string_view field = trim_inline(data.substr(begin, 14));
+            if (field.empty()) continue;
+            const std::optional<double> general = read_observation_value(field);
+            if (!general || *general == 0.0) continue;
+            value = *general;
+        }
+        builder.add_value(*plan, k, start, value, indicator_at(data, begin + 14), indicator_at(data, begin + 15));
+    }
+    builder.end_satellite(id, start);
+}
+
+std::optional<EpochHeader> read_rinex2_epoch_line(std::string_view line) noexcept {
+    // A line shorter than 32 characters lacks the count (columns 29-31) or cuts it short.
+    if (line.size() < 32) return std::nullopt;
+    const auto year = read_i32(column_field(line, 1, 2));
+    const auto month = read_u32(column_field(line, 4, 5));
+    const auto day = read_u32(column_field(line, 7, 8));
+    const auto hour = read_u32(column_field(line, 10, 11));
+    const auto minute = read_u32(column_field(line, 13, 14));
+    const auto second = read_float(column_field(line, 15, 25));
+    const auto count = read_u32(column_field(line, 29, 31));
+    if (!year || !month || !day || !hour || !minute || !second || !count || *count == 0) return std::nullopt;
+    EpochHeader epoch;
+    epoch.time = EpochTime{expand_two_digit_year(*year), *month, *day, *hour, *minute, *second};
+    epoch.flag = read_u8(column_field(line, 26, 28)).value_or(0);
+    epoch.satellite_count = *count;
+    return epoch;
+}
+
+// Up to 12 three-column satellite fields from column 32; blank and missing fields count toward
+// the announced number without naming a satellite.
+std::uint32_t read_rinex2_satellite_fields(std::string_view line, std::uint32_t remaining, std::vector<ShortId>& ids) {
+    const std::uint32_t taken = std::min<std::uint32_t>(remaining, 12);
+    for (std::uint32_t j = 0; j < taken; ++j) {
+        const std::string_view field = column_range(line, 32 + 3 * j, 35 + 3 * j);
+        if (field.empty()) continue;
+        if (field.size() == 3) {
+            ids.push_back(short_id(field));
+        } else {
+            // RINEX 2 lets GPS numbers stand without their letter.
+            const std::string gps = rinex2_satellite_id(field);
+            ids.push_back(short_id(gps));
+        }
+    }
+    return remaining - taken;
+}
+
+// Every stored value took at least 16 columns of text (RINEX 2 line ends aside), so the rest of
+// the text bounds the value count. Reserving it spares the copies of a growing vector; pages
+// that stay unused are never touched and cost no memory.
+void reserve_values(const LineCursor& lines, RinexObsData& data) {
+    data.values.reserve(lines.remaining() / 16 + 16);
+}
+
+}  // namespace
+
+std::optional<double> read_observation_value(std::string_view text) noexcept {
+    double value = 0.0;
+    if (read_three_decimals(text, value)) return value;
+    return read_float(text);
+}
+
+void read_rinex3_records(LineCursor& lines, RinexObsData& data) {
+    RecordBuilder builder(data);
+    reserve_values(lines, data);
+    while (!lines.at_end()) {
+        const std::string_view line = lines.next();
+        if (line.empty() || line.front() != '>') continue;
+        const std::optional<EpochHeader> epoch = read_rinex3_epoch_line(line);
+        if (!epoch) continue;
+        builder.begin_epoch();
+        // The announced count may be wrong: a block also ends at an empty line or the next ">".
+        for (std::uint32_t consumed = 0; consumed < epoch->satellite_count && !lines.at_end(); ++consumed) {
+            const std::string_view satellite_line = lines.peek();
+            if (satellite_line.empty() || satellite_line.front() == '>') break;
+            lines.advance();
+            if (satellite_line.size() >= 3) read_rinex3_satellite_line(satellite_line, builder);
+        }
+        builder.end_epoch(epoch->time, epoch->flag);
+    }
+}
+
+void read_rinex2_records(LineCursor& lines, RinexObsData& data) {
+    RecordBuilder builder(data);
+    reserve_values(lines, data);
+    const CodePlan* plan = builder.plan_for('G');
+    const std::size_t types = plan == nullptr ? 0 : plan->codes.size();
+    const std::size_t lines_per_satellite = (types + 4) / 5;
+    std::vector<ShortId> ids;
+    while (!lines.at_end()) {
+        const std::string_view epoch_line = lines.next();
+        const std::optional<EpochHeader> epoch = read_rinex2_epoch_line(epoch_line);
+        if (!epoch) continue;
+        // Satellite list: 12 per line from column 32, continuing on the following lines. The
+        // loop runs per line, so an absurd announced count costs no more than the text holds.
+        ids.clear();
+        std::uint32_t remaining = read_rinex2_satellite_fields(epoch_line, epoch->satellite_count, ids);
+        while (remaining > 0 && !lines.at_end()) remaining = read_rinex2_satellite_fields(lines.next(), remaining, ids);
+
+        // Observation lines: each named satellite owns (t + 4) / 5 lines of five 16-column fields.
+        builder.begin_epoch();
+        for (const ShortId& id : ids) {
+            const std::uint32_t start = builder.begin_satellite();
+            for (std::size_t l = 0; l < lines_per_satellite && !lines.at_end(); ++l) {
+                const std::string_view line = lines.next();
+                for (std::size_t f = 0; f < 5; ++f) {
+                    const std::size_t code = 5 * l + f;
+                    const std::size_t begin = 16 * f;
+                    if (code >= types || begin >= line.size()) break;
+                    const std::string_view field = trim_inline(line.substr(begin, 14));
+                    if (field.empty()) continue;
+                    const std::optional<double> value = read_observation_value(field);
+                    if (value && *value != 0.0) builder.add_value(*plan, code, start, *value, std::nullopt, std::nullopt);
+                }
+            }
+            builder.end_satellite(id.view(), start);
+        }
+        builder.end_epoch(epoch->time, epoch->flag);
+    }
+}
+
+}  // namespace vardoln

@@ -1,0 +1,205 @@
+#include "visibility/visibility.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "visibility/visibility_tally.hpp"
+
+namespace vardoln {
+
+namespace {
+
+constexpr std::uint32_t kNoCandidate = std::numeric_limits<std::uint32_t>::max();
+const std::optional<Ecef> kNoPosition;
+
+// Broadcast orbits of the navigation constellations lie between these radii; a position
+// outside is a broken record, not a satellite to expect.
+constexpr double kMinOrbitRadius = 20000000.0;  // m
+constexpr double kMaxOrbitRadius = 50000000.0;  // m
+
+struct Receiver {
+    Ecef position;
+    Geodetic geodetic;
+};
+
+bool is_predicted(const std::optional<Ecef>& satellite, const Receiver& receiver, double min_elevation) noexcept {
+    if (!satellite) return false;
+    const Ecef& p = *satellite;
+    const double radius = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
+    if (!(radius >= kMinOrbitRadius && radius <= kMaxOrbitRadius)) return false;
+    const double elevation = look_angles(receiver.position, receiver.geodetic, p).elevation_deg;
+    return !std::isnan(elevation) && std::fabs(elevation) <= 90.0 && elevation >= min_elevation;
+}
+
+// Entries of an epoch, cut to the entries the record holds.
+std::pair<std::size_t, std::size_t> entry_range(const RinexObsData& obs, const ObservationEpoch& epoch) noexcept {
+    const std::size_t total = obs.satellite_entries.size();
+    const std::size_t first = std::min<std::size_t>(epoch.first_satellite, total);
+    const std::size_t end = first + std::min<std::size_t>(epoch.satellite_count, total - first);
+    return {first, end};
+}
+
+// Whether `table` was built from this source and record (otherwise the prediction builds its own).
+bool table_fits(const PositionTable& table, const OrbitSource& source, const RinexObsData& obs) noexcept {
+    if (table.candidate_count() != source.candidates.size()) return false;
+    if (table.computed()) return table.entry_count() == obs.satellite_entries.size();
+    return !source.nav || source.candidates.empty() || obs.satellite_entries.empty() || !obs.approx_position;
+}
+
+VisibilitySummary predict_with_table(const OrbitSource& source, const PositionTable& table, const RinexObsData& obs,
+                                     const Receiver& receiver, double min_elevation) {
+    const std::size_t candidates = table.candidate_count();
+
+    // One index space for the tally: the candidates, then observed satellites that are none.
+    std::vector<std::string_view> keys;
+    keys.reserve(candidates + obs.satellite_ids.size());
+    for (std::size_t c = 0; c < candidates; ++c) keys.push_back(table.key(c));
+    std::vector<std::uint32_t> key_of_satellite(obs.satellite_ids.size());
+    for (std::size_t s = 0; s < obs.satellite_ids.size(); ++s) {
+        if (const auto c = table.candidate_index(obs.satellite_ids[s])) {
+            key_of_satellite[s] = static_cast<std::uint32_t>(*c);
+        } else {
+            key_of_satellite[s] = static_cast<std::uint32_t>(keys.size());
+            keys.push_back(obs.satellite_ids[s]);
+        }
+    }
+    // A satellite is observed through its signal-strength codes (those starting with S).
+    std::vector<std::uint8_t> strength_code(obs.codes.size());
+    for (std::size_t i = 0; i < obs.codes.size(); ++i) {
+        strength_code[i] = !obs.codes[i].empty() && obs.codes[i].front() == 'S';
+    }
+
+    visibility_detail::VisibilityTally tally(std::move(keys));
+    std::vector<std::uint32_t> predicted;
+    std::vector<std::uint32_t> observed;
+    predicted.reserve(candidates);
+    // Per candidate: the epoch (number + 1) in which it has an entry, and that entry.
+    std::vector<std::uint64_t> present_stamp(candidates, 0);
+    std::vector<std::size_t> present_entry(candidates, 0);
+    const NavigationData* nav = source.nav.get();
+
+    for (std::size_t e = 0; e < obs.epochs.size(); ++e) {
+        const ObservationEpoch& epoch = obs.epochs[e];
+        const std::uint64_t stamp = e + 1;
+
+        observed.clear();
+        const auto [first, end] = entry_range(obs, epoch);
+        for (std::size_t i = first; i < end; ++i) {
+            const SatelliteObservations& entry = obs.satellite_entries[i];
+            if (entry.satellite >= key_of_satellite.size()) continue;
+            const std::uint32_t k = key_of_satellite[entry.satellite];
+            if (k < candidates) {
+                present_stamp[k] = stamp;
+                present_entry[k] = i;
+            }
+            for (const ObservationValue& value : obs.values_of(entry)) {
+                if (value.code < strength_code.size() && strength_code[value.code] != 0 && value.value > 0.0) {
+                    observed.push_back(k);
+                    break;
+                }
+            }
+        }
+
+        predicted.clear();
+        for (std::size_t c = 0; c < candidates; ++c) {
+            // Satellites with an entry at this epoch were computed with the table; the rest here.
+            const bool stored = present_stamp[c] == stamp;
+            const std::optional<Ecef> live = !stored && nav != nullptr
+                                                 ? satellite_position(*nav, table.key(c), epoch.time)
+                                                 : std::nullopt;
+            const std::optional<Ecef>& position = stored ? table.position_of_entry(present_entry[c]) : live;
+            if (is_predicted(position, receiver, min_elevation)) predicted.push_back(static_cast<std::uint32_t>(c));
+        }
+
+        tally.add_epoch(epoch.time, predicted, observed);
+    }
+    return tally.finish(source.source_text);
+}
+
+}  // namespace
+
+PositionTable::PositionTable(const OrbitSource& source, const RinexObsData& obs) {
+    keys_.assign(source.candidates.begin(), source.candidates.end());
+    // make_orbit_source sorts its list; a list put together by hand is sorted here so that
+    // the binary search of candidate_index holds.
+    if (!std::is_sorted(keys_.begin(), keys_.end())) std::sort(keys_.begin(), keys_.end());
+    candidate_count_ = keys_.size();
+    if (!source.nav || !obs.approx_position || keys_.empty() || obs.satellite_entries.empty()) return;
+    const NavigationData& nav = *source.nav;
+
+    std::vector<std::uint32_t> candidate_of_satellite(obs.satellite_ids.size(), kNoCandidate);
+    for (std::size_t s = 0; s < obs.satellite_ids.size(); ++s) {
+        if (const auto c = candidate_index(obs.satellite_ids[s])) {
+            candidate_of_satellite[s] = static_cast<std::uint32_t>(*c);
+        }
+    }
+
+    const std::size_t entries = obs.satellite_entries.size();
+    positions_.resize(entries);
+    entry_candidate_.assign(entries, kNoCandidate);
+    epoch_entries_.reserve(obs.epochs.size());
+    for (const ObservationEpoch& epoch : obs.epochs) {
+        const auto [first, end] = entry_range(obs, epoch);
+        epoch_entries_.push_back({static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(end - first)});
+        for (std::size_t i = first; i < end; ++i) {
+            const std::uint32_t satellite = obs.satellite_entries[i].satellite;
+            if (satellite >= candidate_of_satellite.size()) continue;
+            const std::uint32_t c = candidate_of_satellite[satellite];
+            if (c == kNoCandidate) continue;
+            entry_candidate_[i] = c;
+            positions_[i] = satellite_position(nav, keys_[c], epoch.time);
+        }
+    }
+}
+
+std::optional<std::size_t> PositionTable::candidate_index(std::string_view key) const noexcept {
+    const auto it = std::lower_bound(keys_.begin(), keys_.end(), key);
+    if (it == keys_.end() || *it != key) return std::nullopt;
+    return static_cast<std::size_t>(it - keys_.begin());
+}
+
+const std::optional<Ecef>& PositionTable::position(std::size_t epoch_index, std::size_t candidate) const noexcept {
+    if (epoch_index >= epoch_entries_.size()) return kNoPosition;
+    const EntryRange range = epoch_entries_[epoch_index];
+    for (std::size_t i = range.first; i < std::size_t{range.first} + range.count; ++i) {
+        if (entry_candidate_[i] == candidate) return positions_[i];
+    }
+    return kNoPosition;
+}
+
+const std::optional<Ecef>& PositionTable::position_of_entry(std::size_t entry_index) const noexcept {
+    return entry_index < positions_.size() ? positions_[entry_index] : kNoPosition;
+}
+
+std::string_view PositionTable::key(std::size_t candidate) const noexcept {
+    return candidate < keys_.size() ? keys_[candidate] : std::string_view{};
+}
+
+VisibilitySummary predict_visibility(const OrbitSource& source, const PositionTable& positions,
+                                     const RinexObsData& obs, double min_elevation) {
+    if (!obs.approx_position || obs.epochs.empty()) return {};
+    Receiver receiver;
+    receiver.position = *obs.approx_position;
+    receiver.geodetic = ecef_to_geodetic(receiver.position);
+    if (table_fits(positions, source, obs)) {
+        return predict_with_table(source, positions, obs, receiver, min_elevation);
+    }
+    const PositionTable own(source, obs);
+    return predict_with_table(source, own, obs, receiver, min_elevation);
+}
+
+std::string_view visibility_system_name(std::string_view key) noexcept {
+    if (key.empty()) return "Unknown";
+    switch (key.front()) {
+        case 'C': return "BeiDou";
+        case 'E': return "Galileo";
+        case 'G': return "GPS";
+        case 'J': return "QZSS";
+        case 'R': return "GLONASS";
+        case 'S': return "SBAS";
+        default: return "Unknown";
+    }
+}
+
+}  // namespace vardoln
