@@ -62,8 +62,8 @@ int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     const std::string root = VARDOLN_SHARED_DATA;
     bool all_correct = true;
-    std::printf("%-46s %9s %10s %10s %7s %8s %s\n", "file", "MB", "parse MB/s", "scan MB/s", "ratio", "epochs",
-                "check");
+    std::printf("%-46s %6s %10s %10s %7s %12s %8s %s\n", "file", "MB", "parse MB/s", "scan MB/s", "ratio",
+                "record/file", "epochs", "check");
     for (const Case& c : cases) {
         std::string bytes;
         if (!read_file(root + "/" + c.path, bytes)) {
@@ -73,12 +73,14 @@ int main(int argc, char** argv) {
         const double megabytes = static_cast<double>(bytes.size()) / 1e6;
 
         std::size_t epochs = 0;
-        std::size_t values = 0;
+        std::size_t record_bytes = 0;
         const double parse_seconds = best_seconds(rounds, [&] {
             auto result = vardoln::parse_observation_file(bytes, c.path);
             if (const auto* data = std::get_if<vardoln::RinexObsData>(&result)) {
                 epochs = data->epochs.size();
-                values = data->values.size();
+                record_bytes = data->values.size() * sizeof(vardoln::ObservationValue) +
+                               data->satellite_entries.size() * sizeof(vardoln::SatelliteObservations) +
+                               data->epochs.size() * sizeof(vardoln::ObservationEpoch);
             }
         });
 
@@ -98,8 +100,9 @@ int main(int argc, char** argv) {
         all_correct = all_correct && correct;
         const double parse_rate = megabytes / parse_seconds;
         const double scan_rate = megabytes / scan_seconds;
-        std::printf("%-46s %9.1f %10.0f %10.0f %7.3f %8zu %s (%zu values)\n", c.path, megabytes, parse_rate, scan_rate,
-                    parse_rate / scan_rate, epochs, correct ? "ok" : "WRONG", values);
+        std::printf("%-46s %6.1f %10.0f %10.0f %7.3f %12.2f %8zu %s\n", c.path, megabytes, parse_rate, scan_rate,
+                    parse_rate / scan_rate, static_cast<double>(record_bytes) / static_cast<double>(bytes.size()),
+                    epochs, correct ? "ok" : "WRONG");
     }
     return all_correct ? 0 : 1;
 }

@@ -89,7 +89,7 @@ double choice_only_seconds(const std::vector<const Map*>& maps, const std::vecto
         for (const Map* map : maps)
             for (const auto& entry : *map)
                 for (const EpochTime& epoch : epochs)
-                    chosen += orbit_detail::choose_record(entry.second, julian_day(epoch)) != nullptr;
+                    chosen += orbit_detail::choose_record(entry.second, epoch) != nullptr;
         const double seconds = seconds_since(start);
         if (r == 0 || seconds < best) best = seconds;
     }

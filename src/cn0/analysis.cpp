@@ -7,6 +7,7 @@
 #include <limits>
 #include <numeric>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -173,12 +174,19 @@ Extraction extract_samples(const RinexObsData& obs, const AnalysisSettings& sett
         signal_strength[i] = !obs.codes[i].empty() && obs.codes[i].front() == 'S';
     }
 
+    // The reader keeps every run inside its table; the runs are still cut to the tables here so
+    // that a record put together elsewhere cannot lead the walk out of them.
+    const std::size_t entry_total = obs.satellite_entries.size();
+    const std::size_t value_total = obs.values.size();
     for (std::size_t e = 0; e < obs.epochs.size(); ++e) {
         const std::uint32_t slot = slots.slot_of_epoch[e];
         const ObservationEpoch& epoch = obs.epochs[e];
-        for (std::size_t k = 0; k < epoch.satellite_count; ++k) {
-            const std::size_t entry_index = std::size_t{epoch.first_satellite} + k;
+        const std::size_t first_entry = std::min<std::size_t>(epoch.first_satellite, entry_total);
+        const std::size_t end_entry =
+            first_entry + std::min<std::size_t>(epoch.satellite_count, entry_total - first_entry);
+        for (std::size_t entry_index = first_entry; entry_index < end_entry; ++entry_index) {
             const SatelliteObservations& entry = obs.satellite_entries[entry_index];
+            if (entry.satellite >= distinct_of.size()) continue;
             const std::uint32_t satellite = distinct_of[entry.satellite];
             SatelliteFacts& facts = run.facts[satellite];
             facts.seen = true;
@@ -195,8 +203,12 @@ Extraction extract_samples(const RinexObsData& obs, const AnalysisSettings& sett
             }
             if (elevation < settings.min_elevation) continue;
 
-            for (const ObservationValue& value : obs.values_of(entry)) {
-                if (!signal_strength[value.code]) continue;
+            const std::size_t first_value = std::min<std::size_t>(entry.first_value, value_total);
+            const std::size_t end_value =
+                first_value + std::min<std::size_t>(entry.value_count, value_total - first_value);
+            for (std::size_t v = first_value; v < end_value; ++v) {
+                const ObservationValue& value = obs.values[v];
+                if (value.code >= signal_strength.size() || !signal_strength[value.code]) continue;
                 if (!(value.value >= settings.min_cn0 && value.value <= settings.max_cn0)) continue;
                 set.samples.push_back({slot, satellite, value.code, value.value, elevation, azimuth});
             }
@@ -216,8 +228,7 @@ struct Moments {
 
 // Mean, extremes and spread of some samples' values, summed in the order given; NaN values
 // are passed over by the extremes.
-template <typename Indices>
-Moments moments_of(const SampleSet& set, const Indices& members) {
+Moments moments_of(const SampleSet& set, std::span<const std::uint32_t> members) {
     Moments m;
     m.count = members.size();
     if (m.count == 0) return m;
@@ -381,34 +392,111 @@ void fill_satellite_series(TextMap<SatelliteTimeSeries>& series, const SampleSet
     }
 }
 
+// Adjacent pairs of a satellite's sorted values that lie more than 10 dB-Hz apart. Sorting
+// every satellite's values is the costliest part of the statistics, so the values are put in
+// 5 dB-Hz buckets instead: two values of one bucket are less than 10 apart, bucketing keeps
+// order, and so the only candidates are the largest value of an occupied bucket and the
+// smallest of the next occupied one, which are neighbours in sorted order. A range too wide
+// for a small bucket table (or not finite) is sorted after all.
+class JumpCounter {
+public:
+    std::uint64_t count(const SampleSet& set, std::span<const std::uint32_t> members) {
+        double lo = std::numeric_limits<double>::infinity();
+        double hi = -lo;
+        for (const std::uint32_t index : members) {
+            lo = std::min(lo, set.samples[index].cn0);
+            hi = std::max(hi, set.samples[index].cn0);
+        }
+        const double range = hi - lo;
+        if (!(range <= kBucketWidth * kMaxBuckets)) return count_sorted(set, members);
+        const std::size_t buckets = static_cast<std::size_t>(range / kBucketWidth) + 1;
+        lowest_.assign(buckets, std::numeric_limits<double>::infinity());
+        highest_.assign(buckets, -std::numeric_limits<double>::infinity());
+        for (const std::uint32_t index : members) {
+            const double value = set.samples[index].cn0;
+            const auto bucket = static_cast<std::size_t>((value - lo) / kBucketWidth);
+            lowest_[bucket] = std::min(lowest_[bucket], value);
+            highest_[bucket] = std::max(highest_[bucket], value);
+        }
+        std::uint64_t jumps = 0;
+        std::optional<double> previous;
+        for (std::size_t bucket = 0; bucket < buckets; ++bucket) {
+            if (lowest_[bucket] > highest_[bucket]) continue;  // empty
+            if (previous && lowest_[bucket] - *previous > kJump) ++jumps;
+            previous = highest_[bucket];
+        }
+        return jumps;
+    }
+
+private:
+    static constexpr double kJump = 10.0;  // dB-Hz
+    static constexpr double kBucketWidth = 5.0;
+    static constexpr double kMaxBuckets = 4096.0;
+
+    std::uint64_t count_sorted(const SampleSet& set, std::span<const std::uint32_t> members) {
+        values_.clear();
+        for (const std::uint32_t index : members) values_.push_back(set.samples[index].cn0);
+        std::sort(values_.begin(), values_.end());
+        std::uint64_t jumps = 0;
+        for (std::size_t i = 1; i < values_.size(); ++i) {
+            if (values_[i] - values_[i - 1] > kJump) ++jumps;
+        }
+        return jumps;
+    }
+
+    std::vector<double> lowest_, highest_, values_;
+};
+
+// Mean, extremes and spread of each constellation's sample values, summed in sample order.
+std::array<Moments, kSampleSystemCount> system_moments(const SampleSet& set) {
+    std::array<Moments, kSampleSystemCount> m{};
+    std::array<double, kSampleSystemCount> sums{};
+    for (Moments& entry : m) {
+        entry.min = std::numeric_limits<double>::infinity();
+        entry.max = -std::numeric_limits<double>::infinity();
+    }
+    for (const SignalObservation& sample : set.samples) {
+        const auto system = static_cast<std::size_t>(set.satellite_systems[sample.satellite]);
+        Moments& entry = m[system];
+        ++entry.count;
+        sums[system] += sample.cn0;
+        if (sample.cn0 < entry.min) entry.min = sample.cn0;
+        if (sample.cn0 > entry.max) entry.max = sample.cn0;
+    }
+    for (std::size_t system = 0; system < kSampleSystemCount; ++system) {
+        if (m[system].count != 0) m[system].mean = sums[system] / static_cast<double>(m[system].count);
+    }
+    std::array<double, kSampleSystemCount> squares{};
+    for (const SignalObservation& sample : set.samples) {
+        const auto system = static_cast<std::size_t>(set.satellite_systems[sample.satellite]);
+        const double deviation = sample.cn0 - m[system].mean;
+        squares[system] += deviation * deviation;
+    }
+    for (std::size_t system = 0; system < kSampleSystemCount; ++system) {
+        if (m[system].count == 0) continue;
+        m[system].std = std::sqrt(squares[system] / static_cast<double>(m[system].count));
+    }
+    return m;
+}
+
 void fill_constellation_stats(AnalysisResult& result, const SampleSet& set, const SampleGroups& groups,
                               const std::vector<char>& letters, const PerSystem& data_gaps) {
-    std::array<std::vector<std::uint32_t>, kSampleSystemCount> members;
-    for (std::size_t i = 0; i < set.samples.size(); ++i) {
-        members[static_cast<std::size_t>(set.satellite_systems[set.samples[i].satellite])].push_back(
-            static_cast<std::uint32_t>(i));
-    }
     PerSystem satellites{};
     PerSystem cycle_slips{};
-    std::vector<double> values;
+    JumpCounter jumps;
     for (std::size_t satellite = 0; satellite < set.satellites.size(); ++satellite) {
         const auto own = groups.of_satellite(satellite);
         if (own.empty()) continue;
         const auto system = static_cast<std::size_t>(set.satellite_systems[satellite]);
         ++satellites[system];
-        // Jumps between sorted values: levels more than 10 dB-Hz apart within one satellite.
-        values.clear();
-        for (const std::uint32_t index : own) values.push_back(set.samples[index].cn0);
-        std::sort(values.begin(), values.end());
-        for (std::size_t i = 1; i < values.size(); ++i) {
-            if (values[i] - values[i - 1] > 10.0) ++cycle_slips[system];
-        }
+        cycle_slips[system] += jumps.count(set, own);
     }
+    const std::array<Moments, kSampleSystemCount> moments = system_moments(set);
 
     TextMap<ConstellationStats>& stats = result.constellation_stats;
     for (std::size_t system = 0; system < kSampleSystemCount; ++system) {
-        if (members[system].empty()) continue;
-        const Moments m = moments_of(set, members[system]);
+        const Moments& m = moments[system];
+        if (m.count == 0) continue;
         ConstellationStats entry;
         entry.system = sample_system_name(static_cast<SampleSystem>(system));
         entry.satellite_count = satellites[system];

@@ -98,7 +98,9 @@ std::vector<AnomalyEvent> detect_anomalies(const SampleSet& set, const SampleGro
         event.description += " satellite(s)";
         event.cn0_drop = largest_drop;
         event.affected_satellites.reserve(affected.size());
-        for (const std::uint32_t satellite : affected) event.affected_satellites.emplace_back(set.satellites[satellite]);
+        for (const std::uint32_t satellite : affected) {
+            event.affected_satellites.emplace_back(set.satellites[satellite]);
+        }
         event.affected_systems.reserve(systems.size());
         for (const SampleSystem system : systems) event.affected_systems.emplace_back(sample_system_name(system));
     }

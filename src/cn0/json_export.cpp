@@ -450,7 +450,8 @@ void append_json_number(std::string& out, double value) {
         *w++ = '-';
         ++first;
     }
-    const char* const e = static_cast<const char*>(std::memchr(first, 'e', static_cast<std::size_t>(end - first)));
+    const char* e = end - 4;  // 'e', the sign, then two or three digits
+    if (*e != 'e') --e;
     const char* const rest = first + 2;  // digits after the point, if any
     const std::size_t rest_count = e > first + 1 ? static_cast<std::size_t>(e - rest) : 0;
     int exponent = 0;

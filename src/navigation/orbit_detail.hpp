@@ -1,6 +1,7 @@
 // The steps of the broadcast orbit computation, exposed for src/navigation and its tests.
 #pragma once
 
+#include <optional>
 #include <vector>
 
 #include "navigation/nav_data.hpp"
@@ -12,10 +13,14 @@ namespace vardoln::orbit_detail {
 inline constexpr double kKeplerianWindowDays = 1.0 / 6.0;
 inline constexpr double kGlonassWindowDays = 1.0 / 24.0;
 
-// The record nearest in time to `julian` and strictly inside the window; the earliest in the
-// list wins ties. Null when none is inside.
-const Ephemeris* choose_record(const std::vector<Ephemeris>& records, double julian) noexcept;
-const GlonassEphemeris* choose_record(const std::vector<GlonassEphemeris>& records, double julian) noexcept;
+// The record nearest in time to the epoch (by Julian values) and strictly inside the window;
+// the earliest in the list wins ties. Null when none is inside.
+const Ephemeris* choose_record(const std::vector<Ephemeris>& records, const EpochTime& epoch) noexcept;
+const GlonassEphemeris* choose_record(const std::vector<GlonassEphemeris>& records, const EpochTime& epoch) noexcept;
+
+// Seconds since 1970-01-01 of a calendar instant with month 1 to 12 and a finite second;
+// used only to pass over records far outside the window before the exact comparison.
+std::optional<double> calendar_seconds(const EpochTime& epoch) noexcept;
 
 // Seconds from the record's toe to the instant, both taken in the week of the instant, brought
 // within half a week so that a toe just across a week boundary stays close.

@@ -2,6 +2,8 @@
 #include "navigation/orbits.hpp"
 
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <numbers>
 
 #include "navigation/orbit_detail.hpp"
@@ -36,12 +38,83 @@ constexpr double kGpsOriginJulian = 2444244.5;  // 1980-01-06 00:00
 // julian_day runs half a day ahead of the astronomical Julian date.
 constexpr double kJulianDayOffset = 0.5;
 
+// Calendar instants the record choice can count in seconds: months 1 to 12 and magnitudes
+// at which both that count and the Julian values round to milliseconds at worst. Other
+// values (stored as written) go straight to the Julian values.
+bool countable(const EpochTime& t) noexcept {
+    constexpr std::uint32_t kLimit = 1'000'000;
+    return t.month >= 1 && t.month <= 12 && t.year <= static_cast<std::int32_t>(kLimit) &&
+           t.year >= -static_cast<std::int32_t>(kLimit) && t.day <= kLimit && t.hour <= kLimit &&
+           t.minute <= kLimit && std::fabs(t.second) <= 1e9;
+}
+
+// Seconds from 1970-01-01 00:00 to day 0 of the month, proleptic Gregorian calendar in
+// integer arithmetic (days from civil, shifted so that years start in March).
+std::int64_t month_start_seconds(std::int32_t year_written, std::uint32_t month_written) noexcept {
+    const std::int64_t month = month_written;
+    const std::int64_t year = static_cast<std::int64_t>(year_written) - (month <= 2 ? 1 : 0);
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const std::int64_t year_of_era = year - era * 400;
+    const std::int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 - 1;
+    const std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return (era * 146097 + day_of_era - 719468) * 86400;
+}
+
+double seconds_in_month(std::int64_t month_start, const EpochTime& t) noexcept {
+    const std::int64_t whole = month_start + static_cast<std::int64_t>(t.day) * 86400 +
+                               static_cast<std::int64_t>(t.hour) * 3600 + static_cast<std::int64_t>(t.minute) * 60;
+    return static_cast<double>(whole) + t.second;
+}
+
+// Calendar seconds of countable instants. The records of one list mostly share their month,
+// whose start is computed again only when it changes.
+class RecordClock {
+public:
+    double seconds(const EpochTime& t) noexcept {
+        if (t.year != year_ || t.month != month_) {
+            year_ = t.year;
+            month_ = t.month;
+            month_start_ = month_start_seconds(year_, month_);
+        }
+        return seconds_in_month(month_start_, t);
+    }
+
+private:
+    std::int32_t year_ = 0;
+    std::uint32_t month_ = 0;  // no countable instant has month 0
+    std::int64_t month_start_ = 0;
+};
+
+// The record choice, made by Julian values: the first record in list order with the smallest
+// distance below the window. Julian values cost divisions and floors, and a daily Galileo list
+// holds dozens of records inside the window, so a first pass finds the smallest distance in
+// calendar seconds and the Julian values are then taken only for the records within a second of
+// it, and for any record whose calendar values cannot be counted. Both counts round to
+// milliseconds at worst, so every record of the smallest Julian distance is among those, and the
+// outcome is exactly that of the Julian values alone.
 template <typename Record>
-const Record* nearest_record(const std::vector<Record>& records, double julian, double window_days) noexcept {
+const Record* nearest_record(const std::vector<Record>& records, const EpochTime& epoch, double julian,
+                             double window_days) noexcept {
+    constexpr double kMarginS = 1.0;
+    double limit_s = std::numeric_limits<double>::infinity();  // pass records beyond this
+    const bool epoch_countable = countable(epoch);
+    double epoch_s = 0.0;
+    if (epoch_countable) {
+        RecordClock clock;
+        epoch_s = clock.seconds(epoch);
+        double nearest_s = window_days * 86400.0;
+        for (const Record& record : records)
+            if (countable(record.toc)) nearest_s = std::min(nearest_s, std::fabs(clock.seconds(record.toc) - epoch_s));
+        limit_s = nearest_s + kMarginS;
+    }
+
+    RecordClock clock;
     const Record* best = nullptr;
     double best_distance = 0.0;
     for (const Record& record : records) {
-        const double distance = std::fabs(julian_day(record.toc) - julian);
+        const EpochTime& toc = record.toc;
+        if (epoch_countable && countable(toc) && std::fabs(clock.seconds(toc) - epoch_s) > limit_s) continue;
+        const double distance = std::fabs(julian_day(toc) - julian);
         if (distance < window_days && (best == nullptr || distance < best_distance)) {
             best = &record;
             best_distance = distance;
@@ -73,12 +146,17 @@ Ecef add_scaled(const Ecef& a, const Ecef& b, double scale) noexcept {
 
 namespace orbit_detail {
 
-const Ephemeris* choose_record(const std::vector<Ephemeris>& records, double julian) noexcept {
-    return nearest_record(records, julian, kKeplerianWindowDays);
+std::optional<double> calendar_seconds(const EpochTime& epoch) noexcept {
+    if (!countable(epoch)) return std::nullopt;
+    return seconds_in_month(month_start_seconds(epoch.year, epoch.month), epoch);
 }
 
-const GlonassEphemeris* choose_record(const std::vector<GlonassEphemeris>& records, double julian) noexcept {
-    return nearest_record(records, julian, kGlonassWindowDays);
+const Ephemeris* choose_record(const std::vector<Ephemeris>& records, const EpochTime& epoch) noexcept {
+    return nearest_record(records, epoch, julian_day(epoch), kKeplerianWindowDays);
+}
+
+const GlonassEphemeris* choose_record(const std::vector<GlonassEphemeris>& records, const EpochTime& epoch) noexcept {
+    return nearest_record(records, epoch, julian_day(epoch), kGlonassWindowDays);
 }
 
 double time_from_ephemeris(double julian, double toe) noexcept {
@@ -191,7 +269,7 @@ std::optional<Ecef> satellite_position(const NavigationData& nav, std::string_vi
     const auto keplerian = [&](const auto& map) -> std::optional<Ecef> {
         const auto found = map.find(key);
         if (found == map.end()) return std::nullopt;
-        const Ephemeris* record = orbit_detail::choose_record(found->second, julian);
+        const Ephemeris* record = nearest_record(found->second, epoch, julian, orbit_detail::kKeplerianWindowDays);
         if (record == nullptr) return std::nullopt;
         return orbit_detail::keplerian_position(*record, julian);
     };
@@ -206,7 +284,8 @@ std::optional<Ecef> satellite_position(const NavigationData& nav, std::string_vi
         case 'R': {
             const auto found = nav.glonass.find(key);
             if (found == nav.glonass.end()) return std::nullopt;
-            const GlonassEphemeris* record = orbit_detail::choose_record(found->second, julian);
+            const GlonassEphemeris* record =
+                nearest_record(found->second, epoch, julian, orbit_detail::kGlonassWindowDays);
             if (record == nullptr) return std::nullopt;
             return orbit_detail::glonass_position(*record, (julian - julian_day(record->toc)) * 86400.0);
         }

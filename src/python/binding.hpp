@@ -87,6 +87,25 @@ Result guarded(Body&& body, Result on_fault) noexcept {
     return on_fault;
 }
 
+// Runs pure C++ work with the interpreter lock released and returns its value. The work must
+// touch no Python object. A C++ exception is carried across the re-acquisition and rethrown
+// with the lock held, so the fault boundary (guarded) sees it as usual.
+template <typename Work>
+auto without_gil(Work&& work) -> decltype(work()) {
+    using Value = decltype(work());
+    std::optional<Value> value;
+    std::exception_ptr fault;
+    Py_BEGIN_ALLOW_THREADS
+    try {
+        value.emplace(work());
+    } catch (...) {
+        fault = std::current_exception();
+    }
+    Py_END_ALLOW_THREADS
+    if (fault) std::rethrow_exception(fault);
+    return std::move(*value);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Argument binder (METH_FASTCALL | METH_KEYWORDS, and the tuple/dict form of constructors).
 //

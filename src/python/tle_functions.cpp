@@ -11,7 +11,9 @@ namespace vardoln::py {
 namespace {
 
 PyObject* download_tle(PyObject* /*module*/) {
-    auto downloaded = download_tle_text();
+    // The child process may run for up to half a minute; other Python threads keep running
+    // meanwhile, since the download reads and writes only its own C++ buffers.
+    auto downloaded = without_gil([] { return download_tle_text(); });
     if (auto* error = std::get_if<TleDownloadError>(&downloaded)) return raise_os_error(error->message);
     return new_text(std::get<std::string>(downloaded));
 }

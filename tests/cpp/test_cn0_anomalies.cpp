@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -40,9 +39,10 @@ SampleSet sample_set(std::vector<Track> tracks) {
     }
     set.signals = {"S1C", "S2W"};
     for (std::size_t slot = 0; slot < slots; ++slot) {
-        char text[32];
-        std::snprintf(text, sizeof text, "2024-01-15T%02zu:%02zu:00.000Z", slot / 60, slot % 60);
-        set.timestamps.emplace_back(text);
+        std::string text = "2024-01-15T00:00:00.000Z";
+        text[14] = static_cast<char>('0' + slot / 10 % 6);  // minutes: slots stay below 60
+        text[15] = static_cast<char>('0' + slot % 10);
+        set.timestamps.push_back(text);
         for (std::uint32_t s = 0; s < tracks.size(); ++s) {
             if (slot >= tracks[s].values.size() || std::isnan(tracks[s].values[slot])) continue;
             for (int signal = 0; signal < tracks[s].signals; ++signal) {
@@ -92,7 +92,10 @@ TEST(Anomalies, EventTable) {
           {"G03", fading(13, 45, 5, 13)},
           {"G04", fading(13, 45, 5, 13)}},
          kLow2,
-         {{"Multi-system CN0 drop", "12.0 dB-Hz drop affecting 4 satellite(s)", {"G01", "G02", "G03", "G04"}, {"GPS"}}}},
+         {{"Multi-system CN0 drop",
+           "12.0 dB-Hz drop affecting 4 satellite(s)",
+           {"G01", "G02", "G03", "G04"},
+           {"GPS"}}}},
         {"exactly one satellite, 30 dB", {{"G01", fading(13, 45, 5, 30)}, {"G02", steady}}, kLow2, {}},
         {"nine samples are never affected",
          {{"G01", fading(9, 45, 5, 30)}, {"G02", fading(9, 45, 5, 30)}, {"G03", fading(13, 45, 5, 13)}},

@@ -22,7 +22,9 @@ struct Sky {
 SampleSet sample_set(const std::vector<Sky>& sky, std::vector<std::string_view> satellites = {"G01"}) {
     SampleSet set;
     set.satellites = std::move(satellites);
-    for (const std::string_view s : set.satellites) set.satellite_systems.push_back(sample_system(s.empty() ? 'G' : s[0]));
+    for (const std::string_view s : set.satellites) {
+        set.satellite_systems.push_back(sample_system(s.empty() ? 'G' : s[0]));
+    }
     set.signals = {"S1C"};
     set.timestamps = {"2024-01-15T06:30:00.000Z"};
     for (const Sky& s : sky) set.samples.push_back({0, s.satellite, 0, s.cn0, s.elevation, s.azimuth});

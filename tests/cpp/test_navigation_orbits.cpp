@@ -98,7 +98,7 @@ TEST(NavOrbitsChoice, KeplerianWindow) {
     for (const Case& c : cases) {
         std::vector<Ephemeris> records;
         for (int offset : c.offsets_s) records.push_back(Ephemeris{.toc = shifted(request, offset)});
-        const Ephemeris* chosen = orbit_detail::choose_record(records, julian_day(request));
+        const Ephemeris* chosen = orbit_detail::choose_record(records, request);
         const int index = chosen == nullptr ? -1 : static_cast<int>(chosen - records.data());
         EXPECT_EQ(index, c.chosen) << c.name;
     }
@@ -121,10 +121,77 @@ TEST(NavOrbitsChoice, GlonassWindow) {
     for (const Case& c : cases) {
         std::vector<GlonassEphemeris> records;
         for (int offset : c.offsets_s) records.push_back(GlonassEphemeris{.toc = shifted(request, offset)});
-        const GlonassEphemeris* chosen = orbit_detail::choose_record(records, julian_day(request));
+        const GlonassEphemeris* chosen = orbit_detail::choose_record(records, request);
         const int index = chosen == nullptr ? -1 : static_cast<int>(chosen - records.data());
         EXPECT_EQ(index, c.chosen) << c.name;
     }
+}
+
+// The calendar count that passes over far records must agree with the Julian values.
+TEST(NavOrbitsChoice, CalendarCountMatchesJulianValues) {
+    const EpochTime reference{2020, 6, 25, 12, 0, 0.0};
+    const EpochTime epochs[] = {
+        {2020, 6, 25, 16, 0, 0.0},  {2020, 2, 29, 23, 59, 59.5}, {2020, 3, 1, 0, 0, 0.0},
+        {1900, 2, 28, 0, 0, 0.0},   {2000, 2, 29, 0, 0, 0.0},    {2100, 3, 1, 0, 0, 0.0},
+        {1980, 1, 6, 0, 0, 0.0},    {-4713, 11, 24, 12, 0, 0.0}, {0, 1, 1, 0, 0, 0.0},
+        {2020, 6, 0, 25, 61, 99.0}, {2020, 12, 40, 0, 0, -30.0}, {2024, 1, 31, 23, 59, 30.0},
+        {999999, 12, 31, 0, 0, 0.0},   {-999999, 1, 1, 0, 0, 0.0},
+    };
+    const auto reference_s = orbit_detail::calendar_seconds(reference);
+    ASSERT_TRUE(reference_s);
+    for (const EpochTime& epoch : epochs) {
+        const auto epoch_s = orbit_detail::calendar_seconds(epoch);
+        ASSERT_TRUE(epoch_s) << timestamp_text(epoch);
+        const double tolerance = std::fabs(*epoch_s - *reference_s) > 1e12 ? 0.1 : 1e-3;
+        EXPECT_NEAR(*epoch_s - *reference_s, epoch_difference_seconds(epoch, reference), tolerance)
+            << timestamp_text(epoch);
+    }
+    // values outside the count fall back to the Julian values alone
+    for (const EpochTime& odd : {EpochTime{2020, 13, 1, 0, 0, 0.0}, EpochTime{2020, 0, 1, 0, 0, 0.0},
+                                 EpochTime{2020, 1, 1, 0, 0, std::nan("")}, EpochTime{2020, 1, 1, 0, 0, 1e12}})
+        EXPECT_FALSE(orbit_detail::calendar_seconds(odd));
+}
+
+// The choice passes over far records by calendar seconds; it must pick exactly the record that
+// a walk over the Julian values of every record picks.
+template <typename Record>
+const Record* julian_walk(const std::vector<Record>& records, const EpochTime& epoch, double window_days) {
+    const Record* best = nullptr;
+    double best_distance = 0.0;
+    for (const Record& record : records) {
+        const double distance = std::fabs(julian_day(record.toc) - julian_day(epoch));
+        if (distance < window_days && (best == nullptr || distance < best_distance)) best = &record, best_distance = distance;
+    }
+    return best;
+}
+
+TEST(NavOrbitsChoice, SameChoiceAsJulianWalk) {
+    const auto nav = shared_nav("nav/ESBC00DNK_R_20201770000_01D_MN.rnx");
+    if (!nav) GTEST_SKIP() << "no shared data";
+    std::size_t chosen = 0;
+    // every 7.5 s over two days, so that the epochs fall on, between and around record times
+    for (int step = 0; step < 2 * 86400 / 7.5; step += 31) {
+        const EpochTime epoch = shifted({2020, 6, 24, 0, 0, (step % 8) * 7.5}, step / 8 * 60);
+        for (const auto* map : {&nav->gps, &nav->galileo, &nav->beidou})
+            for (const auto& [key, list] : *map) {
+                const Ephemeris* expected = julian_walk(list, epoch, orbit_detail::kKeplerianWindowDays);
+                ASSERT_EQ(orbit_detail::choose_record(list, epoch), expected) << key << " " << timestamp_text(epoch);
+                chosen += expected != nullptr;
+            }
+        for (const auto& [key, list] : nav->glonass)
+            ASSERT_EQ(orbit_detail::choose_record(list, epoch), julian_walk(list, epoch, orbit_detail::kGlonassWindowDays))
+                << key << " " << timestamp_text(epoch);
+    }
+    EXPECT_GT(chosen, 5000u);
+}
+
+TEST(NavOrbitsChoice, OddCalendarValuesStillChoose) {
+    // Month 13 of 2023 is January 2024 to the Julian values; the choice follows them.
+    const std::vector<Ephemeris> records{Ephemeris{.toc = {2023, 13, 15, 1, 0, 0.0}}};
+    EXPECT_EQ(orbit_detail::choose_record(records, EpochTime{2024, 1, 15, 0, 0, 0.0}), records.data());
+    EXPECT_EQ(orbit_detail::choose_record(records, EpochTime{2024, 1, 15, 6, 0, 0.0}), nullptr);
+    const std::vector<Ephemeris> late{Ephemeris{.toc = {2024, 1, 14, 23, 0, 3600.0}}};
+    EXPECT_EQ(orbit_detail::choose_record(late, EpochTime{2024, 1, 15, 3, 30, 0.0}), late.data());
 }
 
 TEST(NavOrbitsChoice, LookUpFailures) {

@@ -67,7 +67,8 @@ VisibilitySummary run(const std::vector<EpochSets>& epochs, double spacing_s = 3
     const auto index_of = [&universe](const Keys& keys) {
         std::vector<std::uint32_t> out;
         for (const std::string& key : keys) {
-            out.push_back(static_cast<std::uint32_t>(std::find(universe.begin(), universe.end(), key) - universe.begin()));
+            const auto at = std::find(universe.begin(), universe.end(), key);
+            out.push_back(static_cast<std::uint32_t>(at - universe.begin()));
         }
         return out;
     };
@@ -189,7 +190,8 @@ TEST(VisibilityTally, MissingRunsOpenAboveThirtyPercentAndCloseAtTenPercent) {
         std::vector<EpochSets> epochs;
         for (std::size_t i = 0; i < c.missing_of_ten.size(); ++i) {
             const Keys predicted = numbered('G', static_cast<int>(10 * i + 1), static_cast<int>(10 * i + 10));
-            epochs.push_back(epoch_missing(predicted, Keys(predicted.begin(), predicted.begin() + c.missing_of_ten[i])));
+            const Keys missing(predicted.begin(), predicted.begin() + c.missing_of_ten[i]);
+            epochs.push_back(epoch_missing(predicted, missing));
         }
         const VisibilitySummary summary = run(epochs);
         ASSERT_EQ(summary.anomalies.size(), c.anomalies);

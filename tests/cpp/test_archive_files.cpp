@@ -1,0 +1,113 @@
+// Real compressed recordings against their plain twins, compared record by record.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <variant>
+
+#include "archive/archive.hpp"
+#include "navigation/nav_data.hpp"
+#include "rinex/obs_data.hpp"
+#include "test_archive_support.hpp"
+
+namespace vardoln {
+namespace {
+
+using archive_testing::first_difference;
+using archive_testing::read_file;
+
+const std::string kShared = VARDOLN_SHARED_DATA;
+
+struct Twin {
+    const char* compact;  // under the shared data folder
+    const char* plain;
+    std::size_t epochs;   // 0: compare every epoch of both
+};
+
+// Both files parsed under the plain twin's name, so that a missing marker name reads alike.
+RinexObsData parse_named(std::string_view text, const std::string& plain_path) {
+    auto parsed = parse_observation_file(text, plain_path.substr(plain_path.rfind('/') + 1));
+    EXPECT_TRUE(std::holds_alternative<RinexObsData>(parsed));
+    return std::holds_alternative<RinexObsData>(parsed) ? std::get<RinexObsData>(std::move(parsed)) : RinexObsData{};
+}
+
+void expect_twins(const Twin& twin, std::string (*wrap)(std::string_view) = nullptr) {
+    SCOPED_TRACE(twin.compact);
+    auto compact = read_file(kShared + "/" + twin.compact);
+    auto plain = read_file(kShared + "/" + twin.plain);
+    if (!compact || !plain) GTEST_SKIP() << "shared data not present";
+    std::string input = wrap != nullptr ? wrap(*compact) : std::move(*compact);
+    ArchiveResult expanded = expand_archive(std::move(input));
+    if (auto* error = std::get_if<ArchiveError>(&expanded)) FAIL() << error->message;
+    const RinexObsData from_archive = parse_named(std::get<std::string>(expanded), twin.plain);
+    const RinexObsData from_plain = parse_named(*plain, twin.plain);
+    EXPECT_FALSE(from_plain.epochs.empty());
+    const std::size_t limit = twin.epochs == 0 ? static_cast<std::size_t>(-1) : twin.epochs;
+    EXPECT_EQ(first_difference(from_archive, from_plain, limit), "");
+}
+
+const Twin kSmallTwins[] = {
+    {"crinex/ACOR00ESP_R_20213550000_01D_30S_MO.crx", "obs3/ACOR00ESP_R_20213550000_01D_30S_MO.rnx", 0},
+    {"crinex/KMS300DNK_R_20221591000_01H_30S_MO.crx", "edge/KMS300DNK_R_20221591000_01H_30S_MO.rnx", 0},
+    {"crinex/pdel0010.21d", "obs3/pdel0010.21o", 0},
+    {"crinex/AJAC3550.21D", "obs2/AJAC3550.21O", 0},
+    {"crinex/delf0010.21d", "obs2/delf0010.21o", 0},
+    {"crinex/eijs0010.21d", "obs2/eijs0010.21o", 0},
+    {"crinex/zegv0010.21d", "obs2/zegv0010.21o", 0},
+    {"crinex/york0440.15d", "obs2/york0440.15o", 0},  // 23 event records
+    // A copy of the first 13 epochs of ACOR under another name.
+    {"edge/KUNZ00CZE.crx", "obs3/ACOR00ESP_R_20213550000_01D_30S_MO.rnx", 13},
+};
+
+TEST(ArchiveFiles, CompactRinexExpandsLikeItsPlainTwin) {
+    for (const Twin& twin : kSmallTwins) expect_twins(twin);
+}
+
+std::string gzip_whole(std::string_view text) { return archive_testing::gzip_member(text); }
+std::string compress_whole(std::string_view text) { return archive_testing::unix_compress(text); }
+
+TEST(ArchiveFiles, StackedLayersExpandLikeThePlainTwin) {
+    expect_twins(kSmallTwins[0], gzip_whole);      // .crx.gz
+    expect_twins(kSmallTwins[6], compress_whole);  // .d.Z
+    expect_twins({"obs2/zegv0010.21o", "obs2/zegv0010.21o", 0}, gzip_whole);
+}
+
+// The day-long files take a few seconds together.
+TEST(ArchiveFiles, FullDayCompactRinex) {
+    expect_twins({"crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx", "obs3/ESBC00DNK_R_20201770000_01D_30S_MO.rnx", 0});
+    expect_twins({"crinex/NYA100NOR_S_20241240000_01D_30S_MO.crx", "obs3/NYA100NOR_S_20241240000_01D_30S_MO.rnx", 0});
+
+    // No plain copy of CEBR exists: a day of 30 s epochs with up to 41 satellites.
+    auto compact = read_file(kShared + "/crinex/CEBR00ESP_R_20182000000_01D_30S_MO.crx");
+    if (!compact) GTEST_SKIP() << "shared data not present";
+    ArchiveResult expanded = expand_archive(std::move(*compact));
+    ASSERT_TRUE(std::holds_alternative<std::string>(expanded)) << std::get<ArchiveError>(expanded).message;
+    const RinexObsData data = parse_named(std::get<std::string>(expanded), "CEBR00ESP_R_20182000000_01D_30S_MO.rnx");
+    EXPECT_EQ(data.epochs.size(), 2880u);
+    std::uint32_t most = 0;
+    for (const ObservationEpoch& epoch : data.epochs) most = std::max(most, epoch.satellite_count);
+    EXPECT_EQ(most, 41u);
+}
+
+TEST(ArchiveFiles, GzippedNavigationReadsLikeThePlainFile) {
+    for (const char* name : {"nav/ESBC00DNK_R_20201770000_01D_MN.rnx", "nav/cbw10010.21n", "nav/dlf10010.21g"}) {
+        SCOPED_TRACE(name);
+        auto plain = read_file(kShared + "/" + name);
+        if (!plain) GTEST_SKIP() << "shared data not present";
+        ArchiveResult expanded = expand_archive(archive_testing::gzip_member(*plain));
+        ASSERT_TRUE(std::holds_alternative<std::string>(expanded));
+        EXPECT_EQ(std::get<std::string>(expanded), *plain);
+        auto from_archive = parse_navigation(std::get<std::string>(expanded));
+        auto from_plain = parse_navigation(*plain);
+        ASSERT_TRUE(std::holds_alternative<NavigationData>(from_archive));
+        const NavigationData& a = std::get<NavigationData>(from_archive);
+        const NavigationData& b = std::get<NavigationData>(from_plain);
+        EXPECT_EQ(a.gps.size(), b.gps.size());
+        EXPECT_EQ(a.glonass.size(), b.glonass.size());
+        EXPECT_EQ(a.galileo.size(), b.galileo.size());
+        EXPECT_EQ(a.beidou.size(), b.beidou.size());
+        EXPECT_EQ(a.glonass_freq, b.glonass_freq);
+    }
+}
+
+}  // namespace
+}  // namespace vardoln
