@@ -223,7 +223,7 @@ struct Moments {
     double mean = 0.0;
     double min = 0.0;
     double max = 0.0;
-    double std = 0.0;  // population
+    double spread = 0.0;  // population standard deviation
 };
 
 // Mean, extremes and spread of some samples' values, summed in the order given; NaN values
@@ -248,7 +248,7 @@ Moments moments_of(const SampleSet& set, std::span<const std::uint32_t> members)
         const double deviation = set.samples[index].cn0 - m.mean;
         squares += deviation * deviation;
     }
-    m.std = std::sqrt(squares / n);
+    m.spread = std::sqrt(squares / n);
     return m;
 }
 
@@ -300,7 +300,7 @@ void fill_satellite_stats(TextMap<SatelliteStats>& stats, const SampleSet& set, 
         entry.mean_cn0 = m.mean;
         entry.min_cn0 = m.min;
         entry.max_cn0 = m.max;
-        entry.std_cn0 = m.std;
+        entry.std_cn0 = m.spread;
         entry.mean_elevation = elevation_sum / static_cast<double>(m.count);
         stats.emplace_hint(stats.end(), entry.satellite, std::move(entry));
     }
@@ -474,7 +474,7 @@ std::array<Moments, kSampleSystemCount> system_moments(const SampleSet& set) {
     }
     for (std::size_t system = 0; system < kSampleSystemCount; ++system) {
         if (m[system].count == 0) continue;
-        m[system].std = std::sqrt(squares[system] / static_cast<double>(m[system].count));
+        m[system].spread = std::sqrt(squares[system] / static_cast<double>(m[system].count));
     }
     return m;
 }
@@ -504,7 +504,7 @@ void fill_constellation_stats(AnalysisResult& result, const SampleSet& set, cons
         entry.mean_cn0 = m.mean;
         entry.min_cn0 = m.min;
         entry.max_cn0 = m.max;
-        entry.std_cn0 = m.std;
+        entry.std_cn0 = m.spread;
         entry.cycle_slips = cycle_slips[system];
         entry.data_gaps = data_gaps[system];
         stats.emplace(entry.system, std::move(entry));

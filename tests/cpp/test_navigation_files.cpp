@@ -138,14 +138,5 @@ TEST(NavFiles, EveryNavigationFileReads) {
     EXPECT_GT(files, 0u);
 }
 
-TEST(NavFiles, ObservationFileIsNoNavigationFile) {
-    // An observation file has a header, but none of its epoch lines starts a record.
-    const auto text = read_file(kShared / "edge/INS_1581.19O");
-    if (!text) GTEST_SKIP() << "no shared data";
-    const auto result = parse_navigation(*text);
-    ASSERT_TRUE(std::holds_alternative<NavigationData>(result));
-    EXPECT_FALSE(std::get<NavigationData>(result).has_data());
-}
-
 }  // namespace
 }  // namespace vardoln
