@@ -104,6 +104,10 @@ def build_parser() -> argparse.ArgumentParser:
                               description="Satellites with broadcast ephemerides per constellation.")
     nav.add_argument("nav", metavar="NAV", help="RINEX navigation file")
     nav.set_defaults(run=command_nav)
+
+    from . import batch
+
+    batch.add_command(commands)
     return parser
 
 
