@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "archive/readers.hpp"
 #include "cn0/analysis.hpp"
 #include "cn0/settings.hpp"
 #include "navigation/nav_data.hpp"
@@ -54,7 +55,7 @@ PipelineOutcome run_file_job(FileJob& job) {
         auto bytes = read_whole_file(job.obs_path);
         if (auto* error = std::get_if<FileError>(&bytes)) return PipelineFailure{FailedStep::read_obs, error->message};
         // The name only stands in for a missing marker name; the result keeps no file name.
-        auto parsed = parse_observation_file(std::get<std::string>(bytes), file_name_of(job.obs_path));
+        auto parsed = read_observation_bytes(std::get<std::string>(bytes), file_name_of(job.obs_path));
         if (auto* error = std::get_if<ParseError>(&parsed)) {
             return PipelineFailure{FailedStep::parse_obs, std::move(error->message)};
         }
@@ -63,7 +64,7 @@ PipelineOutcome run_file_job(FileJob& job) {
     if (job.nav_path) {
         auto bytes = read_whole_file(*job.nav_path);
         if (auto* error = std::get_if<FileError>(&bytes)) return PipelineFailure{FailedStep::read_nav, error->message};
-        auto parsed = parse_navigation(std::get<std::string>(bytes));
+        auto parsed = read_navigation_bytes(std::get<std::string>(bytes));
         if (auto* error = std::get_if<NavParseError>(&parsed)) {
             return PipelineFailure{FailedStep::parse_nav, std::move(error->message)};
         }

@@ -4,6 +4,7 @@
 #include <variant>
 
 #include "navigation/nav_data.hpp"
+#include "archive/readers.hpp"
 #include "python/classes.hpp"
 #include "rinex/file_io.hpp"
 
@@ -59,7 +60,7 @@ PyObject* read_navigation(PyObject* /*module*/, PyObject* const* args, Py_ssize_
     if (!bind(sig, args, nargsf, kwnames, slots) || !to_text(slots[0], "path", path)) return nullptr;
     auto bytes = read_whole_file(std::string(path));
     if (auto* error = std::get_if<FileError>(&bytes)) return raise_os_error(error->message);
-    return wrap(parse_navigation(std::get<std::string>(bytes)));
+    return wrap(vardoln::read_navigation_bytes(std::get<std::string>(bytes)));
 }
 
 PyObject* read_navigation_bytes(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
@@ -67,7 +68,7 @@ PyObject* read_navigation_bytes(PyObject* /*module*/, PyObject* const* args, Py_
     Slots<1> slots;
     std::string_view data;
     if (!bind(sig, args, nargsf, kwnames, slots) || !to_bytes(slots[0], "data", data)) return nullptr;
-    return wrap(parse_navigation(data));
+    return wrap(vardoln::read_navigation_bytes(data));
 }
 
 PyMethodDef read_navigation_method = fastcall_method<&read_navigation>(

@@ -5,6 +5,7 @@
 #include <variant>
 #include <vector>
 
+#include "archive/readers.hpp"
 #include "python/classes.hpp"
 #include "rinex/file_io.hpp"
 #include "rinex/numbers.hpp"
@@ -175,7 +176,7 @@ PyObject* read_rinex_obs(PyObject* /*module*/, PyObject* const* args, Py_ssize_t
     auto bytes = read_whole_file(std::string(path));
     if (auto* error = std::get_if<FileError>(&bytes)) return raise_os_error(error->message);
     // The record keeps no file name; the name only stands in for a missing marker name.
-    return wrap(parse_observation_file(std::get<std::string>(bytes), file_name_of(path)));
+    return wrap(read_observation_bytes(std::get<std::string>(bytes), file_name_of(path)));
 }
 
 template <const Signature<2>& Sig>
@@ -187,7 +188,7 @@ PyObject* read_from_bytes(PyObject* /*module*/, PyObject* const* args, Py_ssize_
         !to_text(slots[1], "filename", filename)) {
         return nullptr;
     }
-    return wrap(parse_observation_file(data, filename));
+    return wrap(read_observation_bytes(data, filename));
 }
 
 constexpr auto read_bytes_signature = signature("read_rinex_obs_bytes", 2, "data", "filename");

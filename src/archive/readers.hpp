@@ -1,0 +1,22 @@
+// The observation and navigation readers behind the archive layers: compressed and compact
+// RINEX are expanded first, then read exactly like a plain file.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <variant>
+
+#include "navigation/nav_data.hpp"
+#include "rinex/obs_data.hpp"
+
+namespace vardoln {
+
+// True when the bytes start with a layer that expand_archive removes.
+bool is_archived(std::string_view bytes) noexcept;
+
+// Plain text is read in place; archived bytes are expanded into a private buffer first. An
+// archive that cannot be expanded fails with the layer's message.
+std::variant<RinexObsData, ParseError> read_observation_bytes(std::string_view bytes, std::string_view file_name);
+std::variant<NavigationData, NavParseError> read_navigation_bytes(std::string_view bytes);
+
+}  // namespace vardoln
