@@ -1,8 +1,12 @@
-"""PNG plots of an analysis result (needs matplotlib: pip install 'vardoln_cn0[plots]')."""
+"""PNG plots of an analysis result (needs matplotlib: pip install 'vardoln_cn0[plots]').
+
+Every function here takes the parsed JSON export of a result (a dict), so that a report that
+draws all plots parses the export once.
+"""
 
 from __future__ import annotations
 
-import json
+import io
 import math
 import os
 import sys
@@ -13,14 +17,45 @@ try:
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    import numpy as np
     from matplotlib import dates as mdates
 except ImportError as error:  # pragma: no cover - depends on the installation
-    raise ImportError("plots need matplotlib: pip install matplotlib") from error
+    raise ImportError("plots need matplotlib: pip install 'vardoln_cn0[plots]'") from error
 
 CMAP = "viridis"
+DPI = 90
+# C/N0 colour scale shared by the skyplot and the heatmap, so that one colour means one level.
+CN0_RANGE = (20.0, 55.0)
+SEVERITY_COLOURS = {"critical": "tab:red", "high": "tab:orange", "low": "gold"}
+# Without a satellite position the analysis places a sample at azimuth 0, elevation 45.
+NO_POSITION = (0.0, 45.0)
+# A 1 Hz day holds 86400 points per satellite; a few hundred per trace draw the same picture.
+MAX_POINTS_PER_TRACE = 720
+# Beyond this many satellites the names cover the tracks.
+MAX_LABELLED_TRACES = 60
 
 
-def _time(text: str) -> datetime | None:
+class Progress:
+    """A one-line counter on stderr, shown only when stderr is a terminal."""
+
+    def __init__(self, total: int, label: str, stream=None):
+        self.stream = stream or sys.stderr
+        self.total, self.label, self.done = total, label, 0
+        self.active = total > 0 and self.stream.isatty()
+
+    def step(self, what: str = "", count: int = 1) -> None:
+        self.done += count
+        if self.active:
+            self.stream.write(f"\r\033[K{self.label}: {self.done}/{self.total} {what}")
+            self.stream.flush()
+
+    def close(self) -> None:
+        if self.active:
+            self.stream.write("\r\033[K")
+            self.stream.flush()
+
+
+def parse_time(text: str) -> datetime | None:
     """A timestamp text as a datetime; seconds of 60 and more roll over. None if not a date."""
     try:
         day, clock = text.rstrip("Z").split("T")
@@ -31,150 +66,212 @@ def _time(text: str) -> datetime | None:
         return None
 
 
-def _series(points: list, value) -> tuple[list, list]:
-    """(times, values) of points whose timestamp is a real date; None values become NaN."""
-    times, values = [], []
-    for point, stamp in points:
-        when = _time(stamp)
+def _series(stamps: list[str], values: list) -> tuple[list, list]:
+    """(times, values) for the stamps that are real dates; None values become NaN."""
+    times, numbers = [], []
+    for stamp, value in zip(stamps, values):
+        when = parse_time(stamp)
         if when is not None:
             times.append(when)
-            number = value(point)
-            values.append(float("nan") if number is None else number)
-    return times, values
+            numbers.append(float("nan") if value is None else value)
+    return times, numbers
 
 
-class Progress:
-    """A one-line counter on stderr, shown only when stderr is a terminal."""
-
-    def __init__(self, total: int, label: str):
-        self.total, self.label, self.done = total, label, 0
-        self.active = sys.stderr.isatty() and total > 0
-
-    def step(self, count: int = 1) -> None:
-        self.done += count
-        if self.active:
-            sys.stderr.write(f"\r{self.label}: {self.done}/{self.total}")
-            sys.stderr.flush()
-
-    def close(self) -> None:
-        if self.active:
-            sys.stderr.write("\n")
+def has_geometry(data: dict) -> bool:
+    """Whether any sample carries a computed satellite direction (needs navigation data and a
+    receiver position in the header)."""
+    if not data.get("visibility"):
+        return False
+    return any((point["azimuth"], point["elevation"]) != NO_POSITION
+               for trace in data["skyplot"]["traces"] for point in trace["points"])
 
 
-def skyplot(data: dict, path: str) -> None:
+def _time_axis(ax) -> None:
+    locator = mdates.AutoDateLocator()
+    ax.xaxis.set_major_locator(locator)
+    ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
+    ax.set_xlabel("time (epoch time as written in the file)")
+    ax.grid(alpha=0.3)
+
+
+def _station(data: dict) -> str:
+    info = data["file_info"]
+    return info["marker_name"] or "unnamed station"
+
+
+def skyplot(data: dict, progress: Progress) -> "plt.Figure | None":
+    if not has_geometry(data):
+        return None
     traces = data["skyplot"]["traces"]
-    fig = plt.figure(figsize=(7, 7))
+    fig = plt.figure(figsize=(7.5, 7))
     ax = fig.add_subplot(projection="polar")
     ax.set_theta_zero_location("N")
     ax.set_theta_direction(-1)
     ax.set_rlim(90, 0)
     ax.set_rticks([0, 15, 30, 45, 60, 75])
-    ax.set_yticklabels(["0°", "15°", "30°", "45°", "60°", "75°"])
-    progress = Progress(len(traces), "skyplot traces")
-    scatter = None
-    values = [p["cn0"] for t in traces for p in t["points"] if p["cn0"] is not None]
-    vmin, vmax = (min(values), max(values)) if values else (0, 60)
+    ax.set_yticklabels(["0°", "15°", "30°", "45°", "60°", "75°"], fontsize=8, color="0.35")
+    ax.set_xticks(np.radians(range(0, 360, 45)), ["N", "NE", "E", "SE", "S", "SW", "W", "NW"])
+    azimuths, elevations, levels = [], [], []
     for trace in traces:
-        points = trace["points"]
-        azimuth = [math.radians(p["azimuth"] or 0.0) for p in points]
-        elevation = [p["elevation"] or 0.0 for p in points]
-        cn0 = [p["cn0"] if p["cn0"] is not None else float("nan") for p in points]
-        scatter = ax.scatter(azimuth, elevation, c=cn0, s=6, cmap=CMAP, vmin=vmin, vmax=vmax)
+        points = [p for p in trace["points"]
+                  if p["cn0"] is not None and (p["azimuth"], p["elevation"]) != NO_POSITION]
+        stride = max(1, math.ceil(len(points) / MAX_POINTS_PER_TRACE))
+        points = points[::stride]
         if points:
-            ax.annotate(trace["satellite"], (azimuth[-1], elevation[-1]), fontsize=7)
-        progress.step()
-    progress.close()
-    ax.set_title("Skyplot: satellite tracks coloured by C/N0\n(azimuth clockwise from north, elevation in degrees)")
-    if scatter is not None:
-        fig.colorbar(scatter, ax=ax, shrink=0.7, pad=0.1, label="C/N0 (dB-Hz)")
-    fig.savefig(path, dpi=110, bbox_inches="tight")
-    plt.close(fig)
+            azimuths += [math.radians(p["azimuth"]) for p in points]
+            elevations += [p["elevation"] for p in points]
+            levels += [p["cn0"] for p in points]
+            if len(traces) <= MAX_LABELLED_TRACES:
+                # At the culmination, where tracks are furthest apart, rather than at the horizon.
+                top = max(points, key=lambda p: p["elevation"])
+                ax.annotate(trace["satellite"], (math.radians(top["azimuth"]), top["elevation"]),
+                            fontsize=7, xytext=(3, 3), textcoords="offset points")
+        progress.step("skyplot")
+    scatter = ax.scatter(azimuths, elevations, c=levels, s=4, cmap=CMAP, vmin=CN0_RANGE[0], vmax=CN0_RANGE[1],
+                         linewidths=0)
+    fig.colorbar(scatter, ax=ax, shrink=0.7, pad=0.08, label="C/N0 (dB-Hz)", extend="both")
+    ax.set_title(f"Skyplot of {_station(data)}: satellite tracks coloured by C/N0\n"
+                 "azimuth clockwise from north, elevation in degrees (centre 90°)", fontsize=11)
+    return fig
 
 
-def heatmap(data: dict, path: str) -> None:
+def heatmap(data: dict) -> "plt.Figure | None":
+    if not has_geometry(data):
+        return None
     grid = data["heatmap"]
-    fig, ax = plt.subplots(figsize=(10, 5))
-    if grid["cn0_matrix"]:
-        matrix = [[value if count else float("nan") for value, count in zip(row, counts)]
-                  for row, counts in zip(grid["cn0_matrix"], grid["count_matrix"])]
-        image = ax.imshow(matrix, origin="lower", aspect="auto", cmap=CMAP, extent=[0, 360, 0, 90])
-        fig.colorbar(image, ax=ax, label="mean C/N0 (dB-Hz)")
-    else:
-        ax.text(0.5, 0.5, "no samples", ha="center", va="center", transform=ax.transAxes)
-    ax.set_xlabel("azimuth (degrees)")
+    matrix = np.array(grid["cn0_matrix"], dtype=float)
+    counts = np.array(grid["count_matrix"], dtype=float)
+    if matrix.size == 0 or not counts.any():
+        return None
+    fig, ax = plt.subplots(figsize=(10, 4.6))
+    image = ax.imshow(np.where(counts > 0, matrix, np.nan), origin="lower", aspect="auto", cmap=CMAP,
+                      extent=(0, 360, 0, 90), vmin=CN0_RANGE[0], vmax=CN0_RANGE[1], interpolation="nearest")
+    ax.set_facecolor("0.92")
+    fig.colorbar(image, ax=ax, label="mean C/N0 (dB-Hz)", extend="both")
+    ax.set_xticks(range(0, 361, 45))
+    ax.set_yticks(range(0, 91, 15))
+    ax.set_xlabel("azimuth (degrees clockwise from north)")
     ax.set_ylabel("elevation (degrees)")
-    ax.set_title("Mean C/N0 per sky cell (10° azimuth x 5° elevation)")
-    fig.savefig(path, dpi=110, bbox_inches="tight")
-    plt.close(fig)
+    ax.set_title(f"Mean C/N0 per sky cell (10° azimuth × 5° elevation), {_station(data)}; grey: no samples",
+                 fontsize=11)
+    return fig
 
 
-def timeseries(data: dict, path: str) -> None:
+def timeseries(data: dict) -> "plt.Figure | None":
     series = data["timeseries"]
-    rows = list(zip(zip(series["mean_cn0"], series["satellite_count"]), series["timestamps"]))
-    times, cn0 = _series(rows, lambda row: row[0])
-    _, counts = _series(rows, lambda row: row[1])
-    fig, (top, bottom) = plt.subplots(2, 1, figsize=(11, 6), sharex=True)
-    top.plot(times, cn0, lw=1, color="tab:blue")
+    times, cn0 = _series(series["timestamps"], series["mean_cn0"])
+    _, counts = _series(series["timestamps"], series["satellite_count"])
+    if not times:
+        return None
+    fig, (top, bottom) = plt.subplots(2, 1, figsize=(11, 5.5), sharex=True, height_ratios=(3, 2))
+    top.plot(times, cn0, lw=0.9, color="tab:blue", label="mean C/N0")
     top.set_ylabel("mean C/N0 (dB-Hz)")
-    top.set_title("Mean C/N0 and satellites per epoch (red: anomaly epochs)")
-    bottom.step(times, counts, where="mid", lw=1, color="tab:green")
+    bottom.step(times, counts, where="mid", lw=0.9, color="tab:green")
     bottom.set_ylabel("satellites")
-    bottom.set_xlabel("time (UTC as written in the file)")
+    bottom.yaxis.get_major_locator().set_params(integer=True)
+    bottom.set_ylim(0, max((c for c in counts if c == c), default=1) * 1.15 + 0.5)
+    bottom.grid(alpha=0.3)
+    marked = set()
     for anomaly in data["anomalies"]:
-        when = _time(anomaly["timestamp"])
+        when = parse_time(anomaly["timestamp"])
         if when is None:
             continue
-        for ax in (top, bottom):
-            ax.axvline(when, color="tab:red", alpha=0.4, lw=1)
-    bottom.xaxis.set_major_formatter(mdates.DateFormatter("%H:%M"))
-    fig.savefig(path, dpi=110, bbox_inches="tight")
-    plt.close(fig)
+        colour = SEVERITY_COLOURS.get(anomaly["severity"], "tab:red")
+        label = None if anomaly["severity"] in marked else f"{anomaly['severity']} anomaly"
+        marked.add(anomaly["severity"])
+        top.axvline(when, color=colour, alpha=0.6, lw=1.2, label=label)
+        bottom.axvline(when, color=colour, alpha=0.6, lw=1.2)
+    if marked:
+        top.legend(loc="lower left", fontsize=8)
+    top.grid(alpha=0.3)
+    _time_axis(bottom)
+    title = "no anomalies" if not data["anomalies"] else f"{len(data['anomalies'])} anomaly epochs marked"
+    top.set_title(f"Mean C/N0 and tracked satellites per epoch, {_station(data)} ({title})", fontsize=11)
+    return fig
 
 
-def constellations(data: dict, path: str) -> None:
-    fig, ax = plt.subplots(figsize=(11, 5))
-    for name, points in sorted(data["timeseries"]["constellation_timeseries"].items()):
-        times, cn0 = _series([(p, p["timestamp"]) for p in points], lambda p: p["cn0"])
-        ax.plot(times, cn0, lw=1, label=name)
+def constellations(data: dict) -> "plt.Figure | None":
+    by_system = data["timeseries"]["constellation_timeseries"]
+    if not by_system:
+        return None
+    fig, ax = plt.subplots(figsize=(11, 4.6))
+    for name, points in sorted(by_system.items()):
+        times, cn0 = _series([p["timestamp"] for p in points], [p["cn0"] for p in points])
+        ax.plot(times, cn0, lw=0.9, label=name)
     ax.set_ylabel("mean C/N0 (dB-Hz)")
-    ax.set_xlabel("time (UTC as written in the file)")
-    ax.set_title("C/N0 per constellation over time")
-    ax.xaxis.set_major_formatter(mdates.DateFormatter("%H:%M"))
-    if data["timeseries"]["constellation_timeseries"]:
-        ax.legend()
-    fig.savefig(path, dpi=110, bbox_inches="tight")
-    plt.close(fig)
+    _time_axis(ax)
+    ax.set_title(f"Mean C/N0 per constellation over time, {_station(data)}", fontsize=11)
+    ax.legend(fontsize=8, ncols=min(len(by_system), 6), loc="lower left")
+    return fig
 
 
-def visibility(data: dict, path: str) -> bool:
+def visibility(data: dict) -> "plt.Figure | None":
     summary = data.get("visibility")
     if not summary or not summary["by_system"]:
-        return False
-    names = sorted(summary["by_system"])
-    predicted = [summary["by_system"][n]["predicted_satellites"] for n in names]
-    observed = [summary["by_system"][n]["observed_satellites"] for n in names]
-    fig, ax = plt.subplots(figsize=(8, 5))
-    positions = range(len(names))
-    ax.bar([p - 0.2 for p in positions], predicted, width=0.4, label="predicted (mean per epoch, rounded up)")
-    ax.bar([p + 0.2 for p in positions], observed, width=0.4, label="observed (distinct satellites)")
-    ax.set_xticks(list(positions), names)
+        return None
+    entries = [entry for _, entry in sorted(summary["by_system"].items())
+               if entry["predicted_satellites"] or entry["observed_satellites"]]
+    if not entries:
+        return None
+    names = [entry["system"] for entry in entries]
+    predicted = [entry["predicted_satellites"] for entry in entries]
+    observed = [entry["observed_satellites"] for entry in entries]
+    fig, ax = plt.subplots(figsize=(8, 4.6))
+    positions = np.arange(len(names))
+    bars = ax.bar(positions - 0.2, predicted, width=0.4, label="predicted per epoch (mean, rounded up)", color="tab:gray")
+    ax.bar_label(bars, fontsize=8)
+    bars = ax.bar(positions + 0.2, observed, width=0.4, label="observed (distinct satellites)", color="tab:blue")
+    ax.bar_label(bars, fontsize=8)
+    ax.set_xticks(positions, names)
     ax.set_ylabel("satellites")
-    ax.set_title(f"Predicted versus observed satellites\n{summary['prediction_source']}, "
-                 f"confirmation {summary['confirmation_rate']:.1f}%")
-    ax.legend()
-    fig.savefig(path, dpi=110, bbox_inches="tight")
-    plt.close(fig)
-    return True
+    ax.set_xlabel("constellation")
+    ax.yaxis.get_major_locator().set_params(integer=True)
+    ax.margins(y=0.15)
+    ax.set_title(f"Predicted versus observed satellites, {_station(data)}\n"
+                 f"{summary['prediction_source']}; confirmation {summary['confirmation_rate']:.1f}%", fontsize=11)
+    ax.legend(fontsize=8)
+    return fig
 
 
-def write_all(result, directory: str) -> list[str]:
-    """Writes every plot that the result has data for; returns the paths written."""
+# (file stem, title) in the order plots are shown.
+PLOTS = (("skyplot", "Skyplot"), ("heatmap", "Sky heatmap"), ("timeseries", "C/N0 and satellites over time"),
+         ("constellations", "C/N0 per constellation"), ("visibility", "Predicted versus observed satellites"))
+
+
+def render_all(data: dict) -> list[tuple[str, str, bytes]]:
+    """Every plot that the result has data for, as (file stem, title, PNG bytes)."""
+    traces = len(data["skyplot"]["traces"])
+    progress = Progress(traces + len(PLOTS) - 1, "plotting")
+    drawers = {"skyplot": lambda: skyplot(data, progress), "heatmap": lambda: heatmap(data),
+               "timeseries": lambda: timeseries(data), "constellations": lambda: constellations(data),
+               "visibility": lambda: visibility(data)}
+    rendered = []
+    try:
+        for stem, title in PLOTS:
+            figure = drawers[stem]()
+            if stem == "skyplot":
+                progress.step(stem, traces - progress.done)  # a skipped skyplot draws no traces
+            else:
+                progress.step(stem)
+            if figure is None:
+                continue
+            buffer = io.BytesIO()
+            # No Software text: keeps the PNG free of a web address and a few bytes smaller.
+            figure.savefig(buffer, format="png", dpi=DPI, bbox_inches="tight", metadata={"Software": None})
+            plt.close(figure)
+            rendered.append((stem, title, buffer.getvalue()))
+    finally:
+        progress.close()
+    return rendered
+
+
+def write_all(data: dict, directory: str) -> list[str]:
+    """Writes every plot that the result has data for as DIR/<name>.png; returns the paths."""
     os.makedirs(directory, exist_ok=True)
-    data = json.loads(result.to_json())
     written = []
-    for name, draw in (("skyplot", skyplot), ("heatmap", heatmap), ("timeseries", timeseries),
-                       ("constellations", constellations), ("visibility", visibility)):
-        path = os.path.join(directory, f"{name}.png")
-        if draw(data, path) is not False:
-            written.append(path)
+    for stem, _, png in render_all(data):
+        path = os.path.join(directory, f"{stem}.png")
+        with open(path, "wb") as out:
+            out.write(png)
+        written.append(path)
     return written
