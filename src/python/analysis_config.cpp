@@ -95,7 +95,7 @@ PyTypeObject* type_cache = nullptr;
 }  // namespace
 
 PyTypeObject* analysis_config_type() {
-    static const ClassSpec spec{
+    static const ClassSpec definition{
         .qualified_name = "builtins.AnalysisConfig",
         .doc = "AnalysisConfig(min_elevation=5.0, min_cn0=0.0, max_cn0=60.0, time_bin_seconds=None, time_bin=None, "
                "systems=None, anomaly_threshold_low=3.0, anomaly_threshold_high=6.0, anomaly_threshold_critical=10.0, "
@@ -105,7 +105,7 @@ PyTypeObject* analysis_config_type() {
         .getset = attributes,
         .construct = &new_entry<&construct>,
     };
-    return cached_class<AnalysisConfig>(type_cache, spec);
+    return cached_class<AnalysisConfig>(type_cache, definition);
 }
 
 bool borrow_analysis_config(PyObject* object, const char* argument, SharedBorrow<AnalysisConfig>& out) {

@@ -522,24 +522,24 @@ PyMethodDef result_methods[] = {
 }  // namespace
 
 PyTypeObject* analysis_result_type() {
-    static const ClassSpec spec{
+    static const ClassSpec definition{
         .qualified_name = "builtins.AnalysisResult",
         .doc = "Python wrapper for AnalysisResult",
         .methods = result_methods,
         .getset = result_properties,
         .repr = &repr_entry<AnalysisResult, &result_repr>,
     };
-    return cached_class<AnalysisResult>(result_cache, spec);
+    return cached_class<AnalysisResult>(result_cache, definition);
 }
 
 PyTypeObject* quality_score_type() {
-    static const ClassSpec spec{
+    static const ClassSpec definition{
         .qualified_name = "builtins.QualityScore",
         .doc = "Python wrapper for QualityScore with notebook-compatible attributes",
         .getset = score_attributes,
         .repr = &repr_entry<NotebookScore, &score_repr>,
     };
-    return cached_class<NotebookScore>(score_cache, spec);
+    return cached_class<NotebookScore>(score_cache, definition);
 }
 
 PyObject* new_analysis_result(AnalysisResult&& result) {

@@ -414,17 +414,17 @@ PyObject* refuse_construction(PyTypeObject* type, PyObject* /*args*/, PyObject* 
         nullptr);
 }
 
-PyTypeObject* create_class(const ClassSpec& spec, int basic_size, destructor dealloc) {
+PyTypeObject* create_class(const ClassSpec& definition, int basic_size, destructor dealloc) {
     std::vector<PyType_Slot> slots;
-    slots.push_back({Py_tp_doc, const_cast<char*>(spec.doc)});
+    slots.push_back({Py_tp_doc, const_cast<char*>(definition.doc)});
     slots.push_back({Py_tp_dealloc, reinterpret_cast<void*>(dealloc)});
-    slots.push_back({Py_tp_new, reinterpret_cast<void*>(spec.construct != nullptr ? spec.construct
+    slots.push_back({Py_tp_new, reinterpret_cast<void*>(definition.construct != nullptr ? definition.construct
                                                                                    : &refuse_construction)});
-    if (spec.methods != nullptr) slots.push_back({Py_tp_methods, spec.methods});
-    if (spec.getset != nullptr) slots.push_back({Py_tp_getset, spec.getset});
-    if (spec.repr != nullptr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(spec.repr)});
+    if (definition.methods != nullptr) slots.push_back({Py_tp_methods, definition.methods});
+    if (definition.getset != nullptr) slots.push_back({Py_tp_getset, definition.getset});
+    if (definition.repr != nullptr) slots.push_back({Py_tp_repr, reinterpret_cast<void*>(definition.repr)});
     slots.push_back({0, nullptr});
-    PyType_Spec type_spec{spec.qualified_name, basic_size, 0, Py_TPFLAGS_DEFAULT, slots.data()};
+    PyType_Spec type_spec{definition.qualified_name, basic_size, 0, Py_TPFLAGS_DEFAULT, slots.data()};
     return reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&type_spec));
 }
 

@@ -357,14 +357,14 @@ struct ClassSpec {
     newfunc construct = nullptr;  // nullptr: the class refuses construction
 };
 
-PyTypeObject* create_class(const ClassSpec& spec, int basic_size, destructor dealloc);
+PyTypeObject* create_class(const ClassSpec& definition, int basic_size, destructor dealloc);
 
 // The type object of a class, created on first use and then reused. Returns a borrowed
 // reference, or nullptr with an error set.
 template <typename Value>
-PyTypeObject* cached_class(PyTypeObject*& cache, const ClassSpec& spec) {
+PyTypeObject* cached_class(PyTypeObject*& cache, const ClassSpec& definition) {
     if (cache == nullptr) {
-        cache = create_class(spec, static_cast<int>(sizeof(Holder<Value>)), &dealloc_instance<Value>);
+        cache = create_class(definition, static_cast<int>(sizeof(Holder<Value>)), &dealloc_instance<Value>);
     }
     return cache;
 }

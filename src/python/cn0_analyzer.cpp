@@ -235,13 +235,13 @@ PyMethodDef analyze_cn0_method = fastcall_method<&analyze_cn0>(
 }  // namespace
 
 PyTypeObject* cn0_analyzer_type() {
-    static const ClassSpec spec{
+    static const ClassSpec definition{
         .qualified_name = "builtins.CN0Analyzer",
         .doc = "CN0Analyzer(config)\n--\n\nPython wrapper for CN0Analyzer - supports both config-based and direct API",
         .methods = analyzer_methods,
         .construct = &new_entry<&construct>,
     };
-    return cached_class<Analyzer>(analyzer_cache, spec);
+    return cached_class<Analyzer>(analyzer_cache, definition);
 }
 
 PyMethodDef* analyze_cn0_def() {

@@ -95,14 +95,14 @@ PyTypeObject* type_cache = nullptr;
 }  // namespace
 
 PyTypeObject* navigation_data_type() {
-    static const ClassSpec spec{
+    static const ClassSpec definition{
         .qualified_name = "builtins.NavigationData",
         .doc = "Python wrapper for NavigationData",
         .methods = methods,
         .getset = attributes,
         .repr = &repr_entry<NavigationData, &repr>,
     };
-    return cached_class<NavigationData>(type_cache, spec);
+    return cached_class<NavigationData>(type_cache, definition);
 }
 
 bool borrow_navigation_data(PyObject* object, const char* argument, SharedBorrow<NavigationData>& out) {

@@ -236,14 +236,14 @@ PyTypeObject* type_cache = nullptr;
 }  // namespace
 
 PyTypeObject* rinex_obs_data_type() {
-    static const ClassSpec spec{
+    static const ClassSpec definition{
         .qualified_name = "builtins.RinexObsData",
         .doc = "Python wrapper for RinexObsData",
         .methods = methods,
         .getset = attributes,
         .repr = &repr_entry<RinexObsData, &repr>,
     };
-    return cached_class<RinexObsData>(type_cache, spec);
+    return cached_class<RinexObsData>(type_cache, definition);
 }
 
 bool borrow_rinex_obs_data(PyObject* object, const char* argument, SharedBorrow<RinexObsData>& out) {
