@@ -9,10 +9,12 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "navigation/nav_data.hpp"
@@ -74,6 +76,49 @@ Run positions(const NavigationData& nav, const std::vector<const Map*>& maps, co
         }
         run.seconds = seconds_since(start);
         if (r == 0 || run.seconds < best.seconds) best = run;
+    }
+    return best;
+}
+
+// The same requests through one OrbitEvaluator, epoch by epoch as an analysis makes them; each
+// position must be the same bits as satellite_position's.
+template <typename Map>
+Run evaluator_positions(const NavigationData& nav, const std::vector<const Map*>& maps,
+                        const std::vector<EpochTime>& epochs, int repeats, std::size_t& mismatches) {
+    std::vector<std::string_view> keys;
+    for (const Map* map : maps)
+        for (const auto& entry : *map) keys.push_back(entry.first);
+    Run best;
+    for (int r = 0; r < repeats; ++r) {
+        Run run;
+        const auto start = Clock::now();
+        OrbitEvaluator evaluator(nav);
+        for (const std::string_view key : keys) evaluator.add_satellite(key);
+        for (const EpochTime& epoch : epochs) {
+            const OrbitEpoch at = orbit_epoch(epoch);
+            for (std::size_t k = 0; k < keys.size(); ++k) {
+                const auto p = evaluator.position(k, at);
+                ++run.calls;
+                if (!p) continue;
+                ++run.found;
+                run.radius_sum_km += std::sqrt((*p)[0] * (*p)[0] + (*p)[1] * (*p)[1] + (*p)[2] * (*p)[2]) / 1000.0;
+            }
+        }
+        run.seconds = seconds_since(start);
+        if (r == 0 || run.seconds < best.seconds) best = run;
+    }
+    mismatches = 0;
+    OrbitEvaluator evaluator(nav);
+    for (const std::string_view key : keys) evaluator.add_satellite(key);
+    for (const EpochTime& epoch : epochs) {
+        const OrbitEpoch at = orbit_epoch(epoch);
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            const auto batch = evaluator.position(k, at);
+            const auto single = satellite_position(nav, keys[k], epoch);
+            const bool same = batch.has_value() == single.has_value() &&
+                              (!batch || std::memcmp(batch->data(), single->data(), sizeof(Ecef)) == 0);
+            mismatches += same ? 0 : 1;
+        }
     }
     return best;
 }
@@ -179,6 +224,20 @@ int main(int argc, char** argv) {
     report("GLONASS (RK4, 60 s steps)", glonass, glonass_choice);
     std::printf("GLONASS / Keplerian time per call: %.1fx\n",
                 (glonass.seconds / static_cast<double>(glonass.calls)) / (kepler.seconds / static_cast<double>(kepler.calls)));
+
+    std::size_t kepler_mismatch = 0, glonass_mismatch = 0;
+    const Run kepler_batch = evaluator_positions(nav, kepler_maps, epochs, repeats, kepler_mismatch);
+    const Run glonass_batch = evaluator_positions(nav, glonass_maps, epochs, repeats, glonass_mismatch);
+    report("Keplerian, OrbitEvaluator", kepler_batch, kepler_choice);
+    report("GLONASS, OrbitEvaluator", glonass_batch, glonass_choice);
+    std::printf("OrbitEvaluator vs satellite_position: Keplerian %.1fx faster, GLONASS %.1fx faster\n",
+                kepler.seconds / kepler_batch.seconds, glonass.seconds / glonass_batch.seconds);
+    if (kepler_mismatch != 0 || glonass_mismatch != 0 || kepler_batch.found != kepler.found ||
+        glonass_batch.found != glonass.found) {
+        std::fprintf(stderr, "OrbitEvaluator differs from satellite_position %zu times\n",
+                     kepler_mismatch + glonass_mismatch);
+        status = 1;
+    }
 
     // Answers: every chosen record yields a position, at orbital radii.
     if (kepler.found != kepler_chosen || glonass.found != glonass_chosen) {

@@ -119,8 +119,7 @@ void fill_file_info(FileInfo& info, const RinexObsData& obs, const std::vector<s
 // header position exist.
 struct Geometry {
     const PositionTable* positions = nullptr;
-    Ecef receiver{};
-    Geodetic receiver_geodetic;
+    std::optional<TopocentricFrame> receiver;
 };
 
 // Per distinct satellite, what extraction needs to know once rather than per epoch.
@@ -194,9 +193,9 @@ Extraction extract_samples(const RinexObsData& obs, const AnalysisSettings& sett
 
             double elevation = 45.0;
             double azimuth = 0.0;
-            if (geometry.positions) {
+            if (geometry.positions && geometry.receiver) {
                 if (const auto& position = geometry.positions->position_of_entry(entry_index)) {
-                    const LookAngles angles = look_angles(geometry.receiver, geometry.receiver_geodetic, *position);
+                    const LookAngles angles = geometry.receiver->look_angles(*position);
                     elevation = angles.elevation_deg;
                     azimuth = angles.azimuth_deg;
                 }
@@ -550,8 +549,7 @@ AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& set
         positions.emplace(*settings.orbit_source, obs);
         if (obs.approx_position) {
             geometry.positions = &*positions;
-            geometry.receiver = *obs.approx_position;
-            geometry.receiver_geodetic = ecef_to_geodetic(geometry.receiver);
+            geometry.receiver.emplace(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
         }
     }
 

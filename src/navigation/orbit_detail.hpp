@@ -1,7 +1,10 @@
 // The steps of the broadcast orbit computation, exposed for src/navigation and its tests.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <span>
 #include <vector>
 
 #include "navigation/nav_data.hpp"
@@ -22,20 +25,28 @@ const GlonassEphemeris* choose_record(const std::vector<GlonassEphemeris>& recor
 // used only to pass over records far outside the window before the exact comparison.
 std::optional<double> calendar_seconds(const EpochTime& epoch) noexcept;
 
+// The record choice over one satellite's records sorted by Julian value, all finite: the
+// record the walk in file order would choose, or null. `cursor` carries the number of records
+// at or before the previous request from call to call (any value is safe; a close one saves
+// the search).
+const TimedRecord* choose_timed(std::span<const TimedRecord> by_time, std::size_t& cursor, double julian,
+                                double window_days) noexcept;
+
 // Seconds from the record's toe to the instant, both taken in the week of the instant, brought
 // within half a week so that a toe just across a week boundary stays close.
 double time_from_ephemeris(double julian, double toe) noexcept;
+// The same in two halves: the seconds of week of the instant, and the toe taken from them.
+double seconds_of_week(double julian) noexcept;
+double time_from_ephemeris_in_week(double seconds_of_week, double toe) noexcept;
 
 // BeiDou geostationary satellites (C01-C05, C59-C63) broadcast their orbit in a frame tilted
 // by -5 degrees and need their own rotation into the Earth-fixed frame.
 bool is_beidou_geostationary(const Ephemeris& eph) noexcept;
 
 Ecef keplerian_position(const Ephemeris& eph, double julian) noexcept;
-
-struct GlonassState {
-    Ecef position;  // m
-    Ecef velocity;  // m/s
-};
+// The same from the record's constants and tk, the seconds from toe.
+KeplerConstants kepler_constants(const Ephemeris& eph) noexcept;
+Ecef keplerian_position(const Ephemeris& eph, const KeplerConstants& constants, double tk) noexcept;
 
 // One classical fourth-order Runge-Kutta step of `step_s` seconds (negative runs backward);
 // `lunisolar` is the broadcast acceleration, held constant.
@@ -43,5 +54,8 @@ GlonassState glonass_rk4_step(const GlonassState& state, const Ecef& lunisolar, 
 
 // Integration from the record's toc over `dt_s` seconds in 60 s steps and a final shorter one.
 Ecef glonass_position(const GlonassEphemeris& eph, double dt_s) noexcept;
+// The same, taking the full steps already in `grid` and adding those it computes (up to the
+// one-hour window's worth in each direction).
+Ecef glonass_position(const GlonassEphemeris& eph, GlonassGrid& grid, double dt_s);
 
 }  // namespace vardoln::orbit_detail

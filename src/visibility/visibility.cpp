@@ -18,17 +18,12 @@ const std::optional<Ecef> kNoPosition;
 constexpr double kMinOrbitRadius = 20000000.0;  // m
 constexpr double kMaxOrbitRadius = 50000000.0;  // m
 
-struct Receiver {
-    Ecef position;
-    Geodetic geodetic;
-};
-
-bool is_predicted(const std::optional<Ecef>& satellite, const Receiver& receiver, double min_elevation) noexcept {
+bool is_predicted(const std::optional<Ecef>& satellite, const TopocentricFrame& receiver, double min_elevation) noexcept {
     if (!satellite) return false;
     const Ecef& p = *satellite;
     const double radius = std::sqrt(p[0] * p[0] + p[1] * p[1] + p[2] * p[2]);
     if (!(radius >= kMinOrbitRadius && radius <= kMaxOrbitRadius)) return false;
-    const double elevation = look_angles(receiver.position, receiver.geodetic, p).elevation_deg;
+    const double elevation = receiver.elevation_deg(p);
     return !std::isnan(elevation) && std::fabs(elevation) <= 90.0 && elevation >= min_elevation;
 }
 
@@ -48,7 +43,7 @@ bool table_fits(const PositionTable& table, const OrbitSource& source, const Rin
 }
 
 VisibilitySummary predict_with_table(const OrbitSource& source, const PositionTable& table, const RinexObsData& obs,
-                                     const Receiver& receiver, double min_elevation) {
+                                     const TopocentricFrame& receiver, double min_elevation) {
     const std::size_t candidates = table.candidate_count();
 
     // One index space for the tally: the candidates, then observed satellites that are none.
@@ -77,7 +72,12 @@ VisibilitySummary predict_with_table(const OrbitSource& source, const PositionTa
     // Per candidate: the epoch (number + 1) in which it has an entry, and that entry.
     std::vector<std::uint64_t> present_stamp(candidates, 0);
     std::vector<std::size_t> present_entry(candidates, 0);
-    const NavigationData* nav = source.nav.get();
+    // Positions of the candidates without an entry at an epoch (the table holds the others).
+    std::optional<OrbitEvaluator> live;
+    if (source.nav) {
+        live.emplace(*source.nav);
+        for (std::size_t c = 0; c < candidates; ++c) live->add_satellite(table.key(c));
+    }
 
     for (std::size_t e = 0; e < obs.epochs.size(); ++e) {
         const ObservationEpoch& epoch = obs.epochs[e];
@@ -102,13 +102,12 @@ VisibilitySummary predict_with_table(const OrbitSource& source, const PositionTa
         }
 
         predicted.clear();
+        const OrbitEpoch at = orbit_epoch(epoch.time);
         for (std::size_t c = 0; c < candidates; ++c) {
             // Satellites with an entry at this epoch were computed with the table; the rest here.
             const bool stored = present_stamp[c] == stamp;
-            const std::optional<Ecef> live = !stored && nav != nullptr
-                                                 ? satellite_position(*nav, table.key(c), epoch.time)
-                                                 : std::nullopt;
-            const std::optional<Ecef>& position = stored ? table.position_of_entry(present_entry[c]) : live;
+            const std::optional<Ecef> computed = !stored && live ? live->position(c, at) : std::nullopt;
+            const std::optional<Ecef>& position = stored ? table.position_of_entry(present_entry[c]) : computed;
             if (is_predicted(position, receiver, min_elevation)) predicted.push_back(static_cast<std::uint32_t>(c));
         }
 
@@ -126,7 +125,8 @@ PositionTable::PositionTable(const OrbitSource& source, const RinexObsData& obs)
     if (!std::is_sorted(keys_.begin(), keys_.end())) std::sort(keys_.begin(), keys_.end());
     candidate_count_ = keys_.size();
     if (!source.nav || !obs.approx_position || keys_.empty() || obs.satellite_entries.empty()) return;
-    const NavigationData& nav = *source.nav;
+    OrbitEvaluator orbits(*source.nav);
+    for (const std::string_view key : keys_) orbits.add_satellite(key);
 
     std::vector<std::uint32_t> candidate_of_satellite(obs.satellite_ids.size(), kNoCandidate);
     for (std::size_t s = 0; s < obs.satellite_ids.size(); ++s) {
@@ -142,13 +142,14 @@ PositionTable::PositionTable(const OrbitSource& source, const RinexObsData& obs)
     for (const ObservationEpoch& epoch : obs.epochs) {
         const auto [first, end] = entry_range(obs, epoch);
         epoch_entries_.push_back({static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(end - first)});
+        const OrbitEpoch at = orbit_epoch(epoch.time);
         for (std::size_t i = first; i < end; ++i) {
             const std::uint32_t satellite = obs.satellite_entries[i].satellite;
             if (satellite >= candidate_of_satellite.size()) continue;
             const std::uint32_t c = candidate_of_satellite[satellite];
             if (c == kNoCandidate) continue;
             entry_candidate_[i] = c;
-            positions_[i] = satellite_position(nav, keys_[c], epoch.time);
+            positions_[i] = orbits.position(c, at);
         }
     }
 }
@@ -179,9 +180,7 @@ std::string_view PositionTable::key(std::size_t candidate) const noexcept {
 VisibilitySummary predict_visibility(const OrbitSource& source, const PositionTable& positions,
                                      const RinexObsData& obs, double min_elevation) {
     if (!obs.approx_position || obs.epochs.empty()) return {};
-    Receiver receiver;
-    receiver.position = *obs.approx_position;
-    receiver.geodetic = ecef_to_geodetic(receiver.position);
+    const TopocentricFrame receiver(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
     if (table_fits(positions, source, obs)) {
         return predict_with_table(source, positions, obs, receiver, min_elevation);
     }
