@@ -46,6 +46,7 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 
 struct Header {
     double version = 3.0;  // also when no line states it
+    char file_type = ' ';  // column 20 of the version line: N, G (GLONASS), H (SBAS), ...
     std::size_t data_start = 0;
 };
 
@@ -58,6 +59,7 @@ std::optional<Header> read_header(const std::vector<std::string_view>& lines) {
         const std::string_view label = trim(line.substr(60));
         if (label.find("RINEX VERSION") != std::string_view::npos) {
             if (const auto version = read_float(column_range(line, 0, 9))) header.version = *version;
+            header.file_type = line[20];
         } else if (label.find("END OF HEADER") != std::string_view::npos) {
             header.data_start = i + 1;
             return header;
@@ -161,18 +163,18 @@ void read_keplerian_record(const std::string_view* first, char letter, const Epo
 
 // Four lines starting at `first`: the epoch line and three lines of position, velocity and
 // acceleration per axis in km, km/s and km/s^2.
-void read_glonass_record(const std::string_view* first, NavigationData& nav) {
-    const auto epoch = read_record_epoch(first[0], kVersion3Columns);
+void read_glonass_record(const std::string_view* first, const EpochColumns& columns, NavigationData& nav) {
+    const auto epoch = read_record_epoch(first[0], columns);
     if (!epoch) return;
     GlonassEphemeris eph;
     eph.toc = epoch->toc;
     eph.prn = epoch->satellite;
-    eph.tau_n = parse_fortran_float(first[0], 23);
-    eph.gamma_n = parse_fortran_float(first[0], 42);
-    eph.tk = parse_fortran_float(first[0], 61);
-    const OrbitLine o1 = read_orbit_line(first[1], 4);
-    const OrbitLine o2 = read_orbit_line(first[2], 4);
-    const OrbitLine o3 = read_orbit_line(first[3], 4);
+    eph.tau_n = parse_fortran_float(first[0], columns.clock_start);
+    eph.gamma_n = parse_fortran_float(first[0], columns.clock_start + kNavFieldWidth);
+    eph.tk = parse_fortran_float(first[0], columns.clock_start + 2 * kNavFieldWidth);
+    const OrbitLine o1 = read_orbit_line(first[1], columns.orbit_start);
+    const OrbitLine o2 = read_orbit_line(first[2], columns.orbit_start);
+    const OrbitLine o3 = read_orbit_line(first[3], columns.orbit_start);
     eph.x = o1.field[0] * 1000.0, eph.vx = o1.field[1] * 1000.0, eph.ax = o1.field[2] * 1000.0;
     eph.y = o2.field[0] * 1000.0, eph.vy = o2.field[1] * 1000.0, eph.ay = o2.field[2] * 1000.0;
     eph.z = o3.field[0] * 1000.0, eph.vz = o3.field[1] * 1000.0, eph.az = o3.field[2] * 1000.0;
@@ -195,9 +197,12 @@ std::variant<NavigationData, NavParseError> parse_navigation(std::string_view by
     const auto header = read_header(lines);
     if (!header) return NavParseError{"No END OF HEADER found"};
 
-    // The layout is chosen once: RINEX 2 records are all GPS-style, with two-digit years
-    // and the satellite number in the first two columns.
+    // The layout is chosen once: RINEX 2 records carry two-digit years and the satellite
+    // number in the first two columns, and one file holds one system, named by the file
+    // type. GLONASS files ("G") hold 4-line state-vector records and SBAS files ("H") records
+    // that nothing here uses; reading either as GPS orbits would invent GPS satellites.
     const bool version3 = header->version >= 3.0;
+    const char version2_letter = header->file_type == 'G' ? 'R' : header->file_type == 'H' ? 'S' : 'G';
     NavigationData nav;
     std::size_t i = header->data_start;
     while (i < lines.size()) {
@@ -207,7 +212,7 @@ std::variant<NavigationData, NavParseError> parse_navigation(std::string_view by
             ++i;
             continue;
         }
-        const char letter = version3 ? line.front() : 'G';
+        const char letter = version3 ? line.front() : version2_letter;
         if (letter == 'G' || letter == 'E' || letter == 'C' || letter == 'J') {
             // A record cut off by the end of the file is not read; its first line alone is
             // passed over, in case one of the lines after it starts a shorter record.
@@ -222,7 +227,7 @@ std::variant<NavigationData, NavParseError> parse_navigation(std::string_view by
                 ++i;
                 continue;
             }
-            read_glonass_record(&lines[i], nav);
+            read_glonass_record(&lines[i], version3 ? kVersion3Columns : kVersion2Columns, nav);
             i += kGlonassLines;
         } else {
             // SBAS, IRNSS, RINEX 4 record markers and stray continuation lines.

@@ -37,9 +37,10 @@ Counts counts_of(const NavigationData& nav) {
 }
 
 // Record counts agree with the data README (QZSS records counted in gps). Version 2 files are
-// all read as GPS: a GLONASS .g file of 4-line records gives half as many 8-line records, a
-// Galileo .e file lands under G keys, and a QZSS .q file whose records start "J nn" has no
-// readable satellite number. RINEX 4 files give their LNAV/INAV/FNAV/D1/D2/FDMA records.
+// read by their file type: GLONASS .g files give 4-line state-vector records under R keys;
+// every other type is read as GPS orbits, so a Galileo .e file lands under G keys and a QZSS
+// .q file whose records start "J nn" has no readable satellite number. RINEX 4 files give
+// their LNAV/INAV/FNAV/D1/D2/FDMA records.
 struct FileCase {
     const char* name;
     Counts expected;
@@ -54,10 +55,10 @@ const FileCase kFiles[] = {
     {"nav/CEDA00USA_R_20182100000_01D_MN.rnx", {0, 0, 10, 0, 0, 0, 35, 0}},
     {"nav/ceda2100.18e", {10, 0, 0, 0, 29, 0, 0, 0}},
     {"nav/ab422100.18n", {31, 0, 0, 0, 206, 0, 0, 0}},
-    {"nav/p1462100.18g", {14, 0, 0, 0, 77, 0, 0, 0}},
+    {"nav/p1462100.18g", {0, 16, 0, 0, 0, 154, 0, 0}},
     {"nav/cbw10010.21n", {32, 0, 0, 0, 187, 0, 0, 0}},
-    {"nav/dlf10010.21g", {3, 0, 0, 0, 3, 0, 0, 0}},
-    {"nav/amel0010.21g", {3, 0, 0, 0, 3, 0, 0, 0}},
+    {"nav/dlf10010.21g", {0, 7, 0, 0, 0, 7, 0, 0}},
+    {"nav/amel0010.21g", {0, 6, 0, 0, 0, 6, 0, 0}},
     {"nav/AMEL00NLD_R_20210010000_01D_MN.rnx", {0, 2, 2, 2, 0, 2, 2, 2}},
     {"nav/CBW100NLD_R_20210010000_01D_MN.rnx", {2, 0, 2, 2, 2, 0, 2, 2}},
     {"nav/BRDC00GOP_R_20210010000_01D_MN.rnx", {0, 1, 1, 1, 0, 1, 1, 1}},
@@ -70,7 +71,7 @@ const FileCase kFiles[] = {
     {"nav/arlm200a.15n", {16, 0, 0, 0, 28, 0, 0, 0}},
     {"nav/arlm2000.15n", {31, 0, 0, 0, 168, 0, 0, 0}},
     {"nav/brdc3050.12n", {32, 0, 0, 0, 423, 0, 0, 0}},
-    {"nav/brdc3050.12g", {24, 0, 0, 0, 571, 0, 0, 0}},
+    {"nav/brdc3050.12g", {0, 24, 0, 0, 0, 1143, 0, 0}},
     {"nav/brdc3050.12q", {0, 0, 0, 0, 0, 0, 0, 0}},
     {"nav/KMS300DNK_R_20221591000_01H_MN.rnx", {22, 10, 18, 23, 31, 24, 108, 36}},
     {"nav/BRD400DLR_S_20230710000_01D_MN.rnx", {36, 26, 26, 44, 1054, 1240, 5840, 2621}},

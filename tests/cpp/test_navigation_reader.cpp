@@ -331,3 +331,42 @@ TEST(NavReaderRecords, Version2PassesNothingOver) {
 
 }  // namespace
 }  // namespace vardoln
+
+namespace vardoln {
+namespace {
+
+// A RINEX 2 GLONASS record: slot in columns 0-1, two-digit year, fields from column 22 on
+// the first line and from column 3 on the orbit lines.
+std::string glonass_v2(const std::string& slot, double channel) {
+    return line_at({{0, slot}, {3, "24  5  3  0 15  0.0"}, {22, field(-1.0e-4, 'D') + field(1.0e-12, 'D') + field(3.42e5, 'D')}}) +
+           line_at({{3, field(-23809.8, 'D') + field(0.229, 'D') + field(-3.7e-9, 'D') + field(0.0, 'D')}}) +
+           line_at({{3, field(-8908.9, 'D') + field(0.253, 'D') + field(9.3e-10, 'D') + field(channel, 'D')}}) +
+           line_at({{3, field(2209.4, 'D') + field(3.556, 'D') + field(-1.9e-9, 'D') + field(0.0, 'D')}});
+}
+
+std::string header_of_type(const std::string& version_and_type) {
+    return header_line(version_and_type, "RINEX VERSION / TYPE") + header_line("", "END OF HEADER");
+}
+
+TEST(NavReaderRecords, Version2FileTypeSelectsTheSystem) {
+    // A GLONASS navigation file holds 4-line state vectors, never GPS orbits.
+    const NavigationData glonass =
+        parse_ok(header_of_type("     2.11           G: GLONASS NAV DATA") + glonass_v2(" 3", -7.0) + glonass_v2("14", 0.0));
+    EXPECT_TRUE(glonass.gps.empty());
+    ASSERT_EQ(glonass.glonass.size(), 2u);
+    const GlonassEphemeris& r03 = glonass.glonass.at("R03").front();
+    EXPECT_EQ(r03.toc, (EpochTime{2024, 5, 3, 0, 15, 0.0}));
+    EXPECT_EQ(r03.x, -23809.8 * 1000.0);
+    EXPECT_EQ(r03.vy, 0.253 * 1000.0);
+    EXPECT_EQ(r03.tk, 3.42e5);
+    EXPECT_EQ(glonass.glonass_freq.at("R03"), -7);
+    EXPECT_EQ(glonass.glonass_freq.count("R14"), 0u);
+
+    // SBAS files give nothing; GPS files and files without a type letter are GPS orbits.
+    EXPECT_FALSE(parse_ok(header_of_type("     2.11           H: GEO NAV MSG DATA") + keplerian_v2(" 1")).has_data());
+    EXPECT_EQ(parse_ok(header_of_type("     2.11           N: GPS NAV DATA") + keplerian_v2(" 1")).gps.size(), 1u);
+    EXPECT_EQ(parse_ok(header("     2.11") + keplerian_v2(" 1")).gps.size(), 1u);
+}
+
+}  // namespace
+}  // namespace vardoln
