@@ -44,15 +44,24 @@ std::variant<std::string, FileError> read_whole_file(const std::string& path) {
     if (path.find('\0') != std::string::npos) {
         return FileError{"file name contained an unexpected NUL byte", 0};
     }
-    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+    // Opening a FIFO for reading blocks until some process opens it for writing, which may
+    // never happen: open without waiting, then read in blocking mode, where a FIFO without a
+    // writer reads as empty and one with a writer reads until that writer closes it.
+    Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (file.fd < 0) return system_error(errno);
 
     std::string bytes;
     struct stat info {};
+    const int flags = ::fcntl(file.fd, F_GETFL);
+    if (flags < 0 || ::fcntl(file.fd, F_SETFL, flags & ~O_NONBLOCK) < 0) return system_error(errno);
+    if (::fstat(file.fd, &info) != 0) return system_error(errno);
+    // Devices never end (/dev/zero, /dev/urandom) or are not recordings at all: refuse them
+    // rather than read until memory runs out.
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) || S_ISSOCK(info.st_mode)) return system_error(EINVAL);
     // The size only sizes the first buffer of a regular file; the loop reads to the end
     // whatever it finds (files may grow, /proc files report 0).
     std::size_t capacity = 1 << 16;
-    if (::fstat(file.fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+    if (S_ISREG(info.st_mode) && info.st_size > 0) {
         capacity = static_cast<std::size_t>(info.st_size) + 1;  // +1 sees the end in one pass
     }
     bytes.resize(capacity);

@@ -7,6 +7,8 @@
 #include <string>
 #include <variant>
 
+#include <unistd.h>
+
 #include "rinex/file_io.hpp"
 
 namespace vardoln {
@@ -80,6 +82,21 @@ TEST(ReadWholeFile, ReadsRealRecordingWhole) {
     const auto read = read_whole_file(path);
     ASSERT_TRUE(std::holds_alternative<std::string>(read));
     EXPECT_EQ(std::get<std::string>(read).size(), std::filesystem::file_size(path));
+}
+
+}  // namespace
+}  // namespace vardoln
+
+namespace vardoln {
+namespace {
+
+TEST(FileIo, DevicesAreRefusedInsteadOfReadForever) {
+    for (const char* device : {"/dev/zero", "/dev/urandom", "/dev/null"}) {
+        if (::access(device, R_OK) != 0) continue;
+        const auto result = read_whole_file(device);
+        ASSERT_TRUE(std::holds_alternative<FileError>(result)) << device;
+        EXPECT_EQ(std::get<FileError>(result).message, "Invalid argument (os error 22)") << device;
+    }
 }
 
 }  // namespace

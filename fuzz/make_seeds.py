@@ -1,0 +1,126 @@
+#!/usr/bin/env python3
+"""Rebuilds the seed corpora under fuzz/seeds/ from the real recordings in ../shared/data.
+
+Each seed is a real file cut to its header (comment lines dropped) and the first few records,
+so that the fuzzers start from every dialect the readers meet without carrying megabytes. The
+seeds are committed; run this again only when the set of recordings changes:
+
+    python3 fuzz/make_seeds.py [path/to/shared/data]
+"""
+
+import gzip
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+FUZZ = Path(__file__).resolve().parent
+DATA = Path(sys.argv[1]) if len(sys.argv) > 1 else FUZZ.parents[1] / "shared" / "data"
+SEEDS = FUZZ / "seeds"
+MAX_SEED_BYTES = 6000
+
+OBS = [
+    "obs2/AJAC3550.21O", "obs2/ab430140.18o", "obs2/kerg1700.16o", "obs2/nklg170b00.16o",
+    "obs2/delf0010.21o", "obs2/york0440.15o",
+    "obs3/ALAC00ESP_R_20220090000_01D_30S_MO.rnx", "obs3/pdel0010.21o", "obs3/sptu0150.16o",
+    "obs3/z_tracking.rnx", "obs3/nrmg0150.16o", "obs3/16dBatt_no_interference_coldstart.obs",
+    "obs3/reach-m2-01_raw_202306291111.23O", "obs3/SEPT265G.21O",
+    "edge/blank3.10o", "edge/demo3.10o", "edge/junk_time_obs3.10o", "edge/mixed211.05o",
+    "edge/rinex_obs_mixed_types.20o", "edge/test_input_rinex2_obs_BadEpochFlag.06o",
+    "edge/test_input_rinex2_obs_RinexContData.06o", "edge/test_input_rinex3_obs_InvalidTimeFormat.15o",
+    "edge/faa1170b00.16o", "edge/INS_1581.19O", "edge/UCAL00CAN_S_20161700100_15M_01S_MO",
+    "edge/Spirent_RINEX_MO.obs", "edge/SkydelRINEX_S_20230080959_04H_02Z_MO.rnx",
+    "edge/GEOP092I.24o", "edge/3034265G.21O", "edge/07590920.05o", "edge/flrs0010.12o",
+]
+NAV = [
+    "nav/16dBatt_no_interference_coldstart.nav", "nav/30340780.21q",
+    "nav/AMEL00NLD_R_20210010000_01D_MN.rnx", "nav/BRDC00GOP_R_20210010000_01D_MN.rnx",
+    "nav/CBW100NLD_R_20210010000_01D_MN.rnx", "nav/CEDA00USA_R_20182100000_01D_MN.rnx",
+    "nav/NYA100NOR_S_20241240000_01D_CN.rnx", "nav/NYA100NOR_S_20241240000_01D_EN.rnx",
+    "nav/SEPT078M.21P", "nav/ab422100.18n", "nav/amel0010.21g", "nav/brdc3050.12g",
+    "nav/brdc3050.12q", "nav/cbw10010.21n", "nav/ceda2100.18e", "nav/p1462100.18g",
+    "nav/reach-m2-01_raw_202306291111.nav", "edge/07590920.05n", "edge/BRDM00DLR_S_20230730000_01D_MN.rnx",
+    "edge/INS_1581.19N", "edge/INS_1581.19P", "edge/SkydelRINEX_S_20238959_120S_SN.rnx",
+    "edge/SkydelRINEX_S_20238959_1800S_RN.rnx", "edge/SkydelRINEX_S_20238959_3600S_CN.rnx",
+    "edge/SkydelRINEX_S_20238959_3600S_JN.rnx", "edge/SkydelRINEX_S_20238959_4800S_IN.rnx",
+    "edge/SkydelRINEX_S_20238959_7200S_GN.rnx",
+]
+TLE = ["tle/TLE_GNSS_20121101.txt", "tle/celestrak_gnss_20210514.txt", "tle/celestrak_gnss_20220115.txt"]
+CRINEX = [
+    "crinex/ACOR00ESP_R_20213550000_01D_30S_MO.crx", "crinex/AJAC3550.21D",
+    "crinex/KMS300DNK_R_20221591000_01H_30S_MO.crx", "crinex/delf0010.21d", "crinex/zegv0010.21d",
+    "edge/KUNZ00CZE.crx",
+]
+# Observation and navigation files of the same day, so that positions and visibility run.
+PAIRS = [
+    ("obs3/pdel0010.21o", "nav/AMEL00NLD_R_20210010000_01D_MN.rnx"),
+    ("obs2/delf0010.21o", "nav/cbw10010.21n"),
+    ("obs3/ALAC00ESP_R_20220090000_01D_30S_MO.rnx", None),
+    ("edge/07590920.05o", "edge/07590920.05n"),
+    ("obs2/AJAC3550.21O", None),
+    ("edge/INS_1581.19O", "edge/INS_1581.19P"),
+]
+
+
+def cut(path, body_lines):
+    """The header without comments, and the first body_lines lines after it, within MAX_SEED_BYTES."""
+    lines = path.read_bytes().splitlines(keepends=True)
+    out, body = [], None
+    for line in lines:
+        if body is None:
+            if b"COMMENT" in line[60:]:
+                continue
+            out.append(line)
+            if b"END OF HEADER" in line[60:]:
+                body = 0
+        else:
+            if body >= body_lines:
+                break
+            out.append(line)
+            body += 1
+    data = b"".join(out)
+    while len(data) > MAX_SEED_BYTES and len(out) > 1:
+        out.pop()
+        data = b"".join(out)
+    return data
+
+
+def write(target, name, data):
+    directory = SEEDS / target
+    directory.mkdir(parents=True, exist_ok=True)
+    (directory / name).write_bytes(data)
+
+
+def main():
+    if not DATA.is_dir():
+        sys.exit(f"no recordings at {DATA}")
+    shutil.rmtree(SEEDS, ignore_errors=True)
+    for name in OBS:
+        write("fuzz_obs", Path(name).name, cut(DATA / name, 40))
+    for name in NAV:
+        write("fuzz_nav", Path(name).name, cut(DATA / name, 24))
+    for name in TLE:
+        lines = (DATA / name).read_bytes().splitlines(keepends=True)
+        write("fuzz_tle", Path(name).name, b"".join(lines[:24]))
+    for obs, nav in PAIRS:
+        data = cut(DATA / obs, 60)
+        if nav is not None:
+            data += b"\n@@NAV@@\n" + cut(DATA / nav, 40)
+        write("fuzz_analysis", Path(obs).name + ("+nav" if nav else ""), data)
+    for name in CRINEX:
+        write("fuzz_archive", Path(name).name, cut(DATA / name, 30))
+    for name in OBS[:3] + OBS[6:8]:
+        plain = cut(DATA / name, 20)
+        write("fuzz_archive", Path(name).name + ".gz", gzip.compress(plain, mtime=0))
+        for bits in (9, 12, 16):
+            packed = subprocess.run(["compress", "-c", f"-b{bits}"], input=plain, capture_output=True).stdout
+            if packed:
+                write("fuzz_archive", f"{Path(name).name}.b{bits}.Z", packed)
+    crinex = cut(DATA / CRINEX[1], 30)
+    write("fuzz_archive", "AJAC3550.21D.gz", gzip.compress(crinex, mtime=0))
+    packed = subprocess.run(["compress", "-c"], input=crinex, capture_output=True).stdout
+    write("fuzz_archive", "AJAC3550.21D.Z", packed)
+
+
+if __name__ == "__main__":
+    main()
