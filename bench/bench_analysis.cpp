@@ -7,13 +7,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <variant>
 
+#include "bench_support.hpp"
 #include "cn0/analysis.hpp"
 #include "cn0/json_export.hpp"
 #include "cn0/settings.hpp"
@@ -21,36 +19,14 @@
 #include "rinex/obs_data.hpp"
 #include "visibility/orbit_source.hpp"
 
+using bench::best_seconds;
+using bench::read_file;
+
 namespace {
 
 constexpr const char* kObservationFile = "obs3/ESBC00DNK_R_20201770000_01D_30S_MO.rnx";
 constexpr const char* kNavigationFile = "nav/ESBC00DNK_R_20201770000_01D_MN.rnx";
 constexpr std::size_t kEpochs = 2880;  // counted independently for the data README
-
-bool read_file(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
-
-// CPU time of this thread: the wall clock on a shared machine also counts other processes.
-double thread_seconds() {
-    timespec now{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
-    return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) * 1e-9;
-}
-
-template <typename Work>
-double best_seconds(int rounds, Work&& work) {
-    double best = 1e300;
-    for (int r = 0; r < rounds; ++r) {
-        const double start = thread_seconds();
-        work();
-        best = std::min(best, thread_seconds() - start);
-    }
-    return best;
-}
 
 }  // namespace
 
