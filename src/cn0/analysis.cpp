@@ -251,15 +251,16 @@ Moments moments_of(const SampleSet& set, std::span<const std::uint32_t> members)
     return m;
 }
 
-// Letters of the satellites in the record, unfiltered, in ascending order; empty identifiers
-// name no constellation here.
+// Letters of the satellites in the record, unfiltered, in ascending order; an empty identifier
+// belongs to GPS, as everywhere else.
 std::vector<char> present_letters(const Extraction& run) {
-    std::vector<char> letters;
+    bool present[256] = {};
     for (std::size_t i = 0; i < run.set.satellites.size(); ++i) {
-        const std::string_view satellite = run.set.satellites[i];
-        if (!run.facts[i].seen || satellite.empty()) continue;
-        if (letters.empty() || letters.back() != satellite.front()) letters.push_back(satellite.front());
+        if (run.facts[i].seen) present[static_cast<unsigned char>(satellite_letter(run.set.satellites[i]))] = true;
     }
+    std::vector<char> letters;
+    for (int letter = 0; letter < 256; ++letter)
+        if (present[letter]) letters.push_back(static_cast<char>(letter));
     return letters;
 }
 

@@ -369,8 +369,8 @@ TEST(AnalysisTimeSeries, EmptyIdentifierCountsAsGps) {
     const AnalysisResult gps_only = run_analysis(record.data, settings_for({U'G'}));
     EXPECT_EQ(gps_only.summary.total_observations, 1u);
     EXPECT_EQ(gps_only.summary.total_satellites, 2u);
-    // An empty identifier names no constellation of the record.
-    EXPECT_EQ(gps_only.summary.systems_observed, (std::vector<std::string>{"GLONASS"}));
+    // An empty identifier belongs to GPS in the constellations observed, too.
+    EXPECT_EQ(gps_only.summary.systems_observed, (std::vector<std::string>{"GPS", "GLONASS"}));
     EXPECT_EQ(gps_only.satellite_stats.at("").system, "GPS");
     EXPECT_EQ(gps_only.skyplot.traces.at(0).system, "GPS");
 }
