@@ -1,6 +1,5 @@
 // CN0Analyzer: analyses with a chosen configuration, from files or from parsed objects; and
 // analyze_cn0, the one-call analysis with fixed settings.
-#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -91,21 +90,10 @@ PyObject* finish(PipelineOutcome&& outcome, bool prefixed) {
     return new_analysis_result(std::get<AnalysisResult>(std::move(outcome)));
 }
 
-// Runs a job with the interpreter lock released. A C++ exception is carried across the
-// re-acquisition and rethrown, so the fault boundary sees it with the lock held.
+// Safe without the interpreter lock: the job owns copies of everything it reads, and no
+// Python object is touched.
 PipelineOutcome run_without_lock(FileJob& job) {
-    PipelineOutcome outcome;
-    std::exception_ptr fault;
-    // Safe: the job owns copies of everything it reads, and no Python object is touched.
-    Py_BEGIN_ALLOW_THREADS
-    try {
-        outcome = run_file_job(job);
-    } catch (...) {
-        fault = std::current_exception();
-    }
-    Py_END_ALLOW_THREADS
-    if (fault) std::rethrow_exception(fault);
-    return outcome;
+    return without_gil([&job] { return run_file_job(job); });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -165,11 +153,11 @@ PyObject* analyze(const Analyzer& analyzer) {
 
 // analyze_file and analyze_with_nav: convert, borrow, copy what the run needs, then run it
 // without the interpreter lock.
-template <const Signature<1>& Sig>
 PyObject* analyze_file(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    static constexpr auto sig = signature("CN0Analyzer.analyze_file", 1, "obs_path");
     Slots<1> slots;
     std::string_view obs_path;
-    if (!bind(Sig, args, nargsf, kwnames, slots) || !to_text(slots[0], "obs_path", obs_path)) return nullptr;
+    if (!bind(sig, args, nargsf, kwnames, slots) || !to_text(slots[0], "obs_path", obs_path)) return nullptr;
     SharedBorrow<Analyzer> analyzer;
     if (!analyzer.acquire(self)) return nullptr;
     FileJob job{std::string(obs_path), analyzer->config.nav_file, settings_from_config(analyzer->config)};
@@ -191,8 +179,6 @@ PyObject* analyze_with_nav(PyObject* self, PyObject* const* args, Py_ssize_t nar
     return finish(run_without_lock(job), false);
 }
 
-constexpr auto analyze_file_signature = signature("CN0Analyzer.analyze_file", 1, "obs_path");
-
 PyMethodDef analyzer_methods[] = {
     static_fastcall_method<&from_obs>(
         "from_obs", "from_obs(obs_data, min_elevation=5.0, time_bin_seconds=60, systems=None)\n--\n\n"
@@ -202,7 +188,7 @@ PyMethodDef analyzer_methods[] = {
         "set_navigation($self, nav_data)\n--\n\nSet navigation data for satellite position computation (old API)"),
     read_method<Analyzer, &analyze>(
         "analyze", "analyze($self)\n--\n\nRun CN0 analysis (old API - requires obs_data set via from_obs)"),
-    fastcall_method<&analyze_file<analyze_file_signature>>(
+    fastcall_method<&analyze_file>(
         "analyze_file", "analyze_file($self, obs_path)\n--\n\nAnalyze RINEX observation file from path (new API)"),
     fastcall_method<&analyze_with_nav>(
         "analyze_with_nav",
