@@ -170,7 +170,7 @@ Extraction extract_samples(const RinexObsData& obs, const AnalysisSettings& sett
     set.signals.assign(obs.codes.begin(), obs.codes.end());
     std::vector<std::uint8_t> signal_strength(obs.codes.size());
     for (std::size_t i = 0; i < obs.codes.size(); ++i) {
-        signal_strength[i] = !obs.codes[i].empty() && obs.codes[i].front() == 'S';
+        signal_strength[i] = is_signal_strength_code(obs.codes[i]);
     }
 
     // The reader keeps every run inside its table; the runs are still cut to the tables here so

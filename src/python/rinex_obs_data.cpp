@@ -15,10 +15,6 @@ namespace vardoln::py {
 
 namespace {
 
-bool is_snr_code(std::string_view code) noexcept {
-    return !code.empty() && code.front() == 'S';
-}
-
 std::string join(const std::vector<std::string>& items, std::string_view separator) {
     std::string text;
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -79,7 +75,7 @@ PyObject* snr_availability(const RinexObsData& data) {
     if (!dict) return nullptr;
     for (const ObsTypeList& list : data.obs_types) {
         bool has_snr = false;
-        for (const std::string& code : list.codes) has_snr = has_snr || is_snr_code(code);
+        for (const std::string& code : list.codes) has_snr = has_snr || is_signal_strength_code(code);
         if (!dict_set(dict.get(), list.system, new_bool(has_snr))) return nullptr;
     }
     return dict.release();
@@ -97,7 +93,7 @@ PyObject* debug_info(const RinexObsData& data) {
     for (const ObsTypeList& list : data.obs_types) {
         std::vector<std::string> snr_codes;
         for (const std::string& code : list.codes) {
-            if (is_snr_code(code)) snr_codes.push_back(code);
+            if (is_signal_strength_code(code)) snr_codes.push_back(code);
         }
         entries.emplace_back(list.system + "_obs_types_count", std::to_string(list.codes.size()));
         entries.emplace_back(list.system + "_obs_types", join(list.codes, ","));
@@ -117,7 +113,7 @@ PyObject* snr_stats_by_satellite(const RinexObsData& data) {
     std::vector<Tally> tallies(data.satellite_ids.size());
     std::vector<std::uint32_t> order;
     std::vector<bool> snr_code(data.codes.size());
-    for (std::size_t i = 0; i < data.codes.size(); ++i) snr_code[i] = is_snr_code(data.codes[i]);
+    for (std::size_t i = 0; i < data.codes.size(); ++i) snr_code[i] = is_signal_strength_code(data.codes[i]);
 
     for (const ObservationEpoch& epoch : data.epochs) {
         for (const SatelliteObservations& entry : data.satellites_of(epoch)) {

@@ -81,6 +81,11 @@ struct RinexObsData {
     const std::vector<std::string>* obs_types_of(std::string_view letter) const noexcept;
 };
 
+// C/N0 values are the values of the signal-strength codes: those whose text starts with "S".
+constexpr bool is_signal_strength_code(std::string_view code) noexcept {
+    return !code.empty() && code.front() == 'S';
+}
+
 // The whole observation reader: text preparation, header and records. The only error is
 // "No END OF HEADER found".
 struct ParseError {

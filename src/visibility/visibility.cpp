@@ -62,7 +62,7 @@ VisibilitySummary predict_with_table(const OrbitSource& source, const PositionTa
     // A satellite is observed through its signal-strength codes (those starting with S).
     std::vector<std::uint8_t> strength_code(obs.codes.size());
     for (std::size_t i = 0; i < obs.codes.size(); ++i) {
-        strength_code[i] = !obs.codes[i].empty() && obs.codes[i].front() == 'S';
+        strength_code[i] = is_signal_strength_code(obs.codes[i]);
     }
 
     visibility_detail::VisibilityTally tally(std::move(keys));
