@@ -217,39 +217,6 @@ Extraction extract_samples(const RinexObsData& obs, const AnalysisSettings& sett
     return run;
 }
 
-struct Moments {
-    std::uint64_t count = 0;
-    double mean = 0.0;
-    double min = 0.0;
-    double max = 0.0;
-    double spread = 0.0;  // population standard deviation
-};
-
-// Mean, extremes and spread of some samples' values, summed in the order given; NaN values
-// are passed over by the extremes.
-Moments moments_of(const SampleSet& set, std::span<const std::uint32_t> members) {
-    Moments m;
-    m.count = members.size();
-    if (m.count == 0) return m;
-    const double n = static_cast<double>(m.count);
-    double sum = 0.0;
-    m.min = std::numeric_limits<double>::infinity();
-    m.max = -std::numeric_limits<double>::infinity();
-    for (const std::uint32_t index : members) {
-        const double value = set.samples[index].cn0;
-        sum += value;
-        if (value < m.min) m.min = value;
-        if (value > m.max) m.max = value;
-    }
-    m.mean = sum / n;
-    double squares = 0.0;
-    for (const std::uint32_t index : members) {
-        const double deviation = set.samples[index].cn0 - m.mean;
-        squares += deviation * deviation;
-    }
-    m.spread = std::sqrt(squares / n);
-    return m;
-}
 
 // Letters of the satellites in the record, unfiltered, in ascending order; an empty identifier
 // belongs to GPS, as everywhere else.

@@ -29,17 +29,9 @@ std::vector<Baseline> satellite_baselines(const SampleSet& set, const SampleGrou
     for (std::size_t satellite = 0; satellite < baselines.size(); ++satellite) {
         const auto members = groups.of_satellite(satellite);
         if (members.size() < kMinBaselineSamples) continue;
-        const double n = static_cast<double>(members.size());
-        double sum = 0.0;
-        for (const std::uint32_t index : members) sum += set.samples[index].cn0;
-        const double mean = sum / n;
-        double squares = 0.0;
-        for (const std::uint32_t index : members) {
-            const double deviation = set.samples[index].cn0 - mean;
-            squares += deviation * deviation;
-        }
-        const double spread = std::sqrt(squares / n);
-        baselines[satellite] = {true, mean, std::isnan(spread) ? kSpreadFloor : std::max(spread, kSpreadFloor)};
+        const Moments moments = moments_of(set, members);
+        const double spread = std::isnan(moments.spread) ? kSpreadFloor : std::max(moments.spread, kSpreadFloor);
+        baselines[satellite] = {true, moments.mean, spread};
     }
     return baselines;
 }

@@ -6,8 +6,10 @@
 // million samples, and each text is held once in the set's tables.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <span>
 #include <string>
 #include <string_view>
@@ -91,5 +93,39 @@ private:
 
 // Every sample's satellite and time slot must index the set's tables.
 SampleGroups group_samples(const SampleSet& set);
+
+struct Moments {
+    std::uint64_t count = 0;
+    double mean = 0.0;
+    double min = 0.0;
+    double max = 0.0;
+    double spread = 0.0;  // population standard deviation
+};
+
+// Mean, extremes and spread of some samples' values, summed in the order given; NaN values
+// are passed over by the extremes.
+inline Moments moments_of(const SampleSet& set, std::span<const std::uint32_t> members) {
+    Moments m;
+    m.count = members.size();
+    if (m.count == 0) return m;
+    const double n = static_cast<double>(m.count);
+    double sum = 0.0;
+    m.min = std::numeric_limits<double>::infinity();
+    m.max = -std::numeric_limits<double>::infinity();
+    for (const std::uint32_t index : members) {
+        const double value = set.samples[index].cn0;
+        sum += value;
+        if (value < m.min) m.min = value;
+        if (value > m.max) m.max = value;
+    }
+    m.mean = sum / n;
+    double squares = 0.0;
+    for (const std::uint32_t index : members) {
+        const double deviation = set.samples[index].cn0 - m.mean;
+        squares += deviation * deviation;
+    }
+    m.spread = std::sqrt(squares / n);
+    return m;
+}
 
 }  // namespace vardoln
