@@ -51,7 +51,6 @@ SampleGroups group_samples(const SampleSet& set) {
 namespace {
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
-constexpr char32_t kDefaultLetters[] = {U'G', U'R', U'E', U'C'};
 
 // Names of the summary and of the per-constellation map: the seven known letters, and any
 // other letter as itself.
@@ -157,7 +156,7 @@ Extraction extract_samples(const RinexObsData& obs, const AnalysisSettings& sett
         distinct_of[raw] = static_cast<std::uint32_t>(set.satellites.size() - 1);
     }
 
-    const std::vector<char32_t> default_letters(std::begin(kDefaultLetters), std::end(kDefaultLetters));
+    const std::vector<char32_t> default_letters(std::begin(kDefaultSystemLetters), std::end(kDefaultSystemLetters));
     const std::vector<char32_t>& letters = settings.systems ? *settings.systems : default_letters;
     run.facts.resize(set.satellites.size());
     set.satellite_systems.resize(set.satellites.size());

@@ -6,9 +6,6 @@ namespace vardoln {
 
 namespace {
 
-// The letters analysed when the caller names none.
-constexpr char32_t kDefaultLetters[] = {U'G', U'R', U'E', U'C'};
-
 // Length in bytes of the UTF-8 sequence that starts with `lead`, 1 for a byte that cannot start
 // one (a stray continuation byte or an invalid lead then stands for itself).
 std::size_t utf8_sequence_length(unsigned char lead) noexcept {
@@ -83,7 +80,7 @@ AnalysisConfig legacy_analysis_config(double min_elevation, std::uint32_t time_b
 }
 
 std::vector<char32_t> system_letters(const std::optional<std::vector<std::string>>& systems) {
-    if (!systems) return {std::begin(kDefaultLetters), std::end(kDefaultLetters)};
+    if (!systems) return {std::begin(kDefaultSystemLetters), std::end(kDefaultSystemLetters)};
     std::vector<char32_t> letters;
     letters.reserve(systems->size());
     for (const std::string& code : *systems) {

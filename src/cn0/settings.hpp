@@ -11,6 +11,9 @@
 
 namespace vardoln {
 
+// The constellations analysed when the caller names none: GPS, GLONASS, Galileo, BeiDou.
+inline constexpr char32_t kDefaultSystemLetters[] = {U'G', U'R', U'E', U'C'};
+
 struct AnalysisSettings {
     std::optional<std::vector<char32_t>> systems;  // constellation letters; empty selects nothing
     double min_elevation = 5.0;                    // degrees
