@@ -53,6 +53,13 @@ struct Run {
     std::size_t found = 0;
     double radius_sum_km = 0.0;  // checks the answers: mean radius must be that of the orbits
     double seconds = 0.0;
+
+    void count(const std::optional<vardoln::Ecef>& p) {
+        ++calls;
+        if (!p) return;
+        ++found;
+        radius_sum_km += std::sqrt((*p)[0] * (*p)[0] + (*p)[1] * (*p)[1] + (*p)[2] * (*p)[2]) / 1000.0;
+    }
 };
 
 // Every key of the maps at every epoch; the best of `repeats` timings.
@@ -67,10 +74,7 @@ Run positions(const NavigationData& nav, const std::vector<const Map*>& maps, co
             for (const auto& entry : *map) {
                 for (const EpochTime& epoch : epochs) {
                     const auto p = satellite_position(nav, entry.first, epoch);
-                    ++run.calls;
-                    if (!p) continue;
-                    ++run.found;
-                    run.radius_sum_km += std::sqrt((*p)[0] * (*p)[0] + (*p)[1] * (*p)[1] + (*p)[2] * (*p)[2]) / 1000.0;
+                    run.count(p);
                 }
             }
         }
@@ -98,10 +102,7 @@ Run evaluator_positions(const NavigationData& nav, const std::vector<const Map*>
             const OrbitEpoch at = orbit_epoch(epoch);
             for (std::size_t k = 0; k < keys.size(); ++k) {
                 const auto p = evaluator.position(k, at);
-                ++run.calls;
-                if (!p) continue;
-                ++run.found;
-                run.radius_sum_km += std::sqrt((*p)[0] * (*p)[0] + (*p)[1] * (*p)[1] + (*p)[2] * (*p)[2]) / 1000.0;
+                run.count(p);
             }
         }
         run.seconds = seconds_since(start);

@@ -118,6 +118,17 @@ struct OrbitLine {
     double field[4];
 };
 
+// The three numeric fields after the epoch on a record's first line.
+struct ClockFields {
+    double field[3];
+};
+
+ClockFields read_clock_fields(std::string_view line, std::size_t start) noexcept {
+    ClockFields out;
+    for (std::size_t k = 0; k < 3; ++k) out.field[k] = parse_fortran_float(line, start + k * kNavFieldWidth);
+    return out;
+}
+
 OrbitLine read_orbit_line(std::string_view line, std::size_t start) noexcept {
     OrbitLine out;
     for (std::size_t k = 0; k < 4; ++k) out.field[k] = parse_fortran_float(line, start + k * kNavFieldWidth);
@@ -142,9 +153,8 @@ void read_keplerian_record(const std::string_view* first, char letter, const Epo
     eph.toc = epoch->toc;
     eph.prn = epoch->satellite;
     eph.system = letter;
-    eph.af0 = parse_fortran_float(first[0], columns.clock_start);
-    eph.af1 = parse_fortran_float(first[0], columns.clock_start + kNavFieldWidth);
-    eph.af2 = parse_fortran_float(first[0], columns.clock_start + 2 * kNavFieldWidth);
+    const ClockFields clock = read_clock_fields(first[0], columns.clock_start);
+    eph.af0 = clock.field[0], eph.af1 = clock.field[1], eph.af2 = clock.field[2];
     const OrbitLine o1 = read_orbit_line(first[1], columns.orbit_start);
     const OrbitLine o2 = read_orbit_line(first[2], columns.orbit_start);
     const OrbitLine o3 = read_orbit_line(first[3], columns.orbit_start);
@@ -169,9 +179,8 @@ void read_glonass_record(const std::string_view* first, const EpochColumns& colu
     GlonassEphemeris eph;
     eph.toc = epoch->toc;
     eph.prn = epoch->satellite;
-    eph.tau_n = parse_fortran_float(first[0], columns.clock_start);
-    eph.gamma_n = parse_fortran_float(first[0], columns.clock_start + kNavFieldWidth);
-    eph.tk = parse_fortran_float(first[0], columns.clock_start + 2 * kNavFieldWidth);
+    const ClockFields clock = read_clock_fields(first[0], columns.clock_start);
+    eph.tau_n = clock.field[0], eph.gamma_n = clock.field[1], eph.tk = clock.field[2];
     const OrbitLine o1 = read_orbit_line(first[1], columns.orbit_start);
     const OrbitLine o2 = read_orbit_line(first[2], columns.orbit_start);
     const OrbitLine o3 = read_orbit_line(first[3], columns.orbit_start);

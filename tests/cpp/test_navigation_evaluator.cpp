@@ -16,20 +16,11 @@
 #include "navigation/nav_data.hpp"
 #include "navigation/orbit_detail.hpp"
 #include "navigation/orbits.hpp"
+#include "test_navigation_support.hpp"
 
 namespace vardoln {
 namespace {
 
-const std::filesystem::path kShared = VARDOLN_SHARED_DATA;
-
-std::optional<NavigationData> read_nav(const char* name) {
-    std::ifstream in(kShared / name, std::ios::binary);
-    if (!in) return std::nullopt;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto result = parse_navigation(text);
-    if (!std::holds_alternative<NavigationData>(result)) return std::nullopt;
-    return std::get<NavigationData>(std::move(result));
-}
 
 bool same_bits(const Ecef& a, const Ecef& b) {
     for (std::size_t axis = 0; axis < 3; ++axis)
@@ -119,7 +110,7 @@ TEST(NavEvaluatorFiles, SameBitsAsSatellitePosition) {
     };
     bool any = false;
     for (const Case& c : cases) {
-        const auto nav = read_nav(c.file);
+        const auto nav = test::shared_nav(c.file);
         if (!nav) continue;
         any = true;
         std::vector<std::string> keys{"", "S20", "G99", "X01"};

@@ -15,6 +15,7 @@
 #include "navigation/nav_data.hpp"
 #include "navigation/orbit_detail.hpp"
 #include "navigation/orbits.hpp"
+#include "test_navigation_support.hpp"
 
 // Every allocation of this test program is counted, so that a test can show that position
 // requests allocate nothing.
@@ -37,16 +38,6 @@ namespace {
 
 using orbit_detail::GlonassState;
 
-const std::filesystem::path kShared = VARDOLN_SHARED_DATA;
-
-std::optional<NavigationData> shared_nav(const char* name) {
-    std::ifstream in(kShared / name, std::ios::binary);
-    if (!in) return std::nullopt;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto result = parse_navigation(text);
-    if (!std::holds_alternative<NavigationData>(result)) return std::nullopt;
-    return std::get<NavigationData>(std::move(result));
-}
 
 double norm(const Ecef& v) { return std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]); }
 double distance(const Ecef& a, const Ecef& b) { return norm({a[0] - b[0], a[1] - b[1], a[2] - b[2]}); }
@@ -185,7 +176,7 @@ const Record* julian_walk(const std::vector<Record>& records, const EpochTime& e
 }
 
 TEST(NavOrbitsChoice, SameChoiceAsJulianWalk) {
-    const auto nav = shared_nav("nav/ESBC00DNK_R_20201770000_01D_MN.rnx");
+    const auto nav = test::shared_nav("nav/ESBC00DNK_R_20201770000_01D_MN.rnx");
     if (!nav) GTEST_SKIP() << "no shared data";
     std::size_t chosen = 0;
     // every 7.5 s over two days, so that the epochs fall on, between and around record times
@@ -251,7 +242,7 @@ TEST(NavOrbitsKeplerian, TimeFromEphemeris) {
 }
 
 TEST(NavOrbitsKeplerian, RealRecordRadii) {
-    const auto nav = shared_nav("nav/ESBC00DNK_R_20201770000_01D_MN.rnx");
+    const auto nav = test::shared_nav("nav/ESBC00DNK_R_20201770000_01D_MN.rnx");
     if (!nav) GTEST_SKIP() << "no shared data";
     struct Band {
         char letter;
@@ -293,7 +284,7 @@ TEST(NavOrbitsKeplerian, ConsecutiveRecordsAgree) {
     std::size_t compared = 0;
     for (const char* name : {"nav/ESBC00DNK_R_20201770000_01D_MN.rnx", "nav/NYA100NOR_S_20241240000_01D_GN.rnx",
                              "nav/NYA100NOR_S_20241240000_01D_EN.rnx", "nav/NYA100NOR_S_20241240000_01D_CN.rnx"}) {
-        const auto nav = shared_nav(name);
+        const auto nav = test::shared_nav(name);
         if (!nav) GTEST_SKIP() << "no shared data";
         for (const auto* map : {&nav->gps, &nav->galileo, &nav->beidou}) {
             for (const auto& [key, list] : *map) {
@@ -327,7 +318,7 @@ TEST(NavOrbitsKeplerian, BeidouGeostationaryStaysPut) {
         {"edge/BRDM00DLR_S_20230730000_01D_MN.rnx", "C02", std::nullopt},
     };
     for (const Case& c : cases) {
-        const auto nav = shared_nav(c.file);
+        const auto nav = test::shared_nav(c.file);
         if (!nav) GTEST_SKIP() << "no shared data";
         const auto found = nav->beidou.find(c.key);
         if (found == nav->beidou.end()) continue;  // not every file carries every slot
@@ -372,7 +363,7 @@ TEST(NavOrbitsKeplerian, GeostationaryRuleOnlyForGeostationarySlots) {
 
 TEST(NavOrbitsSpeed, PositionsAllocateNothing) {
     const std::size_t before_reading = allocations.load();
-    const auto nav = shared_nav("nav/ESBC00DNK_R_20201770000_01D_MN.rnx");
+    const auto nav = test::shared_nav("nav/ESBC00DNK_R_20201770000_01D_MN.rnx");
     if (!nav) GTEST_SKIP() << "no shared data";
     ASSERT_GT(allocations.load(), before_reading);  // the count sees the reader's allocations
     std::vector<std::string> keys;
@@ -443,7 +434,7 @@ TEST(NavOrbitsGlonass, StepSequence) {
 // Integrating a record over 30 minutes lands on the next broadcast state to within metres,
 // and GLONASS orbits stay near their 25,510 km radius.
 TEST(NavOrbitsGlonass, IntegrationMeetsNextRecord) {
-    const auto nav = shared_nav("nav/ESBC00DNK_R_20201770000_01D_MN.rnx");
+    const auto nav = test::shared_nav("nav/ESBC00DNK_R_20201770000_01D_MN.rnx");
     if (!nav) GTEST_SKIP() << "no shared data";
     std::size_t compared = 0;
     for (const auto& [key, list] : nav->glonass) {
