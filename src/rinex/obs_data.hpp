@@ -23,8 +23,8 @@ namespace vardoln {
 // One observation value; never 0.0 (a zero means "not observed" and is not stored).
 struct ObservationValue {
     double value = 0.0;
-    std::optional<std::uint8_t> lli;  // loss-of-lock indicator, RINEX 3 only
-    std::optional<std::uint8_t> ssi;  // signal-strength indicator, RINEX 3 only
+    std::optional<std::uint8_t> lli;  // loss-of-lock indicator (the digit after the value)
+    std::optional<std::uint8_t> ssi;  // signal-strength indicator (the digit after that)
     std::uint32_t code = 0;           // index into RinexObsData::codes
 };
 

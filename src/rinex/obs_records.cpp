@@ -408,7 +408,10 @@ void read_rinex2_records(LineCursor& lines, RinexObsData& data) {
                     const std::string_view field = trim_inline(line.substr(begin, 14));
                     if (field.empty()) continue;
                     const std::optional<double> value = read_observation_value(field);
-                    if (value && *value != 0.0) builder.add_value(*plan, code, start, *value, std::nullopt, std::nullopt);
+                    if (value && *value != 0.0) {
+                        builder.add_value(*plan, code, start, *value, indicator_at(line, begin + 14),
+                                          indicator_at(line, begin + 15));
+                    }
                 }
             }
             builder.end_satellite(id.view(), start);

@@ -349,15 +349,27 @@ TEST(Rinex2Records, SevenTypesTakeTwoLinesAndExtraFieldsAreNotRead) {
     EXPECT_EQ(value_count(data, 0, "G02"), 1u);
 }
 
-TEST(Rinex2Records, IndicatorsAreNotRead) {
-    const RinexObsData data =
-        parse2({epoch2(0, 0, "1", " 5"), field2("45.250").substr(0, 14) + "17"}, "     1    S1");
+TEST(Rinex2Records, IndicatorsAreReadAsInRinex3) {
+    // Loss of lock and signal strength follow the value in the same two columns as in RINEX 3;
+    // a blank or cut-off column reads as absent.
+    const RinexObsData data = parse2({epoch2(0, 0, "1", " 5"),
+                                      field2("45.250").substr(0, 14) + "17" + field2("21.5").substr(0, 14) + " 4" +
+                                          field2("1.0").substr(0, 14)},
+                                     "     3    S1    S2    L1");
     ASSERT_EQ(data.epochs.size(), 1u);
-    const ObservationValue* value = find_value(data, 0, "G05", "S1C");
-    ASSERT_NE(value, nullptr);
-    EXPECT_EQ(value->value, 45.25);
-    EXPECT_FALSE(value->lli.has_value());
-    EXPECT_FALSE(value->ssi.has_value());
+    struct Expected {
+        const char* code;
+        double value;
+        std::optional<std::uint8_t> lli, ssi;
+    };
+    for (const Expected& e : {Expected{"S1C", 45.25, 1, 7}, Expected{"S2C", 21.5, std::nullopt, 4},
+                              Expected{"L1C", 1.0, std::nullopt, std::nullopt}}) {
+        const ObservationValue* value = find_value(data, 0, "G05", e.code);
+        ASSERT_NE(value, nullptr) << e.code;
+        EXPECT_EQ(value->value, e.value) << e.code;
+        EXPECT_EQ(value->lli, e.lli) << e.code;
+        EXPECT_EQ(value->ssi, e.ssi) << e.code;
+    }
 }
 
 TEST(Rinex2Records, LinesThatAreNotEpochLines) {
