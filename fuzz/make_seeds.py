@@ -45,6 +45,14 @@ NAV = [
     "edge/SkydelRINEX_S_20238959_3600S_JN.rnx", "edge/SkydelRINEX_S_20238959_4800S_IN.rnx",
     "edge/SkydelRINEX_S_20238959_7200S_GN.rnx",
 ]
+# RINEX 4 navigation: every record starts with a "> KIND SAT MESSAGE" marker line. Each seed holds
+# the first record of each listed type, so that the reader meets every kind in a few KB.
+RINEX4 = "nav/BRD400DLR_S_20230710000_01D_MN.rnx"
+RINEX4_SEEDS = {
+    "rinex4_legacy.rnx": ["EPH G LNAV", "EPH J LNAV", "EPH E INAV", "EPH E FNAV", "EPH C D1", "EPH C D2", "EPH R FDMA"],
+    "rinex4_modern.rnx": ["EPH G CNAV", "EPH J CNV2", "EPH C CNV1", "EPH C CNV2", "EPH G LNAV"],
+    "rinex4_other.rnx": ["EPH S SBAS", "EPH I LNAV", "STO G LNAV", "EOP G CNVX", "ION E IFNV", "ION C D1D2", "EPH E INAV"],
+}
 TLE = ["tle/TLE_GNSS_20121101.txt", "tle/celestrak_gnss_20210514.txt", "tle/celestrak_gnss_20220115.txt"]
 CRINEX = [
     "crinex/ACOR00ESP_R_20213550000_01D_30S_MO.crx", "crinex/AJAC3550.21D",
@@ -85,6 +93,24 @@ def cut(path, body_lines):
     return data
 
 
+def rinex4_records(path, types):
+    """The header without comments, then the first record of each type ("EPH G LNAV") in file order."""
+    lines = path.read_bytes().splitlines(keepends=True)
+    first = next(i for i, line in enumerate(lines) if b"END OF HEADER" in line[60:]) + 1
+    records, current, wanted = [], None, set(types)
+    for line in lines[first:]:
+        if line.startswith(b">"):
+            kind, satellite, message = (line[1:].split() + [b"", b"", b""])[:3]
+            key = f"{kind.decode()} {satellite[:1].decode()} {message.decode()}"
+            current = [line] if key in wanted else None
+            if current is not None:
+                wanted.discard(key)
+                records.append(current)
+        elif current is not None:
+            current.append(line)
+    return cut(path, 0) + b"".join(b"".join(record) for record in records)
+
+
 def write(target, name, data):
     directory = SEEDS / target
     directory.mkdir(parents=True, exist_ok=True)
@@ -99,6 +125,9 @@ def main():
         write("fuzz_obs", Path(name).name, cut(DATA / name, 40))
     for name in NAV:
         write("fuzz_nav", Path(name).name, cut(DATA / name, 24))
+    write("fuzz_nav", "KMS300DNK_R_20221591000_01H_MN.rnx", cut(DATA / "nav/KMS300DNK_R_20221591000_01H_MN.rnx", 24))
+    for name, types in RINEX4_SEEDS.items():
+        write("fuzz_nav", name, rinex4_records(DATA / RINEX4, types))
     for name in TLE:
         lines = (DATA / name).read_bytes().splitlines(keepends=True)
         write("fuzz_tle", Path(name).name, b"".join(lines[:24]))

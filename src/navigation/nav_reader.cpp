@@ -1,4 +1,4 @@
-// RINEX 2 and 3 navigation files: broadcast records of GPS, QZSS, Galileo, BeiDou and GLONASS.
+// RINEX 2, 3 and 4 navigation files: broadcast records of GPS, QZSS, Galileo, BeiDou and GLONASS.
 #include <algorithm>
 #include <cstring>
 #include <optional>
@@ -46,7 +46,8 @@ std::vector<std::string_view> split_lines(std::string_view text) {
 
 struct Header {
     double version = 3.0;  // also when no line states it
-    char file_type = ' ';  // column 20 of the version line: N, G (GLONASS), H (SBAS), ...
+    char file_type = ' ';  // column 20 of the version line: N, G (GLONASS), E (Galileo), H (SBAS), ...
+    char system = ' ';     // column 40 of the version line: the satellite system, where one is named
     std::size_t data_start = 0;
 };
 
@@ -60,6 +61,7 @@ std::optional<Header> read_header(const std::vector<std::string_view>& lines) {
         if (label.find("RINEX VERSION") != std::string_view::npos) {
             if (const auto version = read_float(column_range(line, 0, 9))) header.version = *version;
             header.file_type = line[20];
+            header.system = line[40];
         } else if (label.find("END OF HEADER") != std::string_view::npos) {
             header.data_start = i + 1;
             return header;
@@ -81,6 +83,10 @@ constexpr EpochColumns kVersion3Columns{{1, 3}, {4, 8}, {9, 11}, {12, 14}, {15, 
                                         23, 4, 23, false};
 constexpr EpochColumns kVersion2Columns{{0, 2}, {3, 5}, {6, 8}, {9, 11}, {12, 14}, {15, 17}, {17, 22},
                                         22, 3, 22, true};
+// RINEX 2.12 QZSS files lead each record with "J nn": the version 2 epoch one column to the
+// right, with the clock and orbit fields where version 3 has them.
+constexpr EpochColumns kVersion2QzssColumns{{1, 3}, {4, 6}, {7, 9}, {10, 12}, {13, 15}, {16, 18}, {18, 23},
+                                            23, 4, 23, true};
 
 struct RecordEpoch {
     std::uint32_t satellite = 0;
@@ -199,21 +205,36 @@ void read_glonass_record(const std::string_view* first, const EpochColumns& colu
 constexpr std::size_t kKeplerianLines = 8;
 constexpr std::size_t kGlonassLines = 4;
 
-}  // namespace
+// A version 2 file holds one system, named by the file type (column 20) and, for QZSS, by
+// column 40 of an "N" file.
+struct Version2Layout {
+    char letter;  // R and S start no Keplerian record
+    const EpochColumns* columns;
+};
 
-std::variant<NavigationData, NavParseError> parse_navigation(std::string_view bytes) {
-    const std::vector<std::string_view> lines = split_lines(bytes);
-    const auto header = read_header(lines);
-    if (!header) return NavParseError{"No END OF HEADER found"};
+Version2Layout version2_layout(const Header& header) noexcept {
+    switch (header.file_type) {
+        case 'G': return {'R', &kVersion2Columns};  // GLONASS: 4-line state vectors
+        case 'H': return {'S', &kVersion2Columns};  // SBAS: nothing here uses them
+        case 'E': return {'E', &kVersion2Columns};  // Galileo, as RINEX 2.12 tools write it
+        case 'N':
+            if (header.system == 'J') return {'J', &kVersion2QzssColumns};
+            break;
+        default: break;
+    }
+    return {'G', &kVersion2Columns};
+}
 
+// Version 2 and 3 records follow one another without markers; the layout tells where each
+// starts and how many lines it takes.
+void read_unmarked_records(const std::vector<std::string_view>& lines, const Header& header, NavigationData& nav) {
     // The layout is chosen once: RINEX 2 records carry two-digit years and the satellite
-    // number in the first two columns, and one file holds one system, named by the file
-    // type. GLONASS files ("G") hold 4-line state-vector records and SBAS files ("H") records
-    // that nothing here uses; reading either as GPS orbits would invent GPS satellites.
-    const bool version3 = header->version >= 3.0;
-    const char version2_letter = header->file_type == 'G' ? 'R' : header->file_type == 'H' ? 'S' : 'G';
-    NavigationData nav;
-    std::size_t i = header->data_start;
+    // number in the first two columns, and one file holds one system. Reading a GLONASS or
+    // Galileo file as GPS orbits would invent GPS satellites.
+    const bool version3 = header.version >= 3.0;
+    const Version2Layout version2 = version2_layout(header);
+    const EpochColumns& columns = version3 ? kVersion3Columns : *version2.columns;
+    std::size_t i = header.data_start;
     while (i < lines.size()) {
         const std::string_view line = lines[i];
         const std::size_t remaining = lines.size() - i;  // this line included
@@ -221,7 +242,7 @@ std::variant<NavigationData, NavParseError> parse_navigation(std::string_view by
             ++i;
             continue;
         }
-        const char letter = version3 ? line.front() : version2_letter;
+        const char letter = version3 ? line.front() : version2.letter;
         if (letter == 'G' || letter == 'E' || letter == 'C' || letter == 'J') {
             // A record cut off by the end of the file is not read; its first line alone is
             // passed over, in case one of the lines after it starts a shorter record.
@@ -229,20 +250,107 @@ std::variant<NavigationData, NavParseError> parse_navigation(std::string_view by
                 ++i;
                 continue;
             }
-            read_keplerian_record(&lines[i], letter, version3 ? kVersion3Columns : kVersion2Columns, nav);
+            read_keplerian_record(&lines[i], letter, columns, nav);
             i += kKeplerianLines;
         } else if (letter == 'R') {
             if (remaining < kGlonassLines) {
                 ++i;
                 continue;
             }
-            read_glonass_record(&lines[i], version3 ? kVersion3Columns : kVersion2Columns, nav);
+            read_glonass_record(&lines[i], columns, nav);
             i += kGlonassLines;
         } else {
-            // SBAS, IRNSS, RINEX 4 record markers and stray continuation lines.
+            // SBAS, IRNSS and lines that start no record.
             ++i;
         }
     }
+}
+
+bool is_marker(std::string_view line) noexcept { return !line.empty() && line.front() == '>'; }
+
+// The next white-space-separated piece of `text` at or after `position`, which moves past it.
+std::string_view next_piece(std::string_view text, std::size_t& position) noexcept {
+    while (position < text.size() && is_space(text[position])) ++position;
+    const std::size_t begin = position;
+    while (position < text.size() && !is_space(text[position])) ++position;
+    return text.substr(begin, position - begin);
+}
+
+enum class RecordKind { keplerian, glonass, other };
+
+// The message types whose records RINEX 4 lays out as version 3 does. The others (GPS and QZSS
+// CNAV and CNV2, BeiDou CNV1 to CNV3, SBAS, NavIC) hold other fields in other lines.
+struct LegacyMessage {
+    char letter;
+    std::string_view message;
+    RecordKind kind;
+};
+constexpr LegacyMessage kLegacyMessages[] = {
+    {'G', "LNAV", RecordKind::keplerian}, {'J', "LNAV", RecordKind::keplerian}, {'E', "INAV", RecordKind::keplerian},
+    {'E', "FNAV", RecordKind::keplerian}, {'C', "D1", RecordKind::keplerian},   {'C', "D2", RecordKind::keplerian},
+    {'R', "FDMA", RecordKind::glonass},
+};
+
+struct MarkedKind {
+    RecordKind kind = RecordKind::other;
+    char letter = ' ';  // the satellite's system
+};
+
+// "> EPH G01 LNAV": the record kind (EPH, STO, EOP, ION), the satellite and the message type.
+MarkedKind marked_kind(std::string_view marker) noexcept {
+    std::size_t position = 1;
+    const std::string_view kind = next_piece(marker, position);
+    const std::string_view satellite = next_piece(marker, position);
+    const std::string_view message = next_piece(marker, position);
+    if (kind != "EPH" || satellite.empty()) return {};
+    for (const LegacyMessage& legacy : kLegacyMessages)
+        if (legacy.letter == satellite.front() && legacy.message == message) return {legacy.kind, legacy.letter};
+    return {};
+}
+
+// One RINEX 4 record: its marker line and the `count` lines up to the next marker. A legacy
+// record is read from its first lines exactly as a version 3 record (a GLONASS record's fifth
+// line holds status flags and is not read); its first line must name the marker's system.
+// Every other record is passed over whole.
+void read_marked_record(std::string_view marker, const std::string_view* body, std::size_t count,
+                        NavigationData& nav) {
+    const MarkedKind marked = marked_kind(marker);
+    if (marked.kind == RecordKind::other || count == 0 || body[0].empty() || body[0].front() != marked.letter)
+        return;
+    if (marked.kind == RecordKind::keplerian && count >= kKeplerianLines)
+        read_keplerian_record(body, marked.letter, kVersion3Columns, nav);
+    else if (marked.kind == RecordKind::glonass && count >= kGlonassLines)
+        read_glonass_record(body, kVersion3Columns, nav);
+}
+
+// RINEX 4 records each start with a marker line and run to the next one; lines before the first
+// marker belong to no record.
+void read_marked_records(const std::vector<std::string_view>& lines, std::size_t first, NavigationData& nav) {
+    std::size_t i = first;
+    while (i < lines.size() && !is_marker(lines[i])) ++i;
+    while (i < lines.size()) {
+        std::size_t end = i + 1;
+        while (end < lines.size() && !is_marker(lines[end])) ++end;
+        read_marked_record(lines[i], lines.data() + i + 1, end - i - 1, nav);
+        i = end;
+    }
+}
+
+}  // namespace
+
+std::variant<NavigationData, NavParseError> parse_navigation(std::string_view bytes) {
+    const std::vector<std::string_view> lines = split_lines(bytes);
+    const auto header = read_header(lines);
+    if (!header) return NavParseError{"No END OF HEADER found"};
+
+    NavigationData nav;
+    // Version 4 puts a marker before every record; a version 4 file without any is read with the
+    // version 3 layout.
+    const auto data = lines.begin() + static_cast<std::ptrdiff_t>(header->data_start);
+    if (header->version >= 4.0 && std::any_of(data, lines.end(), is_marker))
+        read_marked_records(lines, header->data_start, nav);
+    else
+        read_unmarked_records(lines, *header, nav);
     return nav;
 }
 

@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "rinex/epoch_line.hpp"
 #include "rinex/epoch_time.hpp"
 #include "rinex/ids.hpp"
 #include "rinex/numbers.hpp"
@@ -200,42 +201,6 @@ private:
     std::uint32_t epoch_first_value_ = 0;
     bool needs_compaction_ = false;
 };
-
-// Pieces of an epoch line after ">": date and time, flag, count; the clock offset is ignored.
-std::size_t split_pieces(std::string_view text, std::array<std::string_view, 8>& pieces) noexcept {
-    std::size_t count = 0;
-    std::size_t i = 0;
-    while (i < text.size() && count < pieces.size()) {
-        while (i < text.size() && is_space(text[i])) ++i;
-        const std::size_t begin = i;
-        while (i < text.size() && !is_space(text[i])) ++i;
-        if (i > begin) pieces[count++] = text.substr(begin, i - begin);
-    }
-    return count;
-}
-
-struct EpochHeader {
-    EpochTime time;
-    std::uint8_t flag = 0;
-    std::uint32_t satellite_count = 0;
-};
-
-std::optional<EpochHeader> read_rinex3_epoch_line(std::string_view line) noexcept {
-    std::array<std::string_view, 8> pieces{};
-    if (split_pieces(line.substr(1), pieces) < 6) return std::nullopt;
-    const auto year = read_i32(pieces[0]);
-    const auto month = read_u32(pieces[1]);
-    const auto day = read_u32(pieces[2]);
-    const auto hour = read_u32(pieces[3]);
-    const auto minute = read_u32(pieces[4]);
-    const auto second = read_float(pieces[5]);
-    if (!year || !month || !day || !hour || !minute || !second) return std::nullopt;
-    EpochHeader epoch;
-    epoch.time = EpochTime{*year, *month, *day, *hour, *minute, *second};
-    epoch.flag = read_u8(pieces[6]).value_or(0);
-    epoch.satellite_count = read_u32(pieces[7]).value_or(0);
-    return epoch;
-}
 
 // The usual 14-column field: a value right-aligned with its point in column 10 and three
 // decimals. Reads its digits straight from the columns as an integer count of thousandths (so

@@ -21,16 +21,7 @@
 namespace vardoln {
 namespace {
 
-
-bool same_bits(const Ecef& a, const Ecef& b) {
-    for (std::size_t axis = 0; axis < 3; ++axis)
-        if (std::bit_cast<std::uint64_t>(a[axis]) != std::bit_cast<std::uint64_t>(b[axis])) return false;
-    return true;
-}
-
-bool same_bits(const std::optional<Ecef>& a, const std::optional<Ecef>& b) {
-    return a.has_value() == b.has_value() && (!a || same_bits(*a, *b));
-}
+using test::same_bits;
 
 EpochTime seconds_into(EpochTime day, double seconds) {
     const auto whole = static_cast<std::uint32_t>(seconds);

@@ -9,6 +9,7 @@
 
 #include "navigation/nav_data.hpp"
 #include "navigation/nav_fields.hpp"
+#include "test_navigation_support.hpp"
 
 namespace vardoln {
 namespace {
@@ -366,6 +367,90 @@ TEST(NavReaderRecords, Version2FileTypeSelectsTheSystem) {
     EXPECT_FALSE(parse_ok(header_of_type("     2.11           H: GEO NAV MSG DATA") + keplerian_v2(" 1")).has_data());
     EXPECT_EQ(parse_ok(header_of_type("     2.11           N: GPS NAV DATA") + keplerian_v2(" 1")).gps.size(), 1u);
     EXPECT_EQ(parse_ok(header("     2.11") + keplerian_v2(" 1")).gps.size(), 1u);
+}
+
+}  // namespace
+}  // namespace vardoln
+
+namespace vardoln {
+namespace {
+
+// The GPS LNAV record of G01 at 00:00 and the CNAV record of G01 at 01:30, which is nearer to
+// requests from 00:45 on: read with the LNAV layout, it would give G01 a toe of 542700 s (its
+// t_op) there. Real records of BRD400DLR.
+const char* const kLnav =
+    "> EPH G01 LNAV\n"
+    "G01 2023 03 12 00 00 00 2.037500962615e-04-3.865352482535e-12 0.000000000000e+00\n"
+    "     5.900000000000e+01-6.681250000000e+01 3.651580674421e-09 2.337063183399e+00\n"
+    "    -3.580003976822e-06 1.249682181515e-02 1.121312379837e-05 5.153656053543e+03\n"
+    "     0.000000000000e+00-2.980232238770e-08-2.635778779840e+00-2.421438694000e-07\n"
+    "     9.898042779154e-01 1.769375000000e+02 9.395220485102e-01-7.465310960167e-09\n"
+    "    -2.000083311498e-11 1.000000000000e+00 2.253000000000e+03 0.000000000000e+00\n"
+    "     2.000000000000e+00 0.000000000000e+00 4.656612873077e-09 5.900000000000e+01\n"
+    "    -7.182000000000e+03 4.000000000000e+00\n"
+    ;
+
+const char* const kCnav =
+    "> EPH G01 CNAV\n"
+    "G01 2023 03 12 01 30 00 2.037292579189e-04-3.829825345747e-12 0.000000000000e+00\n"
+    "     1.004886627197e-02-7.072656250000e+01 3.657473777035e-09 3.125034792323e+00\n"
+    "    -3.700144588947e-06 1.249689736869e-02 1.198053359985e-05 5.153655571344e+03\n"
+    "     5.427000000000e+05 3.539025783539e-08-2.635818870379e+00-1.955777406693e-07\n"
+    "     9.898042815727e-01 1.578281250000e+02 9.391968103684e-01-7.430610178219e-09\n"
+    "    -1.892935991239e-11-1.056170179553e-13-6.000000000000e+00 2.000000000000e+00\n"
+    "    -1.000000000000e+00 1.000000000000e+00 4.656612873077e-09 7.000000000000e+00\n"
+    "    -3.492459654808e-10-2.532033249736e-09 7.188646122813e-09 7.275957614183e-09\n"
+    "     6.000000000000e+00 2.252000000000e+03\n"
+    ;
+
+std::string marked(const std::string& marker, const std::string& body) { return "> " + marker + "\n" + body; }
+
+TEST(NavReaderRinex4, RecordsPassedOverLeaveTheGeometryUnchanged) {
+    const std::string fdma = marked("EPH R01 FDMA", glonass_v3("R01", 1.0, "2023 03 12 01 15 00") +
+                                                        line_at({{4, field(179.0) + field(8.4e-9) + field(2.0)}}));
+    const std::string legacy = std::string(kLnav) + fdma;
+    // Every kind of record the reader passes over, most of them with a first line that a
+    // version 3 walk would take for a record of its own.
+    const std::string skipped[] = {
+        kCnav,
+        marked("EPH J02 CNV2", keplerian_v3("J02", "2023 03 12 01 30 00") + orbit_lines(2, 4)),
+        marked("EPH C19 CNV1", keplerian_v3("C19", "2023 03 12 01 30 00") + orbit_lines(2, 4)),
+        marked("EPH C19 CNV2", keplerian_v3("C19", "2023 03 12 01 30 00") + orbit_lines(2, 4)),
+        marked("EPH C19 CNV3", keplerian_v3("C19", "2023 03 12 01 30 00") + orbit_lines(1, 4)),
+        marked("EPH S22 SBAS", line_at({{0, "S22"}, {4, "2023 03 12 01 30 16"}, {23, field(0.0)}}) + orbit_lines(3, 4)),
+        marked("EPH I02 LNAV", keplerian_v3("I02", "2023 03 12 01 30 00")),
+        marked("STO G23 LNAV", line_at({{4, "2023 03 12 01 30 00 GPUT"}, {62, "UTC(USNO)"}}) + orbit_lines(1, 4)),
+        marked("EOP G27 CNVX", line_at({{4, "2023 03 12 01 30 00"}, {23, field(-0.04)}}) + orbit_lines(2, 4)),
+        marked("ION E02 IFNV", line_at({{4, "2023 03 12 01 30 00"}, {23, field(160.75)}}) + orbit_lines(1, 4)),
+        // unknown record kind and message type, a body of another system, a record cut short
+        marked("XYZ G07 ABCD", keplerian_v3("G07", "2023 03 12 01 30 00")),
+        marked("EPH E05 XNAV", keplerian_v3("E05", "2023 03 12 01 30 00")),
+        marked("EPH G01 LNAV", keplerian_v3("E01", "2023 03 12 01 30 00")),
+        marked("EPH G01 LNAV", keplerian_v3("G01", "2023 03 12 01 30 00").substr(0, 81 * 6)),
+        marked("EPH R02 FDMA", glonass_v3("R02", 1.0, "2023 03 12 01 30 00").substr(0, 81 * 3)),
+    };
+    std::string everything = std::string(kLnav);
+    for (const std::string& record : skipped) everything += record;
+    everything += fdma;
+
+    const NavigationData only_legacy = parse_ok(header("     4.00") + legacy);
+    const NavigationData with_skipped = parse_ok(header("     4.00") + everything);
+    ASSERT_EQ(record_count(only_legacy), 2u);
+    EXPECT_EQ(record_count(with_skipped), 2u);
+    EXPECT_EQ(with_skipped.gps.size(), 1u);
+    EXPECT_EQ(with_skipped.gps.at("G01").front().toe, 0.0);
+    EXPECT_EQ(with_skipped.glonass.at("R01").front().freq_num, 1);
+    const auto comparison = test::compare_quarter_hours(with_skipped, only_legacy, {2023, 3, 12, 0, 0, 0.0});
+    EXPECT_EQ(comparison.differences, 0u) << "first at " << comparison.first_difference;
+    EXPECT_GT(comparison.positions, 0u);
+
+    // The marker decides, not the version alone: a version 4 file without markers is read with
+    // the version 3 layout, and in a file with markers the lines before the first belong to no
+    // record.
+    EXPECT_EQ(record_count(parse_ok(header("     4.00") + keplerian_v3("G05") + glonass_v3("R01", 1.0))), 2u);
+    EXPECT_EQ(record_count(parse_ok(header("     4.00") + keplerian_v3("G05") + kLnav)), 1u);
+    // A version 3 file takes its lines as always, markers or not.
+    EXPECT_EQ(record_count(parse_ok(header("     3.05") + keplerian_v3("G05") + kCnav)), 2u);
 }
 
 }  // namespace

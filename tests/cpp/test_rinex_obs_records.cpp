@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rinex/epoch_line.hpp"
 #include "rinex/obs_data.hpp"
 #include "test_rinex_support.hpp"
 
@@ -192,6 +193,37 @@ TEST(Rinex3Records, EpochLinesThatDoNotReadArePassedOverWithTheirSatellites) {
     EXPECT_EQ(satellites_in(data, 0), (Ids{"G05"}));
     EXPECT_EQ(data.epochs[0].time, (EpochTime{2024, 1, 15, 6, 32, 0.5}));
     EXPECT_EQ(data.epochs[0].flag, 0);
+}
+
+// The flag is one digit and the count three, so from 100 satellites on the two run together.
+TEST(Rinex3Records, FlagAndCountRunTogetherFromAHundredSatellites) {
+    struct Case {
+        std::string_view flag_piece, count_piece;
+        std::uint8_t flag;
+        std::uint32_t count;
+    };
+    const Case cases[] = {
+        {"0", "12", 0, 12},
+        {"0104", "", 0, 104},
+        {"1132", "0.000123456789", 1, 132},  // the piece after it is the clock offset
+        {"0100", "7", 0, 100},
+        // every other shape reads as before: pieces 6 and 7 on their own
+        {"0099", "", 99, 0},
+        {"104", "", 104, 0},
+        {"01040", "3", 0, 3},
+        {"x104", "5", 0, 5},
+        {"", "", 0, 0},
+    };
+    for (const Case& c : cases) {
+        const EpochFlagAndCount got = rinex3_epoch_flag_and_count(c.flag_piece, c.count_piece);
+        EXPECT_EQ(got.flag, c.flag) << c.flag_piece << " " << c.count_piece;
+        EXPECT_EQ(got.satellite_count, c.count) << c.flag_piece << " " << c.count_piece;
+    }
+    const auto line = read_rinex3_epoch_line("> 2024 01 15 06 30  0.0000000  0132      0.000123456789");
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->time, (EpochTime{2024, 1, 15, 6, 30, 0.0}));
+    EXPECT_EQ(line->satellite_count, 132u);
+    EXPECT_FALSE(read_rinex3_epoch_line(""));
 }
 
 TEST(Rinex3Records, EventEpochsAreReadByTheSameRules) {

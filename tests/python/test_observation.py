@@ -68,6 +68,20 @@ def test_queries_on_synthetic_file(write_rinex):
     assert repr(data) == "RinexObsData(version=3.04, epochs=3, satellites=4)"
 
 
+def test_epoch_of_132_satellites(write_rinex):
+    # From 100 satellites on, the one-digit flag and the three-digit count run together ("  0132").
+    per_system = {"G": 32, "R": 24, "E": 36, "C": 40}
+    satellites = {f"{letter}{n:02d}": [30.0 + n] for letter, count in per_system.items() for n in range(1, count + 1)}
+    lines = rinex3_header({letter: ["S1C"] for letter in per_system}) + rinex3_epoch(T0, satellites)
+    lines += rinex3_epoch(T1, {"G01": [45.0]})
+    assert lines[-(len(satellites) + 3)].endswith("  0132")
+    data = read_lines(write_rinex, lines)
+    assert data.num_epochs == 2
+    assert data.num_satellites == 132
+    assert {letter: len(ids) for letter, ids in data.satellites_by_system().items()} == per_system
+    assert data.snr_stats_by_satellite()["C40"]["obs_count"] == 1.0
+
+
 def test_debug_info(write_rinex):
     assert read_lines(write_rinex, SNR_FILE).debug_info() == {
         "version": "3.04",
