@@ -10,6 +10,7 @@
 
 #include "navigation/orbits.hpp"
 #include "qc/signals.hpp"
+#include "rinex/numbers.hpp"
 
 namespace vardoln {
 
@@ -20,6 +21,15 @@ constexpr std::size_t kElevationBins = 18;  // 5 degrees each, 0 to 90
 constexpr double kElevationBin_deg = 5.0;
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 constexpr float kUnknownElevation = std::numeric_limits<float>::quiet_NaN();
+
+// A sample stored compactly; a value beyond the float range becomes an infinity rather than
+// undefined behaviour.
+float narrow(double value) noexcept {
+    constexpr double kLargest = std::numeric_limits<float>::max();
+    if (value > kLargest) return std::numeric_limits<float>::infinity();
+    if (value < -kLargest) return -std::numeric_limits<float>::infinity();
+    return static_cast<float>(value);
+}
 
 // The epochs that carry observations (flag 0, or 1 after a power failure); event epochs
 // (flags 2 to 5) and cycle-slip records (flag 6) are left out.
@@ -214,8 +224,10 @@ struct PairTally {
     PairSummary summary;
     Accumulator total;
     std::array<Accumulator, kElevationBins> bins{};
-    bool first_seen = false;  // some satellite had the first signal's code and phase
+    bool first_seen = false;  // some satellite had the first signal's code and phase (above the mask)
     bool second_seen = false;
+    bool first_below_mask = false;  // ... or had them below the mask only
+    bool second_below_mask = false;
     bool unknown_channel = false;
 };
 
@@ -257,8 +269,8 @@ void walk_series(const std::vector<SeriesPoint>& series, const ArcRules& rules, 
             out.epoch.push_back(point.epoch);
             out.satellite.push_back(satellite);
             out.pair.push_back(row.pair);
-            out.mp_i_m.push_back(static_cast<float>(mp_i));
-            out.mp_j_m.push_back(static_cast<float>(mp_j));
+            out.mp_i_m.push_back(narrow(mp_i));
+            out.mp_j_m.push_back(narrow(mp_j));
             out.elevation_deg.push_back(point.elevation_deg);
         }
     };
@@ -273,7 +285,6 @@ void walk_series(const std::vector<SeriesPoint>& series, const ArcRules& rules, 
             arc_start = k;
             continue;
         }
-        // NaN compares false: a combination that did not compute finds no slip.
         const bool geometry_free = std::fabs(point.geometry_free_m - previous.geometry_free_m) >
                                    ArcRules::geometry_free_threshold_m(step_s);
         const bool wide_lane =
@@ -377,6 +388,8 @@ private:
             const std::uint32_t second = chosen_[pair.second];
             tally.first_seen |= first != kNone;
             tally.second_seen |= second != kNone;
+            tally.first_below_mask |= below_mask_[pair.first] != 0;
+            tally.second_below_mask |= below_mask_[pair.second] != 0;
             if (first == kNone || second == kNone) continue;
             const ResolvedCandidate& ci = candidates_[pair.first][first];
             const ResolvedCandidate& cj = candidates_[pair.second][second];
@@ -424,16 +437,25 @@ private:
         return elevations_[offset] < settings_.min_elevation_deg;
     }
 
-    // Per signal rule, the highest-priority candidate seen with code and phase in one epoch.
+    // Per signal rule, the highest-priority candidate seen with code and phase in one epoch
+    // above the mask, and whether some candidate was seen below it.
     void choose_candidates(char letter, std::uint32_t begin, std::uint32_t end) {
         const auto rules = signal_rules();
         chosen_.assign(rules.size(), kNone);
+        below_mask_.assign(rules.size(), 0);
         for (std::uint32_t k = begin; k < end; ++k) {
-            if (masked(k - begin)) continue;
+            const bool below = masked(k - begin);
             values_.load(obs_, groups_.entry[k]);
             for (std::size_t r = 0; r < rules.size(); ++r) {
                 if (rules[r].system != letter) continue;
                 const auto& list = candidates_[r];
+                if (below) {
+                    if (below_mask_[r] == 0)
+                        below_mask_[r] = std::any_of(list.begin(), list.end(), [&](const ResolvedCandidate& c) {
+                            return values_.has(c);
+                        });
+                    continue;
+                }
                 // Only candidates ahead of the current choice can change it.
                 const std::size_t limit = std::min<std::size_t>(chosen_[r], list.size());
                 for (std::size_t c = 0; c < limit; ++c) {
@@ -463,14 +485,20 @@ private:
             const double phi_j = combination.lambda_j * phase_j->value;
             const double wide_lane_m = combination.wide_phase_i * phi_i - combination.wide_phase_j * phi_j -
                                        (combination.narrow_code_i * p_i + combination.narrow_code_j * p_j);
+            const double geometry_free_m = phi_i - phi_j;
+            const double wide_lane_cycles = wide_lane_m / combination.lambda_wide;
+            const double mp_i_m = p_i - combination.mp_i_phase_i * phi_i + combination.mp_i_phase_j * phi_j;
+            const double mp_j_m = p_j - combination.mp_j_phase_i * phi_i + combination.mp_j_phase_j * phi_j;
+            // Values near the limits of a double overflow the combinations; such an epoch holds
+            // no observation.
+            if (!std::isfinite(geometry_free_m) || !std::isfinite(wide_lane_cycles) || !std::isfinite(mp_i_m) ||
+                !std::isfinite(mp_j_m))
+                continue;
             const std::uint32_t u = groups_.usable[k];
             // Bit 0 of the loss-of-lock indicator is a loss of lock; bits 1 and 2 are not (some
             // RINEX 2 receivers set bit 2 on every phase).
             const bool lost_lock = (phase_i->lli.value_or(0) & 1U) != 0 || (phase_j->lli.value_or(0) & 1U) != 0;
-            series_.push_back({usable_.index[u], usable_.time_s[u], phi_i - phi_j,
-                               wide_lane_m / combination.lambda_wide,
-                               p_i - combination.mp_i_phase_i * phi_i + combination.mp_i_phase_j * phi_j,
-                               p_j - combination.mp_j_phase_i * phi_i + combination.mp_j_phase_j * phi_j,
+            series_.push_back({usable_.index[u], usable_.time_s[u], geometry_free_m, wide_lane_cycles, mp_i_m, mp_j_m,
                                elevations_[k - begin], lost_lock, usable_.power_failure[u] != 0});
         }
     }
@@ -512,9 +540,15 @@ private:
             const SignalPair& pair = pairs[p];
             if (present_letters_.find(pair.system) == std::string::npos) continue;
             const auto u8 = static_cast<std::uint8_t>(p);
-            if (!tally.first_seen || !tally.second_seen) {
-                result_.missing.push_back({u8, "", MissingReason::no_signal,
-                                           signal_names_missing(pair, tally.first_seen, tally.second_seen)});
+            const bool first_found = tally.first_seen || tally.first_below_mask;
+            const bool second_found = tally.second_seen || tally.second_below_mask;
+            if (!first_found || !second_found) {
+                result_.missing.push_back(
+                    {u8, "", MissingReason::no_signal, signal_names_missing(pair, first_found, second_found)});
+            } else if (!tally.first_seen || !tally.second_seen) {
+                result_.missing.push_back({u8, "", MissingReason::below_mask,
+                                           "observed only below the elevation mask of " +
+                                               format_plain(settings_.min_elevation_deg) + " degrees"});
             } else if (tally.unknown_channel) {
                 result_.missing.push_back({u8, "", MissingReason::no_glonass_channel,
                                            "GLONASS frequency channel unknown for every satellite (no GLONASS "
@@ -551,6 +585,7 @@ private:
     // Scratch, reused per satellite and pair.
     std::vector<float> elevations_;
     std::vector<std::uint32_t> chosen_;
+    std::vector<std::uint8_t> below_mask_;
     std::vector<SeriesPoint> series_;
 
     std::string present_letters_;  // constellations with pairs that the record has

@@ -90,6 +90,7 @@ enum class MissingReason : std::uint8_t {
     no_signal,           // a signal has no code with a phase of the same tracking mode
     never_together,      // both signals exist, never for one satellite in one epoch
     no_glonass_channel,  // GLONASS frequency channel unknown (header and navigation)
+    below_mask,          // a signal exists only in epochs below the elevation mask
 };
 
 // Why a constellation present in the file (satellite empty) or one satellite has no rows for a pair.

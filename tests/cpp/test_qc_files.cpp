@@ -12,19 +12,32 @@ namespace {
 
 using namespace qc_testing;
 
+struct Missing {
+    char system;
+    const char* pair;
+    MissingReason reason;
+};
+
 struct DayFile {
     const char* obs;
     std::vector<const char*> nav;
     const char* gps_l1_l2_codes;  // what the C/A and L2 rows use
+    std::vector<Missing> missing;
 };
 
 const DayFile kDayFiles[] = {
-    {"crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx", {"nav/ESBC00DNK_R_20201770000_01D_MN.rnx"}, "C1C L1C C2W L2W"},
+    // QZSS reaches Denmark below 9 degrees only.
+    {"crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx",
+     {"nav/ESBC00DNK_R_20201770000_01D_MN.rnx"},
+     "C1C L1C C2W L2W",
+     {{'J', "L1/L2", MissingReason::below_mask}}},
     {"crinex/NYA100NOR_S_20241240000_01D_30S_MO.crx",
      {"nav/NYA100NOR_S_20241240000_01D_GN.rnx", "nav/NYA100NOR_S_20241240000_01D_EN.rnx",
       "nav/NYA100NOR_S_20241240000_01D_CN.rnx"},
-     "C1C L1C C2W L2W"},
-    {"crinex/york0440.15d", {}, "C1C L1C C2P L2C"},
+     "C1C L1C C2W L2W",
+     {}},
+    // The header lists C5 and L5, but no satellite of 2015 here has them.
+    {"crinex/york0440.15d", {}, "C1C L1C C2P L2C", {{'G', "L1/L5", MissingReason::no_signal}}},
 };
 
 class QcDayFile : public ::testing::TestWithParam<DayFile> {};
@@ -50,6 +63,12 @@ TEST_P(QcDayFile, GpsMultipathIsThatOfAGeodeticStation) {
     EXPECT_LT(*gps->rms_i_m, 1.0);
     EXPECT_GT(*gps->rms_j_m, 0.1);
     EXPECT_LT(*gps->rms_j_m, 1.0);
+
+    ASSERT_EQ(result.missing.size(), file.missing.size());
+    for (std::size_t i = 0; i < file.missing.size(); ++i) {
+        EXPECT_EQ(result.missing[i].pair, pair_index(file.missing[i].system, file.missing[i].pair));
+        EXPECT_EQ(result.missing[i].reason, file.missing[i].reason);
+    }
 
     // Three views of one pass agree: rows, summaries, and the per-sample arrays.
     std::uint64_t row_samples = 0;
