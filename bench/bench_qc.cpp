@@ -17,7 +17,7 @@
 #include <variant>
 #include <vector>
 
-#include "archive/readers.hpp"
+#include "../tests/cpp/test_qc_day_files.hpp"
 #include "bench_support.hpp"
 #include "cn0/analysis.hpp"
 #include "cn0/settings.hpp"
@@ -62,7 +62,8 @@ void operator delete[](void* block, std::size_t) noexcept { heap::release(block)
 namespace {
 
 using bench::best_seconds;
-using bench::read_file;
+using vardoln::qc_testing::shared_nav;
+using vardoln::qc_testing::shared_obs;
 
 struct DayFile {
     const char* obs;
@@ -79,32 +80,6 @@ const DayFile kFigures[] = {
 };
 
 double megabytes(std::size_t bytes) { return static_cast<double>(bytes) / 1e6; }
-
-std::optional<vardoln::RinexObsData> load_obs(const std::string& root, const char* name) {
-    std::string bytes;
-    if (!read_file(root + "/" + name, bytes)) return std::nullopt;
-    auto parsed = vardoln::read_observation_bytes(bytes, name);
-    if (auto* data = std::get_if<vardoln::RinexObsData>(&parsed)) return std::move(*data);
-    return std::nullopt;
-}
-
-// The navigation files of one day merged into one record; nothing when one is missing.
-std::optional<vardoln::NavigationData> load_nav(const std::string& root, const std::vector<const char*>& names) {
-    vardoln::NavigationData merged;
-    for (const char* name : names) {
-        std::string bytes;
-        if (!read_file(root + "/" + name, bytes)) return std::nullopt;
-        auto parsed = vardoln::read_navigation_bytes(bytes);
-        auto* nav = std::get_if<vardoln::NavigationData>(&parsed);
-        if (!nav) return std::nullopt;
-        merged.gps.merge(nav->gps);
-        merged.galileo.merge(nav->galileo);
-        merged.beidou.merge(nav->beidou);
-        merged.glonass.merge(nav->glonass);
-        merged.glonass_freq.merge(nav->glonass_freq);
-    }
-    return merged;
-}
 
 std::string rms_text(const std::optional<double>& rms) {
     char text[16];
@@ -123,11 +98,13 @@ void print_figures(const DayFile& file, const vardoln::QcResult& result, double 
     for (const vardoln::PairSummary& summary : result.summaries) {
         const vardoln::SignalPair& pair = pairs[summary.pair];
         const std::string name = std::string(1, pair.system) + " " + std::string(pair.name);
-        std::printf("  %-8s %-22s %4u %8llu %8s %8s %6llu %6llu %9.0f", name.c_str(),
+        const std::string per_slip =
+            summary.obs_per_slip ? std::to_string(static_cast<long long>(*summary.obs_per_slip)) : "-";
+        std::printf("  %-8s %-22s %4u %8llu %8s %8s %6llu %6llu %9s", name.c_str(),
                     summary.codes_used.empty() ? "" : summary.codes_used.front().c_str(), summary.satellites,
                     static_cast<unsigned long long>(summary.samples), rms_text(summary.rms_i_m).c_str(),
                     rms_text(summary.rms_j_m).c_str(), static_cast<unsigned long long>(summary.slips),
-                    static_cast<unsigned long long>(summary.lli_slips), summary.obs_per_slip.value_or(0.0));
+                    static_cast<unsigned long long>(summary.lli_slips), per_slip.c_str());
         if (result.has_elevations) {
             const auto low = vardoln::rms_in_elevation_range(result, summary.pair, min_elevation_deg,
                                                              min_elevation_deg + 10.0);
@@ -150,25 +127,25 @@ void print_figures(const DayFile& file, const vardoln::QcResult& result, double 
 
 int main(int argc, char** argv) {
     const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
-    const std::string root = VARDOLN_SHARED_DATA;
 
     std::optional<vardoln::RinexObsData> obs;
-    const std::size_t record_bytes = heap::peak_above_start([&] { obs = load_obs(root, kTimed.obs); });
-    const std::size_t record_live = heap::live;
-    auto nav = load_nav(root, kTimed.nav);
+    const std::size_t before_record = heap::live;
+    const double read_s = best_seconds(rounds, [&] { obs = shared_obs(kTimed.obs); });
+    const std::size_t record_bytes = heap::live - before_record;
+    auto nav = shared_nav(kTimed.nav);
     if (!obs || !nav) {
         std::printf("%s or its navigation file missing, skipped\n", kTimed.obs);
         return 0;
     }
-    const auto shared_nav = std::make_shared<const vardoln::NavigationData>(std::move(*nav));
+    const auto nav_data = std::make_shared<const vardoln::NavigationData>(std::move(*nav));
     const vardoln::QcSettings qc_settings;
     vardoln::AnalysisSettings settings = vardoln::quick_analysis_settings(qc_settings.min_elevation_deg, std::nullopt);
-    settings.orbit_source = vardoln::make_orbit_source(shared_nav);
+    settings.orbit_source = vardoln::make_orbit_source(nav_data);
 
     vardoln::AnalysisResult analysis;
     vardoln::QcResult qc;
     const double analysis_s = best_seconds(rounds, [&] { analysis = vardoln::run_analysis(*obs, settings); });
-    const double qc_s = best_seconds(rounds, [&] { qc = vardoln::run_qc(*obs, shared_nav.get(), qc_settings); });
+    const double qc_s = best_seconds(rounds, [&] { qc = vardoln::run_qc(*obs, nav_data.get(), qc_settings); });
 
     // Heap: each pass once more from a clean start, its peak and what its result keeps.
     analysis = {};
@@ -176,9 +153,8 @@ int main(int argc, char** argv) {
     const std::size_t base = heap::live;
     const std::size_t analysis_peak = heap::peak_above_start([&] { analysis = vardoln::run_analysis(*obs, settings); });
     const std::size_t analysis_kept = heap::live - base;
-    const std::size_t qc_peak = heap::peak_above_start([&] { qc = vardoln::run_qc(*obs, shared_nav.get(), qc_settings); });
+    const std::size_t qc_peak = heap::peak_above_start([&] { qc = vardoln::run_qc(*obs, nav_data.get(), qc_settings); });
     const std::size_t qc_kept = heap::live - base - analysis_kept;
-    (void)record_live;
     // The qc command holds the record and the analysis result while this pass runs.
     const double analyze_peak = static_cast<double>(record_bytes + analysis_peak);
     const double command_peak = static_cast<double>(record_bytes + std::max(analysis_peak, analysis_kept + qc_peak));
@@ -187,20 +163,24 @@ int main(int argc, char** argv) {
                          qc.samples.size() > 0 && analysis.summary.total_observations > 0;
     std::printf("%s with its navigation file (%zu epochs, %zu QC samples, %zu rows)\n", kTimed.obs,
                 obs->epochs.size(), qc.samples.size(), qc.rows.size());
+    std::printf("  read and parse the file       %8.1f ms\n", read_s * 1e3);
     std::printf("  C/N0 analysis (run_analysis)  %8.1f ms\n", analysis_s * 1e3);
-    std::printf("  QC pass (run_qc)              %8.1f ms   ratio %.2f\n", qc_s * 1e3, qc_s / analysis_s);
+    std::printf("  QC pass (run_qc)              %8.1f ms   ratio %.2f to the analysis\n", qc_s * 1e3,
+                qc_s / analysis_s);
+    std::printf("  read + analysis + QC against read + analysis: ratio %.2f (target <= 2)\n",
+                (read_s + analysis_s + qc_s) / (read_s + analysis_s));
     std::printf("  heap: record %.1f MB, analysis peak %.1f MB (keeps %.1f MB), QC peak %.1f MB (keeps %.1f MB)\n",
                 megabytes(record_bytes), megabytes(analysis_peak), megabytes(analysis_kept), megabytes(qc_peak),
                 megabytes(qc_kept));
-    std::printf("  peak heap, record + analysis + QC against record + analysis: ratio %.2f\n",
+    std::printf("  peak heap, record + analysis + QC against record + analysis: ratio %.2f (target <= 1.2)\n",
                 command_peak / analyze_peak);
     std::printf("  check                         %s\n\n", correct ? "ok" : "WRONG");
 
     print_figures(kTimed, qc, qc_settings.min_elevation_deg);
     for (const DayFile& file : kFigures) {
         if (file.obs == kTimed.obs) continue;
-        const auto other = load_obs(root, file.obs);
-        const auto other_nav = file.nav.empty() ? std::nullopt : load_nav(root, file.nav);
+        const auto other = shared_obs(file.obs);
+        const auto other_nav = file.nav.empty() ? std::nullopt : shared_nav(file.nav);
         if (!other) continue;
         const auto result = vardoln::run_qc(*other, other_nav ? &*other_nav : nullptr, qc_settings);
         print_figures(file, result, qc_settings.min_elevation_deg);

@@ -36,7 +36,7 @@ float narrow(double value) noexcept {
 struct UsableEpochs {
     std::vector<std::uint32_t> index;     // into RinexObsData::epochs
     std::vector<double> time_s;           // since the first usable epoch
-    std::vector<std::uint8_t> power_failure;
+    std::vector<std::uint32_t> power_failures;  // flag-1 epochs up to and including this one
 
     std::size_t size() const noexcept { return index.size(); }
 };
@@ -52,7 +52,8 @@ UsableEpochs usable_epochs(const RinexObsData& obs) {
         if (!first) first = &epoch.time;
         usable.index.push_back(static_cast<std::uint32_t>(e));
         usable.time_s.push_back(time_s);
-        usable.power_failure.push_back(epoch.flag == 1);
+        const std::uint32_t before = usable.power_failures.empty() ? 0 : usable.power_failures.back();
+        usable.power_failures.push_back(before + (epoch.flag == 1 ? 1U : 0U));
     }
     return usable;
 }
@@ -192,7 +193,7 @@ struct SeriesPoint {
     double mp_j_m;
     float elevation_deg;
     bool lost_lock;
-    bool after_power_failure;
+    std::uint32_t power_failures;  // a change between two points is a power failure between them
 };
 
 struct Accumulator {
@@ -280,7 +281,7 @@ void walk_series(const std::vector<SeriesPoint>& series, const ArcRules& rules, 
         const SeriesPoint& point = series[k];
         const double step_s = point.time_s - previous.time_s;
         // Continuity: time moves forward by no more than the gap limit, without a power failure.
-        if (!(step_s > 0.0) || step_s > rules.gap_limit_s || point.after_power_failure) {
+        if (!(step_s > 0.0) || step_s > rules.gap_limit_s || point.power_failures != previous.power_failures) {
             close_arc(k);
             arc_start = k;
             continue;
@@ -499,7 +500,7 @@ private:
             // RINEX 2 receivers set bit 2 on every phase).
             const bool lost_lock = (phase_i->lli.value_or(0) & 1U) != 0 || (phase_j->lli.value_or(0) & 1U) != 0;
             series_.push_back({usable_.index[u], usable_.time_s[u], geometry_free_m, wide_lane_cycles, mp_i_m, mp_j_m,
-                               elevations_[k - begin], lost_lock, usable_.power_failure[u] != 0});
+                               elevations_[k - begin], lost_lock, usable_.power_failures[u]});
         }
     }
 

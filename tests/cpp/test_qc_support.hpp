@@ -14,11 +14,11 @@
 #include <variant>
 #include <vector>
 
-#include "archive/readers.hpp"
 #include "navigation/nav_data.hpp"
 #include "qc/qc.hpp"
 #include "qc/signals.hpp"
 #include "rinex/obs_data.hpp"
+#include "test_qc_day_files.hpp"
 
 namespace vardoln::qc_testing {
 
@@ -152,14 +152,22 @@ inline bool tracked(const SyntheticSatellite& sat, std::size_t k) {
     return k >= sat.first_epoch && k < sat.first_epoch + sat.epochs;
 }
 
-// Epoch k as calendar fields, starting 2024-01-15 00:00:00.
-inline void epoch_fields(std::size_t k, double interval_s, int& hour, int& minute, double& second, int& day) {
+// The epoch line of epoch k (2024-01-15 00:00:00 plus k intervals) announcing `count` satellites;
+// a RINEX 2 line still lacks its satellite list.
+inline std::string epoch_line(std::size_t k, double interval_s, int count, bool rinex2) {
     const double t = static_cast<double>(k) * interval_s;
-    day = 15 + static_cast<int>(t / 86400.0);
+    const int day = 15 + static_cast<int>(t / 86400.0);
     const double of_day = std::fmod(t, 86400.0);
-    hour = static_cast<int>(of_day / 3600.0);
-    minute = static_cast<int>(std::fmod(of_day, 3600.0) / 60.0);
-    second = std::fmod(of_day, 60.0);
+    const int hour = static_cast<int>(of_day / 3600.0);
+    const int minute = static_cast<int>(std::fmod(of_day, 3600.0) / 60.0);
+    const double second = std::fmod(of_day, 60.0);
+    char line[80];
+    if (rinex2) {
+        std::snprintf(line, sizeof line, " 24  1 %2d %2d %2d%11.7f  0%3d", day, hour, minute, second, count);
+    } else {
+        std::snprintf(line, sizeof line, "> 2024 01 %02d %02d %02d %10.7f  0 %2d\n", day, hour, minute, second, count);
+    }
+    return line;
 }
 
 inline std::string rinex3_text(const SyntheticRecording& recording) {
@@ -191,14 +199,7 @@ inline std::string rinex3_text(const SyntheticRecording& recording) {
                 lines += value_field(field);
             lines += '\n';
         }
-        if (count == 0) continue;
-        int hour, minute, day;
-        double second;
-        epoch_fields(k, recording.interval_s, hour, minute, second, day);
-        char epoch[80];
-        std::snprintf(epoch, sizeof epoch, "> 2024 01 %02d %02d %02d %10.7f  0 %2d\n", day, hour, minute, second, count);
-        text += epoch;
-        text += lines;
+        if (count > 0) text += epoch_line(k, recording.interval_s, count, false) + lines;
     }
     return text;
 }
@@ -228,13 +229,7 @@ inline std::string rinex2_text(const SyntheticRecording& recording) {
                 if (f % 5 == 4 || f + 1 == fields.size()) lines += '\n';
             }
         }
-        if (count == 0) continue;
-        int hour, minute, day;
-        double second;
-        epoch_fields(k, recording.interval_s, hour, minute, second, day);
-        char epoch[80];
-        std::snprintf(epoch, sizeof epoch, " 24  1 %2d %2d %2d %10.7f  0%3d", day, hour, minute, second, count);
-        text += epoch + ids + "\n" + lines;
+        if (count > 0) text += epoch_line(k, recording.interval_s, count, true) + ids + "\n" + lines;
     }
     return text;
 }
@@ -277,41 +272,6 @@ inline const PairSummary* find_summary(const QcResult& result, std::uint8_t pair
         if (summary.pair == pair) return &summary;
     }
     return nullptr;
-}
-
-// Shared day files: read through the archive layers, as users hand them in.
-inline const std::filesystem::path kSharedData = VARDOLN_SHARED_DATA;
-
-inline std::optional<std::string> shared_bytes(const char* name) {
-    std::ifstream in(kSharedData / name, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-inline std::optional<RinexObsData> shared_obs(const char* name) {
-    const auto bytes = shared_bytes(name);
-    if (!bytes) return std::nullopt;
-    auto parsed = read_observation_bytes(*bytes, std::filesystem::path(name).filename().string());
-    if (auto* data = std::get_if<RinexObsData>(&parsed)) return std::move(*data);
-    return std::nullopt;
-}
-
-// Several navigation files of one day merged into one record (maps of distinct keys).
-inline std::optional<NavigationData> shared_nav(const std::vector<const char*>& names) {
-    NavigationData merged;
-    for (const char* name : names) {
-        const auto bytes = shared_bytes(name);
-        if (!bytes) return std::nullopt;
-        auto parsed = read_navigation_bytes(*bytes);
-        auto* nav = std::get_if<NavigationData>(&parsed);
-        if (!nav) return std::nullopt;
-        merged.gps.merge(nav->gps);
-        merged.galileo.merge(nav->galileo);
-        merged.beidou.merge(nav->beidou);
-        merged.glonass.merge(nav->glonass);
-        merged.glonass_freq.merge(nav->glonass_freq);
-    }
-    return merged;
 }
 
 }  // namespace vardoln::qc_testing
