@@ -103,7 +103,7 @@ TEST(QcMultipath, OnlyBitZeroOfTheLossOfLockIndicatorBreaksAnArc) {
     EXPECT_EQ(result.slip_events[0].epoch, 200u);
 }
 
-TEST(QcMultipath, GapsLongerThanFiveMinutesEndArcsAndShortArcsGiveNoSamples) {
+TEST(QcMultipath, GapsLongerThanFiveMinutesAndPowerFailuresEndArcs) {
     // One satellite in three windows: 400 epochs, a 270 s gap (kept), 200 epochs, a 330 s gap
     // (ends the arc), then 5 epochs, too short for a mean.
     SyntheticRecording recording;
@@ -127,6 +127,23 @@ TEST(QcMultipath, GapsLongerThanFiveMinutesEndArcsAndShortArcsGiveNoSamples) {
     EXPECT_EQ(row->samples, 600u);
     EXPECT_EQ(row->slips + row->lli_slips, 0u);
     EXPECT_NEAR(*row->rms_i_m, 0.3, 0.006);
+
+    // A power failure (epoch flag 1) between two of a satellite's epochs ends its arc, even
+    // when the flagged epoch holds other satellites only.
+    SyntheticRecording power;
+    SyntheticSatellite before = gps_satellite("G09");
+    before.epochs = 300;
+    SyntheticSatellite after = before;
+    after.first_epoch = 301;
+    SyntheticSatellite witness = gps_satellite("G10");
+    witness.first_epoch = 300;
+    witness.epochs = 1;
+    power.satellites = {before, after, witness};
+    power.power_failure_epoch = 300;
+    const SatellitePairQc* cut = find_row(qc_of(power), "G09", kGpsL1L2);
+    ASSERT_NE(cut, nullptr);
+    EXPECT_EQ(cut->arcs, 2u);
+    EXPECT_EQ(cut->slips + cut->lli_slips, 0u);
 }
 
 TEST(QcMultipath, PairsTheFileCannotGiveAreExplainedNotZeroed) {

@@ -50,6 +50,7 @@ struct SyntheticRecording {
     double interval_s = 30.0;
     std::vector<SyntheticSatellite> satellites;
     std::string glonass_slots;  // data of a GLONASS SLOT / FRQ # line, or empty
+    std::optional<std::size_t> power_failure_epoch = std::nullopt;  // written with epoch flag 1
 };
 
 inline std::string padded(std::string text, std::size_t width) {
@@ -154,7 +155,7 @@ inline bool tracked(const SyntheticSatellite& sat, std::size_t k) {
 
 // The epoch line of epoch k (2024-01-15 00:00:00 plus k intervals) announcing `count` satellites;
 // a RINEX 2 line still lacks its satellite list.
-inline std::string epoch_line(std::size_t k, double interval_s, int count, bool rinex2) {
+inline std::string epoch_line(std::size_t k, double interval_s, int count, bool rinex2, int flag = 0) {
     const double t = static_cast<double>(k) * interval_s;
     const int day = 15 + static_cast<int>(t / 86400.0);
     const double of_day = std::fmod(t, 86400.0);
@@ -163,9 +164,10 @@ inline std::string epoch_line(std::size_t k, double interval_s, int count, bool 
     const double second = std::fmod(of_day, 60.0);
     char line[80];
     if (rinex2) {
-        std::snprintf(line, sizeof line, " 24  1 %2d %2d %2d%11.7f  0%3d", day, hour, minute, second, count);
+        std::snprintf(line, sizeof line, " 24  1 %2d %2d %2d%11.7f  %d%3d", day, hour, minute, second, flag, count);
     } else {
-        std::snprintf(line, sizeof line, "> 2024 01 %02d %02d %02d %10.7f  0 %2d\n", day, hour, minute, second, count);
+        std::snprintf(line, sizeof line, "> 2024 01 %02d %02d %02d %10.7f  %d %2d\n", day, hour, minute, second, flag,
+                      count);
     }
     return line;
 }
@@ -199,7 +201,8 @@ inline std::string rinex3_text(const SyntheticRecording& recording) {
                 lines += value_field(field);
             lines += '\n';
         }
-        if (count > 0) text += epoch_line(k, recording.interval_s, count, false) + lines;
+        const int flag = recording.power_failure_epoch == k ? 1 : 0;
+        if (count > 0) text += epoch_line(k, recording.interval_s, count, false, flag) + lines;
     }
     return text;
 }
