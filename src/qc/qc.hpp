@@ -55,8 +55,11 @@ struct SatellitePairQc {
     std::uint32_t samples = 0;        // of those, in arcs of at least kMinArcEpochs epochs
     std::uint32_t arcs = 0;           // arcs of at least kMinArcEpochs epochs
     std::uint32_t short_arcs = 0;     // shorter arcs, left out of the multipath figures
-    std::uint32_t slips = 0;          // phase slips found by the geometry-free or Melbourne-Wubbena jump
-    std::uint32_t lli_slips = 0;      // epochs whose phase loss-of-lock indicator has bit 0 set
+    // Within continuous tracking (not at a satellite's first epoch or after a gap): phase slips
+    // found by the geometry-free or Melbourne-Wubbena jump, and, counted apart, epochs whose
+    // loss-of-lock indicator has bit 0 set on either phase. An epoch may count in both.
+    std::uint32_t slips = 0;
+    std::uint32_t lli_slips = 0;
     std::optional<double> rms_i_m;    // MP_i, arc means removed; nothing without samples
     std::optional<double> rms_j_m;
     std::optional<double> obs_per_slip;  // observations / slips; nothing without slips
