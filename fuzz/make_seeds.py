@@ -69,6 +69,15 @@ PAIRS = [
     ("edge/INS_1581.19O", "edge/INS_1581.19P"),
 ]
 
+# Quality control needs one satellite over many epochs (arcs of 10 and more): a few satellites
+# of a recording over 15 epochs, with the navigation records of those satellites.
+QC = [
+    ("obs3/pdel0010.21o", ["G07", "G08", "R09", "R24"], "nav/cbw10010.21n"),
+    ("obs3/SEPT265G.21O", ["G13", "E07", "J02"], "nav/SEPT2650.21P"),
+    ("obs2/delf0010.21o", ["G07", "G08", "R09"], None),
+]
+QC_EPOCHS = 15
+
 
 def cut(path, body_lines):
     """The header without comments, and the first body_lines lines after it, within MAX_SEED_BYTES."""
@@ -111,6 +120,76 @@ def rinex4_records(path, types):
     return cut(path, 0) + b"".join(b"".join(record) for record in records)
 
 
+def header_lines(lines):
+    """The header without comments, and the index of the first line after it."""
+    out = []
+    for index, line in enumerate(lines):
+        if b"COMMENT" in line[60:]:
+            continue
+        out.append(line)
+        if b"END OF HEADER" in line[60:]:
+            return out, index + 1
+    return out, len(lines)
+
+
+def thin_rinex3(lines, keep):
+    out, i = header_lines(lines)
+    epochs = 0
+    while i < len(lines) and epochs < QC_EPOCHS:
+        line = lines[i]
+        i += 1
+        if not line.startswith(b">"):
+            continue
+        count = int(line[32:35])
+        block = [l for l in lines[i:i + count] if l[:3].decode() in keep]
+        i += count
+        out.append(line[:32] + b"%3d" % len(block) + line[35:])
+        out.extend(block)
+        epochs += 1
+    return b"".join(out)
+
+
+def thin_rinex2(lines, keep):
+    out, i = header_lines(lines)
+    types = next(int(l[:6]) for l in out if b"# / TYPES OF OBSERV" in l)
+    per_satellite = (types + 4) // 5
+    epochs = 0
+    while i < len(lines) and epochs < QC_EPOCHS:
+        line = lines[i]
+        count = int(line[29:32])
+        id_lines = (count + 11) // 12
+        ids = b"".join(l.rstrip(b"\r\n")[32:68] for l in lines[i:i + id_lines])
+        satellites = [ids[3 * k:3 * k + 3].decode() for k in range(count)]
+        i += id_lines
+        kept = [(s, lines[i + n * per_satellite:i + (n + 1) * per_satellite]) for n, s in enumerate(satellites)
+                if s in keep]
+        i += count * per_satellite
+        out.append(line[:29] + b"%3d" % len(kept) + "".join(s for s, _ in kept).encode() + b"\n")
+        for _, block in kept:
+            out.extend(block)
+        epochs += 1
+    return b"".join(out)
+
+
+def nav_records(path, keep):
+    """The header and the first record of each kept satellite (RINEX 2 GPS or RINEX 3)."""
+    lines = path.read_bytes().splitlines(keepends=True)
+    out, i = header_lines(lines)
+    rinex3 = b"3." in out[0][:9]
+    done = set()
+    while i < len(lines):
+        line = lines[i]
+        key = line[:3].decode() if rinex3 else "G%02d" % int(line[:2])
+        length = 1
+        while i + length < len(lines) and lines[i + length][:1] == b" " and (rinex3 or length < 8):
+            length += 1
+        if key in keep and key not in done:
+            out.extend(lines[i:i + length])
+            done.add(key)
+        i += length
+    return b"".join(out)
+
+
 def write(target, name, data):
     directory = SEEDS / target
     directory.mkdir(parents=True, exist_ok=True)
@@ -136,6 +215,12 @@ def main():
         if nav is not None:
             data += b"\n@@NAV@@\n" + cut(DATA / nav, 40)
         write("fuzz_analysis", Path(obs).name + ("+nav" if nav else ""), data)
+    for obs, keep, nav in QC:
+        lines = (DATA / obs).read_bytes().splitlines(keepends=True)
+        data = thin_rinex3(lines, keep) if lines[0][5:6] == b"3" else thin_rinex2(lines, keep)
+        if nav is not None:
+            data += b"\n@@NAV@@\n" + nav_records(DATA / nav, keep)
+        write("fuzz_qc", Path(obs).name + ("+nav" if nav else ""), data)
     for name in CRINEX:
         write("fuzz_archive", Path(name).name, cut(DATA / name, 30))
     for name in OBS[:3] + OBS[6:8]:
