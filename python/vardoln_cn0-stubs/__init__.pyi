@@ -245,6 +245,28 @@ class AnalysisConfig:
     The constructor scales the low and high anomaly thresholds by 1 − 0.5 × `anomaly_sensitivity`
     (0.75 by default, giving 2.25 and 4.5) and stores `interference_threshold_db` as the critical
     threshold; the attributes show the stored values.
+    """
+
+    def __new__(
+        cls,
+        min_elevation: float = 5.0,
+        min_cn0: float = 0.0,
+        max_cn0: float = 60.0,
+        time_bin_seconds: int | None = None,
+        time_bin: int | None = None,
+        systems: Sequence[str] | None = None,
+        anomaly_threshold_low: float = 3.0,
+        anomaly_threshold_high: float = 6.0,
+        anomaly_threshold_critical: float = 10.0,
+        detect_anomalies: bool = True,
+        anomaly_sensitivity: float = 0.5,
+        interference_threshold_db: float = 6.0,
+        verbose: bool = False,
+        nav_file: str | None = None,
+        spoofing_unexpected_threshold: float = 0.40,
+        spoofing_min_unexpected_count: float = 8.0,
+    ) -> Self:
+        """Builds a configuration; every argument is optional.
 
     Args:
         min_elevation: Elevation mask in degrees; samples of lower satellites are left out. Without
@@ -274,27 +296,7 @@ class AnalysisConfig:
     Raises:
         TypeError: An argument of the wrong type (the message names it).
         OverflowError: `time_bin_seconds` or `time_bin` of 2**32 or more.
-    """
-
-    def __new__(
-        cls,
-        min_elevation: float = 5.0,
-        min_cn0: float = 0.0,
-        max_cn0: float = 60.0,
-        time_bin_seconds: int | None = None,
-        time_bin: int | None = None,
-        systems: Sequence[str] | None = None,
-        anomaly_threshold_low: float = 3.0,
-        anomaly_threshold_high: float = 6.0,
-        anomaly_threshold_critical: float = 10.0,
-        detect_anomalies: bool = True,
-        anomaly_sensitivity: float = 0.5,
-        interference_threshold_db: float = 6.0,
-        verbose: bool = False,
-        nav_file: str | None = None,
-        spoofing_unexpected_threshold: float = 0.40,
-        spoofing_min_unexpected_count: float = 8.0,
-    ) -> Self: ...
+        """
     @property
     def systems(self) -> list[str] | None:
         """Constellation codes as given, or None for the default G, R, E, C."""
@@ -349,15 +351,14 @@ class CN0Analyzer:
     File style: `CN0Analyzer(config)`, then `analyze_file` or `analyze_with_nav`; the files are read
     on every call, without holding the interpreter lock, so one analyzer serves many threads.
     Object style: `CN0Analyzer.from_obs(obs)`, optionally `set_navigation(nav)`, then `analyze()`.
-
-    Args:
-        config: The settings, copied into the analyzer.
-
-    Raises:
-        TypeError: `config` is not an `AnalysisConfig`.
     """
 
-    def __new__(cls, config: AnalysisConfig) -> Self: ...
+    def __new__(cls, config: AnalysisConfig) -> Self:
+        """An analyzer with a copy of `config`.
+
+        Raises:
+            TypeError: `config` is not an `AnalysisConfig`.
+        """
     @staticmethod
     def from_obs(
         obs_data: RinexObsData,
