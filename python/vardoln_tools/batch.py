@@ -13,9 +13,21 @@ import math
 import os
 import re
 import sys
-from collections.abc import Iterable, Mapping
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from concurrent.futures import ThreadPoolExecutor, as_completed
 from pathlib import Path
+from typing import TYPE_CHECKING, Any, Protocol
+
+if TYPE_CHECKING:
+    import pandas
+
+    from vardoln_cn0 import AnalysisConfig, AnalysisResult, CN0Analyzer
+
+# One recording's row: column name -> plain value (str, int, float, bool or None).
+Row = dict[str, Any]
+StrPath = str | os.PathLike[str]
+# Navigation files for analyze_many: one for all recordings, or observation path -> navigation path.
+NavChoice = StrPath | Mapping[StrPath, StrPath | None] | None
 
 MEAN_PREFIX = "mean_cn0_"
 HEAD_COLUMNS = ("path", "nav", "station", "start", "end", "epochs", "satellites", "mean_cn0")
@@ -93,7 +105,7 @@ def is_observation_name(name: str) -> bool:
 class NavigationIndex:
     """Navigation files by day, built once from a list of names (typically one directory)."""
 
-    def __init__(self, nav_paths: Iterable[str | os.PathLike]):
+    def __init__(self, nav_paths: Iterable[StrPath]):
         self._by_day: dict[tuple[int, int], list[tuple[str, str, str]]] = {}
         for path in nav_paths:
             text = os.fspath(path)
@@ -104,11 +116,11 @@ class NavigationIndex:
             self._by_day.setdefault((year, doy), []).append((station, system, text))
 
     @classmethod
-    def from_directory(cls, nav_dir: str | os.PathLike) -> NavigationIndex:
+    def from_directory(cls, nav_dir: StrPath) -> NavigationIndex:
         with os.scandir(nav_dir) as entries:
             return cls(entry.path for entry in entries if entry.is_file())
 
-    def find(self, obs_path: str | os.PathLike) -> str | None:
+    def find(self, obs_path: StrPath) -> str | None:
         """The navigation file for a recording: of its station and day first, then any broadcast file
         of that day (combined BRDC files before other stations'); mixed before single-constellation
         files within each. None when the name is not standard or no file of that day exists."""
@@ -120,7 +132,7 @@ class NavigationIndex:
         if not candidates:
             return None
 
-        def rank(candidate):
+        def rank(candidate: tuple[str, str, str]) -> tuple[int, int, str, str]:
             nav_station, system, path = candidate
             station_rank = 0 if nav_station == station else 1 if nav_station in _COMBINED_STATIONS else 2
             return station_rank, _SYSTEM_RANK.get(system, len(_SYSTEM_RANK)), os.path.basename(path), path
@@ -128,7 +140,7 @@ class NavigationIndex:
         return min(candidates, key=rank)[2]
 
 
-def match_navigation(obs_path: str | os.PathLike, nav_paths: Iterable[str | os.PathLike]) -> str | None:
+def match_navigation(obs_path: StrPath, nav_paths: Iterable[StrPath]) -> str | None:
     """The best navigation file among nav_paths for one recording (see NavigationIndex.find)."""
     return NavigationIndex(nav_paths).find(obs_path)
 
@@ -136,7 +148,7 @@ def match_navigation(obs_path: str | os.PathLike, nav_paths: Iterable[str | os.P
 # ---------------------------------------------------------------------------------------------------
 # Configuration as plain values, for workers in other processes
 
-def config_to_dict(config) -> dict:
+def config_to_dict(config: AnalysisConfig) -> dict[str, Any]:
     """The fifteen attributes of an AnalysisConfig as stored (thresholds already scaled)."""
     fields = {name: getattr(config, name) for name in CONFIG_FIELDS}
     if fields["systems"] is not None:
@@ -144,7 +156,7 @@ def config_to_dict(config) -> dict:
     return fields
 
 
-def config_from_dict(fields: Mapping):
+def config_from_dict(fields: Mapping[str, Any]) -> AnalysisConfig:
     """An AnalysisConfig whose attributes equal the stored ones of config_to_dict.
 
     The constructor scales the low and high thresholds by 1 - 0.5 x sensitivity and stores
@@ -169,18 +181,19 @@ def config_from_dict(fields: Mapping):
 # ---------------------------------------------------------------------------------------------------
 # One recording, one row
 
-def stored_grade(result) -> str:
+def stored_grade(result: AnalysisResult) -> str:
     """The grade of the result's stored quality score (the JSON export's quality_score.grade)."""
     sentence = result.summary
     for start, grade in _GRADE_BY_SENTENCE:
         if sentence.startswith(start):
             return grade
-    return json.loads(result.to_json())["quality_score"]["grade"]
+    stored: str = json.loads(result.to_json())["quality_score"]["grade"]
+    return stored
 
 
-def result_row(result, obs_path: str, nav_path: str | None) -> dict:
+def result_row(result: AnalysisResult, obs_path: str, nav_path: str | None) -> Row:
     """The row of one analysed recording."""
-    row = {"path": obs_path, "nav": nav_path, "station": result.station_name, "start": result.start_time,
+    row: Row = {"path": obs_path, "nav": nav_path, "station": result.station_name, "start": result.start_time,
            "end": result.end_time, "epochs": result.total_epochs, "satellites": result.total_satellites,
            "mean_cn0": result.mean_cn0}
     for name in result.constellations:
@@ -208,14 +221,14 @@ def result_row(result, obs_path: str, nav_path: str | None) -> dict:
     return row
 
 
-def error_row(obs_path: str, nav_path: str | None, error: BaseException) -> dict:
+def error_row(obs_path: str, nav_path: str | None, error: BaseException) -> Row:
     """The row of a recording that could not be analysed: every value None but the error."""
     row = dict.fromkeys(HEAD_COLUMNS + TAIL_COLUMNS)
     row.update(path=obs_path, nav=nav_path, error=f"{type(error).__name__}: {error}")
     return row
 
 
-def _analyze(analyzer, obs_path: str, nav_path: str | None) -> dict:
+def _analyze(analyzer: CN0Analyzer, obs_path: str, nav_path: str | None) -> Row:
     try:
         if nav_path is None:
             result = analyzer.analyze_file(obs_path)
@@ -228,7 +241,7 @@ def _analyze(analyzer, obs_path: str, nav_path: str | None) -> dict:
         return error_row(obs_path, nav_path, error)
 
 
-def analyze_recording(obs_path: str, nav_path: str | None, config: Mapping | None = None) -> dict:
+def analyze_recording(obs_path: str, nav_path: str | None, config: Mapping[str, Any] | None = None) -> Row:
     """The task run on a Dask worker: plain, picklable arguments in, one row out."""
     import vardoln_cn0
 
@@ -243,6 +256,12 @@ def analyze_recording(obs_path: str, nav_path: str | None, config: Mapping | Non
 # ---------------------------------------------------------------------------------------------------
 # Many recordings
 
+class _ProgressBar(Protocol):
+    def update(self, count: int = 1) -> object: ...
+
+    def close(self) -> None: ...
+
+
 class _NoProgress:
     def update(self, count: int = 1) -> None:
         pass
@@ -251,7 +270,7 @@ class _NoProgress:
         pass
 
 
-def _progress(total: int, enabled: bool):
+def _progress(total: int, enabled: bool) -> _ProgressBar:
     if enabled:
         try:
             from tqdm import tqdm
@@ -262,7 +281,7 @@ def _progress(total: int, enabled: bool):
     return _NoProgress()
 
 
-def _nav_lookup(nav, nav_dir):
+def _nav_lookup(nav: NavChoice, nav_dir: StrPath | None) -> Callable[[str], str | None]:
     """A function from observation path to navigation path (or None)."""
     if nav is not None and not isinstance(nav, Mapping):
         shared = os.fspath(nav)
@@ -278,8 +297,9 @@ def _nav_lookup(nav, nav_dir):
     return lookup
 
 
-def analyze_many(obs_paths: Iterable[str | os.PathLike], *, nav=None, nav_dir=None, config=None,
-                 workers: int | None = None, scheduler=None, progress: bool = True) -> list[dict]:
+def analyze_many(obs_paths: Iterable[StrPath], *, nav: NavChoice = None, nav_dir: StrPath | None = None,
+                 config: AnalysisConfig | None = None, workers: int | None = None, scheduler: Any = None,
+                 progress: bool = True) -> list[Row]:
     """Analyses every recording and returns one row per path, in the order given.
 
     nav: one navigation path for all recordings, or a mapping from observation path to navigation path
@@ -304,9 +324,10 @@ def analyze_many(obs_paths: Iterable[str | os.PathLike], *, nav=None, nav_dir=No
         bar.close()
 
 
-def _run_on_threads(jobs, analyzer, workers: int, bar) -> list[dict]:
+def _run_on_threads(jobs: Sequence[tuple[str, str | None]], analyzer: CN0Analyzer, workers: int,
+                    bar: _ProgressBar) -> list[Row]:
     # One analyzer serves every thread: its file methods take a shared borrow and run without the GIL.
-    rows: list = [None] * len(jobs)
+    rows: list[Row] = [{} for _ in jobs]
     with ThreadPoolExecutor(max_workers=max(1, workers)) as pool:
         futures = {pool.submit(_analyze, analyzer, obs, nav): i for i, (obs, nav) in enumerate(jobs)}
         for future in as_completed(futures):
@@ -315,16 +336,18 @@ def _run_on_threads(jobs, analyzer, workers: int, bar) -> list[dict]:
     return rows
 
 
-def _run_on_cluster(jobs, config_fields: dict, scheduler, bar) -> list[dict]:
+def _run_on_cluster(jobs: Sequence[tuple[str, str | None]], config_fields: dict[str, Any], scheduler: Any,
+                    bar: _ProgressBar) -> list[Row]:
     from dask.distributed import Client
     from dask.distributed import as_completed as cluster_completed
 
-    client = scheduler if hasattr(scheduler, "submit") else Client(scheduler)
+    # dask.distributed leaves these two unannotated
+    client = scheduler if hasattr(scheduler, "submit") else Client(scheduler)  # type: ignore[no-untyped-call]
     try:
         futures = [client.submit(analyze_recording, obs, nav, config_fields, pure=False) for obs, nav in jobs]
         position = {future.key: i for i, future in enumerate(futures)}
-        rows: list = [None] * len(jobs)
-        for future in cluster_completed(futures):
+        rows: list[Row] = [{} for _ in jobs]
+        for future in cluster_completed(futures):  # type: ignore[no-untyped-call]
             i = position[future.key]
             try:
                 rows[i] = future.result()
@@ -341,7 +364,7 @@ def _run_on_cluster(jobs, config_fields: dict, scheduler, bar) -> list[dict]:
 # ---------------------------------------------------------------------------------------------------
 # Tables
 
-def columns(rows: Iterable[Mapping]) -> list[str]:
+def columns(rows: Iterable[Mapping[str, Any]]) -> list[str]:
     """The union of the rows' keys in a stable order: identity and times, overall then per-constellation
     mean C/N0, counts and verdicts, error last; unknown keys before the error, in order of appearance."""
     seen: dict[str, None] = {}
@@ -355,7 +378,7 @@ def columns(rows: Iterable[Mapping]) -> list[str]:
     return [*HEAD_COLUMNS, *means, *TAIL_COLUMNS[:-1], *extra, TAIL_COLUMNS[-1]]
 
 
-def to_dataframe(rows: list[Mapping]):
+def to_dataframe(rows: Sequence[Mapping[str, Any]]) -> pandas.DataFrame:
     """The rows as a pandas DataFrame (pandas is imported only here)."""
     try:
         import pandas
@@ -364,7 +387,7 @@ def to_dataframe(rows: list[Mapping]):
     return pandas.DataFrame([dict(row) for row in rows], columns=columns(rows))
 
 
-def write_csv(rows: list[Mapping], path: str | os.PathLike) -> None:
+def write_csv(rows: Sequence[Mapping[str, Any]], path: StrPath) -> None:
     """Writes the rows as CSV with a header line; absent and None values are empty cells."""
     with open(path, "w", encoding="utf-8", newline="") as out:
         writer = csv.DictWriter(out, fieldnames=columns(rows), restval="")
@@ -372,12 +395,12 @@ def write_csv(rows: list[Mapping], path: str | os.PathLike) -> None:
         writer.writerows(rows)
 
 
-def _json_value(value):
+def _json_value(value: object) -> object:
     # strict JSON has no NaN or infinity
     return None if isinstance(value, float) and not math.isfinite(value) else value
 
 
-def write_jsonl(rows: list[Mapping], path: str | os.PathLike) -> None:
+def write_jsonl(rows: Sequence[Mapping[str, Any]], path: StrPath) -> None:
     """Writes one JSON object per line, every object with all columns in the same order."""
     names = columns(rows)
     with open(path, "w", encoding="utf-8") as out:
@@ -386,13 +409,13 @@ def write_jsonl(rows: list[Mapping], path: str | os.PathLike) -> None:
             out.write("\n")
 
 
-def read_jsonl(path: str | os.PathLike) -> list[dict]:
+def read_jsonl(path: StrPath) -> list[Row]:
     """Reads rows written by write_jsonl."""
     with open(path, encoding="utf-8") as source:
         return [json.loads(line) for line in source if line.strip()]
 
 
-def format_table(rows: list[Mapping]) -> str:
+def format_table(rows: Sequence[Mapping[str, Any]]) -> str:
     """A compact fixed-width table of the rows, one line each."""
     lines = [f"{'FILE':<34} {'STATION':<9} {'START':<20} {'EPOCHS':>6} {'SATS':>4} {'C/N0':>5} "
              f"{'L/H/C':>9}  JIS {'GRADE':<5} {'RATING':<13} {'CONFIRMED':>9}"]
@@ -417,7 +440,7 @@ def format_table(rows: list[Mapping]) -> str:
 # ---------------------------------------------------------------------------------------------------
 # Command line
 
-def add_command(commands) -> None:
+def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     """Registers the `batch` subcommand on the CLI's subparsers."""
     batch = commands.add_parser(
         "batch", help="analyse many recordings into one table",

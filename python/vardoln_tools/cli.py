@@ -7,9 +7,17 @@ import json
 import math
 import os
 import sys
+from collections.abc import Callable
+from types import ModuleType
+from typing import TYPE_CHECKING, TypeVar
 
 from . import __version__
 from . import summary
+
+if TYPE_CHECKING:
+    from vardoln_cn0 import AnalysisResult
+
+Parsed = TypeVar("Parsed")
 
 # Constellation letters of RINEX; the analysis keys its systems on the first letter.
 SYSTEM_LETTERS = "GRECJIS"
@@ -38,7 +46,7 @@ def _elevation(text: str) -> float:
     return value
 
 
-def _extension():
+def _extension() -> ModuleType:
     """The compiled module, imported late so that --help works without it."""
     try:
         import vardoln_cn0
@@ -47,7 +55,7 @@ def _extension():
     return vardoln_cn0
 
 
-def _read(function, path: str, what: str):
+def _read(function: Callable[[str], Parsed], path: str, what: str) -> Parsed:
     """Runs a reader and turns its exceptions into one line naming the file."""
     try:
         return function(path)
@@ -57,10 +65,11 @@ def _read(function, path: str, what: str):
         raise CommandError(f"{path}: not a readable {what} ({error})") from None
 
 
-def _analyze(args: argparse.Namespace):
+def _analyze(args: argparse.Namespace) -> AnalysisResult:
     module = _extension()
     try:
-        return module.analyze_cn0(args.obs, args.nav, args.min_elevation, args.systems)
+        result: AnalysisResult = module.analyze_cn0(args.obs, args.nav, args.min_elevation, args.systems)
+        return result
     except OSError as error:
         # The message already says which file ("Cannot read obs file: ..."); add the path.
         path = args.nav if str(error).startswith("Cannot read nav") else args.obs
@@ -194,7 +203,8 @@ def main(argv: list[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
     try:
-        return args.run(args)
+        status: int = args.run(args)
+        return status
     except CommandError as error:
         print(f"vardoln-cn0: error: {error}", file=sys.stderr)
         return 1

@@ -10,7 +10,9 @@ import io
 import math
 import os
 import sys
+from collections.abc import Callable
 from datetime import datetime, timedelta
+from typing import IO, Any, cast
 
 try:
     import matplotlib
@@ -19,6 +21,10 @@ try:
     import matplotlib.pyplot as plt
     import numpy as np
     from matplotlib import dates as mdates
+    from matplotlib.axes import Axes
+    from matplotlib.figure import Figure
+    from matplotlib.projections.polar import PolarAxes
+    from matplotlib.ticker import MaxNLocator
 except ImportError as error:  # pragma: no cover - depends on the installation
     raise ImportError("plots need matplotlib: pip install 'vardoln_cn0[plots]'") from error
 
@@ -34,11 +40,14 @@ MAX_POINTS_PER_TRACE = 720
 # Beyond this many satellites the names cover the tracks.
 MAX_LABELLED_TRACES = 60
 
+# The parsed JSON export of a result (json.loads of AnalysisResult.to_json()).
+Export = dict[str, Any]
+
 
 class Progress:
     """A one-line counter on stderr, shown only when stderr is a terminal."""
 
-    def __init__(self, total: int, label: str, stream=None):
+    def __init__(self, total: int, label: str, stream: IO[str] | None = None):
         self.stream = stream or sys.stderr
         self.total, self.label, self.done = total, label, 0
         self.active = total > 0 and self.stream.isatty()
@@ -66,9 +75,10 @@ def parse_time(text: str) -> datetime | None:
         return None
 
 
-def _series(stamps: list[str], values: list) -> tuple[list, list]:
+def _series(stamps: list[str], values: list[float | None]) -> tuple[list[datetime], list[float]]:
     """(times, values) for the stamps that are real dates; None values become NaN."""
-    times, numbers = [], []
+    times: list[datetime] = []
+    numbers: list[float] = []
     for stamp, value in zip(stamps, values):
         when = parse_time(stamp)
         if when is not None:
@@ -77,7 +87,7 @@ def _series(stamps: list[str], values: list) -> tuple[list, list]:
     return times, numbers
 
 
-def has_geometry(data: dict) -> bool:
+def has_geometry(data: Export) -> bool:
     """Whether any sample carries a computed satellite direction (needs navigation data and a
     receiver position in the header)."""
     if not data.get("visibility"):
@@ -86,25 +96,30 @@ def has_geometry(data: dict) -> bool:
                for trace in data["skyplot"]["traces"] for point in trace["points"])
 
 
-def _time_axis(ax) -> None:
-    locator = mdates.AutoDateLocator()
+def _time_axis(ax: Axes) -> None:
+    locator = mdates.AutoDateLocator()  # type: ignore[no-untyped-call]  # matplotlib leaves it unannotated
     ax.xaxis.set_major_locator(locator)
-    ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
+    ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))  # type: ignore[no-untyped-call]
     ax.set_xlabel("time (epoch time as written in the file)")
     ax.grid(alpha=0.3)
 
 
-def _station(data: dict) -> str:
+def _integer_ticks(ax: Axes) -> None:
+    """Whole-number ticks on the y axis (satellite counts)."""
+    cast(MaxNLocator, ax.yaxis.get_major_locator()).set_params(integer=True)
+
+
+def _station(data: Export) -> str:
     info = data["file_info"]
     return info["marker_name"] or "unnamed station"
 
 
-def skyplot(data: dict, progress: Progress) -> "plt.Figure | None":
+def skyplot(data: Export, progress: Progress) -> Figure | None:
     if not has_geometry(data):
         return None
     traces = data["skyplot"]["traces"]
     fig = plt.figure(figsize=(7.5, 7))
-    ax = fig.add_subplot(projection="polar")
+    ax = cast(PolarAxes, fig.add_subplot(projection="polar"))
     ax.set_theta_zero_location("N")
     ax.set_theta_direction(-1)
     ax.set_rlim(90, 0)
@@ -135,7 +150,7 @@ def skyplot(data: dict, progress: Progress) -> "plt.Figure | None":
     return fig
 
 
-def heatmap(data: dict) -> "plt.Figure | None":
+def heatmap(data: Export) -> Figure | None:
     if not has_geometry(data):
         return None
     grid = data["heatmap"]
@@ -157,7 +172,7 @@ def heatmap(data: dict) -> "plt.Figure | None":
     return fig
 
 
-def timeseries(data: dict) -> "plt.Figure | None":
+def timeseries(data: Export) -> Figure | None:
     series = data["timeseries"]
     times, cn0 = _series(series["timestamps"], series["mean_cn0"])
     _, counts = _series(series["timestamps"], series["satellite_count"])
@@ -168,7 +183,7 @@ def timeseries(data: dict) -> "plt.Figure | None":
     top.set_ylabel("mean C/N0 (dB-Hz)")
     bottom.step(times, counts, where="mid", lw=0.9, color="tab:green")
     bottom.set_ylabel("satellites")
-    bottom.yaxis.get_major_locator().set_params(integer=True)
+    _integer_ticks(bottom)
     bottom.set_ylim(0, max((c for c in counts if c == c), default=1) * 1.15 + 0.5)
     bottom.grid(alpha=0.3)
     marked = set()
@@ -190,14 +205,15 @@ def timeseries(data: dict) -> "plt.Figure | None":
     return fig
 
 
-def constellations(data: dict) -> "plt.Figure | None":
+def constellations(data: Export) -> Figure | None:
     by_system = data["timeseries"]["constellation_timeseries"]
     if not by_system:
         return None
     fig, ax = plt.subplots(figsize=(11, 4.6))
     for name, points in sorted(by_system.items()):
         times, cn0 = _series([p["timestamp"] for p in points], [p["cn0"] for p in points])
-        ax.plot(times, cn0, lw=0.9, label=name)
+        # matplotlib's annotations leave out the datetimes that its date units convert
+        ax.plot(times, cn0, lw=0.9, label=name)  # type: ignore[arg-type]
     ax.set_ylabel("mean C/N0 (dB-Hz)")
     _time_axis(ax)
     ax.set_title(f"Mean C/N0 per constellation over time, {_station(data)}", fontsize=11)
@@ -205,7 +221,7 @@ def constellations(data: dict) -> "plt.Figure | None":
     return fig
 
 
-def visibility(data: dict) -> "plt.Figure | None":
+def visibility(data: Export) -> Figure | None:
     summary = data.get("visibility")
     if not summary or not summary["by_system"]:
         return None
@@ -225,7 +241,7 @@ def visibility(data: dict) -> "plt.Figure | None":
     ax.set_xticks(positions, names)
     ax.set_ylabel("satellites")
     ax.set_xlabel("constellation")
-    ax.yaxis.get_major_locator().set_params(integer=True)
+    _integer_ticks(ax)
     ax.margins(y=0.15)
     ax.set_title(f"Predicted versus observed satellites, {_station(data)}\n"
                  f"{summary['prediction_source']}; confirmation {summary['confirmation_rate']:.1f}%", fontsize=11)
@@ -238,14 +254,14 @@ PLOTS = (("skyplot", "Skyplot"), ("heatmap", "Sky heatmap"), ("timeseries", "C/N
          ("constellations", "C/N0 per constellation"), ("visibility", "Predicted versus observed satellites"))
 
 
-def render_all(data: dict) -> list[tuple[str, str, bytes]]:
+def render_all(data: Export) -> list[tuple[str, str, bytes]]:
     """Every plot that the result has data for, as (file stem, title, PNG bytes)."""
     traces = len(data["skyplot"]["traces"])
     progress = Progress(traces + len(PLOTS) - 1, "plotting")
     drawers = {"skyplot": lambda: skyplot(data, progress), "heatmap": lambda: heatmap(data),
                "timeseries": lambda: timeseries(data), "constellations": lambda: constellations(data),
                "visibility": lambda: visibility(data)}
-    rendered = []
+    rendered: list[tuple[str, str, bytes]] = []
     try:
         for stem, title in PLOTS:
             figure = drawers[stem]()
@@ -265,7 +281,7 @@ def render_all(data: dict) -> list[tuple[str, str, bytes]]:
     return rendered
 
 
-def write_all(data: dict, directory: str) -> list[str]:
+def write_all(data: Export, directory: str) -> list[str]:
     """Writes every plot that the result has data for as DIR/<name>.png; returns the paths."""
     os.makedirs(directory, exist_ok=True)
     written = []

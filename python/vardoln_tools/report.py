@@ -5,8 +5,13 @@ from __future__ import annotations
 import base64
 import html
 import os
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Any
 
 from . import summary
+
+if TYPE_CHECKING:
+    from vardoln_cn0 import AnalysisResult
 
 STYLE = """
 body { font-family: system-ui, -apple-system, "Segoe UI", sans-serif; margin: 2em auto; max-width: 1100px;
@@ -23,12 +28,12 @@ img { max-width: 100%; display: block; } .note { color: #666; }
 """
 
 
-def _cell(value, numeric: bool) -> str:
+def _cell(value: object, numeric: bool) -> str:
     css = ' class="num"' if numeric else ""
     return f"<td{css}>{html.escape(str(value))}</td>"
 
 
-def table(header: list[str], rows: list[list], text_columns: int = 1) -> str:
+def table(header: Sequence[str], rows: Sequence[Sequence[object]], text_columns: int = 1) -> str:
     """An HTML table; columns from `text_columns` on are right-aligned numbers."""
     head = "".join(f"<th>{html.escape(str(cell))}</th>" for cell in header)
     body = "".join("<tr>" + "".join(_cell(cell, index >= text_columns) for index, cell in enumerate(row)) + "</tr>"
@@ -41,7 +46,7 @@ def _verdict(name: str, detected: bool) -> str:
     return f'<span class="verdict {css}">{html.escape(name)}: {summary.verdict_text(detected)}</span>'
 
 
-def _recording_table(result, data: dict) -> str:
+def _recording_table(result: AnalysisResult, data: dict[str, Any]) -> str:
     info = data["file_info"]
     return table(["item", "value"], [
         ["Station", result.station_name or "-"], ["Receiver", info["receiver_type"] or "-"],
@@ -52,7 +57,7 @@ def _recording_table(result, data: dict) -> str:
         ["Mean C/N0 (dB-Hz)", f"{result.mean_cn0:.1f}" if result.total_observations else "-"]], text_columns=2)
 
 
-def _anomalies(result) -> list[str]:
+def _anomalies(result: AnalysisResult) -> list[str]:
     anomalies = result.get_anomalies()
     if not anomalies:
         return ["<p>No multi-satellite C/N0 drops.</p>"]
@@ -63,7 +68,7 @@ def _anomalies(result) -> list[str]:
             table(["time", "severity", "type", "description", "satellites"], rows, text_columns=5)]
 
 
-def _visibility(result) -> list[str]:
+def _visibility(result: AnalysisResult) -> list[str]:
     if not result.has_visibility_prediction:
         return ["<p class='note'>No navigation file given: no visibility prediction.</p>"]
     parts = [f"<p>{html.escape(result.visibility_prediction_source)}: per epoch "
@@ -77,7 +82,7 @@ def _visibility(result) -> list[str]:
     return parts
 
 
-def html_report(result, data: dict, obs_path: str, nav_path: str | None = None,
+def html_report(result: AnalysisResult, data: dict[str, Any], obs_path: str, nav_path: str | None = None,
                 images: list[tuple[str, str, bytes]] | None = None, plot_note: str | None = None) -> str:
     """The report page. `data` is the parsed JSON export of `result`; `images` are (name, title,
     PNG bytes) embedded as data: URIs; `plot_note` says why there are none."""

@@ -4,6 +4,11 @@ from __future__ import annotations
 
 import json
 import math
+from collections.abc import Sequence
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    from vardoln_cn0 import AnalysisResult, AnomalyDict, NavigationData, RinexObsData
 
 SEVERITIES = ("critical", "high", "low")
 CONSTELLATION_HEADER = ["system", "seen/expected", "obs", "mean", "min", "max", "std", "slips", "gaps"]
@@ -12,13 +17,13 @@ VISIBILITY_HEADER = ["system", "predicted", "observed", "confirmed", "missing", 
 TIMES_SHOWN = 5
 
 
-def _number(value, decimals: int = 1) -> str:
+def _number(value: float | None, decimals: int = 1) -> str:
     if value is None or (isinstance(value, float) and not math.isfinite(value)):
         return "-"
     return f"{value:.{decimals}f}"
 
 
-def table(rows: list[list], header: list[str], indent: str = "  ") -> list[str]:
+def table(rows: Sequence[Sequence[object]], header: Sequence[str], indent: str = "  ") -> list[str]:
     """Left-aligned first column, right-aligned numbers; widths from the content."""
     widths = [max(len(str(cell)) for cell in column) for column in zip(header, *rows)]
     lines = []
@@ -29,7 +34,7 @@ def table(rows: list[list], header: list[str], indent: str = "  ") -> list[str]:
     return lines
 
 
-def stored_quality(result, export: str | None = None) -> dict:
+def stored_quality(result: AnalysisResult, export: str | None = None) -> dict[str, Any]:
     """The quality record stored by the analysis (grade, interpretation, scores).
 
     Only the JSON export carries it. Decoding just that object keeps a day of 1 Hz data from
@@ -41,11 +46,12 @@ def stored_quality(result, export: str | None = None) -> dict:
     start = text.find(key)
     if start < 0:
         return {}
+    value: dict[str, Any]
     value, _ = json.JSONDecoder().raw_decode(text, start + len(key))
     return value
 
 
-def constellation_rows(result) -> list[list[str]]:
+def constellation_rows(result: AnalysisResult) -> list[list[str]]:
     """One row per constellation; statistics of a constellation without samples show as "-"."""
     rows = []
     for name in sorted(result.constellations):
@@ -64,7 +70,7 @@ def constellation_rows(result) -> list[list[str]]:
     return rows
 
 
-def anomaly_lines(anomalies: list[dict]) -> list[str]:
+def anomaly_lines(anomalies: list[AnomalyDict]) -> list[str]:
     """The anomaly count by severity, then the first times of each severity."""
     counts = {severity: sum(1 for a in anomalies if a["severity"] == severity) for severity in SEVERITIES}
     lines = ["Anomalies      " + (", ".join(f"{counts[s]} {s}" for s in SEVERITIES) if anomalies else "none")]
@@ -78,7 +84,7 @@ def anomaly_lines(anomalies: list[dict]) -> list[str]:
     return lines
 
 
-def visibility_rows(result) -> list[list]:
+def visibility_rows(result: AnalysisResult) -> list[list[str]]:
     return [[name, entry["predicted"], entry["observed"], entry["confirmation_rate"],
              entry["missing_sats"] or "-", entry["unexpected_sats"] or "-"]
             for name, entry in sorted(result.visibility_debug().items()) if name != "_overall"]
@@ -88,7 +94,7 @@ def verdict_text(detected: bool) -> str:
     return "DETECTED" if detected else "not detected"
 
 
-def analysis_summary(result, source: str, quality: dict | None = None) -> str:
+def analysis_summary(result: AnalysisResult, source: str, quality: dict[str, Any] | None = None) -> str:
     """The analysis of one recording as a page of text; `quality` is the stored quality record
     when the caller already has it."""
     quality = stored_quality(result) if quality is None else quality
@@ -135,7 +141,7 @@ def analysis_summary(result, source: str, quality: dict | None = None) -> str:
     return "\n".join(lines)
 
 
-def observation_summary(obs, source: str) -> str:
+def observation_summary(obs: RinexObsData, source: str) -> str:
     """Header facts and the queries of a RinexObsData object."""
     lines = [f"File           {source}",
              f"RINEX version  {obs.version:.2f}",
@@ -160,7 +166,7 @@ def observation_summary(obs, source: str) -> str:
     return "\n".join(lines)
 
 
-def navigation_summary(nav, source: str) -> str:
+def navigation_summary(nav: NavigationData, source: str) -> str:
     rows = [["GPS (incl. QZSS)", nav.gps_count], ["GLONASS", nav.glonass_count],
             ["Galileo", nav.galileo_count], ["BeiDou", nav.beidou_count], ["total", nav.satellite_count]]
     return "\n".join([f"File           {source}", "", *table(rows, ["constellation", "satellites"])])

@@ -9,6 +9,7 @@
 #include "archive/archive.hpp"
 #include "rinex/obs_data.hpp"
 #include "test_archive_support.hpp"
+#include "test_real_data.hpp"
 
 namespace vardoln {
 namespace {
@@ -93,7 +94,7 @@ TEST(ArchiveCompression, StackedLayers) {
     auto parsed = parse_observation_file(text, "AJAC3550.21O");
     ASSERT_TRUE(std::holds_alternative<RinexObsData>(parsed)) << text.substr(0, 200);
     EXPECT_EQ(std::get<RinexObsData>(parsed).epochs.size(), 2u);
-    auto plain = read_file(std::string(VARDOLN_SHARED_DATA) + "/obs2/AJAC3550.21O");
+    auto plain = test::real_bytes("obs2/AJAC3550.21O");
     if (plain) {
         EXPECT_EQ(archive_testing::first_difference(std::get<RinexObsData>(parsed),
                                                     std::get<RinexObsData>(parse_observation_file(*plain, "AJAC3550.21O"))),

@@ -3,10 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <variant>
@@ -16,6 +14,7 @@
 #include "navigation/nav_data.hpp"
 #include "rinex/obs_data.hpp"
 #include "visibility/orbit_source.hpp"
+#include "test_real_data.hpp"
 
 namespace vardoln {
 namespace {
@@ -418,25 +417,18 @@ TEST(AnalysisVisibility, PredictionFiguresFeedTheExpectedCounts) {
 // ---------------------------------------------------------------------------------------------
 // Real recordings.
 
-std::string read_file(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::optional<RinexObsData> observation_file(const char* name) {
-    const std::filesystem::path path = std::filesystem::path(VARDOLN_SHARED_DATA) / name;
-    if (!std::filesystem::exists(path)) return std::nullopt;
-    auto parsed = parse_observation_file(read_file(path), path.filename().string());
+    const auto text = test::real_text(name);
+    if (!text) return std::nullopt;
+    auto parsed = parse_observation_file(*text, std::filesystem::path(name).filename().string());
     if (!std::holds_alternative<RinexObsData>(parsed)) return std::nullopt;
     return std::get<RinexObsData>(std::move(parsed));
 }
 
 std::shared_ptr<const NavigationData> navigation_file(const char* name) {
-    const std::filesystem::path path = std::filesystem::path(VARDOLN_SHARED_DATA) / name;
-    if (!std::filesystem::exists(path)) return nullptr;
-    auto parsed = parse_navigation(read_file(path));
+    const auto text = test::real_text(name);
+    if (!text) return nullptr;
+    auto parsed = parse_navigation(*text);
     if (!std::holds_alternative<NavigationData>(parsed)) return nullptr;
     return std::make_shared<const NavigationData>(std::get<NavigationData>(std::move(parsed)));
 }

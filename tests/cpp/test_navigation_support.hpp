@@ -1,4 +1,4 @@
-// Shared by the navigation tests: a navigation file of the shared data, parsed, and bit-for-bit
+// Shared by the navigation tests: a real navigation file, parsed, and bit-for-bit
 // comparisons of positions.
 #pragma once
 
@@ -16,17 +16,15 @@
 
 #include "navigation/nav_data.hpp"
 #include "navigation/orbits.hpp"
+#include "test_real_data.hpp"
 
 namespace vardoln::test {
 
-inline const std::filesystem::path kSharedData = VARDOLN_SHARED_DATA;
-
-// Nothing when the file is missing (a clone without the shared data) or does not parse.
+// Nothing when the file is missing or does not parse.
 inline std::optional<NavigationData> shared_nav(const char* name) {
-    std::ifstream in(kSharedData / name, std::ios::binary);
-    if (!in) return std::nullopt;
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    auto result = parse_navigation(text);
+    const auto text = real_bytes(name);
+    if (!text) return std::nullopt;
+    auto result = parse_navigation(*text);
     if (!std::holds_alternative<NavigationData>(result)) return std::nullopt;
     return std::get<NavigationData>(std::move(result));
 }

@@ -1,10 +1,9 @@
-// The shared day files of ../shared/data as the quality-control tests and benchmark read them:
-// through the archive layers, with the navigation files of one day merged into one record.
+// The real day files as the quality-control tests and benchmark read them (found like every
+// real recording of the tests): through the archive layers, with the navigation files of one
+// day merged into one record.
 #pragma once
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <string>
 #include <variant>
@@ -13,16 +12,11 @@
 #include "archive/readers.hpp"
 #include "navigation/nav_data.hpp"
 #include "rinex/obs_data.hpp"
+#include "test_real_data.hpp"
 
 namespace vardoln::qc_testing {
 
-inline const std::filesystem::path kSharedData = VARDOLN_SHARED_DATA;
-
-inline std::optional<std::string> shared_bytes(const char* name) {
-    std::ifstream in(kSharedData / name, std::ios::binary);
-    if (!in) return std::nullopt;
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
+inline std::optional<std::string> shared_bytes(const char* name) { return test::real_bytes(name); }
 
 inline std::optional<RinexObsData> shared_obs(const char* name) {
     const auto bytes = shared_bytes(name);

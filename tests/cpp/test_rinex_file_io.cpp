@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "rinex/file_io.hpp"
+#include "test_real_data.hpp"
 
 namespace vardoln {
 namespace {
@@ -77,11 +78,11 @@ TEST(ReadWholeFile, RefusesEmbeddedNul) {
 }
 
 TEST(ReadWholeFile, ReadsRealRecordingWhole) {
-    const std::string path = std::string(VARDOLN_SHARED_DATA) + "/obs3/z_tracking.rnx";
-    if (!std::filesystem::exists(path)) GTEST_SKIP() << "shared data not present";
-    const auto read = read_whole_file(path);
+    const auto path = test::real_file("obs3/z_tracking.rnx");
+    if (!path) GTEST_SKIP() << "z_tracking.rnx not present";
+    const auto read = read_whole_file(path->string());
     ASSERT_TRUE(std::holds_alternative<std::string>(read));
-    EXPECT_EQ(std::get<std::string>(read).size(), std::filesystem::file_size(path));
+    EXPECT_EQ(std::get<std::string>(read).size(), std::filesystem::file_size(*path));
 }
 
 }  // namespace

@@ -1,58 +1,50 @@
-// Every real observation file of the shared data set, read whole; skipped when it is absent.
+// Every real observation file, read whole: the whole shared data set where present, else the
+// bundled copies.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <set>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "rinex/obs_data.hpp"
 #include "rinex/text.hpp"
+#include "test_real_data.hpp"
 
 namespace vardoln {
 namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path shared_data = VARDOLN_SHARED_DATA;
-
-std::string read_bytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // Plain observation files declare type "O" in column 20 of their first line; navigation files
 // and compressed (CRINEX) files sit in the same folders.
-bool is_observation_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string first;
-    std::getline(in, first);
+bool is_observation_file(std::string_view bytes) {
+    const std::string_view first = bytes.substr(0, bytes.find('\n'));
     return first.size() > 60 && first[20] == 'O' && first.find("RINEX VERSION", 60) != std::string::npos &&
            first.find("CRINEX") == std::string::npos;
 }
 
-std::vector<fs::path> observation_files() {
-    std::vector<fs::path> files;
+// (name under the data folder, bytes) of every plain observation file.
+std::vector<std::pair<std::string, std::string>> observation_files() {
+    std::vector<std::pair<std::string, std::string>> files;
     for (const char* folder : {"obs2", "obs3", "edge"}) {
-        const fs::path dir = shared_data / folder;
-        if (!fs::is_directory(dir)) continue;
-        for (const auto& entry : fs::directory_iterator(dir))
-            if (entry.is_regular_file() && is_observation_file(entry.path())) files.push_back(entry.path());
+        for (const std::string& name : test::real_files_in(folder)) {
+            auto bytes = test::real_bytes(name);
+            if (bytes && is_observation_file(*bytes)) files.emplace_back(name, std::move(*bytes));
+        }
     }
-    std::sort(files.begin(), files.end());
     return files;
 }
 
-RinexObsData parse_file(const fs::path& path) {
-    auto result = parse_observation_file(read_bytes(path), path.filename().string());
+RinexObsData parse_text(std::string_view bytes, const std::string& name) {
+    auto result = parse_observation_file(bytes, fs::path(name).filename().string());
     if (auto* error = std::get_if<ParseError>(&result)) {
-        ADD_FAILURE() << path << ": " << error->message;
+        ADD_FAILURE() << name << ": " << error->message;
         return {};
     }
     return std::get<RinexObsData>(std::move(result));
@@ -123,13 +115,12 @@ bool header_has_signal_strength(const RinexObsData& data) {
 }
 
 TEST(ObservationFiles, EveryFileParsesWithItsInvariants) {
-    const std::vector<fs::path> files = observation_files();
-    if (files.empty()) GTEST_SKIP() << "no shared data at " << shared_data;
-    for (const fs::path& path : files) {
-        SCOPED_TRACE(path.string());
-        const std::string bytes = read_bytes(path);
-        const RinexObsData data = parse_file(path);
-        check_invariants(data, path.filename().string());
+    const auto files = observation_files();
+    ASSERT_FALSE(files.empty()) << "no observation files under " << test::data_root();
+    for (const auto& [name, bytes] : files) {
+        SCOPED_TRACE(name);
+        const RinexObsData data = parse_text(bytes, name);
+        check_invariants(data, name);
         EXPECT_LE(data.epochs.size(), raw_epoch_lines(bytes, data.version >= 3.0));
         if (!data.epochs.empty() && header_has_signal_strength(data)) {
             EXPECT_GT(signal_strength_values(data), 0u);
@@ -191,18 +182,21 @@ TEST(ObservationFiles, EpochCountsMatchTheIndependentCount) {
         {"edge/junk_time_obs3.10o", 2},
         {"edge/07590920.05o", 120},
     };
-    if (!fs::is_directory(shared_data)) GTEST_SKIP() << "no shared data at " << shared_data;
+    std::size_t found = 0;
     for (const auto& [name, epochs] : expected) {
-        const fs::path path = shared_data / name;
-        if (!fs::exists(path)) continue;
-        EXPECT_EQ(parse_file(path).epochs.size(), epochs) << name;
+        const auto bytes = test::real_bytes(name);
+        if (!bytes) continue;  // only part of the set is bundled
+        ++found;
+        EXPECT_EQ(parse_text(*bytes, name).epochs.size(), epochs) << name;
     }
+    EXPECT_GT(found, 0u);
 }
 
 TEST(ObservationFiles, EsbcFullDayHeaderAndRecords) {
-    const fs::path path = shared_data / "obs3/ESBC00DNK_R_20201770000_01D_30S_MO.rnx";
-    if (!fs::exists(path)) GTEST_SKIP() << path;
-    const RinexObsData data = parse_file(path);
+    // The compact original of the day; the archive tests prove it expands to the plain file.
+    const auto text = test::real_text("crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx");
+    if (!text) GTEST_SKIP() << "ESBC00DNK day file not present";
+    const RinexObsData data = parse_text(*text, "ESBC00DNK_R_20201770000_01D_30S_MO.rnx");
     EXPECT_EQ(data.version, 3.05);
     EXPECT_EQ(data.marker_name, "ESBC00DNK");
     EXPECT_EQ(data.receiver_type, "SEPT POLARX5");
@@ -221,9 +215,9 @@ TEST(ObservationFiles, EsbcFullDayHeaderAndRecords) {
 }
 
 TEST(ObservationFiles, YorkRinex2WithEventRecords) {
-    const fs::path path = shared_data / "obs2/york0440.15o";
-    if (!fs::exists(path)) GTEST_SKIP() << path;
-    const RinexObsData data = parse_file(path);
+    const auto bytes = test::real_bytes("obs2/york0440.15o");
+    if (!bytes) GTEST_SKIP() << "york0440.15o not present";
+    const RinexObsData data = parse_text(*bytes, "york0440.15o");
     EXPECT_EQ(data.version, 2.11);
     ASSERT_EQ(data.epochs.size(), 2880u);
     for (const ObservationEpoch& epoch : data.epochs) EXPECT_NE(epoch.flag, 4);
@@ -234,9 +228,9 @@ TEST(ObservationFiles, YorkRinex2WithEventRecords) {
 }
 
 TEST(ObservationFiles, BadEpochFlagIsStoredAsWritten) {
-    const fs::path path = shared_data / "edge/test_input_rinex2_obs_BadEpochFlag.06o";
-    if (!fs::exists(path)) GTEST_SKIP() << path;
-    const RinexObsData data = parse_file(path);
+    const auto bytes = test::real_bytes("edge/test_input_rinex2_obs_BadEpochFlag.06o");
+    if (!bytes) GTEST_SKIP() << "test_input_rinex2_obs_BadEpochFlag.06o not present";
+    const RinexObsData data = parse_text(*bytes, "test_input_rinex2_obs_BadEpochFlag.06o");
     ASSERT_FALSE(data.epochs.empty());
     EXPECT_EQ(data.epochs.front().flag, 9);
     // Its satellite list writes GPS numbers as "G 1": three characters, kept verbatim.

@@ -1,4 +1,5 @@
 #include "tle/tle_parser.hpp"
+#include "test_real_data.hpp"
 
 #include <gtest/gtest.h>
 
@@ -224,12 +225,7 @@ TEST(TleParse, ShortElementLinesDropTheSetAndParsingGoesOn) {
 }
 
 std::optional<std::string> read_shared(std::string_view name) {
-    const std::filesystem::path path = std::filesystem::path(VARDOLN_SHARED_DATA) / "tle" / name;
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::nullopt;
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return test::real_bytes("tle/" + std::string(name));
 }
 
 struct CatalogueCase {
@@ -252,9 +248,11 @@ TEST(TleCatalogueFiles, AcceptedCounts) {
         // number, and each QZS name's first digit run is that "0".
         {"TLE_20201201txt.txt", 4, 0, 0, 4, "J00", "J00"},
     };
+    std::size_t found = 0;
     for (const CatalogueCase& test : cases) {
         const auto text = read_shared(test.file);
-        if (!text) GTEST_SKIP() << "shared data missing: " << test.file;
+        if (!text) continue;  // only part of the set is bundled
+        ++found;
         const auto records = parse_tle(*text);
         std::size_t by_letter[3] = {};
         for (const TleRecord& record : records) {
@@ -271,6 +269,7 @@ TEST(TleCatalogueFiles, AcceptedCounts) {
             EXPECT_EQ(records.back().satellite, test.last_key) << test.file;
         }
     }
+    EXPECT_GT(found, 0u);
 }
 
 TEST(TleCatalogueFiles, CelestrakRecordsByName) {

@@ -1,32 +1,62 @@
-"""Shared fixtures: the real recordings beside the repository, and RINEX text builders."""
+"""Shared fixtures: the real recordings, and RINEX text builders."""
 
+import os
 from pathlib import Path
 
 import pytest
 
 REPO_ROOT = Path(__file__).resolve().parents[2]
 SHARED_DATA = REPO_ROOT.parent / "shared" / "data"
+BUNDLED_DATA = REPO_ROOT / "tests" / "data" / "real"
+
+
+def full_data_directories():
+    """The directories that may hold the whole set of real recordings, in the order searched:
+    $VARDOLN_TEST_DATA, then ../shared/data unless VARDOLN_NO_SHARED_DATA is set (to test as a
+    clone without it would)."""
+    directories = []
+    if os.environ.get("VARDOLN_TEST_DATA"):
+        directories.append(Path(os.environ["VARDOLN_TEST_DATA"]))
+    if not os.environ.get("VARDOLN_NO_SHARED_DATA"):
+        directories.append(SHARED_DATA)
+    return directories
+
+
+def real_file(relative):
+    """A real recording by its path under the shared data folder, or None: from the full data
+    directories, else the copy bundled in tests/data/real, plain or gzip-compressed (NAME.gz; the
+    readers recognise gzip by content)."""
+    for directory in full_data_directories():
+        if (directory / relative).is_file():
+            return directory / relative
+    for candidate in (BUNDLED_DATA / relative, BUNDLED_DATA / f"{relative}.gz"):
+        if candidate.is_file():
+            return candidate
+    return None
 
 
 @pytest.fixture(scope="session")
 def shared_data():
-    """The directory of real recordings; tests using it skip in a clone without ../shared."""
-    if not SHARED_DATA.is_dir():
-        pytest.skip("shared test data not present")
-    return SHARED_DATA
+    """The directory of the whole set of real recordings, for tests that walk all of it; they skip
+    on a clone without it. Tests that name their files use shared_file."""
+    for directory in full_data_directories():
+        if directory.is_dir():
+            return directory
+    pytest.skip("the full set of real recordings is not present")
+
+
+def require_real_file(relative):
+    """real_file(relative), skipping the test when that one file is nowhere."""
+    path = real_file(relative)
+    if path is None:
+        pytest.skip(f"{relative} not present")
+    return path
 
 
 @pytest.fixture
-def shared_file(shared_data):
-    """A named file of the shared data, skipping when that one file is missing."""
-
-    def get(relative):
-        path = shared_data / relative
-        if not path.is_file():
-            pytest.skip(f"{relative} not present")
-        return path
-
-    return get
+def shared_file():
+    """require_real_file as a fixture: shared_file("nav/SEPT2650.21P") is the path of that recording."""
+    return require_real_file
 
 
 def header_line(content, label):

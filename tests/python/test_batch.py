@@ -131,10 +131,9 @@ def test_cluster_rows_equal_thread_rows(small_jobs, bad_files):
 
 
 def test_batch_command(shared_file, bad_files, tmp_path, capsys):
-    folder = shared_file("obs3/SEPT265G.21O").parent
     nav_dir = shared_file("nav/SEPT2650.21P").parent
     out = tmp_path / "rows.jsonl"
-    status = cli.main(["batch", str(folder / "SEPT265G.21O"), str(folder / "pdel0010.21o"), bad_files[1],
+    status = cli.main(["batch", str(shared_file("obs3/SEPT265G.21O")), str(shared_file("obs3/pdel0010.21o")), bad_files[1],
                        "--nav-dir", str(nav_dir), "--workers", "2", "--systems", "G,E", "--jsonl", str(out),
                        "--no-progress"])
     printed = capsys.readouterr()

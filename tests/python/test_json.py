@@ -7,7 +7,7 @@ import re
 import pytest
 
 import vardoln_cn0 as v
-from conftest import rinex3_epoch, rinex3_header
+from conftest import require_real_file, rinex3_epoch, rinex3_header
 
 TOP_LEVEL_KEYS = ["file_info", "quality_score", "summary", "constellation_stats", "satellite_stats", "timeseries",
                   "skyplot", "heatmap", "anomalies", "visibility", "spoofing_unexpected_threshold",
@@ -32,12 +32,9 @@ def analyse_bytes(data, name="json0150.24o"):
 
 
 @pytest.fixture(scope="module", params=REAL_CASES, ids=lambda case: case[0].split("/")[-1])
-def real_result(request, shared_data):
+def real_result(request):
     obs, nav = request.param
-    for relative in filter(None, (obs, nav)):
-        if not (shared_data / relative).is_file():
-            pytest.skip(f"{relative} not present")
-    return v.analyze_cn0(str(shared_data / obs), str(shared_data / nav) if nav else None)
+    return v.analyze_cn0(str(require_real_file(obs)), str(require_real_file(nav)) if nav else None)
 
 
 def same_number(text, value):

@@ -8,12 +8,12 @@ from pathlib import Path
 import pytest
 
 import vardoln_cn0 as v
-from conftest import SHARED_DATA
+from conftest import real_file
 from test_bad_inputs import nav_text, obs_text
 
 # A day of 2021-01-01 with broadcast orbits of the same day: positions and visibility run too.
-REAL_OBS = SHARED_DATA / "obs3/pdel0010.21o"
-REAL_NAV = SHARED_DATA / "nav/AMEL00NLD_R_20210010000_01D_MN.rnx"
+REAL_OBS = real_file("obs3/pdel0010.21o")
+REAL_NAV = real_file("nav/AMEL00NLD_R_20210010000_01D_MN.rnx")
 ROUNDS = 200
 WARM_UP = 20
 RSS_MARGIN_KB = 6 * 1024
@@ -29,8 +29,8 @@ def resident_kb():
 
 @pytest.fixture
 def files(tmp_path):
-    """The real pair when ../shared is present, else synthetic files of the same kind."""
-    if REAL_OBS.is_file() and REAL_NAV.is_file():
+    """The real pair when present, else synthetic files of the same kind."""
+    if REAL_OBS is not None and REAL_NAV is not None:
         return str(REAL_OBS), str(REAL_NAV)
     obs, nav = tmp_path / "obs.rnx", tmp_path / "obs.nav"
     obs.write_text(obs_text())

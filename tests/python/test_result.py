@@ -6,7 +6,7 @@ import statistics
 import pytest
 
 import vardoln_cn0 as v
-from conftest import rinex3_epoch, rinex3_header
+from conftest import require_real_file, rinex3_epoch, rinex3_header
 
 SEPT_OBS = "obs3/SEPT265G.21O"
 SEPT_NAV = "nav/SEPT2650.21P"
@@ -44,10 +44,8 @@ def fade_result():
 
 
 @pytest.fixture(scope="module")
-def sept_with_nav(shared_data):
-    if not (shared_data / SEPT_OBS).is_file() or not (shared_data / SEPT_NAV).is_file():
-        pytest.skip("SEPT recording not present")
-    return v.analyze_cn0(str(shared_data / SEPT_OBS), str(shared_data / SEPT_NAV))
+def sept_with_nav():
+    return v.analyze_cn0(str(require_real_file(SEPT_OBS)), str(require_real_file(SEPT_NAV)))
 
 
 # ---------------------------------------------------------------------------------------------

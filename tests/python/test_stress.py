@@ -10,6 +10,7 @@ import threading
 import pytest
 
 import vardoln_cn0 as v
+from conftest import real_file
 from test_bad_inputs import nav_text, obs_epoch, obs_header, obs_text
 
 THREADS = 8
@@ -42,21 +43,13 @@ def synthetic_files(tmp_path):
 
 
 @pytest.fixture
-def jobs(tmp_path, shared_data_or_none):
+def jobs(tmp_path):
     found = synthetic_files(tmp_path)
-    if shared_data_or_none is not None:
-        for obs, nav in REAL_JOBS:
-            obs_path, nav_path = shared_data_or_none / obs, shared_data_or_none / nav if nav else None
-            if obs_path.is_file() and (nav_path is None or nav_path.is_file()):
-                found.append((str(obs_path), str(nav_path) if nav_path else None))
+    for obs, nav in REAL_JOBS:
+        obs_path, nav_path = real_file(obs), real_file(nav) if nav else None
+        if obs_path is not None and (nav is None or nav_path is not None):
+            found.append((str(obs_path), str(nav_path) if nav_path else None))
     return found
-
-
-@pytest.fixture
-def shared_data_or_none():
-    from conftest import SHARED_DATA
-
-    return SHARED_DATA if SHARED_DATA.is_dir() else None
 
 
 def analyse(analyzer, job):

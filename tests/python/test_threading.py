@@ -7,6 +7,7 @@ from concurrent.futures import ThreadPoolExecutor
 import pytest
 
 import vardoln_cn0 as v
+from conftest import require_real_file
 
 JOBS = [
     ("obs3/SEPT265G.21O", "nav/SEPT2650.21P"),
@@ -14,21 +15,18 @@ JOBS = [
     ("obs3/ACOR00ESP_R_20213550000_01D_30S_MO.rnx", None),
     ("obs2/delf0010.21o", None),
 ]
-SLOW_OBS = "obs3/CEDA00USA_R_20182100000_23H_15S_MO.rnx"
+SLOW_OBS = "crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx"  # a day of compact RINEX
 SMALL_NAV = "nav/amel0010.21g"
 THREADS = 8
 
 
-def resolve(shared_data, relative):
-    path = shared_data / relative
-    if not path.is_file():
-        pytest.skip(f"{relative} not present")
-    return str(path)
+def resolve(relative):
+    return str(require_real_file(relative))
 
 
 @pytest.fixture(scope="module")
-def jobs(shared_data):
-    return [(resolve(shared_data, obs), resolve(shared_data, nav) if nav else None) for obs, nav in JOBS]
+def jobs():
+    return [(resolve(obs), resolve(nav) if nav else None) for obs, nav in JOBS]
 
 
 def run(analyzer, job):
@@ -65,9 +63,9 @@ def test_object_style_from_threads(jobs):
     assert outputs == [expected] * (2 * THREADS)
 
 
-def test_set_navigation_fails_while_an_analysis_runs(shared_data):
-    slow_obs = resolve(shared_data, SLOW_OBS)
-    nav = v.read_navigation(resolve(shared_data, SMALL_NAV))
+def test_set_navigation_fails_while_an_analysis_runs():
+    slow_obs = resolve(SLOW_OBS)
+    nav = v.read_navigation(resolve(SMALL_NAV))
     analyzer = v.CN0Analyzer(v.AnalysisConfig())
 
     # The worker holds a read borrow for the whole call; the lock is released meanwhile, so this
@@ -90,7 +88,7 @@ def test_set_navigation_fails_while_an_analysis_runs(shared_data):
             except RuntimeError as error:
                 refusals.append(error.args)
         worker.join()
-        assert outcome["result"].total_epochs == 4675
+        assert outcome["result"].total_epochs == 2880
         if refusals:
             break
     assert refusals and set(refusals) == {("Already borrowed",)}
