@@ -20,6 +20,8 @@ struct ArchiveLimits {
 // The message names the layer first ("gzip: truncated stream", "CRINEX: line 12 ...").
 struct ArchiveError {
     std::string message;
+
+    bool operator==(const ArchiveError&) const = default;
 };
 
 using ArchiveResult = std::variant<std::string, ArchiveError>;
@@ -38,6 +40,8 @@ bool is_gzip(std::string_view bytes) noexcept;
 bool is_unix_compress(std::string_view bytes) noexcept;
 bool is_crinex(std::string_view bytes) noexcept;
 ArchiveResult inflate_gzip(std::string_view bytes, std::size_t max_output);
+// zlib's inflate: the reference that inflate_gzip is tested against and that words its errors.
+ArchiveResult inflate_gzip_reference(std::string_view bytes, std::size_t max_output);
 ArchiveResult expand_unix_compress(std::string_view bytes, std::size_t max_output);
 ArchiveResult expand_crinex(std::string_view bytes, std::size_t max_output);
 

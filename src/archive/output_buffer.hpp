@@ -30,6 +30,14 @@ public:
         return true;
     }
 
+    // Doubles the room (up to the cap) for a writer that must start its piece again; false when
+    // the buffer already reaches the cap.
+    bool grow() {
+        if (text_.size() >= limit()) return false;
+        text_.resize(std::min(std::max<std::size_t>(text_.size() * 2, 4096), limit()));
+        return true;
+    }
+
     // Past the cap: the layer must report the limit.
     bool over_cap() const noexcept { return written_ > cap_; }
 
