@@ -34,6 +34,11 @@ ArchiveResult expand_archive(std::string bytes, ArchiveLimits limits = {});
 // The output bound that `limits` sets for an input of `input_size` bytes.
 std::size_t archive_output_cap(std::size_t input_size, const ArchiveLimits& limits) noexcept;
 
+// The gzip and Unix compress layers alone, each bounded by `cap`; compact RINEX stays as it is.
+// Bytes that start with neither magic are not for this function.
+bool is_compressed(std::string_view bytes) noexcept;
+ArchiveResult decompress(std::string_view bytes, std::size_t cap);
+
 // The individual layers, for callers that know what they hold (tests, benchmarks). Each
 // fails with "<layer>: expands beyond the limit of N bytes" once its output passes max_output.
 bool is_gzip(std::string_view bytes) noexcept;
