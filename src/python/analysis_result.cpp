@@ -208,12 +208,13 @@ PyObject* visibility_anomaly_count(const AnalysisResult& result) {
 // ---------------------------------------------------------------------------------------------
 // AnalysisResult methods
 
+// The text is copied once, from the block it was written into, into the str.
 PyObject* to_json(const AnalysisResult& result) {
-    return new_text(result_to_json(result, false));
+    return new_text(result_json_text(result, false).view());
 }
 
 PyObject* to_json_pretty(const AnalysisResult& result) {
-    return new_text(result_to_json(result, true));
+    return new_text(result_json_text(result, true).view());
 }
 
 PyObject* get_anomalies(const AnalysisResult& result) {
