@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <optional>
@@ -15,15 +14,12 @@ namespace vardoln {
 
 namespace {
 
-// The text grows in one malloc'd block: every writer first asks for the room its token can
-// take at most, so that the writing itself is plain stores. The first block is sized from the
-// element counts; growing it (rare) is a realloc, which moves large blocks without copying.
+// The text grows in one block of the caller's storage: every writer first asks for the room
+// its token can take at most, so that the writing itself is plain stores. The first block is
+// sized from the element counts; growing it is rare.
 class Buffer {
 public:
-    explicit Buffer(std::size_t capacity) { allocate(capacity); }
-    ~Buffer() { std::free(begin_); }
-    Buffer(const Buffer&) = delete;
-    Buffer& operator=(const Buffer&) = delete;
+    Buffer(JsonStorage& storage, std::size_t capacity) : storage_(storage) { grow(capacity); }
 
     void reserve(std::size_t bytes) {
         if (static_cast<std::size_t>(end_ - cursor_) < bytes) grow(bytes);
@@ -34,35 +30,29 @@ public:
         std::memcpy(cursor_, text.data(), text.size());
         cursor_ += text.size();
     }
+    // Text from the data may hold any byte; the rest of the export is ASCII.
+    void note_bytes(unsigned char any) noexcept { high_bytes_ |= any; }
 
-    // Hands the block over; the buffer is empty afterwards.
-    JsonText release() noexcept {
-        JsonText text(begin_, static_cast<std::size_t>(cursor_ - begin_));
-        begin_ = cursor_ = end_ = nullptr;
-        return text;
+    JsonWritten written() const noexcept {
+        return JsonWritten{static_cast<std::size_t>(cursor_ - begin_), (high_bytes_ & 0x80) == 0};
     }
 
 private:
-    void allocate(std::size_t capacity) {
-        begin_ = static_cast<char*>(std::malloc(capacity));
-        if (begin_ == nullptr) throw std::bad_alloc();
-        cursor_ = begin_;
-        end_ = begin_ + capacity;
-    }
-
     [[gnu::cold]] void grow(std::size_t bytes) {
         const std::size_t used = static_cast<std::size_t>(cursor_ - begin_);
         const std::size_t capacity = std::max(2 * static_cast<std::size_t>(end_ - begin_), used + bytes);
-        char* block = static_cast<char*>(std::realloc(begin_, capacity));
+        char* block = storage_.reserve(used, capacity);
         if (block == nullptr) throw std::bad_alloc();
         begin_ = block;
         cursor_ = block + used;
         end_ = block + capacity;
     }
 
+    JsonStorage& storage_;
     char* begin_ = nullptr;
     char* cursor_ = nullptr;
     char* end_ = nullptr;
+    unsigned char high_bytes_ = 0;
 };
 
 // A double takes at most 24 characters ("-2.2250738585072014e-308"); a count at most 20.
@@ -98,8 +88,10 @@ void write_json_string(Buffer& out, std::string_view text) {
     char* p = out.cursor();
     *p++ = '"';
     std::size_t run_start = 0;
+    unsigned char any = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
+        any |= c;
         if (c >= 0x20 && c != '"' && c != '\\') continue;
         std::memcpy(p, text.data() + run_start, i - run_start);
         p = write_escape(p + (i - run_start), c);
@@ -109,6 +101,7 @@ void write_json_string(Buffer& out, std::string_view text) {
     p += text.size() - run_start;
     *p++ = '"';
     out.cursor() = p;
+    out.note_bytes(any);
 }
 
 char* write_count(char* out, std::uint64_t value) noexcept {
@@ -476,8 +469,10 @@ void write(W& w, const AnalysisResult& v) {
     w.close('}');
 }
 
-// A generous guess of the compact size from the element counts, so that the buffer grows
-// at most once or twice. The indented form carries roughly twice the bytes.
+// A guess of the compact size from the element counts, a quarter above what day files need so
+// that the block does not grow (growing means copying the text written so far). Pages of the
+// block that the text does not reach are never touched and cost nothing. The indented form
+// carries roughly twice the bytes.
 std::size_t estimated_size(const AnalysisResult& r) noexcept {
     constexpr std::size_t point_bytes = 100;  // a time-series or skyplot point
     std::size_t size = 2048;
@@ -496,17 +491,28 @@ std::size_t estimated_size(const AnalysisResult& r) noexcept {
         size += r.visibility->by_system.size() * 200 + r.visibility->anomalies.size() * 300;
         size += (r.visibility->frequently_missing.size() + r.visibility->frequently_unexpected.size()) * 6;
     }
-    return size;
+    return size + size / 4;
 }
 
 template <bool Pretty>
-JsonText serialize(const AnalysisResult& result) {
+JsonWritten serialize(const AnalysisResult& result, JsonStorage& storage) {
     // The indented form carries roughly twice the bytes of the compact one.
-    Buffer out(Pretty ? 2 * estimated_size(result) : estimated_size(result));
+    Buffer out(storage, Pretty ? 2 * estimated_size(result) : estimated_size(result));
     JsonWriter<Pretty> writer(out);
     write(writer, result);
-    return out.release();
+    return out.written();
 }
+
+// A std::string as the block; its zero fill does not matter where this is used.
+class StringStorage final : public JsonStorage {
+public:
+    char* reserve(std::size_t, std::size_t size) override {
+        text.resize(size);
+        return text.data();
+    }
+
+    std::string text;
+};
 
 // Exact thousandths below 1e9, which is what C/N0 values read from RINEX are: the digits
 // of n / 1000 with the trailing zeros dropped are then the shortest that read back (any other
@@ -537,13 +543,6 @@ bool write_thousandths(char*& out, double value) noexcept {
 }
 
 }  // namespace
-
-JsonText::~JsonText() { std::free(data_); }
-
-JsonText::JsonText(JsonText&& other) noexcept : data_(other.data_), size_(other.size_) {
-    other.data_ = nullptr;
-    other.size_ = 0;
-}
 
 char* write_json_number(char* out, double value) noexcept {
     if (!std::isfinite(value)) {
@@ -619,12 +618,14 @@ void append_json_number(std::string& out, double value) {
     out.append(text, write_json_number(text, value));
 }
 
-JsonText result_json_text(const AnalysisResult& result, bool pretty) {
-    return pretty ? serialize<true>(result) : serialize<false>(result);
+JsonWritten write_result_json(const AnalysisResult& result, bool pretty, JsonStorage& storage) {
+    return pretty ? serialize<true>(result, storage) : serialize<false>(result, storage);
 }
 
 std::string result_to_json(const AnalysisResult& result, bool pretty) {
-    return std::string(result_json_text(result, pretty).view());
+    StringStorage storage;
+    storage.text.resize(write_result_json(result, pretty, storage).size);
+    return std::move(storage.text);
 }
 
 }  // namespace vardoln

@@ -9,25 +9,24 @@
 
 namespace vardoln {
 
-// The text in the block it was written into, for callers that copy it once into a string of
-// their own (the binding's str) instead of going through a std::string first.
-class JsonText {
+// Where the export writes: one block that may grow while the text is written. The binding
+// gives the storage of the Python str itself, so that the text is written once, in place.
+class JsonStorage {
 public:
-    JsonText(char* data, std::size_t size) noexcept : data_(data), size_(size) {}
-    ~JsonText();
-    JsonText(JsonText&& other) noexcept;
-    JsonText(const JsonText&) = delete;
-    JsonText& operator=(const JsonText&) = delete;
-    JsonText& operator=(JsonText&&) = delete;
+    // A block of at least `size` bytes that starts with the `used` bytes written so far (none at
+    // the first call); nullptr when there is no memory for it.
+    virtual char* reserve(std::size_t used, std::size_t size) = 0;
 
-    std::string_view view() const noexcept { return {data_, size_}; }
-
-private:
-    char* data_;  // malloc'd
-    std::size_t size_;
+protected:
+    ~JsonStorage() = default;
 };
 
-JsonText result_json_text(const AnalysisResult& result, bool pretty);
+struct JsonWritten {
+    std::size_t size = 0;  // of the text at the start of the last block
+    bool ascii = true;     // no byte above 0x7F (text from the data is written as it is)
+};
+
+JsonWritten write_result_json(const AnalysisResult& result, bool pretty, JsonStorage& storage);
 std::string result_to_json(const AnalysisResult& result, bool pretty);
 
 // A double as the export writes it: null when not finite, else the shortest round-trip
