@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <optional>
 
 #include "rinex/numbers.hpp"
@@ -57,6 +58,36 @@ bool read_difference(std::string_view number, std::int64_t& out) noexcept {
     return true;
 }
 
+// Starts an arc of `order` at `difference`, or takes the next difference of a live one.
+FieldStatus advance_arc(Arc& arc, bool start, std::uint32_t order, std::uint64_t difference,
+                        std::uint64_t& value) noexcept {
+    if (start) {
+        arc.terms[0] = difference;
+        arc.order = static_cast<std::uint8_t>(order);
+        arc.reached = 0;
+        arc.live = true;
+    } else {
+        if (!arc.live) return FieldStatus::missing_arc;
+        if (arc.reached < arc.order) ++arc.reached;
+        const std::size_t top = arc.reached;
+        std::uint64_t* const terms = arc.terms.data();
+        if (top == 3) {
+            // Order 3, what compact files use: the sums in registers rather than through memory.
+            const std::uint64_t second = terms[2] + difference;
+            const std::uint64_t first = terms[1] + second;
+            terms[0] += first;
+            terms[1] = first;
+            terms[2] = second;
+            terms[3] = difference;
+        } else {
+            terms[top] = difference;
+            for (std::size_t k = top; k > 0; --k) terms[k - 1] += terms[k];
+        }
+    }
+    value = arc.terms[0];
+    return FieldStatus::ok;
+}
+
 // Starts, continues or ends an arc from one field of text.
 FieldStatus apply_field(Arc& arc, std::string_view field, std::uint64_t& value) noexcept {
     if (field.empty()) {
@@ -79,21 +110,32 @@ FieldStatus apply_field(Arc& arc, std::string_view field, std::uint64_t& value) 
     }
     std::int64_t parsed_value = 0;
     if (!read_difference(number, parsed_value)) return FieldStatus::bad_number;
-    const auto difference = static_cast<std::uint64_t>(parsed_value);
-    if (start) {
-        arc.terms[0] = difference;
-        arc.order = static_cast<std::uint8_t>(order);
-        arc.reached = 0;
-        arc.live = true;
-    } else {
-        if (!arc.live) return FieldStatus::missing_arc;
-        if (arc.reached < arc.order) ++arc.reached;
-        const std::size_t top = arc.reached;
-        arc.terms[top] = difference;
-        for (std::size_t k = top; k > 0; --k) arc.terms[k - 1] += arc.terms[k];
+    return advance_arc(arc, start, order, static_cast<std::uint64_t>(parsed_value), value);
+}
+
+// The usual field read where it lies, without finding its end first: an optional one-digit
+// order and "&", an optional minus, up to 18 digits, then a blank or the line end. Returns the
+// end of the field, or nullptr for anything else, which apply_field then reads.
+inline const char* read_usual_field(const char* p, const char* end, bool& start, std::uint32_t& order,
+                                    std::uint64_t& difference) noexcept {
+    start = false;
+    if (end - p >= 2 && p[1] == '&' && static_cast<unsigned char>(p[0] - '0') <= 9) {
+        start = true;
+        order = static_cast<std::uint32_t>(p[0] - '0');
+        p += 2;
     }
-    value = arc.terms[0];
-    return FieldStatus::ok;
+    const bool negative = p != end && *p == '-';
+    if (negative) ++p;
+    const char* const digits = p;
+    std::uint64_t magnitude = 0;
+    for (; p != end && p - digits < 18; ++p) {
+        const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (digit > 9) break;
+        magnitude = magnitude * 10 + digit;
+    }
+    if (p == digits || (p != end && *p != ' ')) return nullptr;
+    difference = negative ? 0 - magnitude : magnitude;
+    return p;
 }
 
 void apply_text_difference(std::string& text, std::string_view difference) {
@@ -317,23 +359,35 @@ private:
         Satellite& out = listed_[index];
         const std::uint32_t types = out.types;
         const std::size_t first = observations_.size();
-        std::size_t position = 0;
+        const char* p = line.data();
+        const char* const line_end = p + line.size();
         std::uint32_t k = 0;
-        for (; k < types && position < line.size(); ++k) {
-            const std::size_t blank = line.find(' ', position);
-            const std::size_t end = blank == std::string_view::npos ? line.size() : blank;
-            const std::string_view field = line.substr(position, end - position);
-            position = blank == std::string_view::npos ? line.size() : blank + 1;
+        for (; k < types && p != line_end; ++k) {
             Observation& observation = observations_.emplace_back();
-            if (field.empty()) {
+            if (*p == ' ') {  // an empty field
+                ++p;
                 if (k < satellite.arcs.size()) satellite.arcs[k].live = false;
                 continue;
             }
             if (satellite.arcs.size() <= k) satellite.arcs.resize(k + 1);
-            const FieldStatus status = apply_field(satellite.arcs[k], field, observation.raw);
+            bool start = false;
+            std::uint32_t order = 0;
+            std::uint64_t difference = 0;
+            FieldStatus status = FieldStatus::ok;
+            const char* field_end = read_usual_field(p, line_end, start, order, difference);
+            if (field_end != nullptr) {
+                status = advance_arc(satellite.arcs[k], start, order, difference, observation.raw);
+            } else {
+                const void* blank = std::memchr(p, ' ', static_cast<std::size_t>(line_end - p));
+                field_end = blank != nullptr ? static_cast<const char*>(blank) : line_end;
+                status = apply_field(satellite.arcs[k], std::string_view(p, static_cast<std::size_t>(field_end - p)),
+                                     observation.raw);
+            }
             if (!field_ok(status)) return false;
             observation.present = true;
+            p = field_end == line_end ? line_end : field_end + 1;
         }
+        const auto position = static_cast<std::size_t>(p - line.data());
         held_[index] = Held{first, k};
         for (; k < types && k < satellite.arcs.size(); ++k) satellite.arcs[k].live = false;
         apply_text_difference(satellite.flags, line.substr(std::min(position, line.size())));
