@@ -141,14 +141,18 @@ TEST(ArchiveCrinex, Rinex2LayoutWithContinuationLinesAndClock) {
     EXPECT_EQ(values[2].value, 29.75);
 }
 
-TEST(ArchiveCrinex, Rinex2EventRecordsAreCopied) {
+std::string rinex2_event_compact() {
     std::vector<std::string> lines = crinex_start("1.0", "2.11");
     lines.push_back(header_line("     1    S1", "# / TYPES OF OBSERV"));
     lines.push_back(header_line("", "END OF HEADER"));
     lines.insert(lines.end(), {"&24 01 15 06 30  0.0000000  0  1G05", "", "3&41000",
                                "&24 01 15 06 30 10.0000000  4  2", header_line("one", "COMMENT"),
                                header_line("two", "COMMENT"), "&24 01 15 06 30 30.0000000  0  1G05", "", "3&42000"});
-    const std::string text = expand_ok(join_lines(lines));
+    return join_lines(lines);
+}
+
+TEST(ArchiveCrinex, Rinex2EventRecordsAreCopied) {
+    const std::string text = expand_ok(rinex2_event_compact());
     EXPECT_NE(text.find(" 24 01 15 06 30 10.0000000  4  2\n" + header_line("one", "COMMENT") + "\n" +
                         header_line("two", "COMMENT") + "\n"),
               std::string::npos);
@@ -181,16 +185,6 @@ std::string rinex3_odd_compact() {
         "3&8 3&9 &&5",
     };
     lines.insert(lines.end(), body.begin(), body.end());
-    return join_lines(lines);
-}
-
-std::string rinex2_event_compact() {
-    std::vector<std::string> lines = crinex_start("1.0", "2.11");
-    lines.push_back(header_line("     1    S1", "# / TYPES OF OBSERV"));
-    lines.push_back(header_line("", "END OF HEADER"));
-    lines.insert(lines.end(), {"&24 01 15 06 30  0.0000000  0  1G05", "", "3&41000",
-                               "&24 01 15 06 30 10.0000000  4  2", header_line("one", "COMMENT"),
-                               header_line("two", "COMMENT"), "&24 01 15 06 30 30.0000000  0  1G05", "", "3&42000"});
     return join_lines(lines);
 }
 
