@@ -1,6 +1,11 @@
 // gzip members inflated one after another into a single output string. libdeflate does the
 // work (two to three times zlib's speed on RINEX text); zlib is the reference that any input
 // libdeflate does not take is handed to, so a damaged stream fails with zlib's own words.
+//
+// The two differ on streams that no encoder writes: libdeflate also decodes the literal/length
+// symbols 286 and 287, the distance codes 30 and 31 and tables that announce them, which zlib
+// refuses. Such a member is still checked against its CRC-32 and size, so it is read only when
+// it was built to be read that way.
 #include <libdeflate.h>
 #include <zlib.h>
 
