@@ -190,6 +190,14 @@ def nav_records(path, keep):
     return b"".join(out)
 
 
+def event_window(path, body_lines):
+    """The header without comments, then body_lines lines from the first fresh event epoch (flag 4)."""
+    lines = path.read_bytes().splitlines(keepends=True)
+    header = cut(path, 0)
+    start = next(i for i, line in enumerate(lines) if line.startswith(b"&") and line[28:29] == b"4")
+    return header + b"".join(lines[start:start + body_lines])
+
+
 def write(target, name, data):
     directory = SEEDS / target
     directory.mkdir(parents=True, exist_ok=True)
@@ -230,6 +238,9 @@ def main():
             packed = subprocess.run(["compress", "-c", f"-b{bits}"], input=plain, capture_output=True).stdout
             if packed:
                 write("fuzz_archive", f"{Path(name).name}.b{bits}.Z", packed)
+    for name in CRINEX + ["crinex/york0440.15d"]:
+        write("fuzz_crinex", Path(name).name, cut(DATA / name, 40))
+    write("fuzz_crinex", "york0440.15d.event", event_window(DATA / "crinex/york0440.15d", 30))
     crinex = cut(DATA / CRINEX[1], 30)
     write("fuzz_archive", "AJAC3550.21D.gz", gzip.compress(crinex, mtime=0))
     packed = subprocess.run(["compress", "-c"], input=crinex, capture_output=True).stdout

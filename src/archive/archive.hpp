@@ -20,6 +20,8 @@ struct ArchiveLimits {
 // The message names the layer first ("gzip: truncated stream", "CRINEX: line 12 ...").
 struct ArchiveError {
     std::string message;
+
+    bool operator==(const ArchiveError&) const = default;
 };
 
 using ArchiveResult = std::variant<std::string, ArchiveError>;
@@ -32,12 +34,19 @@ ArchiveResult expand_archive(std::string bytes, ArchiveLimits limits = {});
 // The output bound that `limits` sets for an input of `input_size` bytes.
 std::size_t archive_output_cap(std::size_t input_size, const ArchiveLimits& limits) noexcept;
 
+// The gzip and Unix compress layers alone, each bounded by `cap`; compact RINEX stays as it is.
+// Bytes that start with neither magic are not for this function.
+bool is_compressed(std::string_view bytes) noexcept;
+ArchiveResult decompress(std::string_view bytes, std::size_t cap);
+
 // The individual layers, for callers that know what they hold (tests, benchmarks). Each
 // fails with "<layer>: expands beyond the limit of N bytes" once its output passes max_output.
 bool is_gzip(std::string_view bytes) noexcept;
 bool is_unix_compress(std::string_view bytes) noexcept;
 bool is_crinex(std::string_view bytes) noexcept;
 ArchiveResult inflate_gzip(std::string_view bytes, std::size_t max_output);
+// zlib's inflate: the reference that inflate_gzip is tested against and that words its errors.
+ArchiveResult inflate_gzip_reference(std::string_view bytes, std::size_t max_output);
 ArchiveResult expand_unix_compress(std::string_view bytes, std::size_t max_output);
 ArchiveResult expand_crinex(std::string_view bytes, std::size_t max_output);
 

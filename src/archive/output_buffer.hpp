@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "rinex/file_io.hpp"
+
 namespace vardoln::archive_detail {
 
 // Writers fill [size(), capacity()) of the string directly; the string is cut to the written
@@ -12,9 +14,7 @@ namespace vardoln::archive_detail {
 // "beyond it" can be told apart.
 class OutputBuffer {
 public:
-    OutputBuffer(std::size_t expected, std::size_t cap) : cap_(cap) {
-        text_.resize(std::min(expected, limit()));
-    }
+    OutputBuffer(std::size_t expected, std::size_t cap) : cap_(cap) { reallocate(std::min(expected, limit())); }
 
     char* data() noexcept { return text_.data(); }
     std::size_t written() const noexcept { return written_; }
@@ -26,7 +26,15 @@ public:
         if (count <= room()) return true;
         if (count > limit() - written_) return false;
         const std::size_t wanted = std::max(written_ + count, text_.size() * 2);
-        text_.resize(std::min(std::max<std::size_t>(wanted, 4096), limit()));
+        reallocate(std::min(std::max<std::size_t>(wanted, 4096), limit()));
+        return true;
+    }
+
+    // Doubles the room (up to the cap) for a writer that must start its piece again; false when
+    // the buffer already reaches the cap.
+    bool grow() {
+        if (text_.size() >= limit()) return false;
+        reallocate(std::min(std::max<std::size_t>(text_.size() * 2, 4096), limit()));
         return true;
     }
 
@@ -39,6 +47,16 @@ public:
     }
 
 private:
+    // A new block of `size` bytes holding what was written, paged for one pass of writing.
+    void reallocate(std::size_t size) {
+        std::string block;
+        block.reserve(size);
+        prefer_large_pages(block.data(), size);
+        block.assign(text_.data(), written_);
+        block.resize(size);
+        text_.swap(block);
+    }
+
     std::size_t limit() const noexcept { return cap_ == static_cast<std::size_t>(-1) ? cap_ : cap_ + 1; }
 
     std::string text_;

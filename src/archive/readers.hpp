@@ -2,6 +2,7 @@
 // RINEX are expanded first, then read exactly like a plain file.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -18,5 +19,12 @@ bool is_archived(std::string_view bytes) noexcept;
 // archive that cannot be expanded fails with the layer's message.
 std::variant<RinexObsData, ParseError> read_observation_bytes(std::string_view bytes, std::string_view file_name);
 std::variant<NavigationData, NavParseError> read_navigation_bytes(std::string_view bytes);
+
+// Compact RINEX decoded straight into the observation record that parse_observation_file gives
+// for expand_crinex's text, without writing that text. Nothing when the file needs the text
+// path: a fault to report, text beyond max_output, or a layout the reader would read across
+// epoch boundaries.
+std::optional<RinexObsData> read_crinex_observations(std::string_view bytes, std::size_t max_output,
+                                                     std::string_view file_name);
 
 }  // namespace vardoln

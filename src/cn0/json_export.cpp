@@ -1,9 +1,11 @@
 #include "cn0/json_export.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -12,42 +14,98 @@ namespace vardoln {
 
 namespace {
 
+// The text grows in one block of the caller's storage: every writer first asks for the room
+// its token can take at most, so that the writing itself is plain stores. The first block is
+// sized from the element counts; growing it is rare.
+class Buffer {
+public:
+    Buffer(JsonStorage& storage, std::size_t capacity) : storage_(storage) { grow(capacity); }
+
+    void reserve(std::size_t bytes) {
+        if (static_cast<std::size_t>(end_ - cursor_) < bytes) grow(bytes);
+    }
+    char*& cursor() noexcept { return cursor_; }
+    void put(char c) noexcept { *cursor_++ = c; }
+    void put(std::string_view text) noexcept {
+        std::memcpy(cursor_, text.data(), text.size());
+        cursor_ += text.size();
+    }
+    // Text from the data may hold any byte; the rest of the export is ASCII.
+    void note_bytes(unsigned char any) noexcept { high_bytes_ |= any; }
+
+    JsonWritten written() const noexcept {
+        return JsonWritten{static_cast<std::size_t>(cursor_ - begin_), (high_bytes_ & 0x80) == 0};
+    }
+
+private:
+    [[gnu::cold]] void grow(std::size_t bytes) {
+        const std::size_t used = static_cast<std::size_t>(cursor_ - begin_);
+        const std::size_t capacity = std::max(2 * static_cast<std::size_t>(end_ - begin_), used + bytes);
+        char* block = storage_.reserve(used, capacity);
+        if (block == nullptr) throw std::bad_alloc();
+        begin_ = block;
+        cursor_ = block + used;
+        end_ = block + capacity;
+    }
+
+    JsonStorage& storage_;
+    char* begin_ = nullptr;
+    char* cursor_ = nullptr;
+    char* end_ = nullptr;
+    unsigned char high_bytes_ = 0;
+};
+
+// A double takes at most 24 characters ("-2.2250738585072014e-308"); a count at most 20.
+constexpr std::size_t kNumberRoom = 32;
+
 // Control bytes other than the five with a letter escape go out as \u00XX, lower-case hex.
-[[gnu::cold]] void append_escape(std::string& out, unsigned char c) {
+[[gnu::cold]] char* write_escape(char* out, unsigned char c) noexcept {
+    const auto two = [&](char letter) {
+        out[0] = '\\';
+        out[1] = letter;
+        return out + 2;
+    };
     switch (c) {
-        case '"': out += "\\\""; return;
-        case '\\': out += "\\\\"; return;
-        case '\b': out += "\\b"; return;
-        case '\t': out += "\\t"; return;
-        case '\n': out += "\\n"; return;
-        case '\f': out += "\\f"; return;
-        case '\r': out += "\\r"; return;
+        case '"': return two('"');
+        case '\\': return two('\\');
+        case '\b': return two('b');
+        case '\t': return two('t');
+        case '\n': return two('n');
+        case '\f': return two('f');
+        case '\r': return two('r');
         default: break;
     }
     constexpr char hex[] = "0123456789abcdef";
     const char escape[6] = {'\\', 'u', '0', '0', hex[c >> 4], hex[c & 0x0f]};
-    out.append(escape, sizeof escape);
+    std::memcpy(out, escape, sizeof escape);
+    return out + sizeof escape;
 }
 
-// Bytes that need no escape are copied in runs; non-ASCII bytes and '/' pass unchanged.
-void append_json_string(std::string& out, std::string_view text) {
-    out += '"';
+// Bytes that need no escape are copied in runs; non-ASCII bytes and '/' pass unchanged. An
+// escape takes at most six characters per byte.
+void write_json_string(Buffer& out, std::string_view text) {
+    out.reserve(6 * text.size() + 2);
+    char* p = out.cursor();
+    *p++ = '"';
     std::size_t run_start = 0;
+    unsigned char any = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
+        any |= c;
         if (c >= 0x20 && c != '"' && c != '\\') continue;
-        out.append(text.data() + run_start, i - run_start);
-        append_escape(out, c);
+        std::memcpy(p, text.data() + run_start, i - run_start);
+        p = write_escape(p + (i - run_start), c);
         run_start = i + 1;
     }
-    out.append(text.data() + run_start, text.size() - run_start);
-    out += '"';
+    std::memcpy(p, text.data() + run_start, text.size() - run_start);
+    p += text.size() - run_start;
+    *p++ = '"';
+    out.cursor() = p;
+    out.note_bytes(any);
 }
 
-void append_count(std::string& out, std::uint64_t value) {
-    char buffer[20];  // 2^64 - 1 has 20 digits
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
+char* write_count(char* out, std::uint64_t value) noexcept {
+    return std::to_chars(out, out + 20, value).ptr;  // 2^64 - 1 has 20 digits
 }
 
 // Writes separators, line breaks and indentation; the value writers below only write values.
@@ -55,12 +113,13 @@ void append_count(std::string& out, std::uint64_t value) {
 template <bool Pretty>
 class JsonWriter {
 public:
-    explicit JsonWriter(std::string& out) noexcept : out_(out) {}
+    explicit JsonWriter(Buffer& out) noexcept : out_(out) {}
 
-    std::string& out() noexcept { return out_; }
+    Buffer& out() noexcept { return out_; }
 
     void open(char bracket) {
-        out_ += bracket;
+        out_.reserve(1);
+        out_.put(bracket);
         ++depth_;
         first_ = true;
     }
@@ -68,65 +127,79 @@ public:
     // An empty container closes on the line that opened it: {} or [].
     void close(char bracket) {
         --depth_;
+        out_.reserve(2 * depth_ + 2);
         if constexpr (Pretty) {
             if (!first_) new_line();
         }
-        out_ += bracket;
+        out_.put(bracket);
         first_ = false;
     }
 
     // Member names are fixed lower-case identifiers and need no escaping.
     void member(std::string_view name) {
+        out_.reserve(name.size() + 2 * depth_ + 6);
         next_entry();
-        out_ += '"';
-        out_ += name;
-        out_ += Pretty ? "\": " : "\":";
+        out_.put('"');
+        out_.put(name);
+        out_.put(Pretty ? std::string_view("\": ") : std::string_view("\":"));
     }
 
     // Map keys come from the data and are escaped like any other text.
     void key(std::string_view name) {
+        out_.reserve(2 * depth_ + 2);
         next_entry();
-        append_json_string(out_, name);
-        out_ += Pretty ? ": " : ":";
+        write_json_string(out_, name);
+        out_.reserve(2);
+        out_.put(Pretty ? std::string_view(": ") : std::string_view(":"));
     }
 
-    void element() { next_entry(); }
+    void element() {
+        out_.reserve(2 * depth_ + 2);
+        next_entry();
+    }
 
 private:
-    void next_entry() {
-        if (!first_) out_ += ',';
+    void next_entry() noexcept {
+        if (!first_) out_.put(',');
         first_ = false;
         if constexpr (Pretty) new_line();
     }
 
-    void new_line() {
-        out_ += '\n';
-        out_.append(2 * depth_, ' ');
+    void new_line() noexcept {
+        char* p = out_.cursor();
+        *p++ = '\n';
+        std::memset(p, ' ', 2 * depth_);
+        out_.cursor() = p + 2 * depth_;
     }
 
-    std::string& out_;
+    Buffer& out_;
     std::size_t depth_ = 0;
     bool first_ = true;
 };
 
 template <class W>
 void write(W& w, const std::string& value) {
-    append_json_string(w.out(), value);
+    write_json_string(w.out(), value);
 }
 
 template <class W>
 void write(W& w, double value) {
-    append_json_number(w.out(), value);
+    Buffer& out = w.out();
+    out.reserve(kNumberRoom);
+    out.cursor() = write_json_number(out.cursor(), value);
 }
 
 template <class W>
 void write(W& w, std::uint64_t value) {
-    append_count(w.out(), value);
+    Buffer& out = w.out();
+    out.reserve(kNumberRoom);
+    out.cursor() = write_count(out.cursor(), value);
 }
 
 template <class W>
 void write(W& w, bool value) {
-    w.out() += value ? "true" : "false";
+    w.out().reserve(5);
+    w.out().put(value ? std::string_view("true") : std::string_view("false"));
 }
 
 template <class W, class T>
@@ -154,7 +227,8 @@ void write(W& w, const std::optional<T>& value) {
     if (value) {
         write(w, *value);
     } else {
-        w.out() += "null";
+        w.out().reserve(4);
+        w.out().put("null");
     }
 }
 
@@ -395,8 +469,10 @@ void write(W& w, const AnalysisResult& v) {
     w.close('}');
 }
 
-// A generous guess of the compact size from the element counts, so that the buffer grows
-// at most once or twice. The indented form carries roughly twice the bytes.
+// A guess of the compact size from the element counts, a quarter above what day files need so
+// that the block does not grow (growing means copying the text written so far). Pages of the
+// block that the text does not reach are never touched and cost nothing. The indented form
+// carries roughly twice the bytes.
 std::size_t estimated_size(const AnalysisResult& r) noexcept {
     constexpr std::size_t point_bytes = 100;  // a time-series or skyplot point
     std::size_t size = 2048;
@@ -415,37 +491,77 @@ std::size_t estimated_size(const AnalysisResult& r) noexcept {
         size += r.visibility->by_system.size() * 200 + r.visibility->anomalies.size() * 300;
         size += (r.visibility->frequently_missing.size() + r.visibility->frequently_unexpected.size()) * 6;
     }
-    return size;
+    return size + size / 4;
 }
 
 template <bool Pretty>
-std::string serialize(const AnalysisResult& result) {
-    std::string out;
-    out.reserve(Pretty ? 2 * estimated_size(result) : estimated_size(result));
+JsonWritten serialize(const AnalysisResult& result, JsonStorage& storage) {
+    // The indented form carries roughly twice the bytes of the compact one.
+    Buffer out(storage, Pretty ? 2 * estimated_size(result) : estimated_size(result));
     JsonWriter<Pretty> writer(out);
     write(writer, result);
-    return out;
+    return out.written();
+}
+
+// A std::string as the block; its zero fill does not matter where this is used.
+class StringStorage final : public JsonStorage {
+public:
+    char* reserve(std::size_t, std::size_t size) override {
+        text.resize(size);
+        return text.data();
+    }
+
+    std::string text;
+};
+
+// Exact thousandths below 1e9, which is what C/N0 values read from RINEX are: the digits
+// of n / 1000 with the trailing zeros dropped are then the shortest that read back (any other
+// decimal as short lies at least 1e-4 away, far beyond half a unit in the last place), laid
+// out positionally as every value of this size is. False for anything else.
+bool write_thousandths(char*& out, double value) noexcept {
+    const double scaled = value * 1000.0;
+    if (!(scaled > -1e12 && scaled < 1e12)) return false;
+    const auto n = static_cast<std::int64_t>(scaled < 0 ? scaled - 0.5 : scaled + 0.5);
+    if (static_cast<double>(n) / 1000.0 != value) return false;
+    char* p = out;
+    std::uint64_t magnitude = n < 0 ? 0 - static_cast<std::uint64_t>(n) : static_cast<std::uint64_t>(n);
+    if (n < 0) *p++ = '-';
+    p = std::to_chars(p, p + 20, magnitude / 1000).ptr;
+    *p++ = '.';
+    unsigned fraction = static_cast<unsigned>(magnitude % 1000);
+    if (fraction == 0) {
+        *p++ = '0';
+    } else {
+        const char digits[3] = {static_cast<char>('0' + fraction / 100), static_cast<char>('0' + fraction / 10 % 10),
+                                static_cast<char>('0' + fraction % 10)};
+        const std::size_t count = fraction % 100 == 0 ? 1 : fraction % 10 == 0 ? 2 : 3;
+        std::memcpy(p, digits, count);
+        p += count;
+    }
+    out = p;
+    return true;
 }
 
 }  // namespace
 
-void append_json_number(std::string& out, double value) {
+char* write_json_number(char* out, double value) noexcept {
     if (!std::isfinite(value)) {
-        out += "null";
-        return;
+        std::memcpy(out, "null", 4);
+        return out + 4;
     }
     if (value == 0.0) {
-        out += std::signbit(value) ? "-0.0" : "0.0";
-        return;
+        const std::string_view zero = std::signbit(value) ? "-0.0" : "0.0";
+        std::memcpy(out, zero.data(), zero.size());
+        return out + zero.size();
     }
+    if (write_thousandths(out, value)) return out;
     // Shortest round-trip digits as [-]D[.DDD]e(+|-)XX, at most 24 characters; the digits
     // are then moved into place from this text.
     char scientific[32];
     const char* const end =
         std::to_chars(scientific, scientific + sizeof scientific, value, std::chars_format::scientific).ptr;
     const char* first = scientific;
-    char text[40];
-    char* w = text;
+    char* w = out;
     if (*first == '-') {
         *w++ = '-';
         ++first;
@@ -492,13 +608,24 @@ void append_json_number(std::string& out, double value) {
         }
         *w++ = 'e';
         *w++ = exponent < 0 ? '-' : '+';
-        w = std::to_chars(w, text + sizeof text, exponent < 0 ? -exponent : exponent).ptr;
+        w = std::to_chars(w, w + 4, exponent < 0 ? -exponent : exponent).ptr;
     }
-    out.append(text, static_cast<std::size_t>(w - text));
+    return w;
+}
+
+void append_json_number(std::string& out, double value) {
+    char text[kNumberRoom];
+    out.append(text, write_json_number(text, value));
+}
+
+JsonWritten write_result_json(const AnalysisResult& result, bool pretty, JsonStorage& storage) {
+    return pretty ? serialize<true>(result, storage) : serialize<false>(result, storage);
 }
 
 std::string result_to_json(const AnalysisResult& result, bool pretty) {
-    return pretty ? serialize<true>(result) : serialize<false>(result);
+    StringStorage storage;
+    storage.text.resize(write_result_json(result, pretty, storage).size);
+    return std::move(storage.text);
 }
 
 }  // namespace vardoln

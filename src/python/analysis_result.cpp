@@ -10,6 +10,7 @@
 #include "cn0/result.hpp"
 #include "cn0/threats.hpp"
 #include "python/classes.hpp"
+#include "rinex/file_io.hpp"
 #include "rinex/numbers.hpp"
 
 namespace vardoln::py {
@@ -208,13 +209,49 @@ PyObject* visibility_anomaly_count(const AnalysisResult& result) {
 // ---------------------------------------------------------------------------------------------
 // AnalysisResult methods
 
-PyObject* to_json(const AnalysisResult& result) {
-    return new_text(result_to_json(result, false));
+// The export writes straight into an ASCII str, resized as the text grows and cut to the
+// text at the end; text with bytes above 0x7F (from the data) is decoded into a str of its own.
+class StrStorage final : public JsonStorage {
+public:
+    char* reserve(std::size_t used, std::size_t size) override {
+        if (!text_) {
+            text_ = Ref(PyUnicode_New(static_cast<Py_ssize_t>(size), 127));
+        } else if (!resize(static_cast<Py_ssize_t>(size))) {
+            return nullptr;
+        }
+        if (!text_) return nullptr;
+        auto* data = static_cast<char*>(PyUnicode_DATA(text_.get()));
+        prefer_large_pages(data + used, size - used);
+        return data;
+    }
+
+    PyObject* finish(const JsonWritten& written) {
+        const auto size = static_cast<Py_ssize_t>(written.size);
+        if (!written.ascii) return PyUnicode_DecodeUTF8(static_cast<const char*>(PyUnicode_DATA(text_.get())), size, nullptr);
+        return resize(size) ? text_.release() : nullptr;
+    }
+
+private:
+    // The str is new and unshared, so CPython resizes it in place (a realloc).
+    bool resize(Py_ssize_t size) {
+        PyObject* object = text_.release();
+        const bool resized = PyUnicode_Resize(&object, size) == 0;
+        text_ = Ref(object);
+        return resized;
+    }
+
+    Ref text_;
+};
+
+PyObject* export_json(const AnalysisResult& result, bool pretty) {
+    StrStorage storage;
+    const JsonWritten written = write_result_json(result, pretty, storage);
+    return storage.finish(written);
 }
 
-PyObject* to_json_pretty(const AnalysisResult& result) {
-    return new_text(result_to_json(result, true));
-}
+PyObject* to_json(const AnalysisResult& result) { return export_json(result, false); }
+
+PyObject* to_json_pretty(const AnalysisResult& result) { return export_json(result, true); }
 
 PyObject* get_anomalies(const AnalysisResult& result) {
     Ref list(PyList_New(static_cast<Py_ssize_t>(result.anomalies.size())));

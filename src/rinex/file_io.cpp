@@ -1,11 +1,13 @@
 #include "rinex/file_io.hpp"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 #include <type_traits>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -86,6 +88,20 @@ std::string file_name_of(std::string_view path) {
     const std::string_view last = separator == std::string_view::npos ? path : path.substr(separator + 1);
     if (last.empty() || last == "." || last == "..") return "unknown.obs";
     return std::string(last);
+}
+
+void prefer_large_pages(void* data, std::size_t size) noexcept {
+#ifdef MADV_HUGEPAGE
+    // Only the 2 MiB-aligned part inside the block is advised, so that no neighbouring memory
+    // changes its pages.
+    constexpr std::uintptr_t kHugePage = std::uintptr_t{1} << 21;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + kHugePage - 1) & ~(kHugePage - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHugePage - 1);
+    if (end > begin) ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+#else
+    (void)data;
+    (void)size;
+#endif
 }
 
 }  // namespace vardoln

@@ -1,6 +1,8 @@
-// Whole-file reading by path, the one place where the readers meet the file system.
+// Whole-file reading by path and page hints for large blocks: the one place where the core
+// meets the operating system.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -14,6 +16,11 @@ struct FileError {
 
 // The file's bytes, or the system's reason for not reading them.
 std::variant<std::string, FileError> read_whole_file(const std::string& path);
+
+// A large block about to be written once from start to end (an inflated file, an export):
+// where the system offers transparent huge pages, its pages are asked for in 2 MiB units, one
+// fault each instead of one per 4 KiB page. Only a hint: nothing changes where there are none.
+void prefer_large_pages(void* data, std::size_t size) noexcept;
 
 // The name a reader sees for a path: its last component, "/" and "\" both separating
 // components; "unknown.obs" when there is none ("dir/", "..", ".").

@@ -4,13 +4,13 @@
 #include <array>
 #include <cstdint>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "rinex/epoch_line.hpp"
 #include "rinex/epoch_time.hpp"
 #include "rinex/ids.hpp"
 #include "rinex/numbers.hpp"
+#include "rinex/record_builder.hpp"
 
 namespace vardoln {
 
@@ -42,22 +42,6 @@ inline bool read_three_decimals(std::string_view text, double& out) noexcept {
     return true;
 }
 
-// Indicator columns hold one character; only a digit reads as a number.
-inline std::optional<std::uint8_t> indicator_at(std::string_view data, std::size_t column) noexcept {
-    if (column >= data.size()) return std::nullopt;
-    const unsigned digit = static_cast<unsigned char>(data[column]) - unsigned{'0'};
-    if (digit > 9) return std::nullopt;
-    return static_cast<std::uint8_t>(digit);
-}
-
-// A satellite identifier of at most three characters, as cut from a record line.
-struct ShortId {
-    std::array<char, 3> text{};
-    std::uint8_t size = 0;
-
-    std::string_view view() const noexcept { return {text.data(), size}; }
-};
-
 ShortId short_id(std::string_view text) noexcept {
     ShortId id;
     id.size = static_cast<std::uint8_t>(std::min<std::size_t>(text.size(), 3));
@@ -65,156 +49,9 @@ ShortId short_id(std::string_view text) noexcept {
     return id;
 }
 
-// The codes that a system's observation fields carry, in field order, as indices into
-// RinexObsData::codes.
-struct CodePlan {
-    std::vector<std::uint32_t> codes;
-    bool has_repeats = false;  // a header naming a code twice: the later field replaces the earlier
-};
-
-// Builds epochs into the record's flat vectors, keeping its invariants: a satellite appears
-// once per epoch, a code once per satellite, and satellite_ids lists exactly the identifiers
-// stored, in order of first appearance.
-class RecordBuilder {
-public:
-    explicit RecordBuilder(RinexObsData& data) : data_(data), common_ids_(128 * 100, 0) {
-        for (const ObsTypeList& list : data_.obs_types) {
-            if (list.system.size() != 1) continue;
-            CodePlan& plan = plans_[static_cast<unsigned char>(list.system.front()) & 0x7F];
-            plan.codes.clear();
-            for (const std::string& code : list.codes) {
-                const std::uint32_t index = intern_code(code);
-                if (std::find(plan.codes.begin(), plan.codes.end(), index) != plan.codes.end())
-                    plan.has_repeats = true;
-                plan.codes.push_back(index);
-            }
-            has_plan_[static_cast<unsigned char>(list.system.front()) & 0x7F] = true;
-        }
-    }
-
-    const CodePlan* plan_for(char letter) const noexcept {
-        const unsigned index = static_cast<unsigned char>(letter) & 0x7F;
-        return has_plan_[index] ? &plans_[index] : nullptr;
-    }
-
-    void begin_epoch() noexcept {
-        epoch_first_entry_ = static_cast<std::uint32_t>(data_.satellite_entries.size());
-        epoch_first_value_ = static_cast<std::uint32_t>(data_.values.size());
-        needs_compaction_ = false;
-    }
-
-    std::uint32_t begin_satellite() const noexcept { return static_cast<std::uint32_t>(data_.values.size()); }
-
-    void add_value(const CodePlan& plan, std::size_t field, std::uint32_t satellite_start, double value,
-                   std::optional<std::uint8_t> lli, std::optional<std::uint8_t> ssi) {
-        const std::uint32_t code = plan.codes[field];
-        if (plan.has_repeats) {
-            for (std::size_t i = satellite_start; i < data_.values.size(); ++i) {
-                if (data_.values[i].code == code) {
-                    data_.values[i] = ObservationValue{value, lli, ssi, code};
-                    return;
-                }
-            }
-        }
-        data_.values.push_back(ObservationValue{value, lli, ssi, code});
-    }
-
-    void end_satellite(std::string_view id, std::uint32_t satellite_start) {
-        const auto count = static_cast<std::uint32_t>(data_.values.size() - satellite_start);
-        if (count == 0) return;
-        const std::uint32_t satellite = intern_satellite(id);
-        const auto epoch_mark = static_cast<std::uint32_t>(data_.epochs.size() + 1);
-        SeenMark& seen = seen_[satellite];
-        if (seen.epoch == epoch_mark) {
-            // A repeated satellite replaces its earlier entry; the earlier values are dropped
-            // when the epoch closes.
-            SatelliteObservations& entry = data_.satellite_entries[seen.entry];
-            entry.first_value = satellite_start;
-            entry.value_count = count;
-            needs_compaction_ = true;
-            return;
-        }
-        seen.epoch = epoch_mark;
-        seen.entry = static_cast<std::uint32_t>(data_.satellite_entries.size());
-        data_.satellite_entries.push_back(SatelliteObservations{satellite, satellite_start, count});
-    }
-
-    void end_epoch(const EpochTime& time, std::uint8_t flag) {
-        const auto count = static_cast<std::uint32_t>(data_.satellite_entries.size() - epoch_first_entry_);
-        if (count == 0) return;
-        if (needs_compaction_) compact_epoch();
-        data_.epochs.push_back(ObservationEpoch{time, flag, epoch_first_entry_, count});
-    }
-
-private:
-    struct SeenMark {
-        std::uint32_t epoch = 0;  // epoch index + 1 of the last epoch holding the satellite
-        std::uint32_t entry = 0;  // its entry there
-    };
-
-    std::uint32_t intern_code(const std::string& code) {
-        const auto found = std::find(data_.codes.begin(), data_.codes.end(), code);
-        if (found != data_.codes.end()) return static_cast<std::uint32_t>(found - data_.codes.begin());
-        data_.codes.push_back(code);
-        return static_cast<std::uint32_t>(data_.codes.size() - 1);
-    }
-
-    // Letter and two digits (G01) go through a direct table; anything else through a map.
-    std::uint32_t intern_satellite(std::string_view id) {
-        std::uint32_t* slot = nullptr;
-        if (id.size() == 3) {
-            const unsigned tens = static_cast<unsigned char>(id[1]) - unsigned{'0'};
-            const unsigned ones = static_cast<unsigned char>(id[2]) - unsigned{'0'};
-            if (tens <= 9 && ones <= 9)
-                slot = &common_ids_[(static_cast<unsigned char>(id[0]) & 0x7F) * 100 + tens * 10 + ones];
-        }
-        if (slot == nullptr) slot = &other_ids_[std::string(id)];
-        if (*slot == 0) {
-            data_.satellite_ids.emplace_back(id);
-            seen_.emplace_back();
-            *slot = static_cast<std::uint32_t>(data_.satellite_ids.size());
-        }
-        return *slot - 1;
-    }
-
-    // Lays the epoch's value runs out again in entry order, without the replaced ones.
-    void compact_epoch() {
-        std::vector<ObservationValue> kept;
-        for (std::size_t e = epoch_first_entry_; e < data_.satellite_entries.size(); ++e) {
-            SatelliteObservations& entry = data_.satellite_entries[e];
-            const auto first = static_cast<std::uint32_t>(epoch_first_value_ + kept.size());
-            kept.insert(kept.end(), data_.values.begin() + entry.first_value,
-                        data_.values.begin() + entry.first_value + entry.value_count);
-            entry.first_value = first;
-        }
-        data_.values.resize(epoch_first_value_);
-        data_.values.insert(data_.values.end(), kept.begin(), kept.end());
-    }
-
-    RinexObsData& data_;
-    std::array<CodePlan, 128> plans_{};
-    std::array<bool, 128> has_plan_{};
-    std::vector<std::uint32_t> common_ids_;  // (letter * 100 + number) -> satellite index + 1
-    std::unordered_map<std::string, std::uint32_t> other_ids_;
-    std::vector<SeenMark> seen_;  // per satellite index
-    std::uint32_t epoch_first_entry_ = 0;
-    std::uint32_t epoch_first_value_ = 0;
-    bool needs_compaction_ = false;
-};
-
 // The usual 14-column field: a value right-aligned with its point in column 10 and three
 // decimals. Reads its digits straight from the columns as an integer count of thousandths (so
 // a zero is seen without waiting for a division); false sends the field to the general path.
-struct Thousandths {
-    std::uint64_t magnitude = 0;
-    bool negative = false;
-
-    double value() const noexcept {
-        const double value = static_cast<double>(magnitude) / 1000.0;
-        return negative ? -value : value;
-    }
-};
-
 inline bool read_aligned_field(const char* field, Thousandths& out) noexcept {
     if (field[10] != '.') return false;
     std::size_t i = 0;
@@ -236,13 +73,7 @@ inline bool read_aligned_field(const char* field, Thousandths& out) noexcept {
     return true;
 }
 
-inline std::string_view trim_inline(std::string_view text) noexcept {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && is_space(text[begin])) ++begin;
-    while (end > begin && is_space(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
+}  // namespace
 
 // One RINEX 3 satellite line: identifier in columns 0-2, then 16 columns per code (14 for the
 // value, one each for the loss-of-lock and signal-strength indicators).
@@ -308,6 +139,8 @@ std::uint32_t read_rinex2_satellite_fields(std::string_view line, std::uint32_t 
     return remaining - taken;
 }
 
+namespace {
+
 // Every stored value took at least 16 columns of text (RINEX 2 line ends aside), so the rest of
 // the text bounds the value count. Reserving it spares the copies of a growing vector; pages
 // that stay unused are never touched and cost no memory.
@@ -326,6 +159,10 @@ std::optional<double> read_observation_value(std::string_view text) noexcept {
 void read_rinex3_records(LineCursor& lines, RinexObsData& data) {
     RecordBuilder builder(data);
     reserve_values(lines, data);
+    read_rinex3_records(lines, builder);
+}
+
+void read_rinex3_records(LineCursor& lines, RecordBuilder& builder) {
     while (!lines.at_end()) {
         const std::string_view line = lines.next();
         if (line.empty() || line.front() != '>') continue;

@@ -153,6 +153,43 @@ TEST(ArchiveCompression, EveryTruncationExpandsOrFails) {
     }
 }
 
+// A gzip member with optional header fields spliced in: a file name (FNAME) and a header
+// CRC-16 (FHCRC), which zlib checks and libdeflate does not.
+std::string gzip_with_header_fields(std::string_view text, bool header_crc) {
+    std::string gz = gzip_member(text);
+    std::string header = gz.substr(0, 10) + "SAMPLE.21O" + std::string(1, '\0');
+    header[3] = static_cast<char>(header[3] | 0x08 | (header_crc ? 0x02 : 0));
+    if (header_crc) {
+        const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(header.data()), static_cast<uInt>(header.size()));
+        header.push_back(static_cast<char>(crc & 0xFF));
+        header.push_back(static_cast<char>((crc >> 8) & 0xFF));
+    }
+    return header + gz.substr(10);
+}
+
+// libdeflate must give exactly what zlib gives, text or error, on damaged input too: every
+// byte of a three-member stream flipped three ways, every truncation, caps around the size.
+TEST(ArchiveCompression, FastInflateAgreesWithZlibOnEveryDamage) {
+    const std::string text = sample_text(6);
+    const std::string good =
+        gzip_member(text) + gzip_with_header_fields("second\n", false) + gzip_with_header_fields(text, true);
+    const auto same = [](std::string_view input, std::size_t cap) {
+        return expanded(inflate_gzip(input, cap)) == expanded(inflate_gzip_reference(input, cap));
+    };
+    const std::size_t size = text.size() * 2 + 7;
+    EXPECT_EQ(expanded(inflate_gzip(good, 1u << 20)), text + "second\n" + text);
+    for (std::size_t i = 0; i < good.size(); ++i) {
+        for (const unsigned mask : {0x01u, 0x80u, 0xFFu}) {
+            std::string bad = good;
+            bad[i] = static_cast<char>(static_cast<unsigned char>(bad[i]) ^ mask);
+            EXPECT_TRUE(same(bad, 1u << 20)) << "byte " << i << " mask " << mask;
+        }
+        EXPECT_TRUE(same(std::string_view(good).substr(0, i), 1u << 20)) << "cut at " << i;
+    }
+    for (std::size_t cap = size - 3; cap <= size + 3; ++cap) EXPECT_TRUE(same(good, cap)) << "cap " << cap;
+    for (const std::size_t cap : {std::size_t{0}, std::size_t{1}, text.size()}) EXPECT_TRUE(same(good, cap));
+}
+
 TEST(ArchiveCompression, ExpansionCap) {
     const std::string zeros(1 << 20, '0');
     const std::string gz = gzip_member(zeros);

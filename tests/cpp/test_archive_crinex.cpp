@@ -8,6 +8,7 @@
 
 #include "archive/archive.hpp"
 #include "rinex/obs_data.hpp"
+#include "test_archive_support.hpp"
 #include "test_rinex_support.hpp"
 
 namespace vardoln {
@@ -31,6 +32,8 @@ std::string expand_ok(const std::string& compact) {
     }
     return std::get<std::string>(result);
 }
+
+std::size_t expanded_size(const std::string& compact) { return expand_ok(compact).size(); }
 
 std::string expand_error(const std::string& compact) {
     ArchiveResult result = expand_archive(compact);
@@ -138,20 +141,85 @@ TEST(ArchiveCrinex, Rinex2LayoutWithContinuationLinesAndClock) {
     EXPECT_EQ(values[2].value, 29.75);
 }
 
-TEST(ArchiveCrinex, Rinex2EventRecordsAreCopied) {
+std::string rinex2_event_compact() {
     std::vector<std::string> lines = crinex_start("1.0", "2.11");
     lines.push_back(header_line("     1    S1", "# / TYPES OF OBSERV"));
     lines.push_back(header_line("", "END OF HEADER"));
     lines.insert(lines.end(), {"&24 01 15 06 30  0.0000000  0  1G05", "", "3&41000",
                                "&24 01 15 06 30 10.0000000  4  2", header_line("one", "COMMENT"),
                                header_line("two", "COMMENT"), "&24 01 15 06 30 30.0000000  0  1G05", "", "3&42000"});
-    const std::string text = expand_ok(join_lines(lines));
+    return join_lines(lines);
+}
+
+TEST(ArchiveCrinex, Rinex2EventRecordsAreCopied) {
+    const std::string text = expand_ok(rinex2_event_compact());
     EXPECT_NE(text.find(" 24 01 15 06 30 10.0000000  4  2\n" + header_line("one", "COMMENT") + "\n" +
                         header_line("two", "COMMENT") + "\n"),
               std::string::npos);
     const RinexObsData data = testing::parse_ok(text, "test.24o");
     ASSERT_EQ(data.epochs.size(), 2u);
     EXPECT_EQ(data.values[1].value, 42.0);
+}
+
+// Odd cases of the text path in one file: values too wide for F14.3 (asterisks) on both signs
+// and at the widest that fits, a zero, a repeated satellite, a system without types, an epoch
+// line whose count the reader reads differently, and an event whose record reads as a
+// satellite line.
+std::string rinex3_odd_compact() {
+    std::vector<std::string> lines = rinex3_header();
+    const std::vector<std::string> body = {
+        "> 2024 01 15 06 30  0.0000000  0  4      G01G01X05R02",
+        "",
+        "3&99999999999999 3&9999999999999 12",
+        "3&-1000000000000 3&-999999999999  7",
+        "3&5 3&6",
+        "3&0",
+        "> 2024 01 15 06 31  0 0000000  0  1      G01",
+        "",
+        "3&1 3&2",
+        "> 2024 01 15 06 31 15.0000000  4  1",
+        "G01  12345.678",
+        "> 2024 01 15 06 32  0.0000000  0  2      R02G01",
+        "3&77",
+        "3&4400",
+        "3&8 3&9 &&5",
+    };
+    lines.insert(lines.end(), body.begin(), body.end());
+    return join_lines(lines);
+}
+
+// The direct path against the text path on hand-written files and on every cut and every
+// one-byte change of them: wherever it covers the input, its record is the text path's.
+TEST(ArchiveCrinex, DirectPathGivesTheTextPathRecord) {
+    const std::string files[] = {rinex3_compact(), rinex3_odd_compact(), rinex2_compact(), rinex2_event_compact()};
+    std::size_t variants = 0;
+    std::size_t covered_variants = 0;
+    const auto check = [&](std::string_view compact, std::size_t cap, const std::string& what) {
+        bool covered = false;
+        EXPECT_EQ(archive_testing::direct_path_difference(compact, cap, covered), "") << what;
+        ++variants;
+        covered_variants += covered ? 1 : 0;
+    };
+    for (const std::string& file : files) {
+        bool covered = false;
+        EXPECT_EQ(archive_testing::direct_path_difference(file, 1u << 20, covered), "");
+        EXPECT_TRUE(covered) << file;
+        for (std::size_t size = 0; size < file.size(); ++size) {
+            check(std::string_view(file).substr(0, size), 1u << 20, "cut at " + std::to_string(size));
+        }
+        for (std::size_t i = 0; i < file.size(); ++i) {
+            for (const char c : std::string_view(" &>-9\r\nx")) {
+                std::string changed = file;
+                changed[i] = c;
+                check(changed, 1u << 20, "byte " + std::to_string(i) + " made " + std::string(1, c));
+            }
+        }
+        // Caps around the size of the text: the direct path must leave the limit to the text path.
+        const std::size_t text_size = expanded_size(file);
+        for (std::size_t cap = text_size - 2; cap <= text_size + 2; ++cap) check(file, cap, "cap " + std::to_string(cap));
+    }
+    // Most variants stay within what the direct path covers.
+    EXPECT_GT(covered_variants * 2, variants);
 }
 
 struct DamageCase {

@@ -5,6 +5,7 @@
 #include <variant>
 
 #include "archive/archive.hpp"
+#include "archive/readers.hpp"
 #include "navigation/nav_data.hpp"
 #include "rinex/obs_data.hpp"
 #include "test_archive_support.hpp"
@@ -99,6 +100,38 @@ TEST(ArchiveFiles, FullDayCompactRinex) {
         std::uint32_t most = 0;
         for (const ObservationEpoch& epoch : data.epochs) most = std::max(most, epoch.satellite_count);
         EXPECT_EQ(most, day.most_satellites);
+    }
+    EXPECT_GT(found, 0u);
+}
+
+// Every compact file of the shared data and its gzip twin, read as recordings are read: the
+// direct path must cover each one and give the text path's record exactly.
+TEST(ArchiveFiles, DirectPathGivesTheTextPathRecordOnEveryCompactFile) {
+    const char* const files[] = {
+        "crinex/ACOR00ESP_R_20213550000_01D_30S_MO.crx", "crinex/AJAC3550.21D",
+        "crinex/CEBR00ESP_R_20182000000_01D_30S_MO.crx", "crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx",
+        "crinex/KMS300DNK_R_20221591000_01H_30S_MO.crx", "crinex/NYA100NOR_S_20241240000_01D_30S_MO.crx",
+        "crinex/delf0010.21d", "crinex/eijs0010.21d", "crinex/pdel0010.21d", "crinex/york0440.15d",
+        "crinex/zegv0010.21d", "edge/KUNZ00CZE.crx",
+    };
+    std::size_t found = 0;
+    for (const char* name : files) {
+        SCOPED_TRACE(name);
+        auto compact = test::real_bytes(name);
+        if (!compact) continue;
+        ++found;
+        const std::size_t cap = archive_output_cap(compact->size(), ArchiveLimits{});
+        bool covered = false;
+        EXPECT_EQ(archive_testing::direct_path_difference(*compact, cap, covered), "");
+        EXPECT_TRUE(covered);
+
+        // The gzip twin through the reader entry, against the text path on the plain bytes.
+        auto text = expand_crinex(*compact, cap);
+        ASSERT_TRUE(std::holds_alternative<std::string>(text));
+        auto expected = parse_observation_file(std::get<std::string>(text), "twin.crx");
+        auto twin = read_observation_bytes(archive_testing::gzip_member(*compact), "twin.crx");
+        ASSERT_TRUE(std::holds_alternative<RinexObsData>(twin));
+        EXPECT_EQ(archive_testing::exact_difference(std::get<RinexObsData>(twin), std::get<RinexObsData>(expected)), "");
     }
     EXPECT_GT(found, 0u);
 }

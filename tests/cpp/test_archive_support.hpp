@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <fstream>
 #include <iterator>
@@ -13,8 +14,11 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
+#include "archive/archive.hpp"
+#include "archive/readers.hpp"
 #include "rinex/obs_data.hpp"
 
 namespace vardoln::archive_testing {
@@ -159,6 +163,77 @@ inline std::string first_difference(const RinexObsData& a, const RinexObsData& b
         why.str("");
     }
     return {};
+}
+
+// The first difference between two records held exactly alike: every header field, the
+// satellite and code tables in order, and the flat epoch, entry and value vectors bit for bit.
+// Empty when there is none.
+inline std::string exact_difference(const RinexObsData& a, const RinexObsData& b) {
+    const auto same_bits = [](double x, double y) { return std::memcmp(&x, &y, sizeof x) == 0; };
+    if (!same_bits(a.version, b.version) || !same_bits(a.interval, b.interval)) return "version or interval";
+    if (a.marker_name != b.marker_name || a.receiver_type != b.receiver_type || a.antenna_type != b.antenna_type) {
+        return "marker, receiver or antenna";
+    }
+    if (a.approx_position.has_value() != b.approx_position.has_value()) return "position";
+    if (a.approx_position) {
+        for (std::size_t i = 0; i < 3; ++i) {
+            if (!same_bits((*a.approx_position)[i], (*b.approx_position)[i])) return "position";
+        }
+    }
+    if (a.obs_types.size() != b.obs_types.size()) return "obs type lists";
+    for (std::size_t i = 0; i < a.obs_types.size(); ++i) {
+        if (a.obs_types[i].system != b.obs_types[i].system || a.obs_types[i].codes != b.obs_types[i].codes) {
+            return "obs types " + std::to_string(i);
+        }
+    }
+    if (a.glonass_slots != b.glonass_slots) return "glonass slots";
+    if (a.satellite_ids != b.satellite_ids) return "satellite table";
+    if (a.codes != b.codes) return "code table";
+    if (a.epochs.size() != b.epochs.size()) {
+        return "epoch count " + std::to_string(a.epochs.size()) + " vs " + std::to_string(b.epochs.size());
+    }
+    for (std::size_t e = 0; e < a.epochs.size(); ++e) {
+        const ObservationEpoch& x = a.epochs[e];
+        const ObservationEpoch& y = b.epochs[e];
+        if (x.time.year != y.time.year || x.time.month != y.time.month || x.time.day != y.time.day ||
+            x.time.hour != y.time.hour || x.time.minute != y.time.minute || !same_bits(x.time.second, y.time.second) ||
+            x.flag != y.flag || x.first_satellite != y.first_satellite || x.satellite_count != y.satellite_count) {
+            return "epoch " + std::to_string(e);
+        }
+    }
+    if (a.satellite_entries.size() != b.satellite_entries.size()) return "satellite entry count";
+    for (std::size_t i = 0; i < a.satellite_entries.size(); ++i) {
+        const SatelliteObservations& x = a.satellite_entries[i];
+        const SatelliteObservations& y = b.satellite_entries[i];
+        if (x.satellite != y.satellite || x.first_value != y.first_value || x.value_count != y.value_count) {
+            return "satellite entry " + std::to_string(i);
+        }
+    }
+    if (a.values.size() != b.values.size()) {
+        return "value count " + std::to_string(a.values.size()) + " vs " + std::to_string(b.values.size());
+    }
+    for (std::size_t i = 0; i < a.values.size(); ++i) {
+        const ObservationValue& x = a.values[i];
+        const ObservationValue& y = b.values[i];
+        if (!same_bits(x.value, y.value) || x.lli != y.lli || x.ssi != y.ssi || x.code != y.code) {
+            return "value " + std::to_string(i);
+        }
+    }
+    return {};
+}
+
+// Compact RINEX through both paths: decoded straight into a record, and expanded to text that
+// the reader parses. Empty when they agree: the direct path covers the input and gives the
+// very record of the text path, or leaves it to the text path. `covered` tells which.
+inline std::string direct_path_difference(std::string_view compact, std::size_t cap, bool& covered) {
+    std::optional<RinexObsData> direct = read_crinex_observations(compact, cap, "compact.crx");
+    covered = direct.has_value();
+    if (!direct) return {};
+    ArchiveResult text = expand_crinex(compact, cap);
+    if (auto* error = std::get_if<ArchiveError>(&text)) return "text path fails: " + error->message;
+    auto parsed = parse_observation_file(std::get<std::string>(text), "compact.crx");
+    if (auto* error = std::get_if<ParseError>(&parsed)) return "text path fails: " + error->message;
+    return exact_difference(*direct, std::get<RinexObsData>(parsed));
 }
 
 }  // namespace vardoln::archive_testing

@@ -9,6 +9,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "cn0/json_export.hpp"
 
@@ -92,6 +93,32 @@ TEST(JsonNumber, RandomBitPatternsRoundTrip) {
         const double value = std::bit_cast<double>(random());
         if (!std::isfinite(value)) continue;
         expect_round_trip(value);
+    }
+}
+
+// Values read from RINEX are whole thousandths and take a path of their own; its digits must
+// be the shortest that read back, as the general path gives them (positional shortest digits
+// from the standard library, with ".0" after an integral value). Their neighbours one unit in
+// the last place away are not thousandths and must come out as the general path writes them.
+TEST(JsonNumber, ThousandthsTakeTheShortestDigits) {
+    const auto shortest_positional = [](double value) {
+        char buffer[64];
+        const char* end = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed).ptr;
+        std::string text(static_cast<const char*>(buffer), end);
+        if (text.find('.') == std::string::npos) text += ".0";
+        return text;
+    };
+    std::mt19937_64 random(2880);
+    std::uniform_real_distribution<double> magnitude(0.0, 12.0);
+    std::vector<std::int64_t> thousandths = {1, 5, 10, 50, 100, 999, 1000, 1001, 45250, 999999999999, 999999999000};
+    for (int i = 0; i < 300000; ++i) thousandths.push_back(static_cast<std::int64_t>(std::pow(10.0, magnitude(random))));
+    for (const std::int64_t n : thousandths) {
+        for (const std::int64_t signed_n : {n, -n}) {
+            const double value = static_cast<double>(signed_n) / 1000.0;
+            ASSERT_EQ(number_text(value), shortest_positional(value)) << signed_n;
+            expect_round_trip(std::nextafter(value, 0.0));
+            expect_round_trip(std::nextafter(value, 2e12));
+        }
     }
 }
 
