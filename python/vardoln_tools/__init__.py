@@ -1,5 +1,31 @@
-"""Command line, plots, reports and batch runs on top of the vardoln_cn0 extension module."""
+"""Command line, plots, reports and batch runs on top of the vardoln_cn0 extension module, and
+observation arrays, satellite geometry and per-signal tables from its companion extension.
 
-__all__ = ["__version__"]
+The table functions are imported on first use, so that the command line and the plots do not
+load pandas and the companion extension unless they need them.
+"""
+
+from __future__ import annotations
+
+import importlib
+from typing import TYPE_CHECKING
+
+if TYPE_CHECKING:
+    from .signals import navigation_coverage
+
+__all__ = ["__version__", "navigation_coverage"]
 
 __version__ = "0.4.2"
+
+# Public name -> module of this package that defines it.
+_TABLE_FUNCTIONS = {
+    "navigation_coverage": ".signals",
+}
+
+
+def __getattr__(name: str) -> object:
+    if name in _TABLE_FUNCTIONS:
+        value = getattr(importlib.import_module(_TABLE_FUNCTIONS[name], __name__), name)
+        globals()[name] = value
+        return value
+    raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
