@@ -11,14 +11,17 @@ import importlib
 from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
+    from .observations import load_observations, satellite_geometry
     from .signals import navigation_coverage
 
-__all__ = ["__version__", "navigation_coverage"]
+__all__ = ["__version__", "load_observations", "navigation_coverage", "satellite_geometry"]
 
 __version__ = "0.4.2"
 
 # Public name -> module of this package that defines it.
 _TABLE_FUNCTIONS = {
+    "load_observations": ".observations",
+    "satellite_geometry": ".observations",
     "navigation_coverage": ".signals",
 }
 

@@ -44,10 +44,36 @@ def times(buffer: object) -> npt.NDArray[np.datetime64]:
     return array(buffer).view("datetime64[ns]")
 
 
-def nullable(values: object, missing: object, dtype: str) -> pd.api.extensions.ExtensionArray:
+def nullable(values: object, missing: object) -> pd.arrays.IntegerArray:
     """A nullable integer array over native values and a native mask (True where missing)."""
-    array_type = pd.arrays.IntegerArray
-    return array_type(array(values), array(missing).astype(bool, copy=False), copy=False).astype(dtype, copy=False)
+    return pd.arrays.IntegerArray(array(values), array(missing), copy=False)
+
+
+# Constellation names by the first letter of a satellite identifier; other letters name
+# themselves, and an empty identifier belongs to GPS.
+SYSTEM_NAMES = {"G": "GPS", "R": "GLONASS", "E": "Galileo", "C": "BeiDou", "J": "QZSS", "I": "IRNSS", "S": "SBAS"}
+
+
+def system_name(satellite: str) -> str:
+    letter = satellite[:1] or "G"
+    return SYSTEM_NAMES.get(letter, letter)
+
+
+def system_names(satellites: list[str]) -> list[str]:
+    return [system_name(satellite) for satellite in satellites]
+
+
+def categorical(codes: npt.NDArray[Any], satellites: list[str]) -> tuple[pd.Categorical, pd.Categorical]:
+    """Satellite and constellation columns from satellite indices into a table-ordered list.
+
+    The constellations keep the order of the satellites (constellation letter order).
+    """
+    satellite = pd.Categorical.from_codes(codes, categories=satellites, validate=False)
+    names = system_names(satellites)
+    systems = list(dict.fromkeys(names))
+    per_satellite = np.array([systems.index(name) for name in names], dtype=np.int8 if len(systems) < 128 else np.int32)
+    system = pd.Categorical.from_codes(per_satellite[codes] if len(codes) else codes, categories=systems, validate=False)
+    return satellite, system
 
 
 def timestamp(nanoseconds: int | None) -> pd.Timestamp | None:

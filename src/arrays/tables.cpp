@@ -90,19 +90,15 @@ PairIndex::PairIndex(std::size_t first_count, std::size_t second_count) : second
     }
 }
 
-std::uint32_t PairIndex::id(std::uint32_t first, std::uint32_t second) {
-    const auto next = static_cast<std::uint32_t>(pairs_.size());
-    std::uint32_t* slot = nullptr;
-    if (!dense_.empty()) {
-        slot = &dense_[std::size_t{first} * second_count_ + second];
-    } else {
-        slot = &sparse_.try_emplace((std::uint64_t{first} << 32) | second, kUnset).first->second;
-    }
-    if (*slot == kUnset) {
-        *slot = next;
-        pairs_.emplace_back(first, second);
-    }
-    return *slot;
+std::uint32_t PairIndex::add(std::uint32_t first, std::uint32_t second) {
+    pairs_.emplace_back(first, second);
+    return static_cast<std::uint32_t>(pairs_.size() - 1);
+}
+
+std::uint32_t PairIndex::sparse_id(std::uint32_t first, std::uint32_t second) {
+    const auto [it, added] = sparse_.try_emplace((std::uint64_t{first} << 32) | second, kUnset);
+    if (added) it->second = add(first, second);
+    return it->second;
 }
 
 std::vector<std::uint32_t> order_pairs(const PairIndex& index, const std::vector<std::uint32_t>& first_ranks,

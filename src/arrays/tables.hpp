@@ -61,11 +61,21 @@ class PairIndex {
 public:
     PairIndex(std::size_t first_count, std::size_t second_count);
 
-    std::uint32_t id(std::uint32_t first, std::uint32_t second);
+    std::uint32_t id(std::uint32_t first, std::uint32_t second) {
+        if (!dense_.empty()) {
+            std::uint32_t& slot = dense_[std::size_t{first} * second_count_ + second];
+            if (slot == kUnset) slot = add(first, second);
+            return slot;
+        }
+        return sparse_id(first, second);
+    }
     std::size_t size() const noexcept { return pairs_.size(); }
     const std::pair<std::uint32_t, std::uint32_t>& pair(std::size_t id) const noexcept { return pairs_[id]; }
 
 private:
+    std::uint32_t add(std::uint32_t first, std::uint32_t second);
+    std::uint32_t sparse_id(std::uint32_t first, std::uint32_t second);
+
     static constexpr std::uint32_t kUnset = std::numeric_limits<std::uint32_t>::max();
     std::size_t second_count_;
     std::vector<std::uint32_t> dense_;

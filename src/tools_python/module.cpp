@@ -6,6 +6,10 @@ namespace vardoln::tools {
 namespace {
 
 PyMethodDef functions[] = {
+    py::fastcall_method<&observations>("observations", "observations(path)\n--\n\n"
+                                                       "Every observation value of the file as columns."),
+    py::fastcall_method<&geometry>("geometry", "geometry(obs_path, nav_paths)\n--\n\n"
+                                               "Azimuth and elevation of the observed satellites at their epochs."),
     py::fastcall_method<&coverage>("coverage", "coverage(obs_path, nav_paths)\n--\n\n"
                                                "Satellite-epochs with a C/N0 sample and those with a position, "
                                                "per constellation."),
