@@ -12,9 +12,10 @@ from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
     from .observations import load_observations, satellite_geometry
-    from .signals import navigation_coverage
+    from .signals import SignalStats, cn0_elevation_profile, completeness, navigation_coverage, signal_stats
 
-__all__ = ["__version__", "load_observations", "navigation_coverage", "satellite_geometry"]
+__all__ = ["SignalStats", "__version__", "cn0_elevation_profile", "completeness", "load_observations",
+           "navigation_coverage", "satellite_geometry", "signal_stats"]
 
 __version__ = "0.4.2"
 
@@ -23,6 +24,10 @@ _TABLE_FUNCTIONS = {
     "load_observations": ".observations",
     "satellite_geometry": ".observations",
     "navigation_coverage": ".signals",
+    "signal_stats": ".signals",
+    "SignalStats": ".signals",
+    "cn0_elevation_profile": ".signals",
+    "completeness": ".signals",
 }
 
 

@@ -13,6 +13,14 @@ PyMethodDef functions[] = {
     py::fastcall_method<&coverage>("coverage", "coverage(obs_path, nav_paths)\n--\n\n"
                                                "Satellite-epochs with a C/N0 sample and those with a position, "
                                                "per constellation."),
+    py::fastcall_method<&signal_stats>("signal_stats",
+                                       "signal_stats(obs_path, nav_paths=None, min_elevation=5.0, systems=None)\n--\n\n"
+                                       "C/N0 statistics per satellite and code and per constellation and code."),
+    py::fastcall_method<&elevation_profile>("elevation_profile",
+                                            "elevation_profile(obs_path, nav_paths, bin_deg=5.0)\n--\n\n"
+                                            "C/N0 per constellation, code and elevation bin."),
+    py::fastcall_method<&completeness>("completeness", "completeness(obs_path, nav_paths, min_elevation=10.0)\n--\n\n"
+                                                       "Expected against present observations per constellation and code."),
     {},
 };
 
