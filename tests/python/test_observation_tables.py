@@ -165,6 +165,9 @@ def _table_calls(obs, nav):
         "load_observations": lambda: load_observations(obs),
         "satellite_geometry": lambda: satellite_geometry(obs, nav),
         "navigation_coverage": lambda: vardoln_tools.navigation_coverage(obs, nav),
+        "signal_stats": lambda: vardoln_tools.signal_stats(obs, nav),
+        "cn0_elevation_profile": lambda: vardoln_tools.cn0_elevation_profile(obs, nav),
+        "completeness": lambda: vardoln_tools.completeness(obs, nav),
     }
 
 
