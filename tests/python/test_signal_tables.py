@@ -3,6 +3,10 @@ whose answers are known by construction, and real recordings against the analysi
 
 import json
 import math
+import shutil
+import subprocess
+import sys
+from pathlib import Path
 
 import numpy as np
 import pandas as pd
@@ -140,3 +144,36 @@ def test_elevation_profile_equals_numpy_over_the_same_samples(shared_file):
 def test_arguments_are_checked(shared_file, call, error, text):
     with pytest.raises(error, match=text):
         call(shared_file(SEPT_OBS), shared_file(SEPT_NAV))
+
+
+def _command(*argv):
+    script = shutil.which("vardoln-cn0", path=str(Path(sys.executable).parent))
+    return subprocess.run([script, *map(str, argv)], capture_output=True, text=True, timeout=300)
+
+
+def test_signals_command_on_split_navigation_files(shared_file, tmp_path):
+    obs = shared_file("crinex/NYA100NOR_S_20241240000_01D_30S_MO.crx")
+    navs = [shared_file(f"nav/NYA100NOR_S_20241240000_01D_{s}.rnx") for s in ("GN", "EN", "CN")]
+    done = _command("signals", obs, *[arg for nav in navs for arg in ("--nav", nav)], "--json", tmp_path / "s.json",
+                    "--plots", tmp_path / "plots")
+    assert done.returncode == 0, done.stderr
+    lines = done.stdout.splitlines()
+    assert lines[1] == "Station        NYA1"
+    assert "Navigation     74.3% of observed satellite-epochs positioned" in done.stdout
+    assert "GLONASS 0.0%" in done.stdout and "no position at some epochs: C16, R01, R02" in done.stdout
+    gps_s1c = next(line.split() for line in lines if line.split()[:2] == ["GPS", "S1C"])
+    document = json.loads((tmp_path / "s.json").read_text())
+    row = next(r for r in document["by_constellation"] if (r["system"], r["code"]) == ("GPS", "S1C"))
+    complete = next(r for r in document["completeness"] if (r["system"], r["code"]) == ("GPS", "S1C"))
+    assert gps_s1c[2:] == [str(row["samples"]), f"{row['mean']:.1f}", f"{complete['percent']:.1f}%"]
+    assert sorted(p.name for p in (tmp_path / "plots").iterdir()) == ["cn0-elevation.png", "completeness.png"]
+
+
+def test_signals_command_exit_statuses(shared_file, tmp_path):
+    plain = _command("signals", shared_file(SEPT_OBS))
+    assert plain.returncode == 0 and "complete" in plain.stdout and "Navigation" not in plain.stdout
+    nothing = _command("signals", shared_file("edge/blank3.10o"))
+    assert nothing.returncode == 3 and "No C/N0 samples" in nothing.stdout
+    missing = _command("signals", tmp_path / "none.rnx")
+    assert missing.returncode == 1 and missing.stderr.startswith("vardoln-cn0: error: [Errno 2]")
+    assert str(tmp_path / "none.rnx") in missing.stderr and len(missing.stderr.splitlines()) == 1
