@@ -87,4 +87,11 @@ bool nav_paths_argument(PyObject* slot, bool optional, std::optional<std::vector
     return true;
 }
 
+bool bind_obs_and_nav(const py::Signature<2>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                      std::string_view& obs_path, std::optional<std::vector<std::string>>& nav_paths) {
+    py::Slots<2> slots;
+    return py::bind(sig, args, nargsf, kwnames, slots) && py::to_text(slots[0], "obs_path", obs_path) &&
+           nav_paths_argument(slots[1], false, nav_paths);
+}
+
 }  // namespace vardoln::tools

@@ -58,13 +58,9 @@ PyObject* observations(PyObject* /*module*/, PyObject* const* args, Py_ssize_t n
 
 PyObject* geometry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("geometry", 2, "obs_path", "nav_paths");
-    py::Slots<2> slots;
     std::string_view obs_path;
     std::optional<std::vector<std::string>> nav_paths;
-    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "obs_path", obs_path) ||
-        !nav_paths_argument(slots[1], false, nav_paths)) {
-        return nullptr;
-    }
+    if (!bind_obs_and_nav(sig, args, nargsf, kwnames, obs_path, nav_paths)) return nullptr;
     return with_recording(
         std::string(obs_path), nav_paths,
         [](const arrays::Recording& recording) -> std::variant<arrays::GeometryColumns, Refusal> {

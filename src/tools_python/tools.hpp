@@ -87,6 +87,10 @@ std::nullptr_t raise_load_failure(const arrays::LoadFailure& failure);
 // nav_paths: a list of str, or None (allowed only when `optional`).
 bool nav_paths_argument(PyObject* slot, bool optional, std::optional<std::vector<std::string>>& out);
 
+// The arguments (obs_path, nav_paths) of a table that needs navigation data.
+bool bind_obs_and_nav(const py::Signature<2>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                      std::string_view& obs_path, std::optional<std::vector<std::string>>& nav_paths);
+
 // ---------------------------------------------------------------------------------------------
 // Running a table: load, compute without the interpreter lock, build.
 
