@@ -7,6 +7,8 @@
 #include <variant>
 
 #include "arrays/columns.hpp"
+#include "arrays/completeness.hpp"
+#include "arrays/signals.hpp"
 #include "bench_support.hpp"
 #include "cn0/analysis.hpp"
 #include "cn0/settings.hpp"
@@ -44,7 +46,15 @@ int main() {
     settings.orbit_source = vardoln::make_orbit_source(std::make_shared<const vardoln::NavigationData>(nav));
     const double analysis = bench::best_seconds(kRounds, [&] { rows += vardoln::run_analysis(obs, settings).summary.total_epochs; });
     const double geometry = bench::best_seconds(kRounds, [&] { rows += vardoln::arrays::geometry_columns(obs, nav).time.size(); });
-    std::printf("geometry              %8.1f ms   analysis with navigation %8.1f ms   ratio %.2f\n", geometry * 1e3,
-                analysis * 1e3, geometry / analysis);
+    const double stats = bench::best_seconds(kRounds, [&] {
+        rows += vardoln::arrays::signal_stats(obs, &nav, 5.0, std::nullopt).by_signal.size();
+    });
+    const double complete = bench::best_seconds(kRounds, [&] {
+        rows += std::holds_alternative<vardoln::arrays::Completeness>(vardoln::arrays::completeness(obs, nav, 10.0));
+    });
+    std::printf("analysis with navigation %8.1f ms; against it:\n", analysis * 1e3);
+    std::printf("  geometry            %8.1f ms   ratio %.2f\n", geometry * 1e3, geometry / analysis);
+    std::printf("  signal statistics   %8.1f ms   ratio %.2f\n", stats * 1e3, stats / analysis);
+    std::printf("  completeness        %8.1f ms   ratio %.2f\n", complete * 1e3, complete / analysis);
     return rows == 0;
 }
