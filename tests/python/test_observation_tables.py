@@ -191,3 +191,16 @@ def test_bad_input_raises_the_module_exceptions(shared_file, tmp_path, function)
         with pytest.raises(error) as raised:
             _table_calls(obs, nav)[function]()
         assert re.search(text, str(raised.value)), (function, obs, nav, str(raised.value))
+
+
+def test_threads_get_the_same_tables(shared_file):
+    # The file work runs without the interpreter lock; concurrent calls must not disturb each other.
+    from concurrent.futures import ThreadPoolExecutor
+
+    obs, nav = shared_file("obs3/pdel0010.21o"), shared_file("nav/cbw10010.21n")
+    expected = load_observations(obs), vardoln_tools.completeness(obs, nav)
+    with ThreadPoolExecutor(4) as pool:
+        results = list(pool.map(lambda _: (load_observations(obs), vardoln_tools.completeness(obs, nav)), range(8)))
+    for frame, complete in results:
+        assert frame.equals(expected[0]) and complete.drop(columns="satellites_without_code").equals(
+            expected[1].drop(columns="satellites_without_code"))
