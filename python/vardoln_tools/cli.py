@@ -196,6 +196,10 @@ def build_parser() -> argparse.ArgumentParser:
     from . import batch
 
     batch.add_command(commands)
+
+    from . import signals_command
+
+    signals_command.add_command(commands)
     return parser
 
 

@@ -1,0 +1,69 @@
+#include "arrays/coverage.hpp"
+
+#include <array>
+
+#include "arrays/positions.hpp"
+#include "arrays/tables.hpp"
+#include "rinex/ids.hpp"
+
+namespace vardoln::arrays {
+
+std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const NavigationData& nav) {
+    const std::vector<std::optional<Ecef>> positions = entry_positions(obs, nav);
+    const std::vector<std::uint8_t> strength = signal_strength_codes(obs);
+
+    struct Tally {
+        bool present = false;
+        std::uint64_t observed = 0;
+        std::uint64_t covered = 0;
+    };
+    std::array<Tally, 256> tallies{};
+    std::vector<std::uint8_t> uncovered(obs.satellite_ids.size(), 0);
+    for_each_entry(obs, [&](std::size_t, std::size_t entry_index, const SatelliteObservations& entry,
+                            std::span<const ObservationValue> values) {
+        const char letter = satellite_letter(obs.satellite_ids[entry.satellite]);
+        Tally& tally = tallies[static_cast<unsigned char>(letter)];
+        tally.present = true;
+        bool sampled = false;
+        for (const ObservationValue& value : values) {
+            if (value.code < strength.size() && strength[value.code] != 0 && is_cn0_sample(value.value)) {
+                sampled = true;
+                break;
+            }
+        }
+        if (!sampled) return;
+        ++tally.observed;
+        if (!is_predictable(letter)) return;
+        if (positions[entry_index]) {
+            ++tally.covered;
+        } else {
+            uncovered[entry.satellite] = 1;
+        }
+    });
+
+    const std::vector<std::uint32_t> ranked = by_rank(satellite_ranks(obs));
+    std::vector<CoverageRow> rows;
+    CoverageRow all{"all", 0, 0, {}, true};
+    for (int letter = 0; letter < 256; ++letter) {
+        const Tally& tally = tallies[static_cast<std::size_t>(letter)];
+        if (!tally.present) continue;
+        CoverageRow row{constellation_name(static_cast<char>(letter)), tally.observed, tally.covered, {},
+                        is_predictable(static_cast<char>(letter))};
+        for (const std::uint32_t satellite : ranked) {
+            if (uncovered[satellite] != 0 && static_cast<unsigned char>(satellite_letter(obs.satellite_ids[satellite])) == letter) {
+                row.uncovered_satellites.push_back(obs.satellite_ids[satellite]);
+            }
+        }
+        if (row.predictable) {
+            all.observed += row.observed;
+            all.covered += row.covered;
+            all.uncovered_satellites.insert(all.uncovered_satellites.end(), row.uncovered_satellites.begin(),
+                                            row.uncovered_satellites.end());
+        }
+        rows.push_back(std::move(row));
+    }
+    rows.push_back(std::move(all));
+    return rows;
+}
+
+}  // namespace vardoln::arrays

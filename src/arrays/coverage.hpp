@@ -1,0 +1,27 @@
+// Navigation coverage: of the satellite-epochs with a C/N0 sample, how many the navigation data
+// can position. This tells an incomplete or wrong-day navigation file from a real anomaly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "navigation/nav_data.hpp"
+#include "rinex/obs_data.hpp"
+
+namespace vardoln::arrays {
+
+struct CoverageRow {
+    std::string system;  // constellation name, or "all" for the predictable constellations together
+    std::uint64_t observed = 0;  // satellite-epochs with a C/N0 sample
+    std::uint64_t covered = 0;   // of those, with a position (0 where not predictable)
+    std::vector<std::string> uncovered_satellites;  // observed at some epoch without a position
+    bool predictable = false;
+};
+
+// One row per constellation letter present in the record, in letter order, then the "all" row.
+// SBAS, IRNSS and unknown letters are listed as not predictable: no satellite of theirs counts
+// as uncovered.
+std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const NavigationData& nav);
+
+}  // namespace vardoln::arrays

@@ -1,0 +1,61 @@
+#include "arrays/positions.hpp"
+
+#include <algorithm>
+#include <array>
+
+#include "arrays/tables.hpp"
+
+namespace vardoln::arrays {
+
+std::vector<std::optional<Ecef>> entry_positions(const RinexObsData& obs, const NavigationData& nav) {
+    std::vector<std::optional<Ecef>> positions(obs.satellite_entries.size());
+    OrbitEvaluator orbits(nav);
+    // Handles follow the interned satellite indices.
+    for (const std::string& satellite : obs.satellite_ids) orbits.add_satellite(satellite);
+    std::size_t last_epoch = obs.epochs.size();
+    OrbitEpoch at;
+    for_each_entry(obs, [&](std::size_t epoch, std::size_t entry_index, const SatelliteObservations& entry, auto) {
+        if (epoch != last_epoch) {
+            at = orbit_epoch(obs.epochs[epoch].time);
+            last_epoch = epoch;
+        }
+        positions[entry_index] = orbits.position(entry.satellite, at);
+    });
+    return positions;
+}
+
+std::optional<TopocentricFrame> receiver_frame(const RinexObsData& obs) {
+    if (!obs.approx_position) return std::nullopt;
+    return TopocentricFrame(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
+}
+
+std::vector<NavigationSpan> navigation_spans(const NavigationData& nav) {
+    std::vector<NavigationSpan> spans;
+    NavigationSpan all{0, kNoTime, kNoTime};
+    const auto widen = [](NavigationSpan& span, std::int64_t time) {
+        if (time == kNoTime) return;
+        span.first = span.first == kNoTime ? time : std::min(span.first, time);
+        span.last = span.last == kNoTime ? time : std::max(span.last, time);
+    };
+    const auto add = [&](char letter, const auto& records_by_key) {
+        NavigationSpan span{letter, kNoTime, kNoTime};
+        for (const auto& [key, records] : records_by_key) {
+            // The GPS map also holds QZSS records, under J keys.
+            if (key.empty() || key.front() != letter) continue;
+            for (const auto& record : records) widen(span, epoch_nanoseconds(record.toc));
+        }
+        if (span.first == kNoTime) return;
+        widen(all, span.first);
+        widen(all, span.last);
+        spans.push_back(span);
+    };
+    add('G', nav.gps);
+    add('R', nav.glonass);
+    add('E', nav.galileo);
+    add('C', nav.beidou);
+    add('J', nav.gps);
+    spans.insert(spans.begin(), all);
+    return spans;
+}
+
+}  // namespace vardoln::arrays

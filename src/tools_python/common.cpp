@@ -1,0 +1,97 @@
+// What every entry point shares: the recording's facts, load failures as exceptions, and the
+// navigation-path argument.
+#include <algorithm>
+
+#include "arrays/positions.hpp"
+#include "arrays/tables.hpp"
+#include "tools_python/tools.hpp"
+
+namespace vardoln::tools {
+
+PyObject* recording_facts(const RinexObsData& obs) {
+    Ref facts(PyDict_New());
+    if (!facts) return nullptr;
+    if (!py::dict_set(facts.get(), "marker_name", py::new_text(obs.marker_name)) ||
+        !py::dict_set(facts.get(), "receiver_type", py::new_text(obs.receiver_type)) ||
+        !py::dict_set(facts.get(), "antenna_type", py::new_text(obs.antenna_type)) ||
+        !py::dict_set(facts.get(), "version", py::new_float(obs.version)) ||
+        !py::dict_set(facts.get(), "interval", py::new_float(obs.interval)) ||
+        !py::dict_set(facts.get(), "epochs", py::new_int(obs.epochs.size()))) {
+        return nullptr;
+    }
+    PyObject* position = Py_NewRef(Py_None);
+    if (obs.approx_position) {
+        const auto& [x, y, z] = *obs.approx_position;
+        Py_DECREF(position);
+        position = Py_BuildValue("(ddd)", x, y, z);
+    }
+    if (!py::dict_set(facts.get(), "receiver_position", position)) return nullptr;
+    // First and last epoch in time, as datetime64 nanoseconds; None when no epoch has a time.
+    std::int64_t first = arrays::kNoTime;
+    std::int64_t last = arrays::kNoTime;
+    for (const ObservationEpoch& epoch : obs.epochs) {
+        const std::int64_t time = arrays::epoch_nanoseconds(epoch.time);
+        if (time == arrays::kNoTime) continue;
+        first = first == arrays::kNoTime ? time : std::min(first, time);
+        last = last == arrays::kNoTime ? time : std::max(last, time);
+    }
+    const auto time_or_none = [](std::int64_t time) {
+        return time == arrays::kNoTime ? Py_NewRef(Py_None) : PyLong_FromLongLong(time);
+    };
+    if (!py::dict_set(facts.get(), "first_epoch", time_or_none(first)) ||
+        !py::dict_set(facts.get(), "last_epoch", time_or_none(last))) {
+        return nullptr;
+    }
+    return facts.release();
+}
+
+PyObject* navigation_spans_object(const NavigationData& nav) {
+    Ref spans(PyDict_New());
+    if (!spans) return nullptr;
+    for (const arrays::NavigationSpan& span : arrays::navigation_spans(nav)) {
+        if (span.first == arrays::kNoTime) continue;
+        const std::string name = span.letter == 0 ? "all" : arrays::constellation_name(span.letter);
+        if (!py::dict_set(spans.get(), name, Py_BuildValue("(LL)", static_cast<long long>(span.first),
+                                                           static_cast<long long>(span.last)))) {
+            return nullptr;
+        }
+    }
+    return spans.release();
+}
+
+std::nullptr_t raise_load_failure(const arrays::LoadFailure& failure) {
+    const char* what = failure.navigation ? "navigation" : "observation";
+    if (failure.kind == arrays::LoadFailure::Kind::read && failure.code != 0) {
+        // OSError(errno, text, path) becomes FileNotFoundError, IsADirectoryError, ... by errno.
+        Ref path(py::new_text(failure.path));
+        if (!path) return nullptr;
+        Ref error(PyObject_CallFunction(PyExc_OSError, "isO", failure.code, failure.message.c_str(), path.get()));
+        if (error) PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(error.get())), error.get());
+        return nullptr;
+    }
+    std::string message = "cannot read ";
+    message.append(what).append(" file '").append(failure.path).append("': ").append(failure.message);
+    if (failure.kind == arrays::LoadFailure::Kind::read) return py::raise_os_error(message);
+    return py::raise_value_error(message);
+}
+
+bool nav_paths_argument(PyObject* slot, bool optional, std::optional<std::vector<std::string>>& out) {
+    if (optional && py::is_absent(slot)) return true;
+    std::vector<std::string> paths;
+    if (!py::to_text_list(slot, "nav_paths", paths)) return false;
+    if (paths.empty()) {
+        py::raise_value_error("no navigation file given");
+        return false;
+    }
+    out = std::move(paths);
+    return true;
+}
+
+bool bind_obs_and_nav(const py::Signature<2>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                      std::string_view& obs_path, std::optional<std::vector<std::string>>& nav_paths) {
+    py::Slots<2> slots;
+    return py::bind(sig, args, nargsf, kwnames, slots) && py::to_text(slots[0], "obs_path", obs_path) &&
+           nav_paths_argument(slots[1], false, nav_paths);
+}
+
+}  // namespace vardoln::tools

@@ -1,0 +1,51 @@
+// Module entry of vardoln_tools._native: the functions, in the order of the Python package.
+#include "tools_python/tools.hpp"
+
+namespace vardoln::tools {
+
+namespace {
+
+PyMethodDef functions[] = {
+    py::fastcall_method<&observations>("observations", "observations(path)\n--\n\n"
+                                                       "Every observation value of the file as columns."),
+    py::fastcall_method<&geometry>("geometry", "geometry(obs_path, nav_paths)\n--\n\n"
+                                               "Azimuth and elevation of the observed satellites at their epochs."),
+    py::fastcall_method<&coverage>("coverage", "coverage(obs_path, nav_paths)\n--\n\n"
+                                               "Satellite-epochs with a C/N0 sample and those with a position, "
+                                               "per constellation."),
+    py::fastcall_method<&signal_stats>("signal_stats",
+                                       "signal_stats(obs_path, nav_paths=None, min_elevation=5.0, systems=None)\n--\n\n"
+                                       "C/N0 statistics per satellite and code and per constellation and code."),
+    py::fastcall_method<&elevation_profile>("elevation_profile",
+                                            "elevation_profile(obs_path, nav_paths, bin_deg=5.0)\n--\n\n"
+                                            "C/N0 per constellation, code and elevation bin."),
+    py::fastcall_method<&completeness>("completeness", "completeness(obs_path, nav_paths, min_elevation=10.0)\n--\n\n"
+                                                       "Expected against present observations per constellation and code."),
+    {},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "vardoln_tools._native",
+    "Native arrays and tables of vardoln_tools (private; use the functions of vardoln_tools).",
+    -1,  // single-phase: one module per process, as the core's extension
+    functions,
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+PyObject* initialise() {
+    Ref module(PyModule_Create(&module_def));
+    if (!module) return nullptr;
+    PyTypeObject* buffer = buffer_type();
+    if (buffer == nullptr) return nullptr;
+    if (PyModule_AddObjectRef(module.get(), "Buffer", reinterpret_cast<PyObject*>(buffer)) < 0) return nullptr;
+    return module.release();
+}
+
+}  // namespace
+
+}  // namespace vardoln::tools
+
+PyMODINIT_FUNC PyInit__native(void) {
+    return vardoln::py::guarded<PyObject*>([] { return vardoln::tools::initialise(); }, nullptr);
+}

@@ -1,0 +1,137 @@
+// The companion extension vardoln_tools._native: arrays and tables for the Python package
+// vardoln_tools. Binding only: arguments in, core calls without the interpreter lock, NumPy-ready
+// buffers and plain objects out. The public functions are Python around it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "arrays/recording.hpp"
+#include "python/binding.hpp"
+
+namespace vardoln::tools {
+
+using py::Ref;
+
+// ---------------------------------------------------------------------------------------------
+// Buffers: a typed, contiguous, one-dimensional array owned by a Python object that exposes it
+// through the buffer protocol, so that numpy.asarray wraps it without a copy.
+
+struct OwnedArray {
+    std::shared_ptr<void> owner;  // keeps the storage alive
+    void* data = nullptr;
+    std::size_t length = 0;
+    std::size_t item_size = 0;
+    const char* format = "B";  // struct module format of one item
+};
+
+template <typename T>
+constexpr const char* buffer_format() {
+    if constexpr (std::is_same_v<T, double>) return "d";
+    else if constexpr (std::is_same_v<T, std::int64_t>) return "q";
+    else if constexpr (std::is_same_v<T, std::int32_t>) return "i";
+    else if constexpr (std::is_same_v<T, std::uint32_t>) return "I";
+    else if constexpr (std::is_same_v<T, std::uint64_t>) return "Q";
+    else if constexpr (std::is_same_v<T, std::uint8_t>) return "B";
+    else static_assert(sizeof(T) == 0, "no buffer format for this type");
+}
+
+template <typename T>
+OwnedArray own(std::vector<T>&& values) {
+    auto storage = std::make_shared<std::vector<T>>(std::move(values));
+    OwnedArray array;
+    array.data = storage->data();
+    array.length = storage->size();
+    array.item_size = sizeof(T);
+    array.format = buffer_format<T>();
+    array.owner = std::move(storage);
+    return array;
+}
+
+// Flags (0 or 1 bytes) exposed as the bool format "?".
+OwnedArray own_flags(std::vector<std::uint8_t>&& flags);
+
+PyObject* new_buffer(OwnedArray&& array);
+// The buffer type, created on first use; nullptr with an error set if that fails.
+PyTypeObject* buffer_type();
+
+// ---------------------------------------------------------------------------------------------
+// Results
+
+// dict[key] = a new buffer over `values`.
+template <typename T>
+bool set_array(PyObject* dict, std::string_view key, std::vector<T>&& values) {
+    return py::dict_set(dict, key, new_buffer(own(std::move(values))));
+}
+bool set_flags(PyObject* dict, std::string_view key, std::vector<std::uint8_t>&& flags);
+
+// The header facts and time span every table carries in its attrs.
+PyObject* recording_facts(const RinexObsData& obs);
+
+// {"all": (first, last), "GPS": (first, last), ...}: datetime64 nanoseconds of the navigation
+// records' clock epochs, over all records and per constellation; only those with records.
+PyObject* navigation_spans_object(const NavigationData& nav);
+
+// OSError (with errno and file name when the system gave a code) or ValueError, naming the file.
+std::nullptr_t raise_load_failure(const arrays::LoadFailure& failure);
+
+// ---------------------------------------------------------------------------------------------
+// Arguments
+
+// nav_paths: a list of str, or None (allowed only when `optional`).
+bool nav_paths_argument(PyObject* slot, bool optional, std::optional<std::vector<std::string>>& out);
+
+// The arguments (obs_path, nav_paths) of a table that needs navigation data.
+bool bind_obs_and_nav(const py::Signature<2>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                      std::string_view& obs_path, std::optional<std::vector<std::string>>& nav_paths);
+
+// ---------------------------------------------------------------------------------------------
+// Running a table: load, compute without the interpreter lock, build.
+
+// Content that cannot give the table asked for (no receiver position, say): ValueError.
+struct Refusal {
+    std::string message;
+};
+
+// Reads the recording and runs `compute(const Recording&)`, which gives a result or a Refusal,
+// with the lock released; then `build(Result&&, const Recording&)` makes the Python value.
+template <typename Compute, typename Build>
+PyObject* with_recording(const std::string& obs_path, const std::optional<std::vector<std::string>>& nav_paths,
+                         Compute&& compute, Build&& build) {
+    using Computed = decltype(compute(std::declval<const arrays::Recording&>()));
+    struct Done {
+        arrays::Recording recording;
+        Computed computed;
+    };
+    using Outcome = std::variant<Done, arrays::LoadFailure>;
+    // Safe without the lock: the work reads files into private values and touches no Python object.
+    Outcome outcome = py::without_gil([&]() -> Outcome {
+        auto loaded = arrays::load_recording(obs_path, nav_paths);
+        if (auto* failure = std::get_if<arrays::LoadFailure>(&loaded)) return std::move(*failure);
+        auto& recording = std::get<arrays::Recording>(loaded);
+        Computed computed = compute(std::as_const(recording));
+        return Done{std::move(recording), std::move(computed)};
+    });
+    if (auto* failure = std::get_if<arrays::LoadFailure>(&outcome)) return raise_load_failure(*failure);
+    Done& done = std::get<Done>(outcome);
+    if (auto* refusal = std::get_if<Refusal>(&done.computed)) return py::raise_value_error(refusal->message);
+    return build(std::get<0>(std::move(done.computed)), std::as_const(done.recording));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Entry points (one binding file per area)
+
+PyObject* observations(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* geometry(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* coverage(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* signal_stats(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* elevation_profile(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* completeness(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+
+}  // namespace vardoln::tools
