@@ -63,16 +63,16 @@ def system_names(satellites: list[str]) -> list[str]:
     return [system_name(satellite) for satellite in satellites]
 
 
-def categorical(codes: npt.NDArray[Any], satellites: list[str]) -> tuple[pd.Categorical, pd.Categorical]:
+def categorical(codes: npt.NDArray[Any], satellites: list[str]) -> tuple["pd.Categorical[str]", "pd.Categorical[str]"]:
     """Satellite and constellation columns from satellite indices into a table-ordered list.
 
     The constellations keep the order of the satellites (constellation letter order).
     """
-    satellite = pd.Categorical.from_codes(codes, categories=satellites, validate=False)
+    satellite = pd.Categorical.from_codes(codes, categories=pd.Index(satellites), validate=False)
     names = system_names(satellites)
     systems = list(dict.fromkeys(names))
     per_satellite = np.array([systems.index(name) for name in names], dtype=np.int8 if len(systems) < 128 else np.int32)
-    system = pd.Categorical.from_codes(per_satellite[codes] if len(codes) else codes, categories=systems, validate=False)
+    system = pd.Categorical.from_codes(per_satellite[codes] if len(codes) else codes, categories=pd.Index(systems), validate=False)
     return satellite, system
 
 

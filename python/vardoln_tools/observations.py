@@ -86,7 +86,7 @@ def load_observations(path: PathArg, form: Form = "pandas") -> "pd.DataFrame | d
         "time": times(table["time"]),
         "satellite": satellite,
         "system": system,
-        "code": pd.Categorical.from_codes(array(table["code"]), categories=list(table["codes"]), validate=False),
+        "code": pd.Categorical.from_codes(array(table["code"]), categories=pd.Index(list(table["codes"])), validate=False),
         "value": array(table["value"]),
         "lli": nullable(table["lli"], table["lli_missing"]),
         "ssi": nullable(table["ssi"], table["ssi_missing"]),

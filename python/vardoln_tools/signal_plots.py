@@ -13,6 +13,7 @@ try:
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.figure import Figure
 except ImportError as error:  # pragma: no cover - depends on the installation
     raise ImportError("plots need matplotlib: pip install 'vardoln_cn0[plots]'") from error
 
@@ -21,7 +22,7 @@ DPI = 90
 MIN_BIN_SAMPLES = 20
 
 
-def _png(figure: "plt.Figure") -> bytes:
+def _png(figure: "Figure") -> bytes:
     buffer = io.BytesIO()
     figure.savefig(buffer, format="png", dpi=DPI, bbox_inches="tight")
     plt.close(figure)

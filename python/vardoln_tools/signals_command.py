@@ -66,7 +66,7 @@ def coverage_line(coverage: "pd.DataFrame") -> str:
     if uncovered:
         shown = ", ".join(uncovered[:12]) + (f" and {len(uncovered) - 12} more" if len(uncovered) > 12 else "")
         line += f"\n               no position at some epochs: {shown}"
-    unpredictable = [row.system for row in coverage.itertuples() if not row.predictable]
+    unpredictable = [str(row.system) for row in coverage.itertuples() if not row.predictable]
     if unpredictable:
         line += f"\n               not predictable from broadcast orbits: {', '.join(unpredictable)}"
     return line
