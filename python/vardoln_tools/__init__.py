@@ -12,14 +12,16 @@ from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
     from .signals import navigation_coverage
+    from .visibility import visibility_timeline
 
-__all__ = ["__version__", "navigation_coverage"]
+__all__ = ["__version__", "navigation_coverage", "visibility_timeline"]
 
 __version__ = "0.4.2"
 
 # Public name -> module of this package that defines it.
 _TABLE_FUNCTIONS = {
     "navigation_coverage": ".signals",
+    "visibility_timeline": ".visibility",
 }
 
 

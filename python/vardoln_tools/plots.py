@@ -11,6 +11,7 @@ import math
 import os
 import sys
 from datetime import datetime, timedelta
+from typing import TYPE_CHECKING, Any
 
 try:
     import matplotlib
@@ -21,6 +22,11 @@ try:
     from matplotlib import dates as mdates
 except ImportError as error:  # pragma: no cover - depends on the installation
     raise ImportError("plots need matplotlib: pip install 'vardoln_cn0[plots]'") from error
+
+if TYPE_CHECKING:
+    import pandas as pd
+
+    from .assessment import Assessment
 
 CMAP = "viridis"
 DPI = 90
@@ -205,46 +211,60 @@ def constellations(data: dict) -> "plt.Figure | None":
     return fig
 
 
-def visibility(data: dict) -> "plt.Figure | None":
-    summary = data.get("visibility")
-    if not summary or not summary["by_system"]:
+def visibility_timeline_of(judged: Assessment | None) -> pd.DataFrame | None:
+    """The per-epoch visibility counts of an assessment with navigation data; None without them
+    (or without a receiver position in the header)."""
+    if judged is None or not judged.nav_paths or not judged.result.has_visibility_prediction:
         return None
-    entries = [entry for _, entry in sorted(summary["by_system"].items())
-               if entry["predicted_satellites"] or entry["observed_satellites"]]
-    if not entries:
+    from .visibility import visibility_timeline
+
+    try:
+        return visibility_timeline(judged.obs_path, judged.nav_paths, judged.settings["min_elevation"])
+    except ValueError:
         return None
-    names = [entry["system"] for entry in entries]
-    predicted = [entry["predicted_satellites"] for entry in entries]
-    observed = [entry["observed_satellites"] for entry in entries]
-    fig, ax = plt.subplots(figsize=(8, 4.6))
-    positions = np.arange(len(names))
-    bars = ax.bar(positions - 0.2, predicted, width=0.4, label="predicted per epoch (mean, rounded up)", color="tab:gray")
-    ax.bar_label(bars, fontsize=8)
-    bars = ax.bar(positions + 0.2, observed, width=0.4, label="observed (distinct satellites)", color="tab:blue")
-    ax.bar_label(bars, fontsize=8)
-    ax.set_xticks(positions, names)
-    ax.set_ylabel("satellites")
-    ax.set_xlabel("constellation")
-    ax.yaxis.get_major_locator().set_params(integer=True)
-    ax.margins(y=0.15)
-    ax.set_title(f"Predicted versus observed satellites, {_station(data)}\n"
-                 f"{summary['prediction_source']}; confirmation {summary['confirmation_rate']:.1f}%", fontsize=11)
-    ax.legend(fontsize=8)
+
+
+def visibility(timeline: pd.DataFrame | None, station: str, source: str) -> "plt.Figure | None":
+    """Predicted and observed satellites per epoch over time, one panel per constellation."""
+    if timeline is None or timeline.empty:
+        return None
+    shown = [name for name in timeline.system.cat.categories
+             if (timeline.system == name).any() and timeline.loc[timeline.system == name, ["predicted", "observed"]]
+             .to_numpy().any()]
+    if not shown:
+        return None
+    fig, axes = plt.subplots(len(shown), 1, figsize=(11, 1.2 + 1.5 * len(shown)), sharex=True, squeeze=False)
+    for ax, name in zip(axes[:, 0], shown):
+        rows = timeline[timeline.system == name]
+        when = rows.time.to_numpy()
+        ax.step(when, rows.predicted.to_numpy(), where="post", lw=1.2, color="tab:gray", label="predicted above mask")
+        ax.step(when, rows.observed.to_numpy(), where="post", lw=0.9, color="tab:blue", label="observed (C/N0 sample)")
+        ax.set_ylabel(name, rotation=0, ha="right", va="center")
+        ax.yaxis.get_major_locator().set_params(integer=True)
+        ax.set_ylim(bottom=0)
+        ax.grid(alpha=0.3)
+    axes[0, 0].legend(fontsize=8, loc="upper right", ncols=2)
+    _time_axis(axes[-1, 0])
+    mask = timeline.attrs.get("min_elevation", 0.0)
+    axes[0, 0].set_title(f"Satellites per epoch, predicted from the navigation data (above {mask:g}°) and observed, "
+                         f"{station}\n{source}; SBAS and IRNSS are never predicted", fontsize=11)
     return fig
 
 
 # (file stem, title) in the order plots are shown.
 PLOTS = (("skyplot", "Skyplot"), ("heatmap", "Sky heatmap"), ("timeseries", "C/N0 and satellites over time"),
-         ("constellations", "C/N0 per constellation"), ("visibility", "Predicted versus observed satellites"))
+         ("constellations", "C/N0 per constellation"), ("visibility", "Predicted and observed satellites over time"))
 
 
-def render_all(data: dict) -> list[tuple[str, str, bytes]]:
-    """Every plot that the result has data for, as (file stem, title, PNG bytes)."""
+def render_all(data: dict[str, Any], judged: Assessment | None = None) -> list[tuple[str, str, bytes]]:
+    """Every plot that the result has data for, as (file stem, title, PNG bytes); the visibility
+    plot needs the assessment (its navigation files and elevation mask)."""
     traces = len(data["skyplot"]["traces"])
     progress = Progress(traces + len(PLOTS) - 1, "plotting")
+    source = judged.result.visibility_prediction_source if judged is not None else ""
     drawers = {"skyplot": lambda: skyplot(data, progress), "heatmap": lambda: heatmap(data),
                "timeseries": lambda: timeseries(data), "constellations": lambda: constellations(data),
-               "visibility": lambda: visibility(data)}
+               "visibility": lambda: visibility(visibility_timeline_of(judged), _station(data), source)}
     rendered = []
     try:
         for stem, title in PLOTS:
@@ -265,11 +285,11 @@ def render_all(data: dict) -> list[tuple[str, str, bytes]]:
     return rendered
 
 
-def write_all(data: dict, directory: str) -> list[str]:
+def write_all(data: dict[str, Any], directory: str, judged: Assessment | None = None) -> list[str]:
     """Writes every plot that the result has data for as DIR/<name>.png; returns the paths."""
     os.makedirs(directory, exist_ok=True)
     written = []
-    for stem, _, png in render_all(data):
+    for stem, _, png in render_all(data, judged):
         path = os.path.join(directory, f"{stem}.png")
         with open(path, "wb") as out:
             out.write(png)

@@ -9,6 +9,9 @@ PyMethodDef functions[] = {
     py::fastcall_method<&coverage>("coverage", "coverage(obs_path, nav_paths)\n--\n\n"
                                                "Satellite-epochs with a C/N0 sample and those with a position, "
                                                "per constellation."),
+    py::fastcall_method<&visibility_timeline>(
+        "visibility_timeline", "visibility_timeline(obs_path, nav_paths, min_elevation)\n--\n\n"
+                               "Predicted, observed and confirmed satellites per epoch and constellation."),
     {},
 };
 
