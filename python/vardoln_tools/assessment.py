@@ -24,6 +24,9 @@ if TYPE_CHECKING:
 # Below this overall coverage of the observed satellite-epochs, the verdicts that rest on the
 # comparison of predicted and observed satellites are not assessable.
 COMPLETE_COVERAGE_PERCENT = 95.0
+# The record choice takes a Keplerian record up to 4 hours from its clock epoch (GLONASS: 1 hour),
+# so records this close to the recording can still position its satellites.
+RECORD_WINDOW = datetime.timedelta(hours=4)
 NO_DATA_GRADE = "N/A"
 NO_DATA_TEXT = "No data"
 # The stored grade bands, as the analysis cuts its overall score.
@@ -112,11 +115,7 @@ class Coverage:
     epochs: int
     never_predicted: float  # SBAS, IRNSS and unknown satellites observed per epoch
     without_ephemeris: float  # predictable satellites observed without a position, per epoch
-
-    @property
-    def spans_overlap(self) -> bool:
-        return self.nav_span is not None and self.nav_span[0] <= self.obs_span[1] and \
-            self.nav_span[1] >= self.obs_span[0]
+    spans_overlap: bool  # the records, with the hours each one serves, reach into the recording
 
     @property
     def complete(self) -> bool:
@@ -161,14 +160,18 @@ def coverage_from_table(table: pd.DataFrame) -> Coverage:
             never_predicted += int(row.observed)
     every = table[table.system == "all"].iloc[0]
     epochs = int(table.attrs["epochs"]) or 1
+    obs_start, obs_end = table.attrs["obs_start"], table.attrs["obs_end"]
     nav_start, nav_end = table.attrs["nav_start"], table.attrs["nav_end"]
+    overlap = (nav_start is not None and obs_start is not None and obs_end is not None
+               and nav_start - RECORD_WINDOW <= obs_end and nav_end + RECORD_WINDOW >= obs_start)
     return Coverage(
         percent=float(every.percent), systems=tuple(systems),
         obs_span=(_time_text(table.attrs["obs_start"]), _time_text(table.attrs["obs_end"])),
         nav_span=None if nav_start is None else (_time_text(nav_start), _time_text(nav_end)),
         epochs=int(table.attrs["epochs"]),
         never_predicted=never_predicted / epochs,
-        without_ephemeris=(int(every.observed) - int(every.covered)) / epochs)
+        without_ephemeris=(int(every.observed) - int(every.covered)) / epochs,
+        spans_overlap=bool(overlap))
 
 
 def coverage_warning(coverage: Coverage) -> str | None:

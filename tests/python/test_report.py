@@ -73,7 +73,8 @@ def test_report_contents(sample_outputs):
     for verdict in ("Jamming: not detected", "Interference: not detected", "Spoofing: not detected"):
         assert verdict in text
     assert "Poor GNSS signal quality" in text and "BRDC Navigation (41 satellites)" in text
-    assert [tag for tag, _ in page.tags].count("table") == 3  # recording, constellations, visibility
+    # files, settings, recording, constellations, navigation coverage, visibility lists
+    assert [tag for tag, _ in page.tags].count("table") == 6
     gps = page.cells.index("GPS")
     assert page.cells[gps:gps + 9] == ["GPS", "8/9", "11770", "40.8", "17.8", "54.2", "8.66", "0", "10"]
 
