@@ -144,7 +144,7 @@ def html_report(judged: Assessment, data: dict[str, Any], images: list[tuple[str
         f"<title>C/N0 report: {html.escape(station)}</title>",
         f"<style>{STYLE}</style></head><body>",
         f"<h1>GNSS signal-quality report: {html.escape(station)}</h1>",
-        table(["", ""], files + made, text_columns=2),
+        table(["item", "value"], files + made, text_columns=2),
         f'<p><span class="grade">{html.escape(quality.grade)}</span>'
         f"{html.escape(summary.grade_text(quality))}</p>",
         *(f"<p class='alarm'>Warning: {html.escape(warning)}</p>" for warning in judged.warnings),
