@@ -151,26 +151,26 @@ def coverage_from_table(table: pd.DataFrame) -> Coverage:
     """The Coverage of a `navigation_coverage` table."""
     systems = []
     never_predicted = 0
-    for row in table.itertuples(index=False):
-        if row.system == "all":
+    for row in table.to_dict("records"):
+        if row["system"] == "all":
             continue
-        systems.append(SystemCoverage(str(row.system), int(row.observed), float(row.percent), bool(row.predictable),
-                                      tuple(row.uncovered_satellites)))
-        if not row.predictable:
-            never_predicted += int(row.observed)
-    every = table[table.system == "all"].iloc[0]
+        systems.append(SystemCoverage(str(row["system"]), int(row["observed"]), float(row["percent"]),
+                                      bool(row["predictable"]), tuple(row["uncovered_satellites"])))
+        if not row["predictable"]:
+            never_predicted += int(row["observed"])
+    every = table[table.system == "all"].to_dict("records")[0]
     epochs = int(table.attrs["epochs"]) or 1
     obs_start, obs_end = table.attrs["obs_start"], table.attrs["obs_end"]
     nav_start, nav_end = table.attrs["nav_start"], table.attrs["nav_end"]
     overlap = (nav_start is not None and obs_start is not None and obs_end is not None
                and nav_start - RECORD_WINDOW <= obs_end and nav_end + RECORD_WINDOW >= obs_start)
     return Coverage(
-        percent=float(every.percent), systems=tuple(systems),
+        percent=float(every["percent"]), systems=tuple(systems),
         obs_span=(_time_text(table.attrs["obs_start"]), _time_text(table.attrs["obs_end"])),
         nav_span=None if nav_start is None else (_time_text(nav_start), _time_text(nav_end)),
         epochs=int(table.attrs["epochs"]),
         never_predicted=never_predicted / epochs,
-        without_ephemeris=(int(every.observed) - int(every.covered)) / epochs,
+        without_ephemeris=(int(every["observed"]) - int(every["covered"])) / epochs,
         spans_overlap=bool(overlap))
 
 

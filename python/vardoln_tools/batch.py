@@ -410,14 +410,14 @@ def _run_on_cluster(jobs: list[Work], config_fields: dict[str, Any], scheduler: 
     from dask.distributed import Client
     from dask.distributed import as_completed as cluster_completed
 
-    client = scheduler if hasattr(scheduler, "submit") else Client(scheduler)
+    client = scheduler if hasattr(scheduler, "submit") else Client(scheduler)  # type: ignore[no-untyped-call]
     try:
         futures = [client.submit(analyze_recording, obs, navs, config_fields,
                                  [(candidate.paths, candidate.mixed) for candidate in candidates], pure=False)
                    for obs, navs, candidates in jobs]
         position = {future.key: i for i, future in enumerate(futures)}
         rows: list[Row] = [{} for _ in jobs]
-        for future in cluster_completed(futures):
+        for future in cluster_completed(futures):  # type: ignore[no-untyped-call]
             i = position[future.key]
             try:
                 rows[i] = future.result()
@@ -456,7 +456,7 @@ def columns(rows: Iterable[Mapping[str, Any]]) -> list[str]:
             TAIL_COLUMNS[-1]]
 
 
-def to_dataframe(rows: list[Mapping[str, Any]]) -> pd.DataFrame:
+def to_dataframe(rows: Sequence[Mapping[str, Any]]) -> pd.DataFrame:
     """The rows as a pandas DataFrame (pandas is imported only here)."""
     try:
         import pandas
@@ -465,7 +465,7 @@ def to_dataframe(rows: list[Mapping[str, Any]]) -> pd.DataFrame:
     return pandas.DataFrame([dict(row) for row in rows], columns=columns(rows))
 
 
-def write_csv(rows: list[Mapping[str, Any]], path: str | os.PathLike[str]) -> None:
+def write_csv(rows: Sequence[Mapping[str, Any]], path: str | os.PathLike[str]) -> None:
     """Writes the rows as CSV with a header line; absent and None values are empty cells."""
     with open(path, "w", encoding="utf-8", newline="") as out:
         writer = csv.DictWriter(out, fieldnames=columns(rows), restval="")
@@ -478,7 +478,7 @@ def _json_value(value: object) -> object:
     return None if isinstance(value, float) and not math.isfinite(value) else value
 
 
-def write_jsonl(rows: list[Mapping[str, Any]], path: str | os.PathLike[str]) -> None:
+def write_jsonl(rows: Sequence[Mapping[str, Any]], path: str | os.PathLike[str]) -> None:
     """Writes one JSON object per line, every object with all columns in the same order."""
     names = columns(rows)
     with open(path, "w", encoding="utf-8") as out:
@@ -493,7 +493,7 @@ def read_jsonl(path: str | os.PathLike[str]) -> list[Row]:
         return [json.loads(line) for line in source if line.strip()]
 
 
-def format_table(rows: list[Mapping[str, Any]]) -> str:
+def format_table(rows: Sequence[Mapping[str, Any]]) -> str:
     """A compact fixed-width table of the rows, one line each."""
     lines = [f"{'FILE':<34} {'STATION':<9} {'START':<20} {'EPOCHS':>6} {'SATS':>4} {'C/N0':>5} "
              f"{'L/H/C':>9}  JIS {'GRADE':<5} {'SCORE':>5} {'NAV COV':>7} {'CONFIRMED':>9}"]

@@ -44,7 +44,8 @@ def _extension() -> ModuleType:
         import vardoln_cn0
     except ImportError as error:
         raise CommandError(f"the vardoln_cn0 extension module is not installed ({error})") from None
-    return vardoln_cn0
+    module: ModuleType = vardoln_cn0
+    return module
 
 
 def _read(function: Callable[[str], T], path: str, what: str) -> T:

@@ -11,7 +11,7 @@ import math
 import os
 import sys
 from datetime import datetime, timedelta
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, TextIO, cast
 
 try:
     import matplotlib
@@ -20,6 +20,9 @@ try:
     import matplotlib.pyplot as plt
     import numpy as np
     from matplotlib import dates as mdates
+    from matplotlib.axes import Axes
+    from matplotlib.figure import Figure
+    from matplotlib.projections.polar import PolarAxes
 except ImportError as error:  # pragma: no cover - depends on the installation
     raise ImportError("plots need matplotlib: pip install 'vardoln_cn0[plots]'") from error
 
@@ -44,7 +47,7 @@ MAX_LABELLED_TRACES = 60
 class Progress:
     """A one-line counter on stderr, shown only when stderr is a terminal."""
 
-    def __init__(self, total: int, label: str, stream=None):
+    def __init__(self, total: int, label: str, stream: TextIO | None = None):
         self.stream = stream or sys.stderr
         self.total, self.label, self.done = total, label, 0
         self.active = total > 0 and self.stream.isatty()
@@ -72,9 +75,10 @@ def parse_time(text: str) -> datetime | None:
         return None
 
 
-def _series(stamps: list[str], values: list) -> tuple[list, list]:
+def _series(stamps: list[str], values: list[Any]) -> tuple[list[datetime], list[float]]:
     """(times, values) for the stamps that are real dates; None values become NaN."""
-    times, numbers = [], []
+    times: list[datetime] = []
+    numbers: list[float] = []
     for stamp, value in zip(stamps, values):
         when = parse_time(stamp)
         if when is not None:
@@ -83,7 +87,7 @@ def _series(stamps: list[str], values: list) -> tuple[list, list]:
     return times, numbers
 
 
-def has_geometry(data: dict) -> bool:
+def has_geometry(data: dict[str, Any]) -> bool:
     """Whether any sample carries a computed satellite direction (needs navigation data and a
     receiver position in the header)."""
     if not data.get("visibility"):
@@ -92,25 +96,25 @@ def has_geometry(data: dict) -> bool:
                for trace in data["skyplot"]["traces"] for point in trace["points"])
 
 
-def _time_axis(ax) -> None:
-    locator = mdates.AutoDateLocator()
+def _time_axis(ax: Axes) -> None:
+    locator = mdates.AutoDateLocator()  # type: ignore[no-untyped-call]
     ax.xaxis.set_major_locator(locator)
-    ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))
+    ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))  # type: ignore[no-untyped-call]
     ax.set_xlabel("time (epoch time as written in the file)")
     ax.grid(alpha=0.3)
 
 
-def _station(data: dict) -> str:
+def _station(data: dict[str, Any]) -> str:
     info = data["file_info"]
     return info["marker_name"] or "unnamed station"
 
 
-def skyplot(data: dict, progress: Progress) -> "plt.Figure | None":
+def skyplot(data: dict[str, Any], progress: Progress) -> Figure | None:
     if not has_geometry(data):
         return None
     traces = data["skyplot"]["traces"]
     fig = plt.figure(figsize=(7.5, 7))
-    ax = fig.add_subplot(projection="polar")
+    ax = cast(PolarAxes, fig.add_subplot(projection="polar"))
     ax.set_theta_zero_location("N")
     ax.set_theta_direction(-1)
     ax.set_rlim(90, 0)
@@ -141,7 +145,7 @@ def skyplot(data: dict, progress: Progress) -> "plt.Figure | None":
     return fig
 
 
-def heatmap(data: dict) -> "plt.Figure | None":
+def heatmap(data: dict[str, Any]) -> Figure | None:
     if not has_geometry(data):
         return None
     grid = data["heatmap"]
@@ -163,7 +167,7 @@ def heatmap(data: dict) -> "plt.Figure | None":
     return fig
 
 
-def timeseries(data: dict) -> "plt.Figure | None":
+def timeseries(data: dict[str, Any]) -> Figure | None:
     series = data["timeseries"]
     times, cn0 = _series(series["timestamps"], series["mean_cn0"])
     _, counts = _series(series["timestamps"], series["satellite_count"])
@@ -196,7 +200,7 @@ def timeseries(data: dict) -> "plt.Figure | None":
     return fig
 
 
-def constellations(data: dict) -> "plt.Figure | None":
+def constellations(data: dict[str, Any]) -> Figure | None:
     by_system = data["timeseries"]["constellation_timeseries"]
     if not by_system:
         return None
@@ -224,7 +228,7 @@ def visibility_timeline_of(judged: Assessment | None) -> pd.DataFrame | None:
         return None
 
 
-def visibility(timeline: pd.DataFrame | None, station: str, source: str) -> "plt.Figure | None":
+def visibility(timeline: pd.DataFrame | None, station: str, source: str) -> Figure | None:
     """Predicted and observed satellites per epoch over time, one panel per constellation."""
     if timeline is None or timeline.empty:
         return None

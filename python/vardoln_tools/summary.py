@@ -18,24 +18,24 @@ CONSTELLATION_HEADER = ["system", "seen/expected", "obs", "mean", "min", "max", 
 TIMES_SHOWN = 5
 
 
-def _number(value, decimals: int = 1) -> str:
+def _number(value: object, decimals: int = 1) -> str:
     if value is None or (isinstance(value, float) and not math.isfinite(value)):
         return "-"
     return f"{value:.{decimals}f}"
 
 
-def table(rows: list[list], header: list[str], indent: str = "  ") -> list[str]:
+def table(rows: list[list[Any]], header: list[str], indent: str = "  ") -> list[str]:
     """Left-aligned first column, right-aligned numbers; widths from the content."""
     widths = [max(len(str(cell)) for cell in column) for column in zip(header, *rows)]
     lines = []
-    for row in [header, *rows]:
+    for row in [list(header), *rows]:
         cells = [str(row[0]).ljust(widths[0])]
         cells += [str(cell).rjust(width) for cell, width in zip(row[1:], widths[1:])]
         lines.append(indent + "  ".join(cells).rstrip())
     return lines
 
 
-def constellation_rows(result) -> list[list[str]]:
+def constellation_rows(result: vardoln_cn0.AnalysisResult) -> list[list[str]]:
     """One row per constellation; statistics of a constellation without samples show as "-"."""
     rows = []
     for name in sorted(result.constellations):
@@ -54,7 +54,7 @@ def constellation_rows(result) -> list[list[str]]:
     return rows
 
 
-def anomaly_lines(anomalies: list[dict]) -> list[str]:
+def anomaly_lines(anomalies: list[dict[str, str]]) -> list[str]:
     """The anomaly count by severity, then the first times of each severity."""
     counts = {severity: sum(1 for a in anomalies if a["severity"] == severity) for severity in SEVERITIES}
     lines = ["Anomalies      " + (", ".join(f"{counts[s]} {s}" for s in SEVERITIES) if anomalies else "none")]
@@ -188,7 +188,7 @@ def analysis_summary(assessment: Assessment) -> str:
     return "\n".join(lines)
 
 
-def observation_summary(obs, source: str) -> str:
+def observation_summary(obs: vardoln_cn0.RinexObsData, source: str) -> str:
     """Header facts and the queries of a RinexObsData object."""
     lines = [f"File           {source}",
              f"RINEX version  {obs.version:.2f}",
@@ -213,7 +213,7 @@ def observation_summary(obs, source: str) -> str:
     return "\n".join(lines)
 
 
-def navigation_summary(nav, source: str) -> str:
+def navigation_summary(nav: vardoln_cn0.NavigationData, source: str) -> str:
     rows = [["GPS (incl. QZSS)", nav.gps_count], ["GLONASS", nav.glonass_count],
             ["Galileo", nav.galileo_count], ["BeiDou", nav.beidou_count], ["total", nav.satellite_count]]
     return "\n".join([f"File           {source}", "", *table(rows, ["constellation", "satellites"])])
