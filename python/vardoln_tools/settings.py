@@ -10,6 +10,7 @@ from __future__ import annotations
 
 import argparse
 import math
+from collections.abc import Callable
 from typing import TYPE_CHECKING, Any
 
 if TYPE_CHECKING:
@@ -86,24 +87,22 @@ def _systems(text: str) -> list[str]:
     return letters
 
 
-def _elevation(text: str) -> float:
+def _number(text: str, accept: Callable[[float], bool], expected: str) -> float:
     try:
         value = float(text)
     except ValueError:
         value = math.nan
-    if not -90.0 <= value <= 90.0:
-        raise argparse.ArgumentTypeError(f"expected degrees between -90 and 90, got {text!r}")
+    if not accept(value):
+        raise argparse.ArgumentTypeError(f"expected {expected}, got {text!r}")
     return value
+
+
+def _elevation(text: str) -> float:
+    return _number(text, lambda value: -90.0 <= value <= 90.0, "degrees between -90 and 90")
 
 
 def _threshold(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        value = math.nan
-    if not (math.isfinite(value) and value >= 0.0):
-        raise argparse.ArgumentTypeError(f"expected a number of 0 or more, got {text!r}")
-    return value
+    return _number(text, lambda value: math.isfinite(value) and value >= 0.0, "a number of 0 or more")
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:

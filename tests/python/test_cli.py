@@ -116,7 +116,8 @@ def test_error_exit(capsys, tmp_path, name):
 
 
 @pytest.mark.parametrize("option", [["--systems", "G,X"], ["--systems", ","], ["--min-elevation", "high"],
-                                    ["--min-elevation", "91"]])
+                                    ["--min-elevation", "91"], ["--threshold-low", "-1"],
+                                    ["--threshold-critical", "nan"]])
 def test_bad_option_is_a_usage_error(capsys, option):
     with pytest.raises(SystemExit) as stop:
         cli.main(["analyze", str(SAMPLE_OBS), *option])
