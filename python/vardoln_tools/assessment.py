@@ -149,16 +149,21 @@ def _time_text(value: object) -> str:
 
 def coverage_from_table(table: pd.DataFrame) -> Coverage:
     """The Coverage of a `navigation_coverage` table."""
+    # Plain column lists: a handful of rows, read without pandas' per-row machinery.
+    columns = {name: table[name].tolist() for name in ("system", "observed", "covered", "percent", "predictable",
+                                                         "uncovered_satellites")}
     systems = []
     never_predicted = 0
-    for row in table.to_dict("records"):
-        if row["system"] == "all":
+    every: dict[str, Any] = {}
+    for index, name in enumerate(columns["system"]):
+        row = {key: values[index] for key, values in columns.items()}
+        if name == "all":
+            every = row
             continue
-        systems.append(SystemCoverage(str(row["system"]), int(row["observed"]), float(row["percent"]),
+        systems.append(SystemCoverage(str(name), int(row["observed"]), float(row["percent"]),
                                       bool(row["predictable"]), tuple(row["uncovered_satellites"])))
         if not row["predictable"]:
             never_predicted += int(row["observed"])
-    every = table[table.system == "all"].to_dict("records")[0]
     epochs = int(table.attrs["epochs"]) or 1
     obs_start, obs_end = table.attrs["obs_start"], table.attrs["obs_end"]
     nav_start, nav_end = table.attrs["nav_start"], table.attrs["nav_end"]
