@@ -550,17 +550,20 @@ def exit_status(rows: Sequence[Mapping[str, Any]]) -> int:
 # ---------------------------------------------------------------------------------------------------
 # Command line
 
+BATCH_EXIT_STATUSES = """exit status:
+  0  at least one file analysed and none failed
+  1  a file failed (an error row), or no recording found
+  2  usage error (bad options)
+  3  nothing to judge: no file had signal-strength (C/N0) samples"""
+
+
 def add_command(commands: Any) -> None:
     """Registers the `batch` subcommand on the CLI's subparsers."""
-    from .cli import EXIT_STATUSES
-
     batch = commands.add_parser(
         "batch", help="analyse many recordings into one table",
-        description="Analyse many RINEX observation files on all cores or on a Dask cluster; one row per "
+        description="Analyse many RINEX observation files on all cores or on a Dask cluster; one row per\n"
                     "file, judged as `analyze` judges it.",
-        epilog=EXIT_STATUSES.replace("exit status:", "exit status (batch: 0 when at least one file was analysed "
-                                                     "and none failed, 1 when any failed, 3 when every file had "
-                                                     "nothing to judge):"),
+        epilog=BATCH_EXIT_STATUSES,
         formatter_class=argparse.RawDescriptionHelpFormatter)
     batch.add_argument("paths", nargs="+", metavar="PATHS",
                        help="observation files, or directories whose recordings are taken (by name, or by a "

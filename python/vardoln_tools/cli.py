@@ -174,9 +174,9 @@ def build_parser() -> argparse.ArgumentParser:
     analyze = commands.add_parser(
         "analyze", help="analyse a recording and print a summary", epilog=EXIT_STATUSES,
         formatter_class=argparse.RawDescriptionHelpFormatter,
-        description="Analyse the C/N0 quality of one RINEX observation file and print a summary: "
-                    "statistics per constellation, anomalies, jamming/interference/spoofing verdicts, "
-                    "quality grade and, with --nav, predicted versus observed satellites.")
+        description="Analyse the C/N0 quality of one RINEX observation file and print a summary: statistics\n"
+                    "per constellation, anomalies, jamming/interference/spoofing verdicts, the quality grade\n"
+                    "and, with --nav, the navigation coverage and predicted versus observed satellites.")
     analyze.add_argument("obs", metavar="OBS", help="RINEX observation file (version 2, 3 or 4, also compact "
                                                     "RINEX and gzip or Unix-compress archives)")
     analyze.add_argument("--nav", metavar="NAV", action="append",

@@ -245,9 +245,10 @@ def visibility(timeline: pd.DataFrame | None, station: str, source: str) -> Figu
         ax.step(when, rows.observed.to_numpy(), where="post", lw=0.9, color="tab:blue", label="observed (C/N0 sample)")
         ax.set_ylabel(name, rotation=0, ha="right", va="center")
         ax.yaxis.get_major_locator().set_params(integer=True)
-        ax.set_ylim(bottom=0)
+        # headroom above the highest count, so that neither line hides under the frame or the legend
+        ax.set_ylim(0, max(int(rows.predicted.max()), int(rows.observed.max())) * 1.35 + 1)
         ax.grid(alpha=0.3)
-    axes[0, 0].legend(fontsize=8, loc="upper right", ncols=2)
+    axes[0, 0].legend(fontsize=8, loc="upper left", ncols=2)
     _time_axis(axes[-1, 0])
     mask = timeline.attrs.get("min_elevation", 0.0)
     axes[0, 0].set_title(f"Satellites per epoch, predicted from the navigation data (above {mask:g}°) and observed, "
