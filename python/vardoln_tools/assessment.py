@@ -187,6 +187,9 @@ def coverage_warning(coverage: Coverage) -> str | None:
         return (f"the navigation records ({coverage.nav_span[0]} .. {coverage.nav_span[1]}) do not overlap the "
                 f"recording ({coverage.obs_span[0]} .. {coverage.obs_span[1]}): visibility verdicts are not "
                 "assessable")
+    if math.isnan(coverage.percent):
+        return ("no satellite of a predictable constellation (GPS, GLONASS, Galileo, BeiDou, QZSS) was observed: "
+                "visibility verdicts are not assessable")
     if not coverage.complete:
         return (f"navigation data cover {coverage.percent_text()} of the observed satellite-epochs "
                 f"({coverage.by_system_text()}), below {COMPLETE_COVERAGE_PERCENT:g} %: visibility verdicts are "
@@ -216,13 +219,19 @@ class Assessment:
         return bool(self.nav_paths)
 
     @property
+    def has_receiver_position(self) -> bool:
+        # without one the visibility check runs empty and names no source
+        return bool(self.result.visibility_prediction_source)
+
+    @property
     def visibility_assessable(self) -> bool:
-        return self.coverage is not None and self.coverage.complete and self.result.has_visibility_prediction
+        return (self.coverage is not None and self.coverage.complete and self.result.has_visibility_prediction
+                and self.has_receiver_position)
 
     def not_assessable_text(self) -> str:
         if self.coverage is None:
             return "not assessable: no navigation data"
-        if not self.result.has_visibility_prediction or not self.result.visibility_prediction_source:
+        if not self.has_receiver_position:
             return "not assessable: the observation header has no receiver position"
         percent = 0.0 if math.isnan(self.coverage.percent) else self.coverage.percent
         return f"not assessable: navigation data cover {percent:.1f} % of the observed satellites"
@@ -363,6 +372,11 @@ def assess(obs_path: str | os.PathLike[str], nav_paths: Sequence[str | os.PathLi
 
     obs_kind = roles.check_observation(obs, resolve_archives=False)
     nav_kinds = [roles.check_navigation(path) for path in navs]
+    if len(navs) > 1:
+        for path, kind in zip(navs, nav_kinds):
+            if kind.kind != "unreadable" and not navfiles.is_mergeable(path):
+                raise RecordingError(f"{path}: {kind.text}; only plain-text RINEX 3 or 4 navigation files are "
+                                     "merged, give this one alone")
     try:
         with navfiles.navigation_file(navs) as nav_file:
             result = analyzer.analyze_file(obs) if nav_file is None else analyzer.analyze_with_nav(obs, nav_file)

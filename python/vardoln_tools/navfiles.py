@@ -27,9 +27,10 @@ SYSTEM_COLUMN = 40
 
 
 def is_mergeable(path: str) -> bool:
-    """Whether a file is a plain-text RINEX 3 navigation file (archives are read by the module only)."""
+    """Whether a file is a plain-text RINEX 3 or 4 navigation file, whose records the readers take
+    under any header of those versions (archives are read by the module only)."""
     found = roles.sniff(path)
-    return found.kind == "navigation" and found.text.startswith("a RINEX 3")
+    return found.kind == "navigation" and found.text.startswith(("a RINEX 3", "a RINEX 4"))
 
 
 def _split(path: str) -> tuple[list[str], list[str]]:

@@ -96,8 +96,8 @@ def _visibility(judged: Assessment) -> list[str]:
     if unexpected is not None:
         parts.append(f"<p>Unexpected satellites: {html.escape(unexpected)}.</p>")
     parts.append(table(["list", "satellites"], [
-        ["frequently missing", summary.satellites_by_system(result.get_frequently_missing_satellites())],
-        ["frequently unexpected", summary.satellites_by_system(result.get_frequently_unexpected_satellites())]]))
+        ["frequently missing", summary.satellite_list(result.get_frequently_missing_satellites())],
+        ["frequently unexpected", summary.satellite_list(result.get_frequently_unexpected_satellites())]]))
     parts += [f"<p>{html.escape(text)}</p>" for text in result.get_visibility_anomaly_descriptions()]
     return parts
 

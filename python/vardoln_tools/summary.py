@@ -129,7 +129,7 @@ def unexpected_text(assessment: Assessment) -> str | None:
             f"{assessment.settings['min_elevation']:g}° mask")
 
 
-def satellites_by_system(keys: list[str]) -> str:
+def satellite_list(keys: list[str]) -> str:
     return ", ".join(sorted(keys)) or "-"
 
 
@@ -144,8 +144,8 @@ def visibility_lines(assessment: Assessment) -> list[str]:
     unexpected = unexpected_text(assessment)
     if unexpected is not None:
         lines.append(f"  unexpected   {unexpected}")
-    lines += [f"  often missing     {satellites_by_system(result.get_frequently_missing_satellites())}",
-              f"  often unexpected  {satellites_by_system(result.get_frequently_unexpected_satellites())}"]
+    lines += [f"  often missing     {satellite_list(result.get_frequently_missing_satellites())}",
+              f"  often unexpected  {satellite_list(result.get_frequently_unexpected_satellites())}"]
     lines += [f"  anomaly      {text}" for text in result.get_visibility_anomaly_descriptions()]
     return lines
 
