@@ -59,7 +59,7 @@ def _read(function: Callable[[str], T], path: str, what: str) -> T:
 
 
 def _assess(args: argparse.Namespace) -> Assessment:
-    from . import assessment, roles, settings
+    from . import assessment, roles
 
     try:
         return assessment.assess(args.obs, args.nav or [], settings.from_arguments(args))
