@@ -17,7 +17,8 @@ def main() -> int:
     os.chdir(ROOT)
     out = Path(os.path.relpath(out))
     argv = ["analyze", "samples/SEPT265G.21O", "--nav", "samples/SEPT2650.21P",
-            "--json", str(out / "analysis.json"), "--pretty", "--plots", str(out / "plots"),
+            "--json", str(out / "analysis.json"), "--pretty", "--summary-json", str(out / "summary.json"),
+            "--plots", str(out / "plots"),
             "--html", str(out / "report.html")]
     print("$ vardoln-cn0 " + " ".join(argv), flush=True)
     return cli.main(argv)

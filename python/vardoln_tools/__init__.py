@@ -13,9 +13,10 @@ from typing import TYPE_CHECKING
 if TYPE_CHECKING:
     from .observations import load_observations, satellite_geometry
     from .signals import SignalStats, cn0_elevation_profile, completeness, navigation_coverage, signal_stats
+    from .visibility import visibility_timeline
 
 __all__ = ["SignalStats", "__version__", "cn0_elevation_profile", "completeness", "load_observations",
-           "navigation_coverage", "satellite_geometry", "signal_stats"]
+           "navigation_coverage", "satellite_geometry", "signal_stats", "visibility_timeline"]
 
 __version__ = "0.4.2"
 
@@ -28,6 +29,7 @@ _TABLE_FUNCTIONS = {
     "SignalStats": ".signals",
     "cn0_elevation_profile": ".signals",
     "completeness": ".signals",
+    "visibility_timeline": ".visibility",
 }
 
 

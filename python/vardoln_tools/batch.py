@@ -1,7 +1,9 @@
 """Batch analysis of many recordings: a thread pool on one machine, or a Dask cluster.
 
 Every recording becomes one flat row (a dict of plain values), so a station-day archive loads into one
-table. A recording that cannot be read gives a row with its error and never stops the batch.
+table. Each recording is judged as `vardoln-cn0 analyze` judges it (the same settings, the same
+assessment); a recording that cannot be read gives a row with its error and never stops the batch, and
+one without signal-strength samples a row with that reason and no score.
 """
 
 from __future__ import annotations
@@ -18,40 +20,34 @@ from concurrent.futures import ThreadPoolExecutor, as_completed
 from pathlib import Path
 from typing import TYPE_CHECKING, Any, Protocol
 
+from . import navfiles, roles, settings
+from .assessment import Assessment, NothingToJudge, RecordingError, assess, stored_quality
+
 if TYPE_CHECKING:
-    import pandas
+    import pandas as pd
+    import vardoln_cn0
 
-    from vardoln_cn0 import AnalysisConfig, AnalysisResult, CN0Analyzer
-
-# One recording's row: column name -> plain value (str, int, float, bool or None).
 Row = dict[str, Any]
-StrPath = str | os.PathLike[str]
-# Navigation files for analyze_many: one for all recordings, or observation path -> navigation path.
-NavChoice = StrPath | Mapping[StrPath, StrPath | None] | None
 
 MEAN_PREFIX = "mean_cn0_"
+COVERAGE_PREFIX = "nav_coverage_"
 HEAD_COLUMNS = ("path", "nav", "station", "start", "end", "epochs", "satellites", "mean_cn0")
 TAIL_COLUMNS = ("anomalies", "anomalies_low", "anomalies_high", "anomalies_critical",
-                "jamming", "interference", "spoofing", "grade", "rating", "confirmation_rate", "error")
+                "jamming", "interference", "spoofing", "missing_satellites", "confirmation_rate", "nav_coverage",
+                "grade", "score", "interpretation", "grade_without_nav", "notebook_score", "notebook_rating",
+                "status", "reason", "warning", "error")
 # Constellation mean columns follow the overall mean in this order; names outside it go after, sorted.
 CONSTELLATION_ORDER = ("GPS", "GLONASS", "Galileo", "BeiDou", "QZSS", "IRNSS", "NavIC", "SBAS")
+
+ANALYSED = "analysed"
+NOTHING_TO_JUDGE = "nothing to judge"
+FAILED = "failed"
 
 # The fifteen AnalysisConfig attributes, in declaration order.
 CONFIG_FIELDS = ("systems", "nav_file", "min_elevation", "min_cn0", "max_cn0", "anomaly_threshold_low",
                  "anomaly_threshold_high", "anomaly_threshold_critical", "anomaly_sensitivity",
                  "interference_threshold_db", "spoofing_unexpected_threshold", "spoofing_min_unexpected_count",
                  "time_bin_seconds", "detect_anomalies", "verbose")
-
-# The stored grade and the interpretation sentence are cut at the same score bounds, so the sentence
-# (an accessor) names the grade without exporting the whole result to JSON, which holds the GIL.
-_GRADE_BY_SENTENCE = (
-    ("Excellent GNSS signal quality", "A"),
-    ("Good GNSS signal quality", "B"),
-    ("Fair GNSS signal quality with some issues", "C"),
-    ("Poor GNSS signal quality", "D"),
-    ("Very poor GNSS signal quality", "F"),
-    ("No data", "N/A"),
-)
 
 
 # ---------------------------------------------------------------------------------------------------
@@ -105,7 +101,7 @@ def is_observation_name(name: str) -> bool:
 class NavigationIndex:
     """Navigation files by day, built once from a list of names (typically one directory)."""
 
-    def __init__(self, nav_paths: Iterable[StrPath]):
+    def __init__(self, nav_paths: Iterable[str | os.PathLike[str]]):
         self._by_day: dict[tuple[int, int], list[tuple[str, str, str]]] = {}
         for path in nav_paths:
             text = os.fspath(path)
@@ -116,11 +112,11 @@ class NavigationIndex:
             self._by_day.setdefault((year, doy), []).append((station, system, text))
 
     @classmethod
-    def from_directory(cls, nav_dir: StrPath) -> NavigationIndex:
+    def from_directory(cls, nav_dir: str | os.PathLike[str]) -> NavigationIndex:
         with os.scandir(nav_dir) as entries:
             return cls(entry.path for entry in entries if entry.is_file())
 
-    def find(self, obs_path: StrPath) -> str | None:
+    def find(self, obs_path: str | os.PathLike[str]) -> str | None:
         """The navigation file for a recording: of its station and day first, then any broadcast file
         of that day (combined BRDC files before other stations'); mixed before single-constellation
         files within each. None when the name is not standard or no file of that day exists."""
@@ -139,8 +135,23 @@ class NavigationIndex:
 
         return min(candidates, key=rank)[2]
 
+    def candidates(self, obs_path: str | os.PathLike[str]) -> list[navfiles.Candidate]:
+        """The navigation data of a recording's day to choose from: every file of that day alone, and
+        each station's per-constellation version 3 files of that day together (merged)."""
+        facts = _name_facts(os.path.basename(os.fspath(obs_path)))
+        if facts is None or facts[3] != "obs":
+            return []
+        day = sorted(self._by_day.get(facts[1:3], []), key=lambda entry: entry[2])
+        chosen = [navfiles.Candidate((path,), system == "M") for _, system, path in day]
+        by_station: dict[str, list[str]] = {}
+        for station, system, path in day:
+            if system != "M" and navfiles.is_mergeable(path):
+                by_station.setdefault(station, []).append(path)
+        chosen += [navfiles.Candidate(tuple(paths), False) for paths in by_station.values() if len(paths) > 1]
+        return chosen
 
-def match_navigation(obs_path: StrPath, nav_paths: Iterable[StrPath]) -> str | None:
+
+def match_navigation(obs_path: str | os.PathLike[str], nav_paths: Iterable[str | os.PathLike[str]]) -> str | None:
     """The best navigation file among nav_paths for one recording (see NavigationIndex.find)."""
     return NavigationIndex(nav_paths).find(obs_path)
 
@@ -148,7 +159,7 @@ def match_navigation(obs_path: StrPath, nav_paths: Iterable[StrPath]) -> str | N
 # ---------------------------------------------------------------------------------------------------
 # Configuration as plain values, for workers in other processes
 
-def config_to_dict(config: AnalysisConfig) -> dict[str, Any]:
+def config_to_dict(config: vardoln_cn0.AnalysisConfig) -> dict[str, Any]:
     """The fifteen attributes of an AnalysisConfig as stored (thresholds already scaled)."""
     fields = {name: getattr(config, name) for name in CONFIG_FIELDS}
     if fields["systems"] is not None:
@@ -156,7 +167,7 @@ def config_to_dict(config: AnalysisConfig) -> dict[str, Any]:
     return fields
 
 
-def config_from_dict(fields: Mapping[str, Any]) -> AnalysisConfig:
+def config_from_dict(fields: Mapping[str, Any]) -> vardoln_cn0.AnalysisConfig:
     """An AnalysisConfig whose attributes equal the stored ones of config_to_dict.
 
     The constructor scales the low and high thresholds by 1 - 0.5 x sensitivity and stores
@@ -181,30 +192,42 @@ def config_from_dict(fields: Mapping[str, Any]) -> AnalysisConfig:
 # ---------------------------------------------------------------------------------------------------
 # One recording, one row
 
-def stored_grade(result: AnalysisResult) -> str:
+def stored_grade(result: vardoln_cn0.AnalysisResult) -> str:
     """The grade of the result's stored quality score (the JSON export's quality_score.grade)."""
-    sentence = result.summary
-    for start, grade in _GRADE_BY_SENTENCE:
-        if sentence.startswith(start):
-            return grade
-    stored: str = json.loads(result.to_json())["quality_score"]["grade"]
-    return stored
+    return stored_quality(result).grade
 
 
-def result_row(result: AnalysisResult, obs_path: str, nav_path: str | None) -> Row:
-    """The row of one analysed recording."""
-    row: Row = {"path": obs_path, "nav": nav_path, "station": result.station_name, "start": result.start_time,
-           "end": result.end_time, "epochs": result.total_epochs, "satellites": result.total_satellites,
-           "mean_cn0": result.mean_cn0}
+def _nav_text(nav_paths: Sequence[str] | None) -> str | None:
+    """The navigation files of a row: one path, or several (merged) joined by " + "."""
+    return " + ".join(nav_paths) if nav_paths else None
+
+
+def _empty_row(obs_path: str, nav_paths: Sequence[str] | None, status: str) -> Row:
+    row: Row = dict.fromkeys(HEAD_COLUMNS + TAIL_COLUMNS)
+    row.update(path=obs_path, nav=_nav_text(nav_paths), status=status)
+    return row
+
+
+def result_row(judged: Assessment) -> Row:
+    """The row of one analysed recording: the verdicts, grade and coverage as `analyze` shows them."""
+    result = judged.result
+    row = _empty_row(judged.obs_path, judged.nav_paths, ANALYSED)
+    row.update(station=result.station_name, start=result.start_time, end=result.end_time,
+               epochs=result.total_epochs, satellites=result.total_satellites, mean_cn0=result.mean_cn0)
     for name in result.constellations:
         stats = result.get_constellation_summary(name)
         if stats is not None:
             # a constellation seen in the file but outside the selection has no samples, hence no mean
             row[MEAN_PREFIX + name] = float(stats["mean_cn0"]) if stats["observation_count"] != "0" else None
+    if judged.coverage is not None:
+        row["nav_coverage"] = None if math.isnan(judged.coverage.percent) else judged.coverage.percent
+        for entry in judged.coverage.systems:
+            if entry.predictable:
+                row[COVERAGE_PREFIX + entry.system] = entry.percent
     severities = result.get_anomaly_severities()
-    grade = stored_grade(result)
-    if grade == "N/A":  # no usable sample: the summary's 0 is no mean
-        row["mean_cn0"] = None
+    missing = judged.frequently_missing
+    notebook = result.quality_score
+    without = judged.quality_without_navigation
     row.update(
         anomalies=len(severities),
         anomalies_low=severities.count("low"),
@@ -212,51 +235,84 @@ def result_row(result: AnalysisResult, obs_path: str, nav_path: str | None) -> R
         anomalies_critical=severities.count("critical"),
         jamming=result.jamming_detected,
         interference=result.interference_detected,
-        spoofing=result.spoofing_detected,
-        grade=grade,
-        rating=result.quality_score.rating,
-        confirmation_rate=result.visibility_confirmation_rate if result.has_visibility_prediction else None,
-        error=None,
+        spoofing=judged.spoofing,
+        missing_satellites=None if missing is None else ",".join(missing),
+        confirmation_rate=judged.confirmation_rate,
+        grade=judged.quality.grade,
+        score=judged.quality.overall,
+        interpretation=judged.quality.interpretation,
+        grade_without_nav=None if without is None else without.grade,
+        notebook_score=notebook.overall,
+        notebook_rating=notebook.rating,
+        warning="; ".join(judged.warnings) or None,
     )
     return row
 
 
-def error_row(obs_path: str, nav_path: str | None, error: BaseException) -> Row:
-    """The row of a recording that could not be analysed: every value None but the error."""
-    row = dict.fromkeys(HEAD_COLUMNS + TAIL_COLUMNS)
-    row.update(path=obs_path, nav=nav_path, error=f"{type(error).__name__}: {error}")
+def nothing_row(obs_path: str, nav_paths: Sequence[str] | None, reason: str) -> Row:
+    """The row of a recording without signal-strength samples: the reason, and no score."""
+    row = _empty_row(obs_path, nav_paths, NOTHING_TO_JUDGE)
+    row["reason"] = reason
     return row
 
 
-def _analyze(analyzer: CN0Analyzer, obs_path: str, nav_path: str | None) -> Row:
+def error_row(obs_path: str, nav_path: str | Sequence[str] | None, error: BaseException) -> Row:
+    """The row of a recording that could not be analysed: every value None but the error."""
+    nav_paths = [nav_path] if isinstance(nav_path, str) else nav_path
+    row = _empty_row(obs_path, nav_paths, FAILED)
+    if isinstance(error, roles.WrongRole):
+        # the file in question is named only when it is not the recording of the row
+        text = str(error) if error.path != obs_path else f"{error.found.text}, expected {error.expected}"
+        row["error"] = f"wrong role: {text}"
+    elif isinstance(error, RecordingError):
+        text = str(error)
+        row["error"] = text[len(obs_path) + 2:] if text.startswith(f"{obs_path}: ") else text
+    else:
+        row["error"] = f"{type(error).__name__}: {error}"
+    return row
+
+
+def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: Sequence[navfiles.Candidate],
+                    config: vardoln_cn0.AnalysisConfig, analyzer: vardoln_cn0.CN0Analyzer) -> Row:
+    """One row: the navigation data chosen among the candidates when none is given, then the
+    assessment; every failure becomes the row's error."""
     try:
-        if nav_path is None:
-            result = analyzer.analyze_file(obs_path)
-        else:
-            result = analyzer.analyze_with_nav(obs_path, nav_path)
-        return result_row(result, obs_path, nav_path)
+        coverage = None
+        if nav_paths is None and candidates:
+            choice = navfiles.choose(obs_path, candidates)
+            if choice is not None:
+                nav_paths, coverage = list(choice.paths), choice.coverage
+        try:
+            judged = assess(obs_path, nav_paths or [], config, analyzer, coverage)
+        except NothingToJudge as nothing:
+            return nothing_row(obs_path, nav_paths, nothing.reason)
+        return result_row(judged)
     except (KeyboardInterrupt, SystemExit):
         raise
     except BaseException as error:  # the module's internal fault derives from BaseException
-        return error_row(obs_path, nav_path, error)
+        return error_row(obs_path, nav_paths, error)
 
 
-def analyze_recording(obs_path: str, nav_path: str | None, config: Mapping[str, Any] | None = None) -> Row:
-    """The task run on a Dask worker: plain, picklable arguments in, one row out."""
+def analyze_recording(obs_path: str, nav_path: str | Sequence[str] | None, config: Mapping[str, Any] | None = None,
+                      candidates: Sequence[tuple[Sequence[str], bool]] = ()) -> Row:
+    """The task run on a Dask worker: plain, picklable arguments in, one row out. `nav_path` is a
+    path, several paths (merged) or None; `candidates` are (paths, mixed) to choose from when None."""
     import vardoln_cn0
 
+    nav_paths = [nav_path] if isinstance(nav_path, str) else None if nav_path is None else list(nav_path)
     try:
-        analyzer = vardoln_cn0.CN0Analyzer(vardoln_cn0.AnalysisConfig() if config is None
-                                           else config_from_dict(config))
+        built = settings.analysis_config() if config is None else config_from_dict(config)
+        analyzer = vardoln_cn0.CN0Analyzer(built)
     except Exception as error:
-        return error_row(obs_path, nav_path, error)
-    return _analyze(analyzer, obs_path, nav_path)
+        return error_row(obs_path, nav_paths, error)
+    chosen = [navfiles.Candidate(tuple(paths), mixed) for paths, mixed in candidates]
+    return judge_recording(obs_path, nav_paths, chosen, built, analyzer)
 
 
 # ---------------------------------------------------------------------------------------------------
 # Many recordings
 
-class _ProgressBar(Protocol):
+class _Progress(Protocol):
     def update(self, count: int = 1) -> object: ...
 
     def close(self) -> None: ...
@@ -270,81 +326,95 @@ class _NoProgress:
         pass
 
 
-def _progress(total: int, enabled: bool) -> _ProgressBar:
+def _progress(total: int, enabled: bool) -> _Progress:
     if enabled:
         try:
             from tqdm import tqdm
         except ImportError:
             pass
         else:
-            return tqdm(total=total, unit=" files", file=sys.stderr, smoothing=0.1, dynamic_ncols=True)
+            bar: _Progress = tqdm(total=total, unit=" files", file=sys.stderr, smoothing=0.1, dynamic_ncols=True)
+            return bar
     return _NoProgress()
 
 
-def _nav_lookup(nav: NavChoice, nav_dir: StrPath | None) -> Callable[[str], str | None]:
-    """A function from observation path to navigation path (or None)."""
+# (observation path, navigation paths or None, candidates to choose from)
+Work = tuple[str, list[str] | None, list[navfiles.Candidate]]
+
+
+def _paths_of(value: object) -> list[str] | None:
+    if value is None:
+        return None
+    if isinstance(value, (str, os.PathLike)):
+        return [os.fspath(value)]
+    return [os.fspath(item) for item in value]  # type: ignore[attr-defined]
+
+
+def _nav_lookup(nav: Any, nav_dir: str | os.PathLike[str] | None) -> Callable[[str], Work]:
+    """A function from observation path to its work item."""
     if nav is not None and not isinstance(nav, Mapping):
-        shared = os.fspath(nav)
-        return lambda obs_path: shared
-    explicit = {os.fspath(key): None if value is None else os.fspath(value) for key, value in (nav or {}).items()}
+        shared = _paths_of(nav)
+        return lambda obs_path: (obs_path, shared, [])
+    explicit = {os.fspath(key): _paths_of(value) for key, value in (nav or {}).items()}
     index = NavigationIndex.from_directory(nav_dir) if nav_dir is not None else None
 
-    def lookup(obs_path: str) -> str | None:
+    def lookup(obs_path: str) -> Work:
         if obs_path in explicit:
-            return explicit[obs_path]
-        return index.find(obs_path) if index is not None else None
+            return obs_path, explicit[obs_path], []
+        return obs_path, None, index.candidates(obs_path) if index is not None else []
 
     return lookup
 
 
-def analyze_many(obs_paths: Iterable[StrPath], *, nav: NavChoice = None, nav_dir: StrPath | None = None,
-                 config: AnalysisConfig | None = None, workers: int | None = None, scheduler: Any = None,
-                 progress: bool = True) -> list[Row]:
+def analyze_many(obs_paths: Iterable[str | os.PathLike[str]], *, nav: Any = None,
+                 nav_dir: str | os.PathLike[str] | None = None, config: vardoln_cn0.AnalysisConfig | None = None,
+                 workers: int | None = None, scheduler: Any = None, progress: bool = True) -> list[Row]:
     """Analyses every recording and returns one row per path, in the order given.
 
-    nav: one navigation path for all recordings, or a mapping from observation path to navigation path
-    (None for none); recordings not in the mapping are matched in nav_dir by station and day. A
-    recording without navigation file is analysed by analyze_file (which reads config.nav_file if set).
-    workers: threads of the local pool (default os.cpu_count()). scheduler: a Dask scheduler address or
-    a dask.distributed Client; each recording then runs as one task on the cluster, whose workers must
-    see the same paths.
+    nav: one navigation path (or a list of paths, merged) for all recordings, or a mapping from
+    observation path to navigation path(s) (None for none); recordings not in the mapping get, among
+    the navigation files of their day in nav_dir, the data that cover their observed satellites
+    best (see NavigationIndex.candidates). config: the analysis settings (default
+    settings.analysis_config(), the fixed thresholds of `analyze`). workers: threads of the local
+    pool (default os.cpu_count()). scheduler: a Dask scheduler address or a dask.distributed Client;
+    each recording then runs as one task on the cluster, whose workers must see the same paths.
     """
     import vardoln_cn0
 
-    paths = [os.fspath(path) for path in obs_paths]
     lookup = _nav_lookup(nav, nav_dir)
-    jobs = [(path, lookup(path)) for path in paths]
-    config = vardoln_cn0.AnalysisConfig() if config is None else config
+    jobs = [lookup(os.fspath(path)) for path in obs_paths]
+    config = settings.analysis_config() if config is None else config
     bar = _progress(len(jobs), progress)
     try:
         if scheduler is not None:
             return _run_on_cluster(jobs, config_to_dict(config), scheduler, bar)
-        return _run_on_threads(jobs, vardoln_cn0.CN0Analyzer(config), workers or os.cpu_count() or 1, bar)
+        return _run_on_threads(jobs, config, vardoln_cn0.CN0Analyzer(config), workers or os.cpu_count() or 1, bar)
     finally:
         bar.close()
 
 
-def _run_on_threads(jobs: Sequence[tuple[str, str | None]], analyzer: CN0Analyzer, workers: int,
-                    bar: _ProgressBar) -> list[Row]:
+def _run_on_threads(jobs: list[Work], config: vardoln_cn0.AnalysisConfig, analyzer: vardoln_cn0.CN0Analyzer,
+                    workers: int, bar: _Progress) -> list[Row]:
     # One analyzer serves every thread: its file methods take a shared borrow and run without the GIL.
     rows: list[Row] = [{} for _ in jobs]
     with ThreadPoolExecutor(max_workers=max(1, workers)) as pool:
-        futures = {pool.submit(_analyze, analyzer, obs, nav): i for i, (obs, nav) in enumerate(jobs)}
+        futures = {pool.submit(judge_recording, obs, navs, candidates, config, analyzer): i
+                   for i, (obs, navs, candidates) in enumerate(jobs)}
         for future in as_completed(futures):
             rows[futures[future]] = future.result()
             bar.update()
     return rows
 
 
-def _run_on_cluster(jobs: Sequence[tuple[str, str | None]], config_fields: dict[str, Any], scheduler: Any,
-                    bar: _ProgressBar) -> list[Row]:
+def _run_on_cluster(jobs: list[Work], config_fields: dict[str, Any], scheduler: Any, bar: _Progress) -> list[Row]:
     from dask.distributed import Client
     from dask.distributed import as_completed as cluster_completed
 
-    # dask.distributed leaves these two unannotated
     client = scheduler if hasattr(scheduler, "submit") else Client(scheduler)  # type: ignore[no-untyped-call]
     try:
-        futures = [client.submit(analyze_recording, obs, nav, config_fields, pure=False) for obs, nav in jobs]
+        futures = [client.submit(analyze_recording, obs, navs, config_fields,
+                                 [(candidate.paths, candidate.mixed) for candidate in candidates], pure=False)
+                   for obs, navs, candidates in jobs]
         position = {future.key: i for i, future in enumerate(futures)}
         rows: list[Row] = [{} for _ in jobs]
         for future in cluster_completed(futures):  # type: ignore[no-untyped-call]
@@ -352,7 +422,7 @@ def _run_on_cluster(jobs: Sequence[tuple[str, str | None]], config_fields: dict[
             try:
                 rows[i] = future.result()
             except Exception as error:  # a lost worker or a worker without the module
-                rows[i] = error_row(*jobs[i], error)
+                rows[i] = error_row(jobs[i][0], jobs[i][1], error)
             future.release()
             bar.update()
         return rows
@@ -364,21 +434,29 @@ def _run_on_cluster(jobs: Sequence[tuple[str, str | None]], config_fields: dict[
 # ---------------------------------------------------------------------------------------------------
 # Tables
 
+def _per_constellation(seen: Iterable[str], prefix: str) -> list[str]:
+    order = {name: i for i, name in enumerate(CONSTELLATION_ORDER)}
+    keys = [key for key in seen if key.startswith(prefix)]
+    return sorted(keys, key=lambda key: (order.get(key[len(prefix):], len(order)), key))
+
+
 def columns(rows: Iterable[Mapping[str, Any]]) -> list[str]:
     """The union of the rows' keys in a stable order: identity and times, overall then per-constellation
-    mean C/N0, counts and verdicts, error last; unknown keys before the error, in order of appearance."""
+    mean C/N0, counts and verdicts, overall then per-constellation navigation coverage, grades, status
+    and reasons, error last; unknown keys before the error, in order of appearance."""
     seen: dict[str, None] = {}
     for row in rows:
         seen.update(dict.fromkeys(row))
     known = set(HEAD_COLUMNS) | set(TAIL_COLUMNS)
-    means = [key for key in seen if key.startswith(MEAN_PREFIX)]
-    order = {name: i for i, name in enumerate(CONSTELLATION_ORDER)}
-    means.sort(key=lambda key: (order.get(key[len(MEAN_PREFIX):], len(order)), key))
-    extra = [key for key in seen if key not in known and not key.startswith(MEAN_PREFIX)]
-    return [*HEAD_COLUMNS, *means, *TAIL_COLUMNS[:-1], *extra, TAIL_COLUMNS[-1]]
+    means = _per_constellation(seen, MEAN_PREFIX)
+    coverages = _per_constellation(seen, COVERAGE_PREFIX)
+    extra = [key for key in seen if key not in known and key not in means and key not in coverages]
+    split = TAIL_COLUMNS.index("nav_coverage") + 1
+    return [*HEAD_COLUMNS, *means, *TAIL_COLUMNS[:split], *coverages, *TAIL_COLUMNS[split:-1], *extra,
+            TAIL_COLUMNS[-1]]
 
 
-def to_dataframe(rows: Sequence[Mapping[str, Any]]) -> pandas.DataFrame:
+def to_dataframe(rows: Sequence[Mapping[str, Any]]) -> pd.DataFrame:
     """The rows as a pandas DataFrame (pandas is imported only here)."""
     try:
         import pandas
@@ -387,7 +465,7 @@ def to_dataframe(rows: Sequence[Mapping[str, Any]]) -> pandas.DataFrame:
     return pandas.DataFrame([dict(row) for row in rows], columns=columns(rows))
 
 
-def write_csv(rows: Sequence[Mapping[str, Any]], path: StrPath) -> None:
+def write_csv(rows: Sequence[Mapping[str, Any]], path: str | os.PathLike[str]) -> None:
     """Writes the rows as CSV with a header line; absent and None values are empty cells."""
     with open(path, "w", encoding="utf-8", newline="") as out:
         writer = csv.DictWriter(out, fieldnames=columns(rows), restval="")
@@ -400,7 +478,7 @@ def _json_value(value: object) -> object:
     return None if isinstance(value, float) and not math.isfinite(value) else value
 
 
-def write_jsonl(rows: Sequence[Mapping[str, Any]], path: StrPath) -> None:
+def write_jsonl(rows: Sequence[Mapping[str, Any]], path: str | os.PathLike[str]) -> None:
     """Writes one JSON object per line, every object with all columns in the same order."""
     names = columns(rows)
     with open(path, "w", encoding="utf-8") as out:
@@ -409,7 +487,7 @@ def write_jsonl(rows: Sequence[Mapping[str, Any]], path: StrPath) -> None:
             out.write("\n")
 
 
-def read_jsonl(path: StrPath) -> list[Row]:
+def read_jsonl(path: str | os.PathLike[str]) -> list[Row]:
     """Reads rows written by write_jsonl."""
     with open(path, encoding="utf-8") as source:
         return [json.loads(line) for line in source if line.strip()]
@@ -418,71 +496,127 @@ def read_jsonl(path: StrPath) -> list[Row]:
 def format_table(rows: Sequence[Mapping[str, Any]]) -> str:
     """A compact fixed-width table of the rows, one line each."""
     lines = [f"{'FILE':<34} {'STATION':<9} {'START':<20} {'EPOCHS':>6} {'SATS':>4} {'C/N0':>5} "
-             f"{'L/H/C':>9}  JIS {'GRADE':<5} {'RATING':<13} {'CONFIRMED':>9}"]
+             f"{'L/H/C':>9}  JIS {'GRADE':<5} {'SCORE':>5} {'NAV COV':>7} {'CONFIRMED':>9}"]
     for row in rows:
         name = os.path.basename(row["path"])
         name = name if len(name) <= 34 else name[:33] + "~"
-        if row.get("error") is not None:
-            lines.append(f"{name:<34} {row['error']}")
+        if row["status"] == FAILED:
+            lines.append(f"{name:<34} error: {row['error']}")
+            continue
+        if row["status"] == NOTHING_TO_JUDGE:
+            lines.append(f"{name:<34} nothing to judge: {row['reason']}")
             continue
         counts = f"{row['anomalies_low']}/{row['anomalies_high']}/{row['anomalies_critical']}"
-        flags = "".join(letter if row[key] else "-" for letter, key in
+        flags = "".join("?" if row[key] is None else letter if row[key] else "-" for letter, key in
                         (("J", "jamming"), ("I", "interference"), ("S", "spoofing")))
         confirmed = "-" if row["confirmation_rate"] is None else f"{row['confirmation_rate']:.1f}%"
+        coverage = "-" if row["nav_coverage"] is None else f"{row['nav_coverage']:.1f}%"
         mean = "-" if row["mean_cn0"] is None else f"{row['mean_cn0']:.1f}"
         start = (row["start"] or "")[:19]
         lines.append(f"{name:<34} {(row['station'] or '-')[:9]:<9} {start:<20} {row['epochs']:>6} "
                      f"{row['satellites']:>4} {mean:>5} {counts:>9}  {flags} {row['grade']:<5} "
-                     f"{row['rating']:<13} {confirmed:>9}")
+                     f"{row['score']:>5.1f} {coverage:>7} {confirmed:>9}")
+    warned = [row for row in rows if row.get("warning")]
+    if warned:
+        lines.append("")
+        lines += [f"{os.path.basename(row['path'])}: {row['warning']}" for row in warned]
+    lines.append("")
+    lines.append("J/I/S: jamming, interference, spoofing detected (-: not detected, ?: not assessable); L/H/C: "
+                 "low/high/critical anomalies; GRADE and SCORE: the stored quality score; NAV COV: observed "
+                 "satellite-epochs with an ephemeris")
     return "\n".join(lines)
+
+
+def counts_line(rows: Sequence[Mapping[str, Any]], skipped: int) -> str:
+    """The closing line: analysed, nothing-to-judge, failed and skipped files."""
+    def count(status: str) -> int:
+        return sum(row["status"] == status for row in rows)
+
+    return (f"{count(ANALYSED)} analysed, {count(NOTHING_TO_JUDGE)} nothing to judge, {count(FAILED)} failed, "
+            f"{skipped} skipped (not recordings)")
+
+
+def exit_status(rows: Sequence[Mapping[str, Any]]) -> int:
+    """0 when a file was analysed and none failed, 1 when any failed, 3 when every file had nothing
+    to judge."""
+    statuses = [row["status"] for row in rows]
+    if FAILED in statuses or not statuses:
+        return 1
+    if all(status == NOTHING_TO_JUDGE for status in statuses):
+        return 3
+    return 0
 
 
 # ---------------------------------------------------------------------------------------------------
 # Command line
 
-def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
+BATCH_EXIT_STATUSES = """exit status:
+  0  at least one file analysed and none failed
+  1  a file failed (an error row), or no recording found
+  2  usage error (bad options)
+  3  nothing to judge: no file had signal-strength (C/N0) samples"""
+
+
+def add_command(commands: Any) -> None:
     """Registers the `batch` subcommand on the CLI's subparsers."""
     batch = commands.add_parser(
         "batch", help="analyse many recordings into one table",
-        description="Analyse many RINEX observation files on all cores or on a Dask cluster; "
-                    "one row per file.")
+        description="Analyse many RINEX observation files on all cores or on a Dask cluster; one row per\n"
+                    "file, judged as `analyze` judges it.",
+        epilog=BATCH_EXIT_STATUSES,
+        formatter_class=argparse.RawDescriptionHelpFormatter)
     batch.add_argument("paths", nargs="+", metavar="PATHS",
-                       help="observation files, or directories whose RINEX observation files are taken")
+                       help="observation files, or directories whose recordings are taken (by name, or by a "
+                            "RINEX observation or compact RINEX header, also inside an archive)")
     batch.add_argument("--nav-dir", metavar="DIR",
-                       help="directory of navigation files, matched to each recording by station and day")
+                       help="directory of navigation files: each recording gets, among the files of its day, the "
+                            "data that cover its observed satellites best")
     batch.add_argument("--workers", metavar="N", type=int, help="threads (default: number of cores)")
     batch.add_argument("--scheduler", metavar="ADDRESS", help="run on the Dask cluster at ADDRESS")
     batch.add_argument("--csv", metavar="FILE", help="write the rows as CSV to FILE")
     batch.add_argument("--jsonl", metavar="FILE", help="write the rows as JSON lines to FILE")
-    batch.add_argument("--min-elevation", metavar="DEG", type=float, default=5.0,
-                       help="elevation mask in degrees (default 5)")
-    batch.add_argument("--systems", metavar="G,R,E,C", help="constellations to analyse (default G,R,E,C)")
     batch.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
+    settings.add_arguments(batch)
     batch.set_defaults(run=command_batch)
 
 
-def _expand_paths(paths: list[str]) -> list[str]:
-    expanded = []
+def _is_recording(path: Path) -> bool:
+    """Whether a directory entry looks like a recording, by its name or its first bytes (an archive
+    is looked into; one that cannot be read counts, so that it gets an error row)."""
+    if is_observation_name(path.name):
+        return True
+    found = roles.sniff(path)
+    if found.kind == "archive":
+        found = roles.resolve(path, found)
+    return found.kind in ("observation", "unreadable")
+
+
+def expand_paths(paths: Sequence[str]) -> tuple[list[str], int]:
+    """The recordings of the given paths (directories scanned, files taken as they are) and the
+    number of directory entries skipped as no recording."""
+    expanded: list[str] = []
+    skipped = 0
     for path in paths:
-        if os.path.isdir(path):
-            expanded.extend(sorted(str(entry) for entry in Path(path).iterdir()
-                                   if entry.is_file() and is_observation_name(entry.name)))
-        else:
+        if not os.path.isdir(path):
             expanded.append(path)
-    return expanded
+            continue
+        for entry in sorted(Path(path).iterdir()):
+            if not entry.is_file():
+                continue
+            if _is_recording(entry):
+                expanded.append(str(entry))
+            else:
+                skipped += 1
+    return expanded, skipped
 
 
 def command_batch(args: argparse.Namespace) -> int:
-    import vardoln_cn0
-
-    systems = None if args.systems is None else [part.strip() for part in args.systems.split(",") if part.strip()]
-    paths = _expand_paths(args.paths)
+    paths, skipped = expand_paths(args.paths)
     if not paths:
-        print("vardoln-cn0: error: no observation files found", file=sys.stderr)
+        print(f"vardoln-cn0: error: no recordings found ({skipped} files skipped: not recordings)", file=sys.stderr)
         return 1
-    config = vardoln_cn0.AnalysisConfig(min_elevation=args.min_elevation, systems=systems)
     try:
-        rows = analyze_many(paths, nav_dir=args.nav_dir, config=config, workers=args.workers,
+        rows = analyze_many(paths, nav_dir=args.nav_dir, config=settings.from_arguments(args), workers=args.workers,
                             scheduler=args.scheduler, progress=not args.no_progress)
         if args.csv:
             write_csv(rows, args.csv)
@@ -492,7 +626,5 @@ def command_batch(args: argparse.Namespace) -> int:
         print(f"vardoln-cn0: error: {error}", file=sys.stderr)
         return 1
     print(format_table(rows))
-    failed = sum(row["error"] is not None for row in rows)
-    if failed:
-        print(f"vardoln-cn0: {failed} of {len(rows)} files could not be analysed", file=sys.stderr)
-    return 1 if failed == len(rows) else 0
+    print(counts_line(rows, skipped))
+    return exit_status(rows)

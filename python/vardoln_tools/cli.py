@@ -4,46 +4,38 @@ from __future__ import annotations
 
 import argparse
 import json
-import math
 import os
 import sys
 from collections.abc import Callable
 from types import ModuleType
 from typing import TYPE_CHECKING, TypeVar
 
-from . import __version__
-from . import summary
+from . import __version__, settings, summary
 
 if TYPE_CHECKING:
-    from vardoln_cn0 import AnalysisResult
+    from .assessment import Assessment
 
-Parsed = TypeVar("Parsed")
+T = TypeVar("T")
 
-# Constellation letters of RINEX; the analysis keys its systems on the first letter.
-SYSTEM_LETTERS = "GRECJIS"
+# Exit statuses, as documented in --help and the README.
+EXIT_DONE = 0
+EXIT_ERROR = 1
+EXIT_USAGE = 2  # argparse's own
+EXIT_NOTHING_TO_JUDGE = 3
+EXIT_STATUSES = """exit status:
+  0  done
+  1  error: a file that cannot be read, or a file in the wrong role (an observation file where a
+     navigation file belongs, or the other way round)
+  2  usage error (bad options)
+  3  nothing to judge: the recording has no signal-strength (C/N0) samples"""
 
 
 class CommandError(Exception):
     """A failure reported to the user as one line on stderr."""
 
 
-def _systems(text: str) -> list[str]:
-    letters = [part.strip().upper() for part in text.split(",") if part.strip()]
-    unknown = [letter for letter in letters if len(letter) != 1 or letter not in SYSTEM_LETTERS]
-    if not letters or unknown:
-        raise argparse.ArgumentTypeError(
-            f"expected comma-separated constellation letters from {','.join(SYSTEM_LETTERS)}, got {text!r}")
-    return letters
-
-
-def _elevation(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        value = math.nan
-    if not -90.0 <= value <= 90.0:
-        raise argparse.ArgumentTypeError(f"expected degrees between -90 and 90, got {text!r}")
-    return value
+class NothingToJudgeExit(Exception):
+    """A recording without samples: one line on stderr, exit status 3."""
 
 
 def _extension() -> ModuleType:
@@ -52,10 +44,11 @@ def _extension() -> ModuleType:
         import vardoln_cn0
     except ImportError as error:
         raise CommandError(f"the vardoln_cn0 extension module is not installed ({error})") from None
-    return vardoln_cn0
+    module: ModuleType = vardoln_cn0
+    return module
 
 
-def _read(function: Callable[[str], Parsed], path: str, what: str) -> Parsed:
+def _read(function: Callable[[str], T], path: str, what: str) -> T:
     """Runs a reader and turns its exceptions into one line naming the file."""
     try:
         return function(path)
@@ -65,20 +58,15 @@ def _read(function: Callable[[str], Parsed], path: str, what: str) -> Parsed:
         raise CommandError(f"{path}: not a readable {what} ({error})") from None
 
 
-def _analyze(args: argparse.Namespace) -> AnalysisResult:
-    module = _extension()
+def _assess(args: argparse.Namespace) -> Assessment:
+    from . import assessment, roles
+
     try:
-        result: AnalysisResult = module.analyze_cn0(args.obs, args.nav, args.min_elevation, args.systems)
-        return result
-    except OSError as error:
-        # The message already says which file ("Cannot read obs file: ..."); add the path.
-        path = args.nav if str(error).startswith("Cannot read nav") else args.obs
-        raise CommandError(f"{path}: {error}") from None
-    except ValueError as error:
-        # Both readers raise ValueError; on this rare path, reading the navigation file alone tells which.
-        if args.nav is not None:
-            _read(module.read_navigation, args.nav, "RINEX navigation file")
-        raise CommandError(f"{args.obs}: not a readable RINEX observation file ({error})") from None
+        return assessment.assess(args.obs, args.nav or [], settings.from_arguments(args))
+    except (roles.WrongRole, assessment.RecordingError) as error:
+        raise CommandError(str(error)) from None
+    except assessment.NothingToJudge as error:
+        raise NothingToJudgeExit(str(error)) from None
 
 
 def _check_plotting() -> str | None:
@@ -95,21 +83,26 @@ def command_analyze(args: argparse.Namespace) -> int:
     plot_problem = _check_plotting() if (args.plots or args.html) else None
     if args.plots and plot_problem:
         raise CommandError(plot_problem)
-    result = _analyze(args)
-    export = result.to_json()
-    print(summary.analysis_summary(result, args.obs, summary.stored_quality(result, export)))
+    from .assessment import created_now
+
+    judged = _assess(args)
+    created = created_now()
+    print(summary.analysis_summary(judged))
+    result = judged.result
     written = []
     if args.json:
-        _write(args.json, result.to_json_pretty() if args.pretty else export)
+        _write(args.json, result.to_json_pretty() if args.pretty else result.to_json())
         written.append(f"JSON export    {args.json}")
+    if args.summary_json:
+        _write(args.summary_json, json.dumps(judged.as_record(created), indent=2, ensure_ascii=False) + "\n")
+        written.append(f"Summary JSON   {args.summary_json}")
     if args.plots or args.html:
-        data = json.loads(export)
-        del export
+        data = json.loads(result.to_json())
         images = []
         if not plot_problem:
             from . import plots
 
-            images = plots.render_all(data)
+            images = plots.render_all(data, judged)
         if args.plots:
             _make_directory(args.plots)
             for stem, _, png in images:
@@ -119,23 +112,37 @@ def command_analyze(args: argparse.Namespace) -> int:
         if args.html:
             from . import report
 
-            _write(args.html, report.html_report(result, data, args.obs, args.nav, images, plot_problem))
+            _write(args.html, report.html_report(judged, data, images, plot_problem, created))
             written.append(f"HTML report    {args.html}")
     if written:
         print("", *written, sep="\n")
-    return 0
+    return EXIT_DONE
+
+
+def _check_role(path: str, expected: str) -> None:
+    from . import roles
+
+    try:
+        if expected == "observation":
+            roles.check_observation(path)
+        else:
+            roles.check_navigation(path)
+    except roles.WrongRole as error:
+        raise CommandError(str(error)) from None
 
 
 def command_info(args: argparse.Namespace) -> int:
+    _check_role(args.obs, "observation")
     obs = _read(_extension().read_rinex_obs, args.obs, "RINEX observation file")
     print(summary.observation_summary(obs, args.obs))
-    return 0
+    return EXIT_DONE
 
 
 def command_nav(args: argparse.Namespace) -> int:
+    _check_role(args.nav, "navigation")
     nav = _read(_extension().read_navigation, args.nav, "RINEX navigation file")
     print(summary.navigation_summary(nav, args.nav))
-    return 0
+    return EXIT_DONE
 
 
 def _make_directory(path: str) -> None:
@@ -159,27 +166,32 @@ def _write(path: str, content: str | bytes) -> None:
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog="vardoln-cn0", description="C/N0 signal-quality analysis of GNSS receiver recordings (RINEX 2 and 3).")
+        prog="vardoln-cn0", description="C/N0 signal-quality analysis of GNSS receiver recordings (RINEX 2 and 3).",
+        epilog=EXIT_STATUSES, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
 
     analyze = commands.add_parser(
-        "analyze", help="analyse a recording and print a summary",
-        description="Analyse the C/N0 quality of one RINEX observation file and print a summary: "
-                    "statistics per constellation, anomalies, jamming/interference/spoofing verdicts, "
-                    "quality grade and, with --nav, predicted versus observed satellites.")
-    analyze.add_argument("obs", metavar="OBS", help="RINEX observation file (version 2 or 3)")
-    analyze.add_argument("--nav", metavar="NAV", help="RINEX navigation file of the same day, for satellite "
-                                                      "positions and the visibility check")
-    analyze.add_argument("--systems", metavar="G,R,E,C", type=_systems,
-                         help="constellations to analyse, comma-separated letters (default G,R,E,C)")
-    analyze.add_argument("--min-elevation", metavar="DEG", type=_elevation, default=5.0,
-                         help="elevation mask in degrees (default 5)")
-    analyze.add_argument("--json", metavar="FILE", help="write the JSON export to FILE")
-    analyze.add_argument("--pretty", action="store_true", help="indent the JSON export")
-    analyze.add_argument("--plots", metavar="DIR", help="write PNG plots into DIR (needs matplotlib)")
-    analyze.add_argument("--html", metavar="FILE", help="write a self-contained HTML report to FILE "
-                                                        "(plots included when matplotlib is installed)")
+        "analyze", help="analyse a recording and print a summary", epilog=EXIT_STATUSES,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+        description="Analyse the C/N0 quality of one RINEX observation file and print a summary: statistics\n"
+                    "per constellation, anomalies, jamming/interference/spoofing verdicts, the quality grade\n"
+                    "and, with --nav, the navigation coverage and predicted versus observed satellites.")
+    analyze.add_argument("obs", metavar="OBS", help="RINEX observation file (version 2, 3 or 4, also compact "
+                                                    "RINEX and gzip or Unix-compress archives)")
+    analyze.add_argument("--nav", metavar="NAV", action="append",
+                         help="RINEX navigation file of the same day, for satellite positions and the visibility "
+                              "check; repeat it for one file per constellation (version 3 files, merged as one)")
+    settings.add_arguments(analyze)
+    output = analyze.add_argument_group("output")
+    output.add_argument("--json", metavar="FILE", help="write the module's JSON export of the analysis to FILE")
+    output.add_argument("--pretty", action="store_true", help="indent the JSON export")
+    output.add_argument("--summary-json", metavar="FILE",
+                        help="write what this summary shows to FILE as JSON: tool version, time, files, settings, "
+                             "navigation coverage, warnings, verdicts and grade")
+    output.add_argument("--plots", metavar="DIR", help="write PNG plots into DIR (needs matplotlib)")
+    output.add_argument("--html", metavar="FILE", help="write a self-contained HTML report to FILE "
+                                                       "(plots included when matplotlib is installed)")
     analyze.set_defaults(run=command_analyze)
 
     info = commands.add_parser("info", help="show the header and contents of an observation file",
@@ -211,7 +223,10 @@ def main(argv: list[str] | None = None) -> int:
         return status
     except CommandError as error:
         print(f"vardoln-cn0: error: {error}", file=sys.stderr)
-        return 1
+        return EXIT_ERROR
+    except NothingToJudgeExit as error:
+        print(f"vardoln-cn0: {error}", file=sys.stderr)
+        return EXIT_NOTHING_TO_JUDGE
     except KeyboardInterrupt:
         print("vardoln-cn0: interrupted", file=sys.stderr)
         return 130

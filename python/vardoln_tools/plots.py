@@ -10,9 +10,8 @@ import io
 import math
 import os
 import sys
-from collections.abc import Callable
 from datetime import datetime, timedelta
-from typing import IO, Any, cast
+from typing import TYPE_CHECKING, Any, TextIO, cast
 
 try:
     import matplotlib
@@ -24,9 +23,13 @@ try:
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure
     from matplotlib.projections.polar import PolarAxes
-    from matplotlib.ticker import MaxNLocator
 except ImportError as error:  # pragma: no cover - depends on the installation
     raise ImportError("plots need matplotlib: pip install 'vardoln_cn0[plots]'") from error
+
+if TYPE_CHECKING:
+    import pandas as pd
+
+    from .assessment import Assessment
 
 CMAP = "viridis"
 DPI = 90
@@ -40,14 +43,11 @@ MAX_POINTS_PER_TRACE = 720
 # Beyond this many satellites the names cover the tracks.
 MAX_LABELLED_TRACES = 60
 
-# The parsed JSON export of a result (json.loads of AnalysisResult.to_json()).
-Export = dict[str, Any]
-
 
 class Progress:
     """A one-line counter on stderr, shown only when stderr is a terminal."""
 
-    def __init__(self, total: int, label: str, stream: IO[str] | None = None):
+    def __init__(self, total: int, label: str, stream: TextIO | None = None):
         self.stream = stream or sys.stderr
         self.total, self.label, self.done = total, label, 0
         self.active = total > 0 and self.stream.isatty()
@@ -75,7 +75,7 @@ def parse_time(text: str) -> datetime | None:
         return None
 
 
-def _series(stamps: list[str], values: list[float | None]) -> tuple[list[datetime], list[float]]:
+def _series(stamps: list[str], values: list[Any]) -> tuple[list[datetime], list[float]]:
     """(times, values) for the stamps that are real dates; None values become NaN."""
     times: list[datetime] = []
     numbers: list[float] = []
@@ -87,7 +87,7 @@ def _series(stamps: list[str], values: list[float | None]) -> tuple[list[datetim
     return times, numbers
 
 
-def has_geometry(data: Export) -> bool:
+def has_geometry(data: dict[str, Any]) -> bool:
     """Whether any sample carries a computed satellite direction (needs navigation data and a
     receiver position in the header)."""
     if not data.get("visibility"):
@@ -97,24 +97,19 @@ def has_geometry(data: Export) -> bool:
 
 
 def _time_axis(ax: Axes) -> None:
-    locator = mdates.AutoDateLocator()  # type: ignore[no-untyped-call]  # matplotlib leaves it unannotated
+    locator = mdates.AutoDateLocator()  # type: ignore[no-untyped-call]
     ax.xaxis.set_major_locator(locator)
     ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))  # type: ignore[no-untyped-call]
     ax.set_xlabel("time (epoch time as written in the file)")
     ax.grid(alpha=0.3)
 
 
-def _integer_ticks(ax: Axes) -> None:
-    """Whole-number ticks on the y axis (satellite counts)."""
-    cast(MaxNLocator, ax.yaxis.get_major_locator()).set_params(integer=True)
-
-
-def _station(data: Export) -> str:
+def _station(data: dict[str, Any]) -> str:
     info = data["file_info"]
     return info["marker_name"] or "unnamed station"
 
 
-def skyplot(data: Export, progress: Progress) -> Figure | None:
+def skyplot(data: dict[str, Any], progress: Progress) -> Figure | None:
     if not has_geometry(data):
         return None
     traces = data["skyplot"]["traces"]
@@ -150,7 +145,7 @@ def skyplot(data: Export, progress: Progress) -> Figure | None:
     return fig
 
 
-def heatmap(data: Export) -> Figure | None:
+def heatmap(data: dict[str, Any]) -> Figure | None:
     if not has_geometry(data):
         return None
     grid = data["heatmap"]
@@ -172,7 +167,7 @@ def heatmap(data: Export) -> Figure | None:
     return fig
 
 
-def timeseries(data: Export) -> Figure | None:
+def timeseries(data: dict[str, Any]) -> Figure | None:
     series = data["timeseries"]
     times, cn0 = _series(series["timestamps"], series["mean_cn0"])
     _, counts = _series(series["timestamps"], series["satellite_count"])
@@ -183,7 +178,7 @@ def timeseries(data: Export) -> Figure | None:
     top.set_ylabel("mean C/N0 (dB-Hz)")
     bottom.step(times, counts, where="mid", lw=0.9, color="tab:green")
     bottom.set_ylabel("satellites")
-    _integer_ticks(bottom)
+    bottom.yaxis.get_major_locator().set_params(integer=True)
     bottom.set_ylim(0, max((c for c in counts if c == c), default=1) * 1.15 + 0.5)
     bottom.grid(alpha=0.3)
     marked = set()
@@ -205,15 +200,14 @@ def timeseries(data: Export) -> Figure | None:
     return fig
 
 
-def constellations(data: Export) -> Figure | None:
+def constellations(data: dict[str, Any]) -> Figure | None:
     by_system = data["timeseries"]["constellation_timeseries"]
     if not by_system:
         return None
     fig, ax = plt.subplots(figsize=(11, 4.6))
     for name, points in sorted(by_system.items()):
         times, cn0 = _series([p["timestamp"] for p in points], [p["cn0"] for p in points])
-        # matplotlib's annotations leave out the datetimes that its date units convert
-        ax.plot(times, cn0, lw=0.9, label=name)  # type: ignore[arg-type]
+        ax.plot(np.array(times, dtype="datetime64[us]"), cn0, lw=0.9, label=name)
     ax.set_ylabel("mean C/N0 (dB-Hz)")
     _time_axis(ax)
     ax.set_title(f"Mean C/N0 per constellation over time, {_station(data)}", fontsize=11)
@@ -221,47 +215,62 @@ def constellations(data: Export) -> Figure | None:
     return fig
 
 
-def visibility(data: Export) -> Figure | None:
-    summary = data.get("visibility")
-    if not summary or not summary["by_system"]:
+def visibility_timeline_of(judged: Assessment | None) -> pd.DataFrame | None:
+    """The per-epoch visibility counts of an assessment with navigation data; None without them
+    (or without a receiver position in the header)."""
+    if judged is None or not judged.nav_paths or not judged.result.has_visibility_prediction:
         return None
-    entries = [entry for _, entry in sorted(summary["by_system"].items())
-               if entry["predicted_satellites"] or entry["observed_satellites"]]
-    if not entries:
+    from .visibility import visibility_timeline
+
+    try:
+        return visibility_timeline(judged.obs_path, judged.nav_paths, judged.settings["min_elevation"])
+    except ValueError:
         return None
-    names = [entry["system"] for entry in entries]
-    predicted = [entry["predicted_satellites"] for entry in entries]
-    observed = [entry["observed_satellites"] for entry in entries]
-    fig, ax = plt.subplots(figsize=(8, 4.6))
-    positions = np.arange(len(names))
-    bars = ax.bar(positions - 0.2, predicted, width=0.4, label="predicted per epoch (mean, rounded up)", color="tab:gray")
-    ax.bar_label(bars, fontsize=8)
-    bars = ax.bar(positions + 0.2, observed, width=0.4, label="observed (distinct satellites)", color="tab:blue")
-    ax.bar_label(bars, fontsize=8)
-    ax.set_xticks(positions, names)
-    ax.set_ylabel("satellites")
-    ax.set_xlabel("constellation")
-    _integer_ticks(ax)
-    ax.margins(y=0.15)
-    ax.set_title(f"Predicted versus observed satellites, {_station(data)}\n"
-                 f"{summary['prediction_source']}; confirmation {summary['confirmation_rate']:.1f}%", fontsize=11)
-    ax.legend(fontsize=8)
+
+
+def visibility(timeline: pd.DataFrame | None, station: str, source: str) -> Figure | None:
+    """Predicted and observed satellites per epoch over time, one panel per constellation."""
+    if timeline is None or timeline.empty:
+        return None
+    shown = [name for name in timeline.system.cat.categories
+             if (timeline.system == name).any() and timeline.loc[timeline.system == name, ["predicted", "observed"]]
+             .to_numpy().any()]
+    if not shown:
+        return None
+    fig, axes = plt.subplots(len(shown), 1, figsize=(11, 1.2 + 1.5 * len(shown)), sharex=True, squeeze=False)
+    for ax, name in zip(axes[:, 0], shown):
+        rows = timeline[timeline.system == name]
+        when = rows.time.to_numpy()
+        ax.step(when, rows.predicted.to_numpy(), where="post", lw=1.2, color="tab:gray", label="predicted above mask")
+        ax.step(when, rows.observed.to_numpy(), where="post", lw=0.9, color="tab:blue", label="observed (C/N0 sample)")
+        ax.set_ylabel(name, rotation=0, ha="right", va="center")
+        ax.yaxis.get_major_locator().set_params(integer=True)
+        # headroom above the highest count, so that neither line hides under the frame or the legend
+        ax.set_ylim(0, max(int(rows.predicted.max()), int(rows.observed.max())) * 1.35 + 1)
+        ax.grid(alpha=0.3)
+    axes[0, 0].legend(fontsize=8, loc="upper left", ncols=2)
+    _time_axis(axes[-1, 0])
+    mask = timeline.attrs.get("min_elevation", 0.0)
+    axes[0, 0].set_title(f"Satellites per epoch, predicted from the navigation data (above {mask:g}°) and observed, "
+                         f"{station}\n{source}; SBAS and IRNSS are never predicted", fontsize=11)
     return fig
 
 
 # (file stem, title) in the order plots are shown.
 PLOTS = (("skyplot", "Skyplot"), ("heatmap", "Sky heatmap"), ("timeseries", "C/N0 and satellites over time"),
-         ("constellations", "C/N0 per constellation"), ("visibility", "Predicted versus observed satellites"))
+         ("constellations", "C/N0 per constellation"), ("visibility", "Predicted and observed satellites over time"))
 
 
-def render_all(data: Export) -> list[tuple[str, str, bytes]]:
-    """Every plot that the result has data for, as (file stem, title, PNG bytes)."""
+def render_all(data: dict[str, Any], judged: Assessment | None = None) -> list[tuple[str, str, bytes]]:
+    """Every plot that the result has data for, as (file stem, title, PNG bytes); the visibility
+    plot needs the assessment (its navigation files and elevation mask)."""
     traces = len(data["skyplot"]["traces"])
     progress = Progress(traces + len(PLOTS) - 1, "plotting")
+    source = judged.result.visibility_prediction_source if judged is not None else ""
     drawers = {"skyplot": lambda: skyplot(data, progress), "heatmap": lambda: heatmap(data),
                "timeseries": lambda: timeseries(data), "constellations": lambda: constellations(data),
-               "visibility": lambda: visibility(data)}
-    rendered: list[tuple[str, str, bytes]] = []
+               "visibility": lambda: visibility(visibility_timeline_of(judged), _station(data), source)}
+    rendered = []
     try:
         for stem, title in PLOTS:
             figure = drawers[stem]()
@@ -281,11 +290,11 @@ def render_all(data: Export) -> list[tuple[str, str, bytes]]:
     return rendered
 
 
-def write_all(data: Export, directory: str) -> list[str]:
+def write_all(data: dict[str, Any], directory: str, judged: Assessment | None = None) -> list[str]:
     """Writes every plot that the result has data for as DIR/<name>.png; returns the paths."""
     os.makedirs(directory, exist_ok=True)
     written = []
-    for stem, _, png in render_all(data):
+    for stem, _, png in render_all(data, judged):
         path = os.path.join(directory, f"{stem}.png")
         with open(path, "wb") as out:
             out.write(png)

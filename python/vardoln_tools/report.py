@@ -5,13 +5,16 @@ from __future__ import annotations
 import base64
 import html
 import os
-from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any
 
-from . import summary
+from . import __version__, summary
+from .assessment import DETECTED, NOT_DETECTED, created_now, visibility_penalties
+from .settings import setting_lines
 
 if TYPE_CHECKING:
-    from vardoln_cn0 import AnalysisResult
+    import vardoln_cn0
+
+    from .assessment import Assessment
 
 STYLE = """
 body { font-family: system-ui, -apple-system, "Segoe UI", sans-serif; margin: 2em auto; max-width: 1100px;
@@ -21,7 +24,7 @@ h1 { font-size: 1.6em; margin-bottom: 0.2em; } h2 { font-size: 1.2em; margin-top
 table { border-collapse: collapse; margin: 0.5em 0; } td, th { padding: 0.25em 0.7em; border: 1px solid #ddd; }
 th { background: #f3f3f3; text-align: left; } td.num { text-align: right; font-variant-numeric: tabular-nums; }
 .verdict { display: inline-block; padding: 0.35em 0.9em; margin: 0 0.6em 0.4em 0; border-radius: 4px; }
-.ok { background: #d9f2d9; } .alarm { background: #f8d0d0; font-weight: bold; }
+.ok { background: #d9f2d9; } .alarm { background: #f8d0d0; font-weight: bold; } .na { background: #e8e8e8; }
 .grade { font-size: 2.4em; font-weight: bold; margin-right: 0.3em; vertical-align: middle; }
 figure { margin: 1.2em 0; } figcaption { font-weight: bold; margin-bottom: 0.3em; }
 img { max-width: 100%; display: block; } .note { color: #666; }
@@ -33,7 +36,7 @@ def _cell(value: object, numeric: bool) -> str:
     return f"<td{css}>{html.escape(str(value))}</td>"
 
 
-def table(header: Sequence[str], rows: Sequence[Sequence[object]], text_columns: int = 1) -> str:
+def table(header: list[str], rows: list[list[Any]], text_columns: int = 1) -> str:
     """An HTML table; columns from `text_columns` on are right-aligned numbers."""
     head = "".join(f"<th>{html.escape(str(cell))}</th>" for cell in header)
     body = "".join("<tr>" + "".join(_cell(cell, index >= text_columns) for index, cell in enumerate(row)) + "</tr>"
@@ -41,12 +44,12 @@ def table(header: Sequence[str], rows: Sequence[Sequence[object]], text_columns:
     return f"<table><thead><tr>{head}</tr></thead><tbody>{body}</tbody></table>"
 
 
-def _verdict(name: str, detected: bool) -> str:
-    css = "alarm" if detected else "ok"
-    return f'<span class="verdict {css}">{html.escape(name)}: {summary.verdict_text(detected)}</span>'
+def _verdict(name: str, text: str) -> str:
+    css = "alarm" if text.startswith(DETECTED) else "ok" if text == NOT_DETECTED else "na"
+    return f'<span class="verdict {css}">{html.escape(name)}: {html.escape(text)}</span>'
 
 
-def _recording_table(result: AnalysisResult, data: dict[str, Any]) -> str:
+def _recording_table(result: vardoln_cn0.AnalysisResult, data: dict[str, Any]) -> str:
     info = data["file_info"]
     return table(["item", "value"], [
         ["Station", result.station_name or "-"], ["Receiver", info["receiver_type"] or "-"],
@@ -57,7 +60,7 @@ def _recording_table(result: AnalysisResult, data: dict[str, Any]) -> str:
         ["Mean C/N0 (dB-Hz)", f"{result.mean_cn0:.1f}" if result.total_observations else "-"]], text_columns=2)
 
 
-def _anomalies(result: AnalysisResult) -> list[str]:
+def _anomalies(result: vardoln_cn0.AnalysisResult) -> list[str]:
     anomalies = result.get_anomalies()
     if not anomalies:
         return ["<p>No multi-satellite C/N0 drops.</p>"]
@@ -68,30 +71,72 @@ def _anomalies(result: AnalysisResult) -> list[str]:
             table(["time", "severity", "type", "description", "satellites"], rows, text_columns=5)]
 
 
-def _visibility(result: AnalysisResult) -> list[str]:
+def _coverage(judged: Assessment) -> list[str]:
+    coverage = judged.coverage
+    if coverage is None:
+        return ["<p class='note'>No navigation file given: no coverage, no visibility check.</p>"]
+    records = "none" if coverage.nav_span is None else f"{coverage.nav_span[0]} .. {coverage.nav_span[1]}"
+    return [f"<p>{html.escape(coverage.percent_text())} of the observed satellite-epochs (satellites with a C/N0 "
+            "sample, counted per epoch) have an ephemeris in the navigation data. Navigation records "
+            f"{html.escape(records)}; recording {html.escape(coverage.obs_span[0])} .. "
+            f"{html.escape(coverage.obs_span[1])}.</p>",
+            table(["system", "satellite-epochs", "coverage", "satellites without ephemeris"],
+                  summary.coverage_rows(coverage), text_columns=1)]
+
+
+def _visibility(judged: Assessment) -> list[str]:
+    result = judged.result
     if not result.has_visibility_prediction:
         return ["<p class='note'>No navigation file given: no visibility prediction.</p>"]
-    parts = [f"<p>{html.escape(result.visibility_prediction_source)}: per epoch "
-             f"{result.visibility_mean_predicted:.1f} predicted, {result.visibility_mean_observed:.1f} observed, "
-             f"{result.visibility_mean_missing:.1f} missing, {result.visibility_mean_unexpected:.1f} unexpected; "
-             f"confirmation {result.visibility_confirmation_rate:.1f}%</p>"]
-    rows = summary.visibility_rows(result)
-    if rows:
-        parts.append(table(summary.VISIBILITY_HEADER, rows, text_columns=1))
+    parts = [f"<p>{html.escape(result.visibility_prediction_source or 'No receiver position in the header')}: "
+             f"per epoch {result.visibility_mean_predicted:.1f} predicted, {result.visibility_mean_observed:.1f} "
+             f"observed, {result.visibility_mean_missing:.1f} missing, {result.visibility_mean_unexpected:.1f} "
+             f"unexpected; confirmation {result.visibility_confirmation_rate:.1f}%</p>"]
+    unexpected = summary.unexpected_text(judged)
+    if unexpected is not None:
+        parts.append(f"<p>Unexpected satellites: {html.escape(unexpected)}.</p>")
+    parts.append(table(["list", "satellites"], [
+        ["frequently missing", summary.satellite_list(result.get_frequently_missing_satellites())],
+        ["frequently unexpected", summary.satellite_list(result.get_frequently_unexpected_satellites())]]))
     parts += [f"<p>{html.escape(text)}</p>" for text in result.get_visibility_anomaly_descriptions()]
     return parts
 
 
-def html_report(result: AnalysisResult, data: dict[str, Any], obs_path: str, nav_path: str | None = None,
-                images: list[tuple[str, str, bytes]] | None = None, plot_note: str | None = None) -> str:
-    """The report page. `data` is the parsed JSON export of `result`; `images` are (name, title,
-    PNG bytes) embedded as data: URIs; `plot_note` says why there are none."""
-    quality = data["quality_score"]
-    notebook = result.quality_score
-    station = result.station_name or os.path.basename(obs_path)
-    sources = f"Recording <code>{html.escape(obs_path)}</code>"
-    if nav_path:
-        sources += f", navigation <code>{html.escape(nav_path)}</code>"
+def grade_explanation(judged: Assessment) -> list[str]:
+    """How the grade is made, in two sentences, and what it is made of for this recording."""
+    quality = judged.quality
+    general = ("The grade is the analysis's stored score: 40 % consistency (100 less 10 points for each anomaly "
+               "per 1 % of the epochs and, with navigation data, less up to 30 points for predicted satellites "
+               "that were not observed and up to 20 points, 5 per satellite per epoch, for observed satellites "
+               "that were not predicted), 25 % sky coverage of the satellite tracks and 35 % mean C/N0 (30 dB-Hz "
+               "scores 0, 45 dB-Hz and above 100). A score of 90 or more is grade A, 80 B, 70 C, 60 D and below "
+               "60 F.")
+    confirmation, unexpected = visibility_penalties(judged.result)
+    here = (f"Here: consistency {quality.consistency_score:.1f}, sky coverage {quality.coverage_score:.1f}, "
+            f"C/N0 {quality.cn0_score:.1f}, overall {quality.overall:.1f}")
+    if judged.result.has_visibility_prediction:
+        here += (f"; the visibility check cost {confirmation:.1f} points for unconfirmed predictions and "
+                 f"{unexpected:.1f} for unexpected satellites")
+        breakdown = summary.unexpected_text(judged)
+        if breakdown is not None:
+            here += f" ({breakdown}: satellites never predicted and satellites below the mask count as unexpected)"
+    parts = [f"<p>{html.escape(general)}</p>", f"<p>{html.escape(here)}.</p>"]
+    note = judged.incomplete_navigation_note()
+    if note is not None:
+        parts.append(f"<p class='alarm'>The grade {html.escape(note)}.</p>")
+    return parts
+
+
+def html_report(judged: Assessment, data: dict[str, Any], images: list[tuple[str, str, bytes]] | None = None,
+                plot_note: str | None = None, created: str | None = None) -> str:
+    """The report page. `data` is the parsed JSON export of the assessment's result; `images` are
+    (name, title, PNG bytes) embedded as data: URIs; `plot_note` says why there are none."""
+    result = judged.result
+    quality = judged.quality
+    station = result.station_name or os.path.basename(judged.obs_path)
+    files = [["Recording", judged.obs_path], *(["Navigation", path] for path in judged.nav_paths)]
+    made = [["Tool", f"vardoln-cn0 {__version__}"], ["Made", created or created_now()]]
+    shown_settings = [[label, value] for label, value in setting_lines(judged.settings)]
     parts = [
         "<!DOCTYPE html>",
         '<html lang="en"><head><meta charset="utf-8">',
@@ -99,24 +144,28 @@ def html_report(result: AnalysisResult, data: dict[str, Any], obs_path: str, nav
         f"<title>C/N0 report: {html.escape(station)}</title>",
         f"<style>{STYLE}</style></head><body>",
         f"<h1>GNSS signal-quality report: {html.escape(station)}</h1>",
-        f"<p>{sources}</p>",
-        f'<p><span class="grade">{html.escape(quality["grade"])}</span>{html.escape(quality["interpretation"])}'
-        f"<br>Rating {html.escape(notebook.rating)} (score {notebook.overall:.1f}; C/N0 {notebook.cn0_quality:.0f}, "
-        f"availability {notebook.availability:.0f}, continuity {notebook.continuity:.0f}, "
-        f"stability {notebook.stability:.0f}, diversity {notebook.diversity:.0f})</p>",
+        table(["item", "value"], files + made, text_columns=2),
+        f'<p><span class="grade">{html.escape(quality.grade)}</span>'
+        f"{html.escape(summary.grade_text(quality))}</p>",
+        *(f"<p class='alarm'>Warning: {html.escape(warning)}</p>" for warning in judged.warnings),
+        f"<p class='note'>Notebook score {html.escape(summary.notebook_text(result))}</p>",
         '<h2>Verdicts</h2><p class="verdicts">',
-        _verdict("Jamming", result.jamming_detected),
-        _verdict("Interference", result.interference_detected),
-        _verdict("Spoofing", result.spoofing_detected),
-        "</p><h2>Recording</h2>",
+        *(_verdict(summary.VERDICT_LABELS[name].capitalize(), text) for name, text in judged.verdicts().items()),
+        "</p><h2>Grade</h2>",
+        *grade_explanation(judged),
+        "<h2>Settings</h2>",
+        table(["setting", "value"], shown_settings, text_columns=2),
+        "<h2>Recording</h2>",
         _recording_table(result, data),
         "<h2>Constellations</h2>",
         table([*summary.CONSTELLATION_HEADER[:3], "mean C/N0 (dB-Hz)", "min", "max", "std", "cycle slips",
                "data gaps"], summary.constellation_rows(result)),
         "<h2>Anomalies</h2>",
         *_anomalies(result),
+        "<h2>Navigation coverage</h2>",
+        *_coverage(judged),
         "<h2>Visibility</h2>",
-        *_visibility(result),
+        *_visibility(judged),
         "<h2>Plots</h2>",
     ]
     if images:

@@ -19,7 +19,7 @@ SIGNAL_HEADER = ["system", "code", "samples", "mean C/N0", "complete"]
 
 
 def add_command(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
-    from .cli import _elevation
+    from .settings import _elevation
 
     signals = commands.add_parser(
         "signals", help="C/N0 and completeness per constellation and signal",

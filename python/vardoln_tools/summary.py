@@ -2,56 +2,41 @@
 
 from __future__ import annotations
 
-import json
 import math
-from collections.abc import Sequence
+from collections.abc import Mapping, Sequence
 from typing import TYPE_CHECKING, Any
 
+from .assessment import NO_DATA_GRADE
+
 if TYPE_CHECKING:
-    from vardoln_cn0 import AnalysisResult, AnomalyDict, NavigationData, RinexObsData
+    import vardoln_cn0
+
+    from .assessment import Assessment, Coverage, Quality
 
 SEVERITIES = ("critical", "high", "low")
 CONSTELLATION_HEADER = ["system", "seen/expected", "obs", "mean", "min", "max", "std", "slips", "gaps"]
-VISIBILITY_HEADER = ["system", "predicted", "observed", "confirmed", "missing", "unexpected"]
 # Anomaly times listed per severity before the rest is counted.
 TIMES_SHOWN = 5
 
 
-def _number(value: float | None, decimals: int = 1) -> str:
+def _number(value: object, decimals: int = 1) -> str:
     if value is None or (isinstance(value, float) and not math.isfinite(value)):
         return "-"
     return f"{value:.{decimals}f}"
 
 
-def table(rows: Sequence[Sequence[object]], header: Sequence[str], indent: str = "  ") -> list[str]:
+def table(rows: list[list[Any]], header: list[str], indent: str = "  ") -> list[str]:
     """Left-aligned first column, right-aligned numbers; widths from the content."""
     widths = [max(len(str(cell)) for cell in column) for column in zip(header, *rows)]
     lines = []
-    for row in [header, *rows]:
+    for row in [list(header), *rows]:
         cells = [str(row[0]).ljust(widths[0])]
         cells += [str(cell).rjust(width) for cell, width in zip(row[1:], widths[1:])]
         lines.append(indent + "  ".join(cells).rstrip())
     return lines
 
 
-def stored_quality(result: AnalysisResult, export: str | None = None) -> dict[str, Any]:
-    """The quality record stored by the analysis (grade, interpretation, scores).
-
-    Only the JSON export carries it. Decoding just that object keeps a day of 1 Hz data from
-    paying for a full parse: a key text cannot occur unescaped inside a JSON string, so the first
-    match is the record's own key.
-    """
-    text = export if export is not None else result.to_json()
-    key = '"quality_score":'
-    start = text.find(key)
-    if start < 0:
-        return {}
-    value: dict[str, Any]
-    value, _ = json.JSONDecoder().raw_decode(text, start + len(key))
-    return value
-
-
-def constellation_rows(result: AnalysisResult) -> list[list[str]]:
+def constellation_rows(result: vardoln_cn0.AnalysisResult) -> list[list[str]]:
     """One row per constellation; statistics of a constellation without samples show as "-"."""
     rows = []
     for name in sorted(result.constellations):
@@ -70,7 +55,7 @@ def constellation_rows(result: AnalysisResult) -> list[list[str]]:
     return rows
 
 
-def anomaly_lines(anomalies: list[AnomalyDict]) -> list[str]:
+def anomaly_lines(anomalies: Sequence[Mapping[str, Any]]) -> list[str]:
     """The anomaly count by severity, then the first times of each severity."""
     counts = {severity: sum(1 for a in anomalies if a["severity"] == severity) for severity in SEVERITIES}
     lines = ["Anomalies      " + (", ".join(f"{counts[s]} {s}" for s in SEVERITIES) if anomalies else "none")]
@@ -84,21 +69,94 @@ def anomaly_lines(anomalies: list[AnomalyDict]) -> list[str]:
     return lines
 
 
-def visibility_rows(result: AnalysisResult) -> list[list[str]]:
-    return [[name, entry["predicted"], entry["observed"], entry["confirmation_rate"],
-             entry["missing_sats"] or "-", entry["unexpected_sats"] or "-"]
-            for name, entry in sorted(result.visibility_debug().items()) if name != "_overall"]
+VERDICT_LABELS = {"jamming": "jamming", "interference": "interference", "spoofing": "spoofing",
+                  "missing_satellites": "missing sats", "confirmation": "confirmation"}
+COVERAGE_HEADER = ["system", "sat-epochs", "coverage", "without ephemeris"]
+# Satellites without ephemeris listed per constellation before the rest is counted.
+UNCOVERED_SHOWN = 8
+NOTEBOOK_LABEL = "a second, differently weighted score, not the grade"
 
 
-def verdict_text(detected: bool) -> str:
-    return "DETECTED" if detected else "not detected"
+def grade_text(quality: Quality) -> str:
+    """The stored grade as every output writes it."""
+    if quality.grade == NO_DATA_GRADE:
+        return f"grade {quality.grade}: {quality.interpretation}"
+    return f"grade {quality.grade} (score {quality.overall:.1f}): {quality.interpretation}"
 
 
-def analysis_summary(result: AnalysisResult, source: str, quality: dict[str, Any] | None = None) -> str:
-    """The analysis of one recording as a page of text; `quality` is the stored quality record
-    when the caller already has it."""
-    quality = stored_quality(result) if quality is None else quality
-    lines = [f"Recording      {source}"]
+def notebook_text(result: vardoln_cn0.AnalysisResult) -> str:
+    """The notebook scoring, labelled as what it is."""
+    notebook = result.quality_score
+    return (f"{notebook.overall:.1f}, rating {notebook.rating}: {NOTEBOOK_LABEL} (C/N0 {notebook.cn0_quality:.0f}, "
+            f"availability {notebook.availability:.0f}, continuity {notebook.continuity:.0f}, "
+            f"stability {notebook.stability:.0f}, diversity {notebook.diversity:.0f})")
+
+
+def settings_text(shown: dict[str, Any]) -> str:
+    return (f"elevation mask {shown['min_elevation']:g}°, constellations {','.join(shown['systems']) or 'none'}, "
+            f"drop thresholds {shown['threshold_low']:g} x spread / high {shown['threshold_high']:g} dB / "
+            f"critical {shown['threshold_critical']:g} dB")
+
+
+def coverage_rows(coverage: Coverage) -> list[list[str]]:
+    rows = []
+    for entry in coverage.systems:
+        uncovered = list(entry.uncovered_satellites)
+        listed = " ".join(uncovered[:UNCOVERED_SHOWN]) + (f" +{len(uncovered) - UNCOVERED_SHOWN}"
+                                                          if len(uncovered) > UNCOVERED_SHOWN else "")
+        percent = f"{entry.percent:.1f}%" if entry.predictable else "never predicted"
+        rows.append([entry.system, str(entry.observed), percent, listed or "-"])
+    return rows
+
+
+def coverage_lines(assessment: Assessment) -> list[str]:
+    coverage = assessment.coverage
+    if coverage is None:
+        return []
+    records = "none" if coverage.nav_span is None else f"{coverage.nav_span[0]} .. {coverage.nav_span[1]}"
+    return [f"Coverage       {coverage.percent_text()} of the observed satellite-epochs have an ephemeris",
+            *table(coverage_rows(coverage), COVERAGE_HEADER),
+            f"  records      {records} (recording {coverage.obs_span[0]} .. {coverage.obs_span[1]})"]
+
+
+def unexpected_text(assessment: Assessment) -> str | None:
+    """The unexpected satellites per epoch split by cause; None without a visibility check."""
+    parts = assessment.unexpected_breakdown()
+    if parts is None:
+        return None
+    never, without, below = parts
+    return (f"{assessment.result.visibility_mean_unexpected:.1f} per epoch: {never:.1f} SBAS/IRNSS (never "
+            f"predicted), {without:.1f} without ephemeris, {below:.1f} tracked below the "
+            f"{assessment.settings['min_elevation']:g}° mask")
+
+
+def satellite_list(keys: list[str]) -> str:
+    return ", ".join(sorted(keys)) or "-"
+
+
+def visibility_lines(assessment: Assessment) -> list[str]:
+    result = assessment.result
+    if not result.has_visibility_prediction:
+        return []
+    lines = ["", f"Visibility     {result.visibility_prediction_source or 'no receiver position in the header'}",
+             f"  per epoch    predicted {result.visibility_mean_predicted:.1f}, observed "
+             f"{result.visibility_mean_observed:.1f}, missing {result.visibility_mean_missing:.1f}, "
+             f"unexpected {result.visibility_mean_unexpected:.1f}"]
+    unexpected = unexpected_text(assessment)
+    if unexpected is not None:
+        lines.append(f"  unexpected   {unexpected}")
+    lines += [f"  often missing     {satellite_list(result.get_frequently_missing_satellites())}",
+              f"  often unexpected  {satellite_list(result.get_frequently_unexpected_satellites())}"]
+    lines += [f"  anomaly      {text}" for text in result.get_visibility_anomaly_descriptions()]
+    return lines
+
+
+def analysis_summary(assessment: Assessment) -> str:
+    """The assessment of one recording as a page of text."""
+    result = assessment.result
+    lines = [f"Recording      {assessment.obs_path}"]
+    for path in assessment.nav_paths:
+        lines.append(f"Navigation     {path}")
     lines.append(f"Station        {result.station_name or '-'}")
     lines.append(f"Receiver       {result.receiver_type or '-'}")
     lines.append(f"Antenna        {result.antenna_type or '-'}")
@@ -110,38 +168,28 @@ def analysis_summary(result: AnalysisResult, source: str, quality: dict[str, Any
     lines.append(f"Epochs         {result.total_epochs}")
     lines.append(f"Satellites     {result.total_satellites}")
     lines.append(f"C/N0 samples   {result.total_observations}")
-    if result.total_observations:
-        lines.append(f"C/N0 (dB-Hz)   mean {_number(result.mean_cn0)}  min {_number(result.min_cn0)}  "
-                     f"max {_number(result.max_cn0)}")
+    lines.append(f"C/N0 (dB-Hz)   mean {_number(result.mean_cn0)}  min {_number(result.min_cn0)}  "
+                 f"max {_number(result.max_cn0)}")
+    lines.append(f"Settings       {settings_text(assessment.settings)}")
     rows = constellation_rows(result)
     if rows:
         lines += ["", "Constellations (C/N0 in dB-Hz)", *table(rows, CONSTELLATION_HEADER)]
     lines += ["", *anomaly_lines(result.get_anomalies())]
-    lines += ["", "Verdicts",
-              f"  jamming        {verdict_text(result.jamming_detected)}",
-              f"  interference   {verdict_text(result.interference_detected)}",
-              f"  spoofing       {verdict_text(result.spoofing_detected)}", ""]
-    lines.append(f"Quality        grade {quality.get('grade', '-')}: {quality.get('interpretation', result.summary)}")
-    notebook = result.quality_score
-    lines.append(
-        f"Rating         {notebook.rating} (score {notebook.overall:.1f}; C/N0 {notebook.cn0_quality:.0f}, "
-        f"availability {notebook.availability:.0f}, continuity {notebook.continuity:.0f}, "
-        f"stability {notebook.stability:.0f}, diversity {notebook.diversity:.0f})")
-    if result.has_visibility_prediction:
-        lines += ["", f"Visibility     {result.visibility_prediction_source}",
-                  f"  per epoch    predicted {result.visibility_mean_predicted:.1f}, observed "
-                  f"{result.visibility_mean_observed:.1f}, missing {result.visibility_mean_missing:.1f}, "
-                  f"unexpected {result.visibility_mean_unexpected:.1f}",
-                  f"  confirmed    {result.visibility_confirmation_rate:.1f}%"]
-        vis_rows = visibility_rows(result)
-        if vis_rows:
-            lines += table(vis_rows, VISIBILITY_HEADER)
-        for description in result.get_visibility_anomaly_descriptions():
-            lines.append(f"  anomaly      {description}")
+    if assessment.coverage is not None:
+        lines += ["", *coverage_lines(assessment)]
+    lines += [f"Warning        {warning}" for warning in assessment.warnings]
+    lines += ["", "Verdicts"]
+    lines += [f"  {VERDICT_LABELS[name]:<14} {text}" for name, text in assessment.verdicts().items()]
+    lines += ["", f"Quality        {grade_text(assessment.quality)}"]
+    note = assessment.incomplete_navigation_note()
+    if note is not None:
+        lines.append(f"               {note}")
+    lines.append(f"Notebook score {notebook_text(result)}")
+    lines += visibility_lines(assessment)
     return "\n".join(lines)
 
 
-def observation_summary(obs: RinexObsData, source: str) -> str:
+def observation_summary(obs: vardoln_cn0.RinexObsData, source: str) -> str:
     """Header facts and the queries of a RinexObsData object."""
     lines = [f"File           {source}",
              f"RINEX version  {obs.version:.2f}",
@@ -166,7 +214,7 @@ def observation_summary(obs: RinexObsData, source: str) -> str:
     return "\n".join(lines)
 
 
-def navigation_summary(nav: NavigationData, source: str) -> str:
+def navigation_summary(nav: vardoln_cn0.NavigationData, source: str) -> str:
     rows = [["GPS (incl. QZSS)", nav.gps_count], ["GLONASS", nav.glonass_count],
             ["Galileo", nav.galileo_count], ["BeiDou", nav.beidou_count], ["total", nav.satellite_count]]
     return "\n".join([f"File           {source}", "", *table(rows, ["constellation", "satellites"])])

@@ -21,6 +21,9 @@ PyMethodDef functions[] = {
                                             "C/N0 per constellation, code and elevation bin."),
     py::fastcall_method<&completeness>("completeness", "completeness(obs_path, nav_paths, min_elevation=10.0)\n--\n\n"
                                                        "Expected against present observations per constellation and code."),
+    py::fastcall_method<&visibility_timeline>(
+        "visibility_timeline", "visibility_timeline(obs_path, nav_paths, min_elevation)\n--\n\n"
+                               "Predicted, observed and confirmed satellites per epoch and constellation."),
     {},
 };
 

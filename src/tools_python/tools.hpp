@@ -133,5 +133,6 @@ PyObject* coverage(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, P
 PyObject* signal_stats(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* elevation_profile(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* completeness(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* visibility_timeline(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 }  // namespace vardoln::tools

@@ -1,8 +1,10 @@
 #include "visibility/visibility.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 #include "visibility/visibility_tally.hpp"
 
@@ -42,30 +44,42 @@ bool table_fits(const PositionTable& table, const OrbitSource& source, const Rin
     return !source.nav || source.candidates.empty() || obs.satellite_entries.empty() || !obs.approx_position;
 }
 
-VisibilitySummary predict_with_table(const OrbitSource& source, const PositionTable& table, const RinexObsData& obs,
-                                     const TopocentricFrame& receiver, double min_elevation) {
-    const std::size_t candidates = table.candidate_count();
-
-    // One index space for the tally: the candidates, then observed satellites that are none.
+// The satellites of one index space: the candidates first, then observed satellites that are none.
+struct KeySpace {
     std::vector<std::string_view> keys;
-    keys.reserve(candidates + obs.satellite_ids.size());
-    for (std::size_t c = 0; c < candidates; ++c) keys.push_back(table.key(c));
-    std::vector<std::uint32_t> key_of_satellite(obs.satellite_ids.size());
+    std::vector<std::uint32_t> key_of_satellite;  // per satellite of the record
+};
+
+KeySpace key_space(const PositionTable& table, const RinexObsData& obs) {
+    KeySpace space;
+    const std::size_t candidates = table.candidate_count();
+    space.keys.reserve(candidates + obs.satellite_ids.size());
+    for (std::size_t c = 0; c < candidates; ++c) space.keys.push_back(table.key(c));
+    space.key_of_satellite.resize(obs.satellite_ids.size());
     for (std::size_t s = 0; s < obs.satellite_ids.size(); ++s) {
         if (const auto c = table.candidate_index(obs.satellite_ids[s])) {
-            key_of_satellite[s] = static_cast<std::uint32_t>(*c);
+            space.key_of_satellite[s] = static_cast<std::uint32_t>(*c);
         } else {
-            key_of_satellite[s] = static_cast<std::uint32_t>(keys.size());
-            keys.push_back(obs.satellite_ids[s]);
+            space.key_of_satellite[s] = static_cast<std::uint32_t>(space.keys.size());
+            space.keys.push_back(obs.satellite_ids[s]);
         }
     }
+    return space;
+}
+
+// Walks the epochs in file order and hands each one's predicted satellites (indices in candidate
+// order) and observed satellites (indices of the key space) to `visit(epoch, predicted, observed)`.
+template <typename Visit>
+void walk_epochs(const OrbitSource& source, const PositionTable& table, const RinexObsData& obs,
+                 const std::vector<std::uint32_t>& key_of_satellite, const TopocentricFrame& receiver,
+                 double min_elevation, Visit&& visit) {
+    const std::size_t candidates = table.candidate_count();
     // A satellite is observed through its signal-strength codes (those starting with S).
     std::vector<std::uint8_t> strength_code(obs.codes.size());
     for (std::size_t i = 0; i < obs.codes.size(); ++i) {
         strength_code[i] = is_signal_strength_code(obs.codes[i]);
     }
 
-    visibility_detail::VisibilityTally tally(std::move(keys));
     std::vector<std::uint32_t> predicted;
     std::vector<std::uint32_t> observed;
     predicted.reserve(candidates);
@@ -111,8 +125,19 @@ VisibilitySummary predict_with_table(const OrbitSource& source, const PositionTa
             if (is_predicted(position, receiver, min_elevation)) predicted.push_back(static_cast<std::uint32_t>(c));
         }
 
-        tally.add_epoch(epoch.time, predicted, observed);
+        visit(e, std::as_const(predicted), std::as_const(observed));
     }
+}
+
+VisibilitySummary predict_with_table(const OrbitSource& source, const PositionTable& table, const RinexObsData& obs,
+                                     const TopocentricFrame& receiver, double min_elevation) {
+    KeySpace space = key_space(table, obs);
+    visibility_detail::VisibilityTally tally(std::move(space.keys));
+    walk_epochs(source, table, obs, space.key_of_satellite, receiver, min_elevation,
+                [&](std::size_t e, const std::vector<std::uint32_t>& predicted,
+                    const std::vector<std::uint32_t>& observed) {
+                    tally.add_epoch(obs.epochs[e].time, predicted, observed);
+                });
     return tally.finish(source.source_text);
 }
 
@@ -186,6 +211,54 @@ VisibilitySummary predict_visibility(const OrbitSource& source, const PositionTa
     }
     const PositionTable own(source, obs);
     return predict_with_table(source, own, obs, receiver, min_elevation);
+}
+
+VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData& obs, double min_elevation) {
+    VisibilityCounts counts;
+    if (!obs.approx_position || obs.epochs.empty()) return counts;
+    const TopocentricFrame receiver(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
+    const PositionTable table(source, obs);
+    const KeySpace space = key_space(table, obs);
+
+    // Columns: the constellation letters of every candidate and observed satellite, ascending.
+    std::array<std::uint8_t, 256> present{};
+    for (const std::string_view key : space.keys) present[key.empty() ? 0 : static_cast<unsigned char>(key.front())] = 1;
+    std::array<std::uint32_t, 256> column{};
+    for (std::size_t letter = 0; letter < present.size(); ++letter) {
+        if (present[letter] == 0) continue;
+        column[letter] = static_cast<std::uint32_t>(counts.letters.size());
+        counts.letters.push_back(static_cast<char>(letter));
+    }
+    std::vector<std::uint32_t> letter_of_key(space.keys.size());
+    for (std::size_t k = 0; k < space.keys.size(); ++k) {
+        letter_of_key[k] = column[space.keys[k].empty() ? 0 : static_cast<unsigned char>(space.keys[k].front())];
+    }
+
+    const std::size_t width = counts.letters.size();
+    counts.predicted.assign(obs.epochs.size() * width, 0);
+    counts.observed.assign(obs.epochs.size() * width, 0);
+    counts.confirmed.assign(obs.epochs.size() * width, 0);
+    std::vector<std::uint64_t> predicted_stamp(space.keys.size(), 0);
+    std::vector<std::uint64_t> observed_stamp(space.keys.size(), 0);
+    walk_epochs(source, table, obs, space.key_of_satellite, receiver, min_elevation,
+                [&](std::size_t e, const std::vector<std::uint32_t>& predicted,
+                    const std::vector<std::uint32_t>& observed) {
+                    // Repeats count once, as in the summary.
+                    const std::uint64_t stamp = e + 1;
+                    const std::size_t row = e * width;
+                    for (const std::uint32_t k : predicted) {
+                        if (predicted_stamp[k] == stamp) continue;
+                        predicted_stamp[k] = stamp;
+                        ++counts.predicted[row + letter_of_key[k]];
+                    }
+                    for (const std::uint32_t k : observed) {
+                        if (observed_stamp[k] == stamp) continue;
+                        observed_stamp[k] = stamp;
+                        ++counts.observed[row + letter_of_key[k]];
+                        if (predicted_stamp[k] == stamp) ++counts.confirmed[row + letter_of_key[k]];
+                    }
+                });
+    return counts;
 }
 
 std::string_view visibility_system_name(std::string_view key) noexcept {

@@ -58,6 +58,18 @@ private:
 VisibilitySummary predict_visibility(const OrbitSource& source, const PositionTable& positions,
                                      const RinexObsData& obs, double min_elevation);
 
+// Predicted, observed and confirmed satellites per epoch and constellation letter: the counts
+// that predict_visibility condenses into means, kept for a view over time. Row-major, one row
+// per observation epoch, one column per letter. Empty without a receiver position or epochs.
+struct VisibilityCounts {
+    std::vector<char> letters;  // every candidate's and observed satellite's letter, ascending
+    std::vector<std::uint32_t> predicted;
+    std::vector<std::uint32_t> observed;
+    std::vector<std::uint32_t> confirmed;  // observed and predicted
+};
+
+VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData& obs, double min_elevation);
+
 // C "BeiDou", E "Galileo", G "GPS", J "QZSS", R "GLONASS", S "SBAS", anything else "Unknown".
 std::string_view visibility_system_name(std::string_view key) noexcept;
 

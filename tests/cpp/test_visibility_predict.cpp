@@ -164,6 +164,7 @@ TEST(PredictVisibility, WithoutReceiverPositionOrEpochsTheSummaryIsEmpty) {
         EXPECT_EQ(summary.mean_observed, 0.0);
         EXPECT_TRUE(summary.by_system.empty());
         EXPECT_TRUE(summary.anomalies.empty());
+        EXPECT_TRUE(visibility_counts(source, *obs, 0.0).letters.empty());
     }
 }
 
@@ -268,6 +269,19 @@ TEST(PredictVisibility, RealStationsConfirmWhatTheOrbitsPredict) {
         EXPECT_GT(summary.confirmation_rate, 80.0);
         EXPECT_GT(summary.mean_predicted, 0.0);
         EXPECT_LE(summary.mean_missing, summary.mean_predicted);
+
+        // The per-epoch counts of each constellation add up to the summary's means.
+        const VisibilityCounts counts = visibility_counts(source, record, 5.0);
+        ASSERT_EQ(counts.predicted.size(), record.epochs.size() * counts.letters.size());
+        const auto sum = [](const std::vector<std::uint32_t>& values) {
+            double total = 0.0;
+            for (const std::uint32_t value : values) total += value;
+            return total;
+        };
+        const double epochs = static_cast<double>(record.epochs.size());
+        EXPECT_DOUBLE_EQ(sum(counts.predicted) / epochs, summary.mean_predicted);
+        EXPECT_DOUBLE_EQ(sum(counts.observed) / epochs, summary.mean_observed);
+        EXPECT_DOUBLE_EQ(sum(counts.confirmed) / sum(counts.predicted) * 100.0, summary.confirmation_rate);
     }
     EXPECT_GT(found, 0u);
 }

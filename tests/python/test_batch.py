@@ -68,7 +68,7 @@ def test_rows_follow_direct_analysis(shared_file):
         exported["summary"][f"{level}_count"] for level in ("low", "high", "critical")]
     assert row["mean_cn0_GPS"] == pytest.approx(exported["constellation_stats"]["GPS"]["mean_cn0"], abs=0.05)
     assert row["mean_cn0_QZSS"] is None  # observed, but outside the default selection G, R, E, C
-    assert (row["rating"], row["spoofing"], row["confirmation_rate"]) == (
+    assert (row["notebook_rating"], row["spoofing"], row["confirmation_rate"]) == (
         result.quality_score.rating, result.spoofing_detected, exported["visibility"]["confirmation_rate"])
 
 
@@ -76,8 +76,9 @@ def test_unreadable_recordings_give_error_rows(small_jobs, bad_files):
     paths = [*bad_files, *small_jobs]
     rows = batch.analyze_many(paths, nav=small_jobs, workers=2, progress=False)
     assert [row["path"] for row in rows] == paths
-    assert rows[0]["error"] == "OSError: No such file or directory (os error 2)"
-    assert rows[1]["error"].startswith("ValueError: ") and rows[1]["station"] is None
+    assert rows[0]["error"] == "Cannot read obs file: No such file or directory"
+    assert rows[1]["error"] == "wrong role: not a RINEX file, expected a RINEX observation file (or compact RINEX)"
+    assert rows[1]["station"] is None
     assert all(row["error"] is None for row in rows[2:])
 
 
@@ -137,10 +138,10 @@ def test_batch_command(shared_file, bad_files, tmp_path, capsys):
                        "--nav-dir", str(nav_dir), "--workers", "2", "--systems", "G,E", "--jsonl", str(out),
                        "--no-progress"])
     printed = capsys.readouterr()
-    assert status == 0
-    assert "1 of 3 files could not be analysed" in printed.err
+    assert status == 1  # one file failed
     lines = printed.out.splitlines()
-    assert lines[0].startswith("FILE") and lines[1].startswith("SEPT265G.21O") and "ValueError" in lines[3]
+    assert lines[-1] == "2 analysed, 0 nothing to judge, 1 failed, 0 skipped (not recordings)"
+    assert lines[0].startswith("FILE") and lines[1].startswith("SEPT265G.21O") and "wrong role" in lines[3]
     assert [row["station"] for row in batch.read_jsonl(out)] == ["SEPT", "PDEL", None]
 
     assert cli.main(["batch", *bad_files, "--no-progress"]) == 1

@@ -50,8 +50,9 @@ def test_analyze_sample(capsys):
     assert (code, err) == (0, "")
     for expected in ("Station        SEPT", "Receiver       SEPT MOSAIC-X5", "Epochs         360",
                      "Satellites     20", "Anomalies      none", "  jamming        not detected",
-                     "  spoofing       not detected", "Quality        grade D: Poor GNSS signal quality",
-                     "Visibility     BRDC Navigation (41 satellites)", "  confirmed    89.1%"):
+                     "  spoofing       not detected", "Quality        grade D (score 65.8): Poor GNSS signal quality",
+                     "Visibility     BRDC Navigation (41 satellites)",
+                     "  confirmation   89.1 % of the predicted satellites observed"):
         assert expected in out.splitlines(), expected
     gps = next(line for line in out.splitlines() if line.strip().startswith("GPS "))
     assert gps.split() == ["GPS", "8/9", "11770", "40.8", "17.8", "54.2", "8.66", "0", "10"]
@@ -93,11 +94,12 @@ def test_info_and_nav(capsys, write_rinex):
 ERRORS = {
     "missing": (["analyze", "{tmp}/none.24o"], "{tmp}/none.24o: Cannot read obs file: No such file or directory"),
     "directory": (["analyze", "{tmp}"], "{tmp}: Cannot read obs file: Is a directory"),
-    "invalid obs": (["analyze", "{tmp}/bad.24o"], "{tmp}/bad.24o: not a readable RINEX observation file"),
+    "invalid obs": (["analyze", "{tmp}/bad.24o"],
+                    "{tmp}/bad.24o: not a RINEX file, expected a RINEX observation file (or compact RINEX)"),
     "invalid nav": (["analyze", str(SAMPLE_OBS), "--nav", "{tmp}/bad.24o"],
-                    "{tmp}/bad.24o: not a readable RINEX navigation file"),
+                    "{tmp}/bad.24o: not a RINEX file, expected a RINEX navigation file"),
     "missing nav": (["analyze", str(SAMPLE_OBS), "--nav", "{tmp}/none.24n"], "{tmp}/none.24n: Cannot read nav file"),
-    "info invalid": (["info", "{tmp}/bad.24o"], "{tmp}/bad.24o: not a readable RINEX observation file"),
+    "info invalid": (["info", "{tmp}/bad.24o"], "{tmp}/bad.24o: not a RINEX file, expected a RINEX observation file"),
     "nav directory": (["nav", "{tmp}"], "{tmp}: Is a directory"),
     "unwritable json": (["analyze", str(SAMPLE_OBS), "--json", "{tmp}/no/such/dir.json"], "cannot write {tmp}/no"),
 }
@@ -114,7 +116,8 @@ def test_error_exit(capsys, tmp_path, name):
 
 
 @pytest.mark.parametrize("option", [["--systems", "G,X"], ["--systems", ","], ["--min-elevation", "high"],
-                                    ["--min-elevation", "91"]])
+                                    ["--min-elevation", "91"], ["--threshold-low", "-1"],
+                                    ["--threshold-critical", "nan"]])
 def test_bad_option_is_a_usage_error(capsys, option):
     with pytest.raises(SystemExit) as stop:
         cli.main(["analyze", str(SAMPLE_OBS), *option])

@@ -1,10 +1,15 @@
 """Plots and the HTML report of `vardoln-cn0 analyze`: valid PNGs, a self-contained page, a browser render."""
 
+import json
+import re
 import shutil
 import subprocess
 from html.parser import HTMLParser
 
 import pytest
+
+import vardoln_cn0 as v
+from vardoln_tools import __version__
 
 from test_cli import SAMPLE_NAV, SAMPLE_OBS, fade_recording
 from vardoln_tools import cli
@@ -73,9 +78,20 @@ def test_report_contents(sample_outputs):
     for verdict in ("Jamming: not detected", "Interference: not detected", "Spoofing: not detected"):
         assert verdict in text
     assert "Poor GNSS signal quality" in text and "BRDC Navigation (41 satellites)" in text
-    assert [tag for tag, _ in page.tags].count("table") == 3  # recording, constellations, visibility
+    # files, settings, recording, constellations, navigation coverage, visibility lists
+    assert [tag for tag, _ in page.tags].count("table") == 6
     gps = page.cells.index("GPS")
     assert page.cells[gps:gps + 9] == ["GPS", "8/9", "11770", "40.8", "17.8", "54.2", "8.66", "0", "10"]
+    # The grade is the export's; the report names what produced it.
+    stored = json.loads(v.analyze_cn0(str(SAMPLE_OBS), str(SAMPLE_NAV)).to_json())["quality_score"]
+    grade = page.text[page.text.index(stored["grade"]) + 1]
+    assert grade == f"grade {stored['grade']} (score {stored['overall']:.1f}): {stored['interpretation']}"
+    made = page.cells[page.cells.index("Made") + 1]
+    assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", made)
+    for cell in ("Tool", f"vardoln-cn0 {__version__}", str(SAMPLE_OBS), str(SAMPLE_NAV), "elevation mask", "5°",
+                 "constellations", "G,R,E,C", "100.0%"):
+        assert cell in page.cells, cell
+    assert "The grade is the analysis's stored score" in text and "2021-09-22T06:30:00" in text
 
 
 def test_report_without_navigation_lists_anomalies(tmp_path, write_rinex, capsys):

@@ -1,0 +1,127 @@
+"""The analysis settings of the command line, the batch and the report, built in one place.
+
+Every subcommand that analyses takes the same options and turns them into one `AnalysisConfig`
+here, so that `analyze` and `batch` judge a recording alike. The defaults are the fixed
+thresholds of `vardoln_cn0.analyze_cn0` (3, 6 and 10): with them an analysis through
+`CN0Analyzer` gives the same result as `analyze_cn0`, byte for byte in its JSON export.
+"""
+
+from __future__ import annotations
+
+import argparse
+import math
+from collections.abc import Callable
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    import vardoln_cn0
+
+# Constellation letters of RINEX; the analysis keys its systems on the first letter.
+SYSTEM_LETTERS = "GRECJIS"
+DEFAULT_SYSTEMS = ("G", "R", "E", "C")
+
+DEFAULT_MIN_ELEVATION = 5.0
+DEFAULT_THRESHOLD_LOW = 3.0
+DEFAULT_THRESHOLD_HIGH = 6.0
+DEFAULT_THRESHOLD_CRITICAL = 10.0
+
+
+def analysis_config(min_elevation: float = DEFAULT_MIN_ELEVATION, systems: list[str] | None = None,
+                    threshold_low: float = DEFAULT_THRESHOLD_LOW, threshold_high: float = DEFAULT_THRESHOLD_HIGH,
+                    threshold_critical: float = DEFAULT_THRESHOLD_CRITICAL) -> vardoln_cn0.AnalysisConfig:
+    """The AnalysisConfig of these settings, holding exactly the thresholds given.
+
+    The constructor scales the low and high thresholds by 1 - 0.5 x anomaly_sensitivity and stores
+    interference_threshold_db as the critical threshold; sensitivity 0 and the critical value as
+    interference threshold keep all three as given.
+    """
+    import vardoln_cn0
+
+    return vardoln_cn0.AnalysisConfig(
+        min_elevation=min_elevation, systems=None if systems is None else list(systems),
+        anomaly_threshold_low=threshold_low, anomaly_threshold_high=threshold_high,
+        anomaly_threshold_critical=threshold_critical, anomaly_sensitivity=0.0,
+        interference_threshold_db=threshold_critical)
+
+
+def describe(config: vardoln_cn0.AnalysisConfig) -> dict[str, Any]:
+    """The settings an analysis with this configuration ran with, as plain values (thresholds as
+    stored, that is as the analysis uses them)."""
+    systems = config.systems
+    return {
+        "min_elevation": config.min_elevation,
+        "systems": list(DEFAULT_SYSTEMS) if systems is None else [text[0] for text in systems if text],
+        "threshold_low": config.anomaly_threshold_low,
+        "threshold_high": config.anomaly_threshold_high,
+        "threshold_critical": config.anomaly_threshold_critical,
+        "min_cn0": config.min_cn0,
+        "max_cn0": config.max_cn0,
+        "spoofing_unexpected_threshold": config.spoofing_unexpected_threshold,
+        "spoofing_min_unexpected_count": config.spoofing_min_unexpected_count,
+    }
+
+
+def setting_lines(settings: dict[str, Any]) -> list[tuple[str, str]]:
+    """(label, value) pairs of the settings, as the summary and the report show them."""
+    return [
+        ("elevation mask", f"{settings['min_elevation']:g}°"),
+        ("constellations", ",".join(settings["systems"]) or "none"),
+        ("drop thresholds", f"affected above {settings['threshold_low']:g} x the satellite's C/N0 spread "
+                            f"(and 10 dB); high from {settings['threshold_high']:g} dB, "
+                            f"critical from {settings['threshold_critical']:g} dB"),
+        ("C/N0 range", f"{settings['min_cn0']:g} to {settings['max_cn0']:g} dB-Hz"),
+        ("spoofing test", f"unexpected share above {settings['spoofing_unexpected_threshold']:g} and more than "
+                          f"{settings['spoofing_min_unexpected_count']:g} unexpected satellites per epoch"),
+    ]
+
+
+# ---------------------------------------------------------------------------------------------------
+# Command-line options
+
+def _systems(text: str) -> list[str]:
+    letters = [part.strip().upper() for part in text.split(",") if part.strip()]
+    unknown = [letter for letter in letters if len(letter) != 1 or letter not in SYSTEM_LETTERS]
+    if not letters or unknown:
+        raise argparse.ArgumentTypeError(
+            f"expected comma-separated constellation letters from {','.join(SYSTEM_LETTERS)}, got {text!r}")
+    return letters
+
+
+def _number(text: str, accept: Callable[[float], bool], expected: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        value = math.nan
+    if not accept(value):
+        raise argparse.ArgumentTypeError(f"expected {expected}, got {text!r}")
+    return value
+
+
+def _elevation(text: str) -> float:
+    return _number(text, lambda value: -90.0 <= value <= 90.0, "degrees between -90 and 90")
+
+
+def _threshold(text: str) -> float:
+    return _number(text, lambda value: math.isfinite(value) and value >= 0.0, "a number of 0 or more")
+
+
+def add_arguments(parser: argparse.ArgumentParser) -> None:
+    """The analysis options, the same in every subcommand that analyses."""
+    group = parser.add_argument_group("analysis settings")
+    group.add_argument("--systems", metavar="G,R,E,C", type=_systems,
+                       help="constellations to analyse, comma-separated letters (default G,R,E,C)")
+    group.add_argument("--min-elevation", metavar="DEG", type=_elevation, default=DEFAULT_MIN_ELEVATION,
+                       help="elevation mask in degrees (default 5)")
+    group.add_argument("--threshold-low", metavar="K", type=_threshold, default=DEFAULT_THRESHOLD_LOW,
+                       help="a sample counts as a C/N0 drop when it falls more than 10 dB and more than K "
+                            "times its satellite's C/N0 spread (at least 5 dB) below its mean (default 3)")
+    group.add_argument("--threshold-high", metavar="DB", type=_threshold, default=DEFAULT_THRESHOLD_HIGH,
+                       help="drop in dB from which an anomaly is high (default 6)")
+    group.add_argument("--threshold-critical", metavar="DB", type=_threshold, default=DEFAULT_THRESHOLD_CRITICAL,
+                       help="drop in dB from which an anomaly is critical (default 10)")
+
+
+def from_arguments(args: argparse.Namespace) -> vardoln_cn0.AnalysisConfig:
+    """The AnalysisConfig of parsed command-line options (see add_arguments)."""
+    return analysis_config(args.min_elevation, args.systems, args.threshold_low, args.threshold_high,
+                           args.threshold_critical)
