@@ -3,9 +3,11 @@
 from __future__ import annotations
 
 import argparse
+import importlib.util
 import json
 import os
 import sys
+import threading
 from collections.abc import Callable
 from types import ModuleType
 from typing import TYPE_CHECKING, TypeVar
@@ -78,11 +80,43 @@ def _check_plotting() -> str | None:
     return None
 
 
+class _PlottingImport:
+    """The plots (and matplotlib) imported on a second thread.
+
+    The analysis releases the interpreter lock, so on a machine with a spare core the half second
+    of imports passes while the recording is read and analysed. Without matplotlib the answer is
+    known at once (`known`), before the analysis.
+    """
+
+    def __init__(self) -> None:
+        self.known: str | None = None
+        self._answer: list[str | None] = []
+        self._thread: threading.Thread | None = None
+        if importlib.util.find_spec("matplotlib") is None:
+            self.known = _check_plotting() or "plots need matplotlib"
+            return
+        self._thread = threading.Thread(target=self._run, name="import plots", daemon=True)
+        self._thread.start()
+
+    def _run(self) -> None:
+        try:
+            self._answer.append(_check_plotting())
+        except Exception as error:  # a broken installation: reported like a missing one
+            self._answer.append(f"matplotlib cannot be imported ({error})")
+
+    def problem(self) -> str | None:
+        """None when the plots can be drawn, else why not (waits for the import)."""
+        if self._thread is None:
+            return self.known
+        self._thread.join()
+        return self._answer[0]
+
+
 def command_analyze(args: argparse.Namespace) -> int:
+    plotting = _PlottingImport() if (args.plots or args.html) else None
     # Fail before the analysis rather than after it when the plots cannot be drawn.
-    plot_problem = _check_plotting() if (args.plots or args.html) else None
-    if args.plots and plot_problem:
-        raise CommandError(plot_problem)
+    if args.plots and plotting is not None and plotting.known:
+        raise CommandError(plotting.known)
     from .assessment import created_now
 
     judged = _assess(args)
@@ -96,13 +130,15 @@ def command_analyze(args: argparse.Namespace) -> int:
     if args.summary_json:
         _write(args.summary_json, json.dumps(judged.as_record(created), indent=2, ensure_ascii=False) + "\n")
         written.append(f"Summary JSON   {args.summary_json}")
-    if args.plots or args.html:
-        data = json.loads(result.to_json())
+    if plotting is not None:
+        plot_problem = plotting.problem()
+        if args.plots and plot_problem:
+            raise CommandError(plot_problem)
         images = []
         if not plot_problem:
             from . import plots
 
-            images = plots.render_all(data, judged)
+            images = plots.render_all(judged)
         if args.plots:
             _make_directory(args.plots)
             for stem, _, png in images:
@@ -112,7 +148,7 @@ def command_analyze(args: argparse.Namespace) -> int:
         if args.html:
             from . import report
 
-            _write(args.html, report.html_report(judged, data, images, plot_problem, created))
+            _write(args.html, report.html_report(judged, images, plot_problem, created))
             written.append(f"HTML report    {args.html}")
     if written:
         print("", *written, sep="\n")

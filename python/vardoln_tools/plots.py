@@ -1,45 +1,67 @@
-"""PNG plots of an analysis result (needs matplotlib: pip install 'vardoln_cn0[plots]').
+"""PNG plots of an analysis (needs matplotlib: pip install 'vardoln_cn0[plots]').
 
-Every function here takes the parsed JSON export of a result (a dict), so that a report that
-draws all plots parses the export once.
+The plots draw from `PlotData`, a compact extract of an assessment: arrays from the result's
+accessors and, for the per-constellation series and the visibility counts, arrays the companion
+extension makes from the recording by the analysis's own rules. Nothing is read back from the
+JSON export, which for a day of 30 s data runs to some 80 MB. Skyplot tracks are line
+collections binned along the track, the heatmap is binned from the samples, and every time
+series keeps at most a few thousand points: the lowest and the highest value of each time bin,
+so that a dip stays as deep as it is.
 """
 
 from __future__ import annotations
 
 import io
-import math
 import os
 import sys
+from concurrent.futures import ThreadPoolExecutor
+from dataclasses import dataclass, field, replace
 from datetime import datetime, timedelta
-from typing import TYPE_CHECKING, Any, TextIO, cast
+from typing import TYPE_CHECKING, TextIO, cast
+
+import numpy as np
+import numpy.typing as npt
 
 try:
-    import matplotlib
-
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
-    import numpy as np
     from matplotlib import dates as mdates
     from matplotlib.axes import Axes
+    from matplotlib.backends.backend_agg import FigureCanvasAgg
+    from matplotlib.collections import LineCollection
+    from matplotlib.colors import to_rgba_array
     from matplotlib.figure import Figure
+    from PIL import Image
     from matplotlib.projections.polar import PolarAxes
 except ImportError as error:  # pragma: no cover - depends on the installation
     raise ImportError("plots need matplotlib: pip install 'vardoln_cn0[plots]'") from error
 
 if TYPE_CHECKING:
-    import pandas as pd
+    import vardoln_cn0
 
     from .assessment import Assessment
+
+Floats = npt.NDArray[np.float64]
+Times = npt.NDArray[np.datetime64]
 
 CMAP = "viridis"
 DPI = 90
 # C/N0 colour scale shared by the skyplot and the heatmap, so that one colour means one level.
 CN0_RANGE = (20.0, 55.0)
+# Skyplot tracks are drawn in colour levels of this many dB-Hz.
+CN0_STEP = 0.25
 SEVERITY_COLOURS = {"critical": "tab:red", "high": "tab:orange", "low": "gold"}
 # Without a satellite position the analysis places a sample at azimuth 0, elevation 45.
 NO_POSITION = (0.0, 45.0)
-# A 1 Hz day holds 86400 points per satellite; a few hundred per trace draw the same picture.
-MAX_POINTS_PER_TRACE = 720
+# A skyplot track is drawn as segments of about this much sky, each coloured by the mean C/N0 of
+# its samples: about 3 pixels at the plot's size, so the colours run as smoothly as the samples.
+TRACK_STEP_DEG = 1.0
+# Consecutive positions of one satellite further apart than this belong to separate passes.
+TRACK_BREAK_DEG = 8.0
+# A time series longer than this many bins keeps each bin's lowest and highest value.
+TIME_BINS = 1500
+# zlib level of the PNG images: 3 compresses twice as fast as the usual 6 for 5 % more bytes.
+PNG_COMPRESSION = 3
+# Margin around the cropped figure, as savefig's default for bbox_inches="tight".
+PAD_INCHES = 0.1
 # Beyond this many satellites the names cover the tracks.
 MAX_LABELLED_TRACES = 60
 
@@ -64,6 +86,9 @@ class Progress:
             self.stream.flush()
 
 
+# ---------------------------------------------------------------------------------------------------
+# The extract
+
 def parse_time(text: str) -> datetime | None:
     """A timestamp text as a datetime; seconds of 60 and more roll over. None if not a date."""
     try:
@@ -75,25 +100,257 @@ def parse_time(text: str) -> datetime | None:
         return None
 
 
-def _series(stamps: list[str], values: list[Any]) -> tuple[list[datetime], list[float]]:
-    """(times, values) for the stamps that are real dates; None values become NaN."""
-    times: list[datetime] = []
-    numbers: list[float] = []
-    for stamp, value in zip(stamps, values):
-        when = parse_time(stamp)
-        if when is not None:
-            times.append(when)
-            numbers.append(float("nan") if value is None else value)
-    return times, numbers
+def timestamp_array(stamps: list[str]) -> Times:
+    """Timestamp texts ("2024-01-15T06:30:00.000Z") as datetime64[ns]; NaT where a text names no
+    date. Seconds of 60 and more roll over, as in `parse_time`."""
+    try:
+        return np.array([stamp.rstrip("Z") for stamp in stamps], dtype="datetime64[ms]").astype("datetime64[ns]")
+    except ValueError:  # a leap second, a year beyond four digits, a damaged text: one by one
+        parsed = (parse_time(stamp) for stamp in stamps)
+        return np.array([np.datetime64("NaT") if when is None else np.datetime64(when, "us") for when in parsed],
+                        dtype="datetime64[us]").astype("datetime64[ns]")
 
 
-def has_geometry(data: dict[str, Any]) -> bool:
-    """Whether any sample carries a computed satellite direction (needs navigation data and a
-    receiver position in the header)."""
-    if not data.get("visibility"):
-        return False
-    return any((point["azimuth"], point["elevation"]) != NO_POSITION
-               for trace in data["skyplot"]["traces"] for point in trace["points"])
+@dataclass(frozen=True)
+class SkyTracks:
+    """The samples of the result's skyplot traces, trace after trace, in sample order."""
+
+    satellites: list[str]
+    starts: npt.NDArray[np.int64]  # trace i holds samples starts[i] .. starts[i + 1]
+    azimuth: Floats  # degrees clockwise from north
+    elevation: Floats  # degrees
+    cn0: Floats  # dB-Hz
+
+    @staticmethod
+    def of(result: vardoln_cn0.AnalysisResult) -> SkyTracks:
+        from . import _native
+
+        traces = result.get_skyplot_data()
+        columns: dict[str, list[Floats]] = {"azimuths": [], "elevations": [], "cn0_values": []}
+        for trace in traces:
+            for key, parts in columns.items():
+                parts.append(np.frombuffer(_native.decimals(trace[key]), dtype=np.float64))  # type: ignore[literal-required]
+        lengths = [len(part) for part in columns["cn0_values"]]
+        joined = {key: np.concatenate(parts) if parts else np.empty(0) for key, parts in columns.items()}
+        return SkyTracks([trace["satellite"] for trace in traces], np.concatenate(([0], np.cumsum(lengths))),
+                         joined["azimuths"], joined["elevations"], joined["cn0_values"])
+
+    @property
+    def positioned(self) -> npt.NDArray[np.bool_]:
+        """Samples with a computed direction (the others sit at the stand-in azimuth 0, elevation 45)."""
+        return (self.azimuth != NO_POSITION[0]) | (self.elevation != NO_POSITION[1])
+
+
+@dataclass(frozen=True)
+class Series:
+    """Values over time, in time order."""
+
+    time: Times
+    value: Floats
+
+
+@dataclass(frozen=True)
+class VisibilityCounts:
+    """Satellites predicted above the mask and observed, per epoch, for one constellation."""
+
+    time: Times
+    predicted: npt.NDArray[np.int64]
+    observed: npt.NDArray[np.int64]
+
+
+@dataclass(frozen=True)
+class RecordingSeries:
+    """The series the plots take from the recording rather than from the result."""
+
+    constellations: dict[str, Series] = field(default_factory=dict)  # mean C/N0 per epoch, by name
+    visibility: dict[str, VisibilityCounts] = field(default_factory=dict)  # by name; empty without a prediction
+
+
+@dataclass(frozen=True)
+class PlotData:
+    """What the plots of one assessment draw, as arrays (see `plot_data`)."""
+
+    station: str
+    geometry: bool  # samples carry computed directions: navigation data and a receiver position
+    sky: SkyTracks
+    mean_cn0: Series  # per epoch with samples
+    satellites: Series  # distinct satellites per epoch with samples
+    anomaly_times: Times
+    anomaly_severities: list[str]
+    visibility_source: str
+    min_elevation: float  # degrees
+    recording: RecordingSeries = RecordingSeries()
+
+
+def result_plot_data(judged: Assessment) -> PlotData:
+    """The part of `plot_data` that comes from the result's accessors (no recording series)."""
+    result = judged.result
+    sky = SkyTracks.of(result)
+    epochs = timestamp_array(result.get_timestamps())
+    return PlotData(
+        station=result.station_name or "unnamed station",
+        geometry=result.has_visibility_prediction and bool(sky.positioned.any()),
+        sky=sky,
+        mean_cn0=Series(epochs, np.asarray(result.get_timeseries_cn0(), dtype=np.float64)),
+        satellites=Series(epochs, np.asarray(result.get_satellite_count_series(), dtype=np.float64)),
+        anomaly_times=timestamp_array(result.get_anomaly_timestamps()),
+        anomaly_severities=list(result.get_anomaly_severities()),
+        visibility_source=result.visibility_prediction_source,
+        min_elevation=float(judged.settings["min_elevation"]),
+    )
+
+
+def _constellation_series(judged: Assessment) -> dict[str, Series]:
+    from . import _native
+
+    shown = judged.settings
+    table = _native.constellation_series(judged.obs_path, judged.nav_paths or None, list(shown["systems"]),
+                                         float(shown["min_elevation"]), float(shown["min_cn0"]),
+                                         float(shown["max_cn0"]))
+    return {name: Series(np.frombuffer(columns["time"], dtype=np.int64).view("datetime64[ns]"),
+                         np.frombuffer(columns["cn0"], dtype=np.float64))
+            for name, columns in table.items()}
+
+
+def _visibility_counts(judged: Assessment) -> dict[str, VisibilityCounts]:
+    """Per-epoch counts of an assessment with navigation data and a receiver position; empty otherwise."""
+    if not judged.nav_paths or not judged.result.has_visibility_prediction:
+        return {}
+    from . import _native
+
+    try:
+        table = _native.visibility_timeline(judged.obs_path, judged.nav_paths, float(judged.settings["min_elevation"]))
+    except ValueError:  # no receiver position in the header
+        return {}
+    systems = list(table["systems"])
+    when = np.frombuffer(table["time"], dtype=np.int64).view("datetime64[ns]")
+    shape = (len(when), len(systems))
+    predicted = np.frombuffer(table["predicted"], dtype=np.uint32).reshape(shape).astype(np.int64)
+    observed = np.frombuffer(table["observed"], dtype=np.uint32).reshape(shape).astype(np.int64)
+    return {name: VisibilityCounts(when, predicted[:, column], observed[:, column])
+            for column, name in enumerate(systems)}
+
+
+def recording_series(judged: Assessment) -> RecordingSeries:
+    """The per-constellation series and per-epoch visibility counts of an assessment, computed
+    natively from its files and settings by the analysis's own rules (the series equal the
+    export's `constellation_timeseries` value for value). Runs without the interpreter lock."""
+    return RecordingSeries(_constellation_series(judged), _visibility_counts(judged))
+
+
+def plot_data(judged: Assessment) -> PlotData:
+    """The extract the plots of an assessment draw: the result's skyplot samples, epoch series and
+    anomalies from its accessors, and the series of `recording_series`."""
+    return replace(result_plot_data(judged), recording=recording_series(judged))
+
+
+# ---------------------------------------------------------------------------------------------------
+# Reduction
+
+def decimate(time: Times, value: Floats, bins: int = TIME_BINS) -> Series:
+    """At most 2 x `bins` points of a series in time order: the lowest and the highest value of each
+    of `bins` equal spans of time, in their own time order, so that the line reaches every dip and
+    every peak of the full series. A series of at most 2 x `bins` points, and the points whose time
+    is NaT, are kept as they are (NaT points are left out)."""
+    known = ~np.isnat(time)
+    time, value = time[known], value[known]
+    if len(time) <= 2 * bins:
+        return Series(time, value)
+    ticks = time.astype(np.int64)
+    start, span = int(ticks.min()), int(ticks.max()) - int(ticks.min())
+    # Bin by time, not by count, so that a gap in the recording stays a gap.
+    slot = ((ticks - start) * (bins / max(span, 1))).astype(np.int64).clip(0, bins - 1)
+    order = np.lexsort((value, slot))  # by bin, then by value; NaN sorts last within its bin
+    first = np.flatnonzero(np.r_[True, slot[order][1:] != slot[order][:-1]])
+    last = np.r_[first[1:], len(order)] - 1
+    finite = ~np.isnan(value[order])
+    # The highest value is the last one of the bin that is not NaN (when the bin has one).
+    highest = np.maximum.accumulate(np.where(finite, np.arange(len(order)), -1))[last]
+    highest = np.where(highest >= first, highest, last)
+    keep = np.unique(np.concatenate((order[first], order[highest])))
+    return Series(time[keep], value[keep])
+
+
+def _sky_angle(az1: Floats, el1: Floats, az2: Floats, el2: Floats) -> Floats:
+    """Angles between directions on the sky, degrees."""
+    a1, e1, a2, e2 = (np.radians(x) for x in (az1, el1, az2, el2))
+    cosine = np.sin(e1) * np.sin(e2) + np.cos(e1) * np.cos(e2) * np.cos(a2 - a1)
+    return np.degrees(np.arccos(np.clip(cosine, -1.0, 1.0)))
+
+
+@dataclass(frozen=True)
+class TrackSegments:
+    """Skyplot tracks as straight pieces: ends in (azimuth, elevation) degrees and a C/N0 each."""
+
+    start: npt.NDArray[np.float64]  # (n, 2)
+    end: npt.NDArray[np.float64]  # (n, 2)
+    cn0: Floats  # mean of the samples the piece covers, dB-Hz
+
+
+def track_segments(sky: SkyTracks) -> TrackSegments:
+    """The positioned samples of every track as pieces of about TRACK_STEP_DEG of sky.
+
+    Samples of several signals at one epoch share a position and are one point with their mean
+    C/N0. A track breaks where two consecutive points lie more than TRACK_BREAK_DEG apart (the
+    satellite set and rose again, or had no position in between); a run of points within one
+    step (a geostationary satellite) is one short piece from its first to its last point.
+    """
+    trace = np.repeat(np.arange(len(sky.satellites)), np.diff(sky.starts))
+    used = sky.positioned & ~np.isnan(sky.cn0) & np.isfinite(sky.azimuth) & np.isfinite(sky.elevation)
+    trace, az, el, cn0 = trace[used], sky.azimuth[used], sky.elevation[used], sky.cn0[used]
+    if len(az) == 0:
+        empty = np.empty((0, 2))
+        return TrackSegments(empty, empty, np.empty(0))
+    # One point per position: consecutive samples of one trace at the same place.
+    new_point = np.r_[True, (trace[1:] != trace[:-1]) | (az[1:] != az[:-1]) | (el[1:] != el[:-1])]
+    point = np.cumsum(new_point) - 1
+    count = np.bincount(point)
+    cn0 = np.bincount(point, weights=cn0) / count
+    trace, az, el = trace[new_point], az[new_point], el[new_point]
+    # Runs of a track between breaks; distance along the run in degrees of sky.
+    step = np.r_[0.0, _sky_angle(az[:-1], el[:-1], az[1:], el[1:])]
+    new_run = np.r_[True, (trace[1:] != trace[:-1]) | (step[1:] > TRACK_BREAK_DEG)]
+    step[new_run] = 0.0
+    run = np.cumsum(new_run) - 1
+    along = np.cumsum(step)
+    along -= along[np.flatnonzero(new_run)][run]
+    # Pieces: each run cut every TRACK_STEP_DEG; a piece runs from its first point to the first
+    # point of the next piece of the run, or to the run's last point.
+    piece_key = run * (1 << 32) + (along // TRACK_STEP_DEG).astype(np.int64)
+    new_piece = np.r_[True, piece_key[1:] != piece_key[:-1]]
+    piece = np.cumsum(new_piece) - 1
+    first = np.flatnonzero(new_piece)
+    run_last = np.r_[np.flatnonzero(new_run)[1:], len(az)] - 1
+    next_first = np.r_[first[1:], len(az)]
+    same_run = np.r_[run[first[1:]] == run[first[:-1]], False]
+    end = np.where(same_run, next_first, run_last[run[first]])
+    colour = np.bincount(piece, weights=cn0) / np.bincount(piece)
+    return TrackSegments(np.column_stack((az[first], el[first])), np.column_stack((az[end], el[end])), colour)
+
+
+def sky_grid(sky: SkyTracks) -> tuple[Floats, npt.NDArray[np.int64]]:
+    """Mean C/N0 and sample count per sky cell of 10° azimuth by 5° elevation, 18 rows by 36
+    columns, binned as the analysis bins its heatmap: negative and NaN positions fall in the first
+    row or column, positions beyond the grid in the last. A cell without samples holds NaN."""
+    column = np.nan_to_num(np.floor(sky.azimuth / 10.0), nan=0.0, posinf=35.0, neginf=0.0).clip(0, 35).astype(np.int64)
+    row = np.nan_to_num(np.floor(sky.elevation / 5.0), nan=0.0, posinf=17.0, neginf=0.0).clip(0, 17).astype(np.int64)
+    cell = row * 36 + column
+    counts = np.bincount(cell, minlength=18 * 36)
+    sums = np.bincount(cell, weights=sky.cn0, minlength=18 * 36)
+    with np.errstate(invalid="ignore", divide="ignore"):
+        means = np.where(counts > 0, sums / np.maximum(counts, 1), np.nan)
+    return means.reshape(18, 36), counts.reshape(18, 36)
+
+
+# ---------------------------------------------------------------------------------------------------
+# Figures
+
+def _figure(width: float, height: float) -> Figure:
+    # Drawn at the resolution it is saved at, so that the layout measured before saving holds;
+    # on a canvas of its own, without pyplot's figure manager (nothing to close, no global state).
+    figure = Figure(figsize=(width, height), dpi=DPI)
+    FigureCanvasAgg(figure)
+    return figure
 
 
 def _time_axis(ax: Axes) -> None:
@@ -104,16 +361,11 @@ def _time_axis(ax: Axes) -> None:
     ax.grid(alpha=0.3)
 
 
-def _station(data: dict[str, Any]) -> str:
-    info = data["file_info"]
-    return info["marker_name"] or "unnamed station"
-
-
-def skyplot(data: dict[str, Any], progress: Progress) -> Figure | None:
-    if not has_geometry(data):
+def skyplot(data: PlotData) -> Figure | None:
+    """Satellite tracks over the sky, coloured by C/N0; None without satellite directions."""
+    if not data.geometry:
         return None
-    traces = data["skyplot"]["traces"]
-    fig = plt.figure(figsize=(7.5, 7))
+    fig = _figure(7.5, 7)
     ax = cast(PolarAxes, fig.add_subplot(projection="polar"))
     ax.set_theta_zero_location("N")
     ax.set_theta_direction(-1)
@@ -121,182 +373,226 @@ def skyplot(data: dict[str, Any], progress: Progress) -> Figure | None:
     ax.set_rticks([0, 15, 30, 45, 60, 75])
     ax.set_yticklabels(["0°", "15°", "30°", "45°", "60°", "75°"], fontsize=8, color="0.35")
     ax.set_xticks(np.radians(range(0, 360, 45)), ["N", "NE", "E", "SE", "S", "SW", "W", "NW"])
-    azimuths, elevations, levels = [], [], []
-    for trace in traces:
-        points = [p for p in trace["points"]
-                  if p["cn0"] is not None and (p["azimuth"], p["elevation"]) != NO_POSITION]
-        stride = max(1, math.ceil(len(points) / MAX_POINTS_PER_TRACE))
-        points = points[::stride]
-        if points:
-            azimuths += [math.radians(p["azimuth"]) for p in points]
-            elevations += [p["elevation"] for p in points]
-            levels += [p["cn0"] for p in points]
-            if len(traces) <= MAX_LABELLED_TRACES:
-                # At the culmination, where tracks are furthest apart, rather than at the horizon.
-                top = max(points, key=lambda p: p["elevation"])
-                ax.annotate(trace["satellite"], (math.radians(top["azimuth"]), top["elevation"]),
-                            fontsize=7, xytext=(3, 3), textcoords="offset points")
-        progress.step("skyplot")
-    scatter = ax.scatter(azimuths, elevations, c=levels, s=4, cmap=CMAP, vmin=CN0_RANGE[0], vmax=CN0_RANGE[1],
-                         linewidths=0)
-    fig.colorbar(scatter, ax=ax, shrink=0.7, pad=0.08, label="C/N0 (dB-Hz)", extend="both")
-    ax.set_title(f"Skyplot of {_station(data)}: satellite tracks coloured by C/N0\n"
+    pieces = track_segments(data.sky)
+    # The polar projection is applied here, to every end at once, rather than per path at drawing
+    # time; the collection then needs only the axes' affine part.
+    project = ax.transScale + ax.transShift + ax.transProjection
+    ends = np.vstack((pieces.start, pieces.end))
+    ends = project.transform(np.column_stack((np.radians(ends[:, 0]), ends[:, 1])))
+    start, end = ends[:len(pieces.cn0)], ends[len(pieces.cn0):]
+    # One path per colour level, its pieces parted by NaN rows: some hundred paths to draw instead
+    # of one per piece; levels of CN0_STEP dB-Hz are finer than the eye parts the colours. The
+    # strongest level is drawn first, so that a weak signal never hides under a strong one.
+    level = np.floor((np.clip(pieces.cn0, CN0_RANGE[0] - CN0_STEP, CN0_RANGE[1] + CN0_STEP) - CN0_RANGE[0]) /
+                     CN0_STEP).astype(np.int64)
+    order = np.argsort(-level, kind="stable")
+    first = np.flatnonzero(np.r_[True, np.diff(level[order]) != 0])
+    levels = level[order][first]
+    triples = np.stack((start[order], end[order], np.full((len(order), 2), np.nan)), axis=1)
+    paths = [rows.reshape(-1, 2) for rows in np.split(triples, first[1:])]
+    tracks = LineCollection(paths, array=CN0_RANGE[0] + (levels + 0.5) * CN0_STEP, cmap=CMAP, linewidths=1.6,
+                            capstyle="round", transform=ax.transProjectionAffine + ax.transWedge + ax.transAxes)
+    tracks.set_clim(*CN0_RANGE)
+    ax.add_collection(tracks, autolim=False)
+    if len(data.sky.satellites) <= MAX_LABELLED_TRACES:
+        sky = data.sky
+        for index, satellite in enumerate(sky.satellites):
+            span = slice(sky.starts[index], sky.starts[index + 1])
+            where = sky.positioned[span] & ~np.isnan(sky.cn0[span])
+            if not where.any():
+                continue
+            # At the culmination, where tracks are furthest apart, rather than at the horizon.
+            top = int(np.argmax(np.where(where, sky.elevation[span], -np.inf)))
+            ax.annotate(satellite, (np.radians(sky.azimuth[span][top]), sky.elevation[span][top]),
+                        fontsize=7, xytext=(3, 3), textcoords="offset points")
+    fig.colorbar(tracks, ax=ax, shrink=0.7, pad=0.08, label="C/N0 (dB-Hz)", extend="both")
+    ax.set_title(f"Skyplot of {data.station}: satellite tracks coloured by C/N0\n"
                  "azimuth clockwise from north, elevation in degrees (centre 90°)", fontsize=11)
     return fig
 
 
-def heatmap(data: dict[str, Any]) -> Figure | None:
-    if not has_geometry(data):
+def heatmap(data: PlotData) -> Figure | None:
+    """Mean C/N0 per sky cell; None without satellite directions."""
+    if not data.geometry:
         return None
-    grid = data["heatmap"]
-    matrix = np.array(grid["cn0_matrix"], dtype=float)
-    counts = np.array(grid["count_matrix"], dtype=float)
-    if matrix.size == 0 or not counts.any():
+    means, counts = sky_grid(data.sky)
+    if not counts.any():
         return None
-    fig, ax = plt.subplots(figsize=(10, 4.6))
-    image = ax.imshow(np.where(counts > 0, matrix, np.nan), origin="lower", aspect="auto", cmap=CMAP,
-                      extent=(0, 360, 0, 90), vmin=CN0_RANGE[0], vmax=CN0_RANGE[1], interpolation="nearest")
+    fig = _figure(10, 4.6)
+    ax = fig.add_subplot()
+    image = ax.imshow(means, origin="lower", aspect="auto", cmap=CMAP, extent=(0, 360, 0, 90),
+                      vmin=CN0_RANGE[0], vmax=CN0_RANGE[1], interpolation="nearest")
     ax.set_facecolor("0.92")
     fig.colorbar(image, ax=ax, label="mean C/N0 (dB-Hz)", extend="both")
     ax.set_xticks(range(0, 361, 45))
     ax.set_yticks(range(0, 91, 15))
     ax.set_xlabel("azimuth (degrees clockwise from north)")
     ax.set_ylabel("elevation (degrees)")
-    ax.set_title(f"Mean C/N0 per sky cell (10° azimuth × 5° elevation), {_station(data)}; grey: no samples",
+    ax.set_title(f"Mean C/N0 per sky cell (10° azimuth × 5° elevation), {data.station}; grey: no samples",
                  fontsize=11)
     return fig
 
 
-def timeseries(data: dict[str, Any]) -> Figure | None:
-    series = data["timeseries"]
-    times, cn0 = _series(series["timestamps"], series["mean_cn0"])
-    _, counts = _series(series["timestamps"], series["satellite_count"])
-    if not times:
+def _mark_anomalies(data: PlotData, axes: list[Axes]) -> bool:
+    """One vertical line per anomaly epoch, coloured by severity; True when there was one."""
+    severities = np.array(data.anomaly_severities, dtype=object)
+    marked = False
+    for severity in dict.fromkeys(data.anomaly_severities):
+        when = data.anomaly_times[(severities == severity) & ~np.isnat(data.anomaly_times)]
+        if len(when) == 0:
+            continue
+        colour = SEVERITY_COLOURS.get(severity, "tab:red")
+        for index, ax in enumerate(axes):
+            ax.vlines(when, 0, 1, transform=ax.get_xaxis_transform(), colors=colour, alpha=0.6, linewidths=1.2,
+                      label=f"{severity} anomaly" if index == 0 else None)
+        marked = True
+    return marked
+
+
+def timeseries(data: PlotData) -> Figure | None:
+    """Mean C/N0 and tracked satellites per epoch, with the anomaly epochs marked."""
+    cn0 = decimate(data.mean_cn0.time, data.mean_cn0.value)
+    counts = decimate(data.satellites.time, data.satellites.value)
+    if len(cn0.time) == 0:
         return None
-    fig, (top, bottom) = plt.subplots(2, 1, figsize=(11, 5.5), sharex=True, height_ratios=(3, 2))
-    top.plot(times, cn0, lw=0.9, color="tab:blue", label="mean C/N0")
+    fig = _figure(11, 5.5)
+    top, bottom = fig.subplots(2, 1, sharex=True, height_ratios=(3, 2))
+    top.plot(cn0.time, cn0.value, lw=0.9, color="tab:blue", label="mean C/N0")
     top.set_ylabel("mean C/N0 (dB-Hz)")
-    bottom.step(times, counts, where="mid", lw=0.9, color="tab:green")
+    bottom.step(counts.time, counts.value, where="mid", lw=0.9, color="tab:green")
     bottom.set_ylabel("satellites")
     bottom.yaxis.get_major_locator().set_params(integer=True)
-    bottom.set_ylim(0, max((c for c in counts if c == c), default=1) * 1.15 + 0.5)
+    bottom.set_ylim(0, float(np.nanmax(counts.value, initial=1.0)) * 1.15 + 0.5)
     bottom.grid(alpha=0.3)
-    marked = set()
-    for anomaly in data["anomalies"]:
-        when = parse_time(anomaly["timestamp"])
-        if when is None:
-            continue
-        colour = SEVERITY_COLOURS.get(anomaly["severity"], "tab:red")
-        label = None if anomaly["severity"] in marked else f"{anomaly['severity']} anomaly"
-        marked.add(anomaly["severity"])
-        top.axvline(when, color=colour, alpha=0.6, lw=1.2, label=label)
-        bottom.axvline(when, color=colour, alpha=0.6, lw=1.2)
-    if marked:
+    if _mark_anomalies(data, [top, bottom]):
         top.legend(loc="lower left", fontsize=8)
     top.grid(alpha=0.3)
     _time_axis(bottom)
-    title = "no anomalies" if not data["anomalies"] else f"{len(data['anomalies'])} anomaly epochs marked"
-    top.set_title(f"Mean C/N0 and tracked satellites per epoch, {_station(data)} ({title})", fontsize=11)
+    count = len(data.anomaly_times)
+    title = "no anomalies" if count == 0 else f"{count} anomaly epochs marked"
+    top.set_title(f"Mean C/N0 and tracked satellites per epoch, {data.station} ({title})", fontsize=11)
     return fig
 
 
-def constellations(data: dict[str, Any]) -> Figure | None:
-    by_system = data["timeseries"]["constellation_timeseries"]
-    if not by_system:
+def constellations(data: PlotData) -> Figure | None:
+    """Mean C/N0 per constellation over time."""
+    if not data.recording.constellations:
         return None
-    fig, ax = plt.subplots(figsize=(11, 4.6))
-    for name, points in sorted(by_system.items()):
-        times, cn0 = _series([p["timestamp"] for p in points], [p["cn0"] for p in points])
-        ax.plot(np.array(times, dtype="datetime64[us]"), cn0, lw=0.9, label=name)
+    fig = _figure(11, 4.6)
+    ax = fig.add_subplot()
+    for name, series in sorted(data.recording.constellations.items()):
+        line = decimate(series.time, series.value)
+        ax.plot(line.time, line.value, lw=0.9, label=name)
     ax.set_ylabel("mean C/N0 (dB-Hz)")
     _time_axis(ax)
-    ax.set_title(f"Mean C/N0 per constellation over time, {_station(data)}", fontsize=11)
-    ax.legend(fontsize=8, ncols=min(len(by_system), 6), loc="lower left")
+    ax.set_title(f"Mean C/N0 per constellation over time, {data.station}", fontsize=11)
+    ax.legend(fontsize=8, ncols=min(len(data.recording.constellations), 6), loc="lower left")
     return fig
 
 
-def visibility_timeline_of(judged: Assessment | None) -> pd.DataFrame | None:
-    """The per-epoch visibility counts of an assessment with navigation data; None without them
-    (or without a receiver position in the header)."""
-    if judged is None or not judged.nav_paths or not judged.result.has_visibility_prediction:
-        return None
-    from .visibility import visibility_timeline
-
-    try:
-        return visibility_timeline(judged.obs_path, judged.nav_paths, judged.settings["min_elevation"])
-    except ValueError:
-        return None
-
-
-def visibility(timeline: pd.DataFrame | None, station: str, source: str) -> Figure | None:
+def visibility(data: PlotData) -> Figure | None:
     """Predicted and observed satellites per epoch over time, one panel per constellation."""
-    if timeline is None or timeline.empty:
-        return None
-    shown = [name for name in timeline.system.cat.categories
-             if (timeline.system == name).any() and timeline.loc[timeline.system == name, ["predicted", "observed"]]
-             .to_numpy().any()]
+    shown = [name for name, counts in data.recording.visibility.items()
+             if counts.predicted.any() or counts.observed.any()]
     if not shown:
         return None
-    fig, axes = plt.subplots(len(shown), 1, figsize=(11, 1.2 + 1.5 * len(shown)), sharex=True, squeeze=False)
+    fig = _figure(11, 1.2 + 1.5 * len(shown))
+    axes = fig.subplots(len(shown), 1, sharex=True, squeeze=False)
     for ax, name in zip(axes[:, 0], shown):
-        rows = timeline[timeline.system == name]
-        when = rows.time.to_numpy()
-        ax.step(when, rows.predicted.to_numpy(), where="post", lw=1.2, color="tab:gray", label="predicted above mask")
-        ax.step(when, rows.observed.to_numpy(), where="post", lw=0.9, color="tab:blue", label="observed (C/N0 sample)")
+        counts = data.recording.visibility[name]
+        predicted = decimate(counts.time, counts.predicted.astype(np.float64))
+        observed = decimate(counts.time, counts.observed.astype(np.float64))
+        ax.step(predicted.time, predicted.value, where="post", lw=1.2, color="tab:gray", label="predicted above mask")
+        ax.step(observed.time, observed.value, where="post", lw=0.9, color="tab:blue", label="observed (C/N0 sample)")
         ax.set_ylabel(name, rotation=0, ha="right", va="center")
         ax.yaxis.get_major_locator().set_params(integer=True)
         # headroom above the highest count, so that neither line hides under the frame or the legend
-        ax.set_ylim(0, max(int(rows.predicted.max()), int(rows.observed.max())) * 1.35 + 1)
+        ax.set_ylim(0, max(int(counts.predicted.max()), int(counts.observed.max())) * 1.35 + 1)
         ax.grid(alpha=0.3)
     axes[0, 0].legend(fontsize=8, loc="upper left", ncols=2)
     _time_axis(axes[-1, 0])
-    mask = timeline.attrs.get("min_elevation", 0.0)
-    axes[0, 0].set_title(f"Satellites per epoch, predicted from the navigation data (above {mask:g}°) and observed, "
-                         f"{station}\n{source}; SBAS and IRNSS are never predicted", fontsize=11)
+    axes[0, 0].set_title(f"Satellites per epoch, predicted from the navigation data (above {data.min_elevation:g}°) "
+                         f"and observed, {data.station}\n{data.visibility_source}; SBAS and IRNSS are never "
+                         "predicted", fontsize=11)
     return fig
+
+
+def png(figure: Figure) -> bytes:
+    """The figure as PNG bytes, cropped to its content with a margin of PAD_INCHES, as
+    bbox_inches="tight" crops it.
+
+    The figure is drawn once and the crop found in its pixels, where bbox_inches="tight" lays
+    the figure out twice more to measure it. Content that reaches the edge of the figure (a very
+    long title) may lie beyond it: then the figure is saved the usual way, which widens it.
+    """
+    canvas = cast(FigureCanvasAgg, figure.canvas)
+    canvas.draw()
+    pixels = np.asarray(canvas.buffer_rgba())
+    background = np.array(to_rgba_array(figure.get_facecolor())[0] * 255, dtype=np.uint8)
+    content = (pixels != background).any(axis=2)
+    rows, columns = np.flatnonzero(content.any(axis=1)), np.flatnonzero(content.any(axis=0))
+    buffer = io.BytesIO()
+    if len(rows) == 0 or rows[0] == 0 or columns[0] == 0 or rows[-1] == pixels.shape[0] - 1 or \
+            columns[-1] == pixels.shape[1] - 1:
+        # No Software text, as in the images made below: no web address, a few bytes fewer.
+        figure.savefig(buffer, format="png", dpi=DPI, bbox_inches="tight", pad_inches=PAD_INCHES,
+                       metadata={"Software": None})
+        return buffer.getvalue()
+    pad = round(PAD_INCHES * DPI)
+    # Opaque figures need no alpha channel: a tenth smaller and quicker to compress.
+    channels = 4 if background[3] < 255 or (pixels[..., 3] < 255).any() else 3
+    framed = np.empty((rows[-1] - rows[0] + 1 + 2 * pad, columns[-1] - columns[0] + 1 + 2 * pad, channels),
+                      dtype=np.uint8)
+    framed[...] = background[:channels]
+    framed[pad:-pad, pad:-pad] = pixels[rows[0]:rows[-1] + 1, columns[0]:columns[-1] + 1, :channels]
+    Image.fromarray(framed).save(buffer, format="png", compress_level=PNG_COMPRESSION, dpi=(DPI, DPI))
+    return buffer.getvalue()
 
 
 # (file stem, title) in the order plots are shown.
 PLOTS = (("skyplot", "Skyplot"), ("heatmap", "Sky heatmap"), ("timeseries", "C/N0 and satellites over time"),
          ("constellations", "C/N0 per constellation"), ("visibility", "Predicted and observed satellites over time"))
+DRAWERS = {"skyplot": skyplot, "heatmap": heatmap, "timeseries": timeseries, "constellations": constellations,
+           "visibility": visibility}
 
 
-def render_all(data: dict[str, Any], judged: Assessment | None = None) -> list[tuple[str, str, bytes]]:
-    """Every plot that the result has data for, as (file stem, title, PNG bytes); the visibility
-    plot needs the assessment (its navigation files and elevation mask)."""
-    traces = len(data["skyplot"]["traces"])
-    progress = Progress(traces + len(PLOTS) - 1, "plotting")
-    source = judged.result.visibility_prediction_source if judged is not None else ""
-    drawers = {"skyplot": lambda: skyplot(data, progress), "heatmap": lambda: heatmap(data),
-               "timeseries": lambda: timeseries(data), "constellations": lambda: constellations(data),
-               "visibility": lambda: visibility(visibility_timeline_of(judged), _station(data), source)}
-    rendered = []
+def render_all(judged: Assessment | PlotData) -> list[tuple[str, str, bytes]]:
+    """Every plot that the assessment has data for, as (file stem, title, PNG bytes).
+
+    The recording's series are computed on a second thread (natively, without the interpreter
+    lock) while the plots drawn from the result alone are made.
+    """
+    progress = Progress(len(PLOTS), "plotting")
+    images: dict[str, bytes] = {}
+
+    def draw(stems: tuple[str, ...], data: PlotData) -> None:
+        for stem in stems:
+            figure = DRAWERS[stem](data)
+            progress.step(stem)
+            if figure is not None:
+                images[stem] = png(figure)
+
     try:
-        for stem, title in PLOTS:
-            figure = drawers[stem]()
-            if stem == "skyplot":
-                progress.step(stem, traces - progress.done)  # a skipped skyplot draws no traces
-            else:
-                progress.step(stem)
-            if figure is None:
-                continue
-            buffer = io.BytesIO()
-            # No Software text: keeps the PNG free of a web address and a few bytes smaller.
-            figure.savefig(buffer, format="png", dpi=DPI, bbox_inches="tight", metadata={"Software": None})
-            plt.close(figure)
-            rendered.append((stem, title, buffer.getvalue()))
+        if isinstance(judged, PlotData):
+            draw(tuple(DRAWERS), judged)
+        else:
+            with ThreadPoolExecutor(max_workers=1, thread_name_prefix="plot data") as pool:
+                recording = pool.submit(recording_series, judged)
+                data = result_plot_data(judged)
+                draw(("skyplot", "heatmap", "timeseries"), data)
+                draw(("constellations", "visibility"), replace(data, recording=recording.result()))
     finally:
         progress.close()
-    return rendered
+    return [(stem, title, images[stem]) for stem, title in PLOTS if stem in images]
 
 
-def write_all(data: dict[str, Any], directory: str, judged: Assessment | None = None) -> list[str]:
-    """Writes every plot that the result has data for as DIR/<name>.png; returns the paths."""
+def write_all(judged: Assessment | PlotData, directory: str) -> list[str]:
+    """Writes every plot that the assessment has data for as DIR/<name>.png; returns the paths."""
     os.makedirs(directory, exist_ok=True)
     written = []
-    for stem, _, png in render_all(data, judged):
+    for stem, _, image in render_all(judged):
         path = os.path.join(directory, f"{stem}.png")
         with open(path, "wb") as out:
-            out.write(png)
+            out.write(image)
         written.append(path)
     return written

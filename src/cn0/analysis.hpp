@@ -9,4 +9,10 @@ namespace vardoln {
 
 AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& settings);
 
+// The per-constellation series of run_analysis (timeseries.constellation_timeseries) alone, by
+// the same extraction and the same sums, so equal to it value for value: for views that draw
+// the series without holding a whole result (a day of samples, its statistics and per-satellite
+// series).
+TextMap<std::vector<TimeSeriesPoint>> constellation_series(const RinexObsData& obs, const AnalysisSettings& settings);
+
 }  // namespace vardoln

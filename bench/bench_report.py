@@ -1,0 +1,90 @@
+"""Cost of the plots and the HTML report: `vardoln-cn0 analyze` of a day file with its navigation
+file, summary only against `--plots DIR --html FILE`, in fresh processes.
+
+Run: .venv/bin/python bench/bench_report.py [--runs N] [--obs PATH --nav PATH]
+The two commands alternate, so that both meet the same load on a shared machine; the figures are
+the medians of wall time and of the process's peak memory (max RSS), and their ratios. The run
+checks that every plot was written and that the report embeds them.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+from pathlib import Path
+
+DATA = Path(__file__).resolve().parents[2] / "shared" / "data"
+BUNDLED = Path(__file__).resolve().parents[1] / "tests" / "data" / "real"
+DAY = "crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx"
+DAY_NAV = "nav/ESBC00DNK_R_20201770000_01D_MN.rnx"
+PLOTS = ("skyplot", "heatmap", "timeseries", "constellations", "visibility")
+
+
+def located(relative: str) -> Path:
+    for folder in (DATA, BUNDLED):
+        if (folder / relative).is_file():
+            return folder / relative
+    raise SystemExit(f"{relative}: not in {DATA} nor {BUNDLED}")
+
+
+def command() -> list[str]:
+    script = shutil.which("vardoln-cn0", path=str(Path(sys.executable).parent))
+    return [script] if script else [sys.executable, "-m", "vardoln_tools.cli"]
+
+
+def run(argv: list[str]) -> tuple[float, float]:
+    """(seconds, peak memory in MB) of one fresh process."""
+    start = time.perf_counter()
+    process = subprocess.Popen(argv, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(process.pid, 0)
+    seconds = time.perf_counter() - start
+    process.returncode = os.waitstatus_to_exitcode(status)
+    error = process.stderr.read().decode() if process.stderr else ""
+    if process.returncode != 0:
+        raise SystemExit(f"{' '.join(argv)} failed ({process.returncode}): {error}")
+    return seconds, usage.ru_maxrss / 1024
+
+
+def main() -> int:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--obs", type=Path, default=None)
+    parser.add_argument("--nav", type=Path, default=None)
+    args = parser.parse_args()
+    obs = args.obs or located(DAY)
+    nav = args.nav or located(DAY_NAV)
+
+    with tempfile.TemporaryDirectory() as folder:
+        plots, html = Path(folder) / "plots", Path(folder) / "report.html"
+        summary_only = [*command(), "analyze", str(obs), "--nav", str(nav)]
+        with_report = [*summary_only, "--plots", str(plots), "--html", str(html)]
+        run(with_report)  # warm the page cache and the compiled modules
+        written = sorted(path.stem for path in plots.iterdir())
+        if written != sorted(PLOTS) or html.read_text(encoding="utf-8").count("data:image/png;base64,") != len(PLOTS):
+            raise SystemExit(f"plots written: {written}; the report must embed all {len(PLOTS)}")
+        figures: dict[str, list[tuple[float, float]]] = {"summary": [], "report": []}
+        for _ in range(args.runs):
+            figures["summary"].append(run(summary_only))
+            figures["report"].append(run(with_report))
+
+    print(f"vardoln-cn0 analyze {obs.name} --nav {nav.name}, median of {args.runs} fresh processes each")
+    medians = {name: (statistics.median(s for s, _ in runs), statistics.median(m for _, m in runs))
+               for name, runs in figures.items()}
+    for name, label in (("summary", "summary only"), ("report", "--plots DIR --html FILE")):
+        seconds, memory = medians[name]
+        print(f"  {label:<24} {seconds:6.2f} s  {memory:6.0f} MB peak")
+    time_ratio = medians["report"][0] / medians["summary"][0]
+    memory_ratio = medians["report"][1] / medians["summary"][1]
+    print(f"  plots and report: {time_ratio:.2f}x the time (target 2.5x), {memory_ratio:.2f}x the peak memory "
+          "(target 2x)")
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
