@@ -16,6 +16,7 @@ from . import __version__, settings, summary
 
 if TYPE_CHECKING:
     from .assessment import Assessment
+    from .plots import RecordingViews
 
 T = TypeVar("T")
 
@@ -80,40 +81,56 @@ def _check_plotting() -> str | None:
     return None
 
 
-class _PlottingImport:
-    """The plots (and matplotlib) imported on a second thread.
+class _PlotPreparation:
+    """What the plots need before the result: matplotlib and the plots imported, and the
+    recording's views (`plots.recording_views`), made on a second thread while the analysis runs.
 
-    The analysis releases the interpreter lock, so on a machine with a spare core the half second
-    of imports passes while the recording is read and analysed. Without matplotlib the answer is
-    known at once (`known`), before the analysis.
+    Both the analysis and the views release the interpreter lock, so on a machine with a spare
+    core the imports and the views cost no time. Without matplotlib the answer is known at once
+    (`known`), before the analysis.
     """
 
-    def __init__(self) -> None:
+    def __init__(self, args: argparse.Namespace) -> None:
         self.known: str | None = None
-        self._answer: list[str | None] = []
+        self._problem: str | None = None
+        self._views: RecordingViews | None = None
         self._thread: threading.Thread | None = None
         if importlib.util.find_spec("matplotlib") is None:
             self.known = _check_plotting() or "plots need matplotlib"
             return
-        self._thread = threading.Thread(target=self._run, name="import plots", daemon=True)
+        self._thread = threading.Thread(target=self._run, args=(args,), name="prepare plots", daemon=True)
         self._thread.start()
 
-    def _run(self) -> None:
+    def _run(self, args: argparse.Namespace) -> None:
         try:
-            self._answer.append(_check_plotting())
+            self._problem = _check_plotting()
         except Exception as error:  # a broken installation: reported like a missing one
-            self._answer.append(f"matplotlib cannot be imported ({error})")
+            self._problem = f"matplotlib cannot be imported ({error})"
+        if self._problem is not None:
+            return
+        from . import plots
+
+        try:
+            self._views = plots.recording_views(args.obs, args.nav or [],
+                                                settings.describe(settings.from_arguments(args)))
+        except Exception:  # the analysis reports what is wrong with the files; the plots make their own
+            self._views = None
 
     def problem(self) -> str | None:
-        """None when the plots can be drawn, else why not (waits for the import)."""
+        """None when the plots can be drawn, else why not (waits for the preparation)."""
         if self._thread is None:
             return self.known
         self._thread.join()
-        return self._answer[0]
+        return self._problem
+
+    def views(self) -> RecordingViews | None:
+        """The recording's views, or None when they could not be made here."""
+        self.problem()
+        return self._views
 
 
 def command_analyze(args: argparse.Namespace) -> int:
-    plotting = _PlottingImport() if (args.plots or args.html) else None
+    plotting = _PlotPreparation(args) if (args.plots or args.html) else None
     # Fail before the analysis rather than after it when the plots cannot be drawn.
     if args.plots and plotting is not None and plotting.known:
         raise CommandError(plotting.known)
@@ -138,7 +155,7 @@ def command_analyze(args: argparse.Namespace) -> int:
         if not plot_problem:
             from . import plots
 
-            images = plots.render_all(judged)
+            images = plots.render_all(judged, plotting.views())
         if args.plots:
             _make_directory(args.plots)
             for stem, _, png in images:

@@ -1,12 +1,13 @@
 """PNG plots of an analysis (needs matplotlib: pip install 'vardoln_cn0[plots]').
 
-The plots draw from `PlotData`, a compact extract of an assessment: arrays from the result's
-accessors and, for the per-constellation series and the visibility counts, arrays the companion
-extension makes from the recording by the analysis's own rules. Nothing is read back from the
-JSON export, which for a day of 30 s data runs to some 80 MB. Skyplot tracks are line
-collections binned along the track, the heatmap is binned from the samples, and every time
-series keeps at most a few thousand points: the lowest and the highest value of each time bin,
-so that a dip stays as deep as it is.
+The plots draw from `PlotData`, a compact extract of an assessment: the epoch series and the
+anomalies from the result's accessors, and the recording's views (`recording_views`): the skyplot
+tracks, the heatmap grid and the per-constellation series that the companion extension makes from
+the files by the analysis's own steps, and the per-epoch visibility counts. Nothing is read back
+from the JSON export, which for a day of 30 s data runs to some 80 MB. Skyplot tracks are line
+collections of short pieces, the heatmap is the analysis's grid, and every time series keeps at
+most a few thousand points: the lowest and the highest value of each time bin, so that a dip
+stays as deep as it is.
 """
 
 from __future__ import annotations
@@ -17,7 +18,7 @@ import sys
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field, replace
 from datetime import datetime, timedelta
-from typing import TYPE_CHECKING, TextIO, cast
+from typing import TYPE_CHECKING, Any, TextIO, cast
 
 import numpy as np
 import numpy.typing as npt
@@ -29,14 +30,12 @@ try:
     from matplotlib.collections import LineCollection
     from matplotlib.colors import to_rgba_array
     from matplotlib.figure import Figure
-    from PIL import Image
     from matplotlib.projections.polar import PolarAxes
+    from PIL import Image
 except ImportError as error:  # pragma: no cover - depends on the installation
     raise ImportError("plots need matplotlib: pip install 'vardoln_cn0[plots]'") from error
 
 if TYPE_CHECKING:
-    import vardoln_cn0
-
     from .assessment import Assessment
 
 Floats = npt.NDArray[np.float64]
@@ -113,32 +112,22 @@ def timestamp_array(stamps: list[str]) -> Times:
 
 @dataclass(frozen=True)
 class SkyTracks:
-    """The samples of the result's skyplot traces, trace after trace, in sample order."""
+    """The samples of the skyplot's tracks, track after track, in sample order."""
 
     satellites: list[str]
-    starts: npt.NDArray[np.int64]  # trace i holds samples starts[i] .. starts[i + 1]
+    starts: npt.NDArray[np.int64]  # track i holds samples starts[i] .. starts[i + 1]
     azimuth: Floats  # degrees clockwise from north
     elevation: Floats  # degrees
     cn0: Floats  # dB-Hz
 
-    @staticmethod
-    def of(result: vardoln_cn0.AnalysisResult) -> SkyTracks:
-        from . import _native
-
-        traces = result.get_skyplot_data()
-        columns: dict[str, list[Floats]] = {"azimuths": [], "elevations": [], "cn0_values": []}
-        for trace in traces:
-            for key, parts in columns.items():
-                parts.append(np.frombuffer(_native.decimals(trace[key]), dtype=np.float64))  # type: ignore[literal-required]
-        lengths = [len(part) for part in columns["cn0_values"]]
-        joined = {key: np.concatenate(parts) if parts else np.empty(0) for key, parts in columns.items()}
-        return SkyTracks([trace["satellite"] for trace in traces], np.concatenate(([0], np.cumsum(lengths))),
-                         joined["azimuths"], joined["elevations"], joined["cn0_values"])
-
     @property
     def positioned(self) -> npt.NDArray[np.bool_]:
         """Samples with a computed direction (the others sit at the stand-in azimuth 0, elevation 45)."""
-        return (self.azimuth != NO_POSITION[0]) | (self.elevation != NO_POSITION[1])
+        positioned: npt.NDArray[np.bool_] = (self.azimuth != NO_POSITION[0]) | (self.elevation != NO_POSITION[1])
+        return positioned
+
+
+NO_TRACKS = SkyTracks([], np.zeros(1, dtype=np.int64), np.empty(0), np.empty(0), np.empty(0))
 
 
 @dataclass(frozen=True)
@@ -159,9 +148,13 @@ class VisibilityCounts:
 
 
 @dataclass(frozen=True)
-class RecordingSeries:
-    """The series the plots take from the recording rather than from the result."""
+class RecordingViews:
+    """What the plots take from the recording: the skyplot's tracks, the heatmap grid and the
+    per-constellation series as the analysis makes them, and the per-epoch visibility counts."""
 
+    sky: SkyTracks = NO_TRACKS
+    grid_cn0: Floats = field(default_factory=lambda: np.empty((0, 0)))  # 18 x 36, mean dB-Hz; NaN: no sample
+    grid_count: npt.NDArray[np.int64] = field(default_factory=lambda: np.zeros((0, 0), dtype=np.int64))
     constellations: dict[str, Series] = field(default_factory=dict)  # mean C/N0 per epoch, by name
     visibility: dict[str, VisibilityCounts] = field(default_factory=dict)  # by name; empty without a prediction
 
@@ -171,26 +164,28 @@ class PlotData:
     """What the plots of one assessment draw, as arrays (see `plot_data`)."""
 
     station: str
-    geometry: bool  # samples carry computed directions: navigation data and a receiver position
-    sky: SkyTracks
+    has_prediction: bool  # the analysis had navigation data
     mean_cn0: Series  # per epoch with samples
     satellites: Series  # distinct satellites per epoch with samples
     anomaly_times: Times
     anomaly_severities: list[str]
     visibility_source: str
     min_elevation: float  # degrees
-    recording: RecordingSeries = RecordingSeries()
+    recording: RecordingViews = RecordingViews()
+
+    @property
+    def geometry(self) -> bool:
+        """Whether the samples carry computed directions (navigation data and a receiver position)."""
+        return self.has_prediction and bool(self.recording.sky.positioned.any())
 
 
 def result_plot_data(judged: Assessment) -> PlotData:
-    """The part of `plot_data` that comes from the result's accessors (no recording series)."""
+    """The part of `plot_data` that comes from the result's accessors (no recording views)."""
     result = judged.result
-    sky = SkyTracks.of(result)
     epochs = timestamp_array(result.get_timestamps())
     return PlotData(
         station=result.station_name or "unnamed station",
-        geometry=result.has_visibility_prediction and bool(sky.positioned.any()),
-        sky=sky,
+        has_prediction=result.has_visibility_prediction,
         mean_cn0=Series(epochs, np.asarray(result.get_timeseries_cn0(), dtype=np.float64)),
         satellites=Series(epochs, np.asarray(result.get_satellite_count_series(), dtype=np.float64)),
         anomaly_times=timestamp_array(result.get_anomaly_timestamps()),
@@ -200,58 +195,68 @@ def result_plot_data(judged: Assessment) -> PlotData:
     )
 
 
-def _constellation_series(judged: Assessment) -> dict[str, Series]:
+def _times(buffer: Any) -> Times:
+    times: Times = np.frombuffer(buffer, dtype=np.int64).view("datetime64[ns]")
+    return times
+
+
+def _floats(buffer: Any) -> Floats:
+    values: Floats = np.frombuffer(buffer, dtype=np.float64)
+    return values
+
+
+def recording_views(obs_path: str, nav_paths: list[str], settings: dict[str, Any]) -> RecordingViews:
+    """The skyplot tracks, the heatmap grid and the per-constellation series that an analysis of
+    the files with these settings (`Assessment.settings`) makes, computed natively by the
+    analysis's own steps (equal, value for value, to what its accessors and export hold), and the
+    per-epoch visibility counts behind its visibility means. Needs no result, and runs without
+    the interpreter lock."""
     from . import _native
 
-    shown = judged.settings
-    table = _native.constellation_series(judged.obs_path, judged.nav_paths or None, list(shown["systems"]),
-                                         float(shown["min_elevation"]), float(shown["min_cn0"]),
-                                         float(shown["max_cn0"]))
-    return {name: Series(np.frombuffer(columns["time"], dtype=np.int64).view("datetime64[ns]"),
-                         np.frombuffer(columns["cn0"], dtype=np.float64))
-            for name, columns in table.items()}
+    views = _native.plot_views(obs_path, list(nav_paths) or None, list(settings["systems"]),
+                               float(settings["min_elevation"]), float(settings["min_cn0"]),
+                               float(settings["max_cn0"]))
+    sky = views["sky"]
+    lengths = np.frombuffer(sky["lengths"], dtype=np.uint64).astype(np.int64)
+    tracks = SkyTracks(list(sky["satellites"]), np.concatenate(([0], np.cumsum(lengths))), _floats(sky["azimuth"]),
+                       _floats(sky["elevation"]), _floats(sky["cn0"]))
+    grid = views["heatmap"]
+    counts = np.frombuffer(grid["count"], dtype=np.uint64).astype(np.int64)
+    rows = len(counts) // 36
+    means = np.where(counts > 0, _floats(grid["cn0"]), np.nan).reshape(rows, 36)
+    constellations = {name: Series(_times(columns["time"]), _floats(columns["cn0"]))
+                      for name, columns in views["constellations"].items()}
+    visibility = {}
+    if views["visibility"] is not None:
+        table = views["visibility"]
+        systems = list(table["systems"])
+        when = _times(table["time"])
+        shape = (len(when), len(systems))
+        predicted = np.frombuffer(table["predicted"], dtype=np.uint32).reshape(shape).astype(np.int64)
+        observed = np.frombuffer(table["observed"], dtype=np.uint32).reshape(shape).astype(np.int64)
+        visibility = {name: VisibilityCounts(when, predicted[:, column], observed[:, column])
+                      for column, name in enumerate(systems)}
+    return RecordingViews(tracks, means, counts.reshape(rows, 36), constellations, visibility)
 
 
-def _visibility_counts(judged: Assessment) -> dict[str, VisibilityCounts]:
-    """Per-epoch counts of an assessment with navigation data and a receiver position; empty otherwise."""
-    if not judged.nav_paths or not judged.result.has_visibility_prediction:
-        return {}
-    from . import _native
-
-    try:
-        table = _native.visibility_timeline(judged.obs_path, judged.nav_paths, float(judged.settings["min_elevation"]))
-    except ValueError:  # no receiver position in the header
-        return {}
-    systems = list(table["systems"])
-    when = np.frombuffer(table["time"], dtype=np.int64).view("datetime64[ns]")
-    shape = (len(when), len(systems))
-    predicted = np.frombuffer(table["predicted"], dtype=np.uint32).reshape(shape).astype(np.int64)
-    observed = np.frombuffer(table["observed"], dtype=np.uint32).reshape(shape).astype(np.int64)
-    return {name: VisibilityCounts(when, predicted[:, column], observed[:, column])
-            for column, name in enumerate(systems)}
-
-
-def recording_series(judged: Assessment) -> RecordingSeries:
-    """The per-constellation series and per-epoch visibility counts of an assessment, computed
-    natively from its files and settings by the analysis's own rules (the series equal the
-    export's `constellation_timeseries` value for value). Runs without the interpreter lock."""
-    return RecordingSeries(_constellation_series(judged), _visibility_counts(judged))
+def _views_of(judged: Assessment) -> RecordingViews:
+    return recording_views(judged.obs_path, judged.nav_paths, judged.settings)
 
 
 def plot_data(judged: Assessment) -> PlotData:
-    """The extract the plots of an assessment draw: the result's skyplot samples, epoch series and
-    anomalies from its accessors, and the series of `recording_series`."""
-    return replace(result_plot_data(judged), recording=recording_series(judged))
+    """The extract the plots of an assessment draw: the epoch series and anomalies from the result's
+    accessors and the views of `recording_views`; no JSON export is made or read."""
+    return replace(result_plot_data(judged), recording=_views_of(judged))
 
 
 # ---------------------------------------------------------------------------------------------------
 # Reduction
 
 def decimate(time: Times, value: Floats, bins: int = TIME_BINS) -> Series:
-    """At most 2 x `bins` points of a series in time order: the lowest and the highest value of each
-    of `bins` equal spans of time, in their own time order, so that the line reaches every dip and
-    every peak of the full series. A series of at most 2 x `bins` points, and the points whose time
-    is NaT, are kept as they are (NaT points are left out)."""
+    """At most 2 x `bins` points of a series, in its order: the lowest and the highest value of each
+    of `bins` equal spans of time, so that the line reaches every dip and every peak of the full
+    series. Points whose time is NaT are left out; a series of at most 2 x `bins` points is kept
+    whole."""
     known = ~np.isnat(time)
     time, value = time[known], value[known]
     if len(time) <= 2 * bins:
@@ -275,7 +280,8 @@ def _sky_angle(az1: Floats, el1: Floats, az2: Floats, el2: Floats) -> Floats:
     """Angles between directions on the sky, degrees."""
     a1, e1, a2, e2 = (np.radians(x) for x in (az1, el1, az2, el2))
     cosine = np.sin(e1) * np.sin(e2) + np.cos(e1) * np.cos(e2) * np.cos(a2 - a1)
-    return np.degrees(np.arccos(np.clip(cosine, -1.0, 1.0)))
+    angles: Floats = np.degrees(np.arccos(np.clip(cosine, -1.0, 1.0)))
+    return angles
 
 
 @dataclass(frozen=True)
@@ -328,26 +334,12 @@ def track_segments(sky: SkyTracks) -> TrackSegments:
     return TrackSegments(np.column_stack((az[first], el[first])), np.column_stack((az[end], el[end])), colour)
 
 
-def sky_grid(sky: SkyTracks) -> tuple[Floats, npt.NDArray[np.int64]]:
-    """Mean C/N0 and sample count per sky cell of 10° azimuth by 5° elevation, 18 rows by 36
-    columns, binned as the analysis bins its heatmap: negative and NaN positions fall in the first
-    row or column, positions beyond the grid in the last. A cell without samples holds NaN."""
-    column = np.nan_to_num(np.floor(sky.azimuth / 10.0), nan=0.0, posinf=35.0, neginf=0.0).clip(0, 35).astype(np.int64)
-    row = np.nan_to_num(np.floor(sky.elevation / 5.0), nan=0.0, posinf=17.0, neginf=0.0).clip(0, 17).astype(np.int64)
-    cell = row * 36 + column
-    counts = np.bincount(cell, minlength=18 * 36)
-    sums = np.bincount(cell, weights=sky.cn0, minlength=18 * 36)
-    with np.errstate(invalid="ignore", divide="ignore"):
-        means = np.where(counts > 0, sums / np.maximum(counts, 1), np.nan)
-    return means.reshape(18, 36), counts.reshape(18, 36)
-
-
 # ---------------------------------------------------------------------------------------------------
 # Figures
 
 def _figure(width: float, height: float) -> Figure:
-    # Drawn at the resolution it is saved at, so that the layout measured before saving holds;
-    # on a canvas of its own, without pyplot's figure manager (nothing to close, no global state).
+    # Drawn at the resolution it is saved at (png() crops the drawn pixels), on a canvas of its
+    # own rather than through pyplot's figure manager: nothing to close, no global state.
     figure = Figure(figsize=(width, height), dpi=DPI)
     FigureCanvasAgg(figure)
     return figure
@@ -373,10 +365,11 @@ def skyplot(data: PlotData) -> Figure | None:
     ax.set_rticks([0, 15, 30, 45, 60, 75])
     ax.set_yticklabels(["0°", "15°", "30°", "45°", "60°", "75°"], fontsize=8, color="0.35")
     ax.set_xticks(np.radians(range(0, 360, 45)), ["N", "NE", "E", "SE", "S", "SW", "W", "NW"])
-    pieces = track_segments(data.sky)
+    pieces = track_segments(data.recording.sky)
     # The polar projection is applied here, to every end at once, rather than per path at drawing
     # time; the collection then needs only the axes' affine part.
-    project = ax.transScale + ax.transShift + ax.transProjection
+    polar: Any = ax  # the projection's transforms are not in matplotlib's type stubs
+    project = polar.transScale + polar.transShift + polar.transProjection
     ends = np.vstack((pieces.start, pieces.end))
     ends = project.transform(np.column_stack((np.radians(ends[:, 0]), ends[:, 1])))
     start, end = ends[:len(pieces.cn0)], ends[len(pieces.cn0):]
@@ -391,11 +384,12 @@ def skyplot(data: PlotData) -> Figure | None:
     triples = np.stack((start[order], end[order], np.full((len(order), 2), np.nan)), axis=1)
     paths = [rows.reshape(-1, 2) for rows in np.split(triples, first[1:])]
     tracks = LineCollection(paths, array=CN0_RANGE[0] + (levels + 0.5) * CN0_STEP, cmap=CMAP, linewidths=1.6,
-                            capstyle="round", transform=ax.transProjectionAffine + ax.transWedge + ax.transAxes)
+                            capstyle="round",
+                            transform=polar.transProjectionAffine + polar.transWedge + polar.transAxes)
     tracks.set_clim(*CN0_RANGE)
     ax.add_collection(tracks, autolim=False)
-    if len(data.sky.satellites) <= MAX_LABELLED_TRACES:
-        sky = data.sky
+    sky = data.recording.sky
+    if len(sky.satellites) <= MAX_LABELLED_TRACES:
         for index, satellite in enumerate(sky.satellites):
             span = slice(sky.starts[index], sky.starts[index + 1])
             where = sky.positioned[span] & ~np.isnan(sky.cn0[span])
@@ -415,7 +409,7 @@ def heatmap(data: PlotData) -> Figure | None:
     """Mean C/N0 per sky cell; None without satellite directions."""
     if not data.geometry:
         return None
-    means, counts = sky_grid(data.sky)
+    means, counts = data.recording.grid_cn0, data.recording.grid_count
     if not counts.any():
         return None
     fig = _figure(10, 4.6)
@@ -443,8 +437,10 @@ def _mark_anomalies(data: PlotData, axes: list[Axes]) -> bool:
             continue
         colour = SEVERITY_COLOURS.get(severity, "tab:red")
         for index, ax in enumerate(axes):
-            ax.vlines(when, 0, 1, transform=ax.get_xaxis_transform(), colors=colour, alpha=0.6, linewidths=1.2,
-                      label=f"{severity} anomaly" if index == 0 else None)
+            marks = ax.vlines(when, 0, 1, transform=ax.get_xaxis_transform(), colors=colour, alpha=0.6,
+                              linewidths=1.2)
+            if index == 0:
+                marks.set_label(f"{severity} anomaly")
         marked = True
     return marked
 
@@ -525,7 +521,7 @@ def png(figure: Figure) -> bytes:
     the figure out twice more to measure it. Content that reaches the edge of the figure (a very
     long title) may lie beyond it: then the figure is saved the usual way, which widens it.
     """
-    canvas = cast(FigureCanvasAgg, figure.canvas)
+    canvas: Any = figure.canvas  # an Agg canvas (see _figure); its drawing methods are untyped
     canvas.draw()
     pixels = np.asarray(canvas.buffer_rgba())
     background = np.array(to_rgba_array(figure.get_facecolor())[0] * 255, dtype=np.uint8)
@@ -556,11 +552,12 @@ DRAWERS = {"skyplot": skyplot, "heatmap": heatmap, "timeseries": timeseries, "co
            "visibility": visibility}
 
 
-def render_all(judged: Assessment | PlotData) -> list[tuple[str, str, bytes]]:
+def render_all(judged: Assessment | PlotData, recording: RecordingViews | None = None) -> list[tuple[str, str, bytes]]:
     """Every plot that the assessment has data for, as (file stem, title, PNG bytes).
 
-    The recording's series are computed on a second thread (natively, without the interpreter
-    lock) while the plots drawn from the result alone are made.
+    `recording` are the assessment's `recording_views` when already made; otherwise they are made
+    on a second thread (natively, without the interpreter lock) while the plot drawn from the
+    result's accessors alone is made.
     """
     progress = Progress(len(PLOTS), "plotting")
     images: dict[str, bytes] = {}
@@ -575,12 +572,14 @@ def render_all(judged: Assessment | PlotData) -> list[tuple[str, str, bytes]]:
     try:
         if isinstance(judged, PlotData):
             draw(tuple(DRAWERS), judged)
+        elif recording is not None:
+            draw(tuple(DRAWERS), replace(result_plot_data(judged), recording=recording))
         else:
             with ThreadPoolExecutor(max_workers=1, thread_name_prefix="plot data") as pool:
-                recording = pool.submit(recording_series, judged)
+                pending = pool.submit(_views_of, judged)
                 data = result_plot_data(judged)
-                draw(("skyplot", "heatmap", "timeseries"), data)
-                draw(("constellations", "visibility"), replace(data, recording=recording.result()))
+                draw(("timeseries",), data)
+                draw(("skyplot", "heatmap", "constellations", "visibility"), replace(data, recording=pending.result()))
     finally:
         progress.close()
     return [(stem, title, images[stem]) for stem, title in PLOTS if stem in images]

@@ -523,13 +523,18 @@ Extraction extract_run_samples(const RinexObsData& obs, const AnalysisSettings& 
 
 }  // namespace
 
-TextMap<std::vector<TimeSeriesPoint>> constellation_series(const RinexObsData& obs, const AnalysisSettings& settings) {
+RunViews run_views(const RinexObsData& obs, const AnalysisSettings& settings) {
+    RunViews views;
     std::optional<PositionTable> positions;
     const Extraction run = extract_run_samples(obs, settings, epoch_timestamps(obs), positions);
+    if (run.set.samples.empty()) return views;
+    const SampleGroups groups = group_samples(run.set);
     TimeSeriesData series;
     PerSystem data_gaps{};
-    fill_epoch_series(series, data_gaps, run.set, group_samples(run.set));
-    return std::move(series.constellation_timeseries);
+    fill_epoch_series(series, data_gaps, run.set, groups);
+    views.constellation_timeseries = std::move(series.constellation_timeseries);
+    build_skyplot(run.set, groups, views.skyplot, views.heatmap);
+    return views;
 }
 
 AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& settings) {

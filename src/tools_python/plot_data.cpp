@@ -1,10 +1,8 @@
-// What the plots of an analysis need beyond the result's accessors: the per-constellation series,
-// made from the recording by the analysis's own steps, and the accessors' number lists as arrays.
-#include <algorithm>
-#include <charconv>
+// The plots' extract of a recording, from one reading of its files: what an analysis with the
+// same settings puts in its skyplot, heatmap and per-constellation series (made by the
+// analysis's own steps), and the per-epoch visibility counts, as arrays.
 #include <memory>
 #include <string>
-#include <system_error>
 
 #include "arrays/tables.hpp"
 #include "cn0/analysis.hpp"
@@ -19,51 +17,96 @@ namespace {
 struct Series {
     std::string system;
     std::vector<std::int64_t> times;  // datetime64 nanoseconds of the timestamp texts
-    std::vector<double> cn0;          // dB-Hz, mean over the constellation's samples of the epoch
+    std::vector<double> cn0;          // dB-Hz
 };
 
-std::vector<Series> series_arrays(TextMap<std::vector<TimeSeriesPoint>>&& by_system) {
-    std::vector<Series> all;
-    for (auto& [system, points] : by_system) {
+// Flat columns, made without the interpreter lock.
+struct Views {
+    // The skyplot's traces one after the other, points in trace order.
+    std::vector<std::string> satellites;
+    std::vector<std::uint64_t> lengths;  // points per trace
+    std::vector<double> azimuth, elevation, cn0;
+    // The heatmap grid, rows of elevation cells one after the other; empty without samples.
+    std::vector<double> grid_cn0;
+    std::vector<std::uint64_t> grid_count;
+    std::vector<Series> constellations;  // by name, ascending
+    std::optional<VisibilityColumns> visibility;
+};
+
+Views flatten(RunViews&& run) {
+    Views views;
+    std::size_t points = 0;
+    for (const SkyplotTrace& trace : run.skyplot.traces) points += trace.points.size();
+    views.azimuth.reserve(points);
+    views.elevation.reserve(points);
+    views.cn0.reserve(points);
+    for (SkyplotTrace& trace : run.skyplot.traces) {
+        views.satellites.push_back(std::move(trace.satellite));
+        views.lengths.push_back(trace.points.size());
+        for (const SkyplotPoint& point : trace.points) {
+            views.azimuth.push_back(point.azimuth);
+            views.elevation.push_back(point.elevation);
+            views.cn0.push_back(point.cn0);
+        }
+    }
+    for (const auto& row : run.heatmap.cn0_matrix) views.grid_cn0.insert(views.grid_cn0.end(), row.begin(), row.end());
+    for (const auto& row : run.heatmap.count_matrix) {
+        views.grid_count.insert(views.grid_count.end(), row.begin(), row.end());
+    }
+    for (auto& [system, points_of_system] : run.constellation_timeseries) {
         Series series{system, {}, {}};
-        series.times.reserve(points.size());
-        series.cn0.reserve(points.size());
-        for (const TimeSeriesPoint& point : points) {
+        series.times.reserve(points_of_system.size());
+        series.cn0.reserve(points_of_system.size());
+        for (const TimeSeriesPoint& point : points_of_system) {
             const std::optional<EpochTime> time = parse_timestamp_text(point.timestamp);
             series.times.push_back(time ? arrays::epoch_nanoseconds(*time) : arrays::kNoTime);
             series.cn0.push_back(point.cn0);
         }
-        all.push_back(std::move(series));
+        views.constellations.push_back(std::move(series));
     }
-    return all;
+    return views;
 }
 
-PyObject* series_table(std::vector<Series>&& all, const arrays::Recording& /*recording*/) {
-    Ref table(PyDict_New());
-    if (!table) return nullptr;
-    for (Series& series : all) {
+PyObject* views_table(Views&& views, const arrays::Recording& /*recording*/) {
+    Ref sky(PyDict_New());
+    Ref grid(PyDict_New());
+    Ref constellations(PyDict_New());
+    if (!sky || !grid || !constellations || !py::dict_set(sky.get(), "satellites", py::new_text_list(views.satellites)) ||
+        !set_array(sky.get(), "lengths", std::move(views.lengths)) ||
+        !set_array(sky.get(), "azimuth", std::move(views.azimuth)) ||
+        !set_array(sky.get(), "elevation", std::move(views.elevation)) ||
+        !set_array(sky.get(), "cn0", std::move(views.cn0)) || !set_array(grid.get(), "cn0", std::move(views.grid_cn0)) ||
+        !set_array(grid.get(), "count", std::move(views.grid_count))) {
+        return nullptr;
+    }
+    for (Series& series : views.constellations) {
         Ref columns(PyDict_New());
         if (!columns || !set_array(columns.get(), "time", std::move(series.times)) ||
             !set_array(columns.get(), "cn0", std::move(series.cn0)) ||
-            !py::dict_set(table.get(), series.system, columns.release())) {
+            !py::dict_set(constellations.get(), series.system, columns.release())) {
             return nullptr;
         }
+    }
+    Ref visibility(Py_NewRef(Py_None));
+    if (views.visibility) {
+        visibility = Ref(PyDict_New());
+        if (!visibility || !set_visibility_columns(visibility.get(), std::move(*views.visibility))) return nullptr;
+    }
+    Ref table(PyDict_New());
+    if (!table || !py::dict_set(table.get(), "sky", sky.release()) ||
+        !py::dict_set(table.get(), "heatmap", grid.release()) ||
+        !py::dict_set(table.get(), "constellations", constellations.release()) ||
+        !py::dict_set(table.get(), "visibility", visibility.release())) {
+        return nullptr;
     }
     return table.release();
 }
 
-// One number of an accessor's list: shortest positional decimals, NaN, inf or -inf.
-bool read_decimal(std::string_view token, double& out) {
-    const char* end = token.data() + token.size();
-    const auto [stop, error] = std::from_chars(token.data(), end, out);
-    return error == std::errc() && stop == end;
-}
-
 }  // namespace
 
-PyObject* constellation_series(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    static constexpr auto sig = py::signature("constellation_series", 6, "obs_path", "nav_paths", "systems",
-                                              "min_elevation", "min_cn0", "max_cn0");
+PyObject* plot_views(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    static constexpr auto sig =
+        py::signature("plot_views", 6, "obs_path", "nav_paths", "systems", "min_elevation", "min_cn0", "max_cn0");
     py::Slots<6> slots;
     std::string_view obs_path;
     std::optional<std::vector<std::string>> nav_paths;
@@ -78,38 +121,17 @@ PyObject* constellation_series(PyObject* /*module*/, PyObject* const* args, Py_s
     settings.systems = system_letters(systems);
     return with_recording(
         std::string(obs_path), nav_paths,
-        [&settings](const arrays::Recording& recording) -> std::variant<std::vector<Series>, Refusal> {
+        [&settings](const arrays::Recording& recording) -> std::variant<Views, Refusal> {
             AnalysisSettings run = settings;
             if (recording.nav) run.orbit_source = make_orbit_source(std::make_shared<const NavigationData>(*recording.nav));
-            return series_arrays(constellation_series(recording.obs, run));
-        },
-        &series_table);
-}
-
-PyObject* decimals(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    static constexpr auto sig = py::signature("decimals", 1, "text");
-    py::Slots<1> slots;
-    std::string_view text;
-    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "text", text)) return nullptr;
-    std::vector<double> values;
-    if (!text.empty()) {
-        // A comma ends each number but the last: the list holds one more number than commas.
-        values.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), ',')) + 1);
-        std::size_t start = 0;
-        while (true) {
-            const std::size_t comma = text.find(',', start);
-            const std::string_view token = text.substr(start, comma == std::string_view::npos ? comma : comma - start);
-            double value = 0.0;
-            if (!read_decimal(token, value)) {
-                return py::raise_value_error("not a number in the list at character " + std::to_string(start) + ": '" +
-                                             std::string(token.substr(0, 40)) + "'");
+            Views views = flatten(run_views(recording.obs, run));
+            // The counts need the receiver's position; without one the analysis predicts nothing.
+            if (run.orbit_source && recording.obs.approx_position) {
+                views.visibility = visibility_columns(*run.orbit_source, recording.obs, settings.min_elevation);
             }
-            values.push_back(value);
-            if (comma == std::string_view::npos) break;
-            start = comma + 1;
-        }
-    }
-    return new_buffer(own(std::move(values)));
+            return views;
+        },
+        &views_table);
 }
 
 }  // namespace vardoln::tools
