@@ -383,7 +383,7 @@ def skyplot(data: PlotData) -> Figure | None:
     levels = level[order][first]
     triples = np.stack((start[order], end[order], np.full((len(order), 2), np.nan)), axis=1)
     paths = [rows.reshape(-1, 2) for rows in np.split(triples, first[1:])]
-    tracks = LineCollection(paths, array=CN0_RANGE[0] + (levels + 0.5) * CN0_STEP, cmap=CMAP, linewidths=1.6,
+    tracks = LineCollection(paths, array=CN0_RANGE[0] + (levels + 0.5) * CN0_STEP, cmap=CMAP, linewidths=1.8,
                             capstyle="round",
                             transform=polar.transProjectionAffine + polar.transWedge + polar.transAxes)
     tracks.set_clim(*CN0_RANGE)
