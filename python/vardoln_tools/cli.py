@@ -3,11 +3,11 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
 import importlib.util
 import json
 import os
 import sys
-import threading
 from collections.abc import Callable
 from types import ModuleType
 from typing import TYPE_CHECKING, TypeVar
@@ -15,8 +15,8 @@ from typing import TYPE_CHECKING, TypeVar
 from . import __version__, settings, summary
 
 if TYPE_CHECKING:
+    from ._plot_worker import PlotWorker
     from .assessment import Assessment
-    from .plots import RecordingViews
 
 T = TypeVar("T")
 
@@ -72,68 +72,25 @@ def _assess(args: argparse.Namespace) -> Assessment:
         raise NothingToJudgeExit(str(error)) from None
 
 
-def _check_plotting() -> str | None:
-    """None when matplotlib is importable, else the reason."""
-    try:
-        from . import plots  # noqa: F401
-    except ImportError as error:
-        return str(error)
-    return None
-
-
-class _PlotPreparation:
-    """What the plots need before the result: matplotlib and the plots imported, and the
-    recording's views (`plots.recording_views`), made on a second thread while the analysis runs.
-
-    Both the analysis and the views release the interpreter lock, so on a machine with a spare
-    core the imports and the views cost no time. Without matplotlib the answer is known at once
-    (`known`), before the analysis.
-    """
-
-    def __init__(self, args: argparse.Namespace) -> None:
-        self.known: str | None = None
-        self._problem: str | None = None
-        self._views: RecordingViews | None = None
-        self._thread: threading.Thread | None = None
-        if importlib.util.find_spec("matplotlib") is None:
-            self.known = _check_plotting() or "plots need matplotlib"
-            return
-        self._thread = threading.Thread(target=self._run, args=(args,), name="prepare plots", daemon=True)
-        self._thread.start()
-
-    def _run(self, args: argparse.Namespace) -> None:
-        try:
-            self._problem = _check_plotting()
-        except Exception as error:  # a broken installation: reported like a missing one
-            self._problem = f"matplotlib cannot be imported ({error})"
-        if self._problem is not None:
-            return
-        from . import plots
-
-        try:
-            self._views = plots.recording_views(args.obs, args.nav or [],
-                                                settings.describe(settings.from_arguments(args)))
-        except Exception:  # the analysis reports what is wrong with the files; the plots make their own
-            self._views = None
-
-    def problem(self) -> str | None:
-        """None when the plots can be drawn, else why not (waits for the preparation)."""
-        if self._thread is None:
-            return self.known
-        self._thread.join()
-        return self._problem
-
-    def views(self) -> RecordingViews | None:
-        """The recording's views, or None when they could not be made here."""
-        self.problem()
-        return self._views
-
-
 def command_analyze(args: argparse.Namespace) -> int:
-    plotting = _PlotPreparation(args) if (args.plots or args.html) else None
-    # Fail before the analysis rather than after it when the plots cannot be drawn.
-    if args.plots and plotting is not None and plotting.known:
-        raise CommandError(plotting.known)
+    plot_problem = None
+    worker = None
+    if args.plots or args.html:
+        from .plot_data import NEEDS_MATPLOTLIB
+
+        # Fail before the analysis rather than after it when the plots cannot be drawn.
+        plot_problem = NEEDS_MATPLOTLIB if importlib.util.find_spec("matplotlib") is None else None
+        if args.plots and plot_problem:
+            raise CommandError(plot_problem)
+        if plot_problem is None:
+            from ._plot_worker import PlotWorker
+
+            worker = PlotWorker(args.obs, args.nav or [], settings.describe(settings.from_arguments(args)))
+    with worker or contextlib.nullcontext():
+        return _analyze(args, worker, plot_problem)
+
+
+def _analyze(args: argparse.Namespace, worker: PlotWorker | None, plot_problem: str | None) -> int:
     from .assessment import created_now
 
     judged = _assess(args)
@@ -147,15 +104,12 @@ def command_analyze(args: argparse.Namespace) -> int:
     if args.summary_json:
         _write(args.summary_json, json.dumps(judged.as_record(created), indent=2, ensure_ascii=False) + "\n")
         written.append(f"Summary JSON   {args.summary_json}")
-    if plotting is not None:
-        plot_problem = plotting.problem()
+    if args.plots or args.html:
+        images: list[tuple[str, str, bytes]] = []
+        if worker is not None:
+            images, plot_problem = worker.render(judged)
         if args.plots and plot_problem:
             raise CommandError(plot_problem)
-        images = []
-        if not plot_problem:
-            from . import plots
-
-            images = plots.render_all(judged, plotting.views())
         if args.plots:
             _make_directory(args.plots)
             for stem, _, png in images:

@@ -1,6 +1,7 @@
 // The plots' extract of a recording, from one reading of its files: what an analysis with the
 // same settings puts in its skyplot, heatmap and per-constellation series (made by the
-// analysis's own steps), and the per-epoch visibility counts, as arrays.
+// analysis's own steps), the per-epoch visibility counts, and the station's name and the
+// prediction's source as the analysis gives them, so that these plots need no result.
 #include <memory>
 #include <string>
 
@@ -22,6 +23,8 @@ struct Series {
 
 // Flat columns, made without the interpreter lock.
 struct Views {
+    std::string marker_name;        // as the analysis names the station
+    std::optional<std::string> source;  // the orbit source's text, with navigation data
     // The skyplot's traces one after the other, points in trace order.
     std::vector<std::string> satellites;
     std::vector<std::uint64_t> lengths;  // points per trace
@@ -93,7 +96,9 @@ PyObject* views_table(Views&& views, const arrays::Recording& /*recording*/) {
         if (!visibility || !set_visibility_columns(visibility.get(), std::move(*views.visibility))) return nullptr;
     }
     Ref table(PyDict_New());
-    if (!table || !py::dict_set(table.get(), "sky", sky.release()) ||
+    if (!table || !py::dict_set(table.get(), "marker_name", py::new_text(views.marker_name)) ||
+        !py::dict_set(table.get(), "source", views.source ? py::new_text(*views.source) : Py_NewRef(Py_None)) ||
+        !py::dict_set(table.get(), "sky", sky.release()) ||
         !py::dict_set(table.get(), "heatmap", grid.release()) ||
         !py::dict_set(table.get(), "constellations", constellations.release()) ||
         !py::dict_set(table.get(), "visibility", visibility.release())) {
@@ -125,6 +130,8 @@ PyObject* plot_views(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
             AnalysisSettings run = settings;
             if (recording.nav) run.orbit_source = make_orbit_source(std::make_shared<const NavigationData>(*recording.nav));
             Views views = flatten(run_views(recording.obs, run));
+            views.marker_name = recording.obs.marker_name;
+            if (run.orbit_source) views.source = run.orbit_source->source_text;
             // The counts need the receiver's position; without one the analysis predicts nothing.
             if (run.orbit_source && recording.obs.approx_position) {
                 views.visibility = visibility_columns(*run.orbit_source, recording.obs, settings.min_elevation);

@@ -2,6 +2,7 @@
 export, and the reduced time series keep every dip."""
 
 import json
+import sys
 
 import numpy as np
 import pytest
@@ -9,8 +10,10 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vardoln_cn0 as v
-from vardoln_tools import assessment, cli
+from vardoln_tools import assessment, cli, plot_data
 from vardoln_tools import settings as tool_settings
+
+from test_cli import SAMPLE_NAV, SAMPLE_OBS
 
 plots = pytest.importorskip("vardoln_tools.plots")
 image = pytest.importorskip("matplotlib.image")
@@ -42,7 +45,7 @@ def test_recording_views_equal_the_analysis(shared_file, case):
     config = tool_settings.analysis_config(**changed)
     judged = assessment.assess(obs, navs, config)
     export = json.loads(judged.result.to_json())
-    views = plots.recording_views(obs, navs, judged.settings)
+    views = plot_data.recording_views(obs, navs, judged.settings)
 
     traces = judged.result.get_skyplot_data()
     sky = views.sky
@@ -62,19 +65,42 @@ def test_recording_views_equal_the_analysis(shared_file, case):
     for name, points in expected.items():
         series = views.constellations[name]
         assert series.value.tolist() == [point["cn0"] for point in points]
-        assert series.time.tolist() == plots.timestamp_array([point["timestamp"] for point in points]).tolist()
+        assert series.time.tolist() == plot_data.timestamp_array([point["timestamp"] for point in points]).tolist()
     assert bool(views.visibility) == bool(navs)
+    result = judged.result
+    assert (views.station, views.visibility_source, views.has_prediction) == (
+        plot_data.station_name(result.station_name), result.visibility_prediction_source,
+        result.has_visibility_prediction)
 
 
-def test_day_file_plots_and_report_without_the_export(shared_file, tmp_path, monkeypatch, capsys):
-    """The whole day through the command, with json.loads refusing the export (79 MB for this day)."""
+@pytest.fixture
+def refuse_export(monkeypatch):
+    """json.loads fails on the analysis's JSON export: the plots must never parse it."""
     parse = json.loads
 
-    def refuse_export(text, *args, **kwargs):
+    def refuse(text, *args, **kwargs):
         assert not str(text).startswith('{"file_info"'), "the plots parsed the JSON export"
         return parse(text, *args, **kwargs)
 
-    monkeypatch.setattr(json, "loads", refuse_export)
+    monkeypatch.setattr(json, "loads", refuse)
+
+
+def test_plots_drawn_in_a_worker_process_equal_those_drawn_here(tmp_path, monkeypatch, capsys, refuse_export):
+    """The command draws in a second process; without one (no interpreter to start) it draws in its
+    own, and the images are the same bytes."""
+    def plots_of(folder):
+        assert cli.main(["analyze", str(SAMPLE_OBS), "--nav", str(SAMPLE_NAV), "--plots", str(folder)]) == 0
+        return {path.name: path.read_bytes() for path in folder.iterdir()}
+
+    drawn_apart = plots_of(tmp_path / "worker")
+    monkeypatch.setattr(sys, "executable", "")
+    drawn_here = plots_of(tmp_path / "here")
+    capsys.readouterr()
+    assert sorted(drawn_apart) == [f"{stem}.png" for stem in ALL_PLOTS] and drawn_apart == drawn_here
+
+
+def test_day_file_plots_and_report_without_the_export(shared_file, tmp_path, capsys, refuse_export):
+    """The whole day through the command, with json.loads refusing the export (79 MB for this day)."""
     report = tmp_path / "report.html"
     code = cli.main(["analyze", str(shared_file(DAY)), "--nav", str(shared_file(DAY_NAV)), "--plots",
                      str(tmp_path / "plots"), "--html", str(report)])
@@ -89,12 +115,12 @@ def test_day_file_plots_and_report_without_the_export(shared_file, tmp_path, mon
 def test_reduced_series_keep_every_anomaly_dip(shared_file):
     """Every anomaly epoch of the day keeps a point of the line, within one time bin, at least as low."""
     result = v.CN0Analyzer(v.AnalysisConfig()).analyze_with_nav(str(shared_file(DAY)), str(shared_file(DAY_NAV)))
-    times = plots.timestamp_array(result.get_timestamps())
+    times = plot_data.timestamp_array(result.get_timestamps())
     values = np.asarray(result.get_timeseries_cn0())
-    anomalies = plots.timestamp_array(result.get_anomaly_timestamps())
+    anomalies = plot_data.timestamp_array(result.get_anomaly_timestamps())
     assert len(anomalies) > 100
     bins = 60  # 48 epochs of 30 s per bin
-    line = plots.decimate(times, values, bins)
+    line = plot_data.decimate(times, values, bins)
     assert len(line.time) <= 2 * bins
     width = (times[-1] - times[0]) / bins
     for when in anomalies:
@@ -113,7 +139,7 @@ def test_reduction_reaches_every_dip_and_peak(points, bins):
     points.sort(key=lambda point: point[0])
     times = np.array([second * 1_000_000_000 for second, _ in points]).view("datetime64[ns]")
     values = np.array([value for _, value in points])
-    line = plots.decimate(times, values, bins)
+    line = plot_data.decimate(times, values, bins)
     key = lambda t, x: (int(t), np.inf if np.isnan(x) else float(x))  # noqa: E731
     remaining = iter(key(t, x) for t, x in zip(times.view(np.int64), values))
     assert all(any(point == wanted for point in remaining)
