@@ -139,6 +139,7 @@ class PlotData:
 
 
 def station_name(marker_name: str | None) -> str:
+    """The station as the plots' titles name it."""
     return marker_name or "unnamed station"
 
 
