@@ -50,11 +50,20 @@ def api_pages() -> dict[str, str]:
 
 
 @functools.cache
-def sample_plots() -> list[tuple[str, str, bytes]]:
-    """(file stem, title, PNG) of every plot of the sample recording analysed with its navigation file."""
-    from vardoln_tools import assessment, plots
+def sample_plots() -> list[tuple[str, bytes]]:
+    """(file stem, PNG) of every plot that `vardoln-cn0 analyze --plots` draws for the sample
+    recording with its navigation file: the command's own route, so the pages show what it makes."""
+    import contextlib
+    import io
+    import tempfile
 
-    return plots.render_all(assessment.assess(str(ROOT / SAMPLE_OBS), [str(ROOT / SAMPLE_NAV)]))
+    from vardoln_tools import cli
+
+    with tempfile.TemporaryDirectory() as directory, contextlib.redirect_stdout(io.StringIO()):
+        status = cli.main(["analyze", str(ROOT / SAMPLE_OBS), "--nav", str(ROOT / SAMPLE_NAV), "--plots", directory])
+        if status != 0:
+            raise RuntimeError(f"vardoln-cn0 analyze of the sample ended with status {status}")
+        return [(png.stem, png.read_bytes()) for png in sorted(Path(directory).glob("*.png"))]
 
 
 def readme_section(heading: str) -> str:
@@ -103,7 +112,7 @@ def on_config(config: MkDocsConfig) -> MkDocsConfig:
 def on_files(files: Files, config: MkDocsConfig) -> Files:
     for page, text in api_pages().items():
         files.append(File.generated(config, page, content=text))
-    for stem, _, png in sample_plots():
+    for stem, png in sample_plots():
         files.append(File.generated(config, f"plots/sample-{stem}.png", content=png))
     return files
 
