@@ -1,7 +1,7 @@
 """The data the plots of an analysis draw, as arrays, and their reduction for drawing; NumPy only.
 
 `PlotData` is a compact extract of an assessment: the epoch series and the anomalies from the
-result's accessors (`result_plot_data`), and the recording's views (`recording_views`): the skyplot
+result's accessors (`result_series`), and the recording's views (`recording_views`): the skyplot
 tracks, the heatmap grid and the per-constellation series that the companion extension makes from
 the files by the analysis's own steps, and the per-epoch visibility counts. Nothing is read back
 from the JSON export, which for a day of 30 s data runs to some 80 MB. A time series is reduced to
@@ -11,7 +11,7 @@ is; a skyplot track to pieces of about a degree of sky (`track_segments`).
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from datetime import datetime, timedelta
 from typing import TYPE_CHECKING, Any
 
@@ -79,8 +79,6 @@ class SkyTracks:
         return positioned
 
 
-NO_TRACKS = SkyTracks([], np.zeros(1, dtype=np.int64), np.empty(0), np.empty(0), np.empty(0))
-
 
 @dataclass(frozen=True)
 class Series:
@@ -107,11 +105,11 @@ class RecordingViews:
     has_prediction: bool  # navigation data given: the analysis predicts satellites
     visibility_source: str  # what the prediction rests on, such as "BRDC Navigation (41 satellites)"
     min_elevation: float  # degrees
-    sky: SkyTracks = NO_TRACKS
-    grid_cn0: Floats = field(default_factory=lambda: np.empty((0, 36)))  # 18 x 36, mean dB-Hz; NaN: no sample
-    grid_count: npt.NDArray[np.int64] = field(default_factory=lambda: np.zeros((0, 36), dtype=np.int64))
-    constellations: dict[str, Series] = field(default_factory=dict)  # mean C/N0 per epoch, by name
-    visibility: dict[str, VisibilityCounts] = field(default_factory=dict)  # by name; empty without a prediction
+    sky: SkyTracks
+    grid_cn0: Floats  # 18 x 36 (0 x 36 without samples), mean dB-Hz; NaN: no sample
+    grid_count: npt.NDArray[np.int64]  # samples per cell
+    constellations: dict[str, Series]  # mean C/N0 per epoch, by name
+    visibility: dict[str, VisibilityCounts]  # by name; empty without a prediction
 
     @property
     def geometry(self) -> bool:
