@@ -25,6 +25,9 @@ if TYPE_CHECKING:
     from .assessment import Assessment
 
 Images = list[tuple[str, str, bytes]]
+# A worker that has not answered in this many seconds is ended and the plots are drawn here (those
+# of a day of 30 s data take a second or two).
+TIMEOUT_S = 600
 
 
 class PlotWorker:
@@ -54,9 +57,9 @@ class PlotWorker:
         answer: tuple[str, Any] = ("failed", "no worker")
         if self._process is not None:
             try:
-                output, _ = self._process.communicate(pickle.dumps(result_series(judged.result)))
+                output, _ = self._process.communicate(pickle.dumps(result_series(judged.result)), timeout=TIMEOUT_S)
                 answer = pickle.loads(output)
-            except (OSError, EOFError, pickle.UnpicklingError, ValueError):
+            except (OSError, EOFError, pickle.UnpicklingError, ValueError, subprocess.TimeoutExpired):
                 self.close()
             self._process = None
         kind, value = answer
