@@ -3,6 +3,8 @@
 from __future__ import annotations
 
 import argparse
+import contextlib
+import importlib.util
 import json
 import os
 import sys
@@ -13,6 +15,7 @@ from typing import TYPE_CHECKING, TypeVar
 from . import __version__, settings, summary
 
 if TYPE_CHECKING:
+    from ._plot_worker import PlotWorker
     from .assessment import Assessment
 
 T = TypeVar("T")
@@ -69,20 +72,25 @@ def _assess(args: argparse.Namespace) -> Assessment:
         raise NothingToJudgeExit(str(error)) from None
 
 
-def _check_plotting() -> str | None:
-    """None when matplotlib is importable, else the reason."""
-    try:
-        from . import plots  # noqa: F401
-    except ImportError as error:
-        return str(error)
-    return None
-
-
 def command_analyze(args: argparse.Namespace) -> int:
-    # Fail before the analysis rather than after it when the plots cannot be drawn.
-    plot_problem = _check_plotting() if (args.plots or args.html) else None
-    if args.plots and plot_problem:
-        raise CommandError(plot_problem)
+    plot_problem = None
+    worker = None
+    if args.plots or args.html:
+        from .plot_data import NEEDS_MATPLOTLIB
+
+        # Fail before the analysis rather than after it when the plots cannot be drawn.
+        plot_problem = NEEDS_MATPLOTLIB if importlib.util.find_spec("matplotlib") is None else None
+        if args.plots and plot_problem:
+            raise CommandError(plot_problem)
+        if plot_problem is None:
+            from ._plot_worker import PlotWorker
+
+            worker = PlotWorker(args.obs, args.nav or [], settings.describe(settings.from_arguments(args)))
+    with worker or contextlib.nullcontext():
+        return _analyze(args, worker, plot_problem)
+
+
+def _analyze(args: argparse.Namespace, worker: PlotWorker | None, plot_problem: str | None) -> int:
     from .assessment import created_now
 
     judged = _assess(args)
@@ -97,12 +105,11 @@ def command_analyze(args: argparse.Namespace) -> int:
         _write(args.summary_json, json.dumps(judged.as_record(created), indent=2, ensure_ascii=False) + "\n")
         written.append(f"Summary JSON   {args.summary_json}")
     if args.plots or args.html:
-        data = json.loads(result.to_json())
-        images = []
-        if not plot_problem:
-            from . import plots
-
-            images = plots.render_all(data, judged)
+        images: list[tuple[str, str, bytes]] = []
+        if worker is not None:
+            images, plot_problem = worker.render(judged)
+        if args.plots and plot_problem:
+            raise CommandError(plot_problem)
         if args.plots:
             _make_directory(args.plots)
             for stem, _, png in images:
@@ -112,7 +119,7 @@ def command_analyze(args: argparse.Namespace) -> int:
         if args.html:
             from . import report
 
-            _write(args.html, report.html_report(judged, data, images, plot_problem, created))
+            _write(args.html, report.html_report(judged, images, plot_problem, created))
             written.append(f"HTML report    {args.html}")
     if written:
         print("", *written, sep="\n")

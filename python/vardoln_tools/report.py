@@ -49,13 +49,12 @@ def _verdict(name: str, text: str) -> str:
     return f'<span class="verdict {css}">{html.escape(name)}: {html.escape(text)}</span>'
 
 
-def _recording_table(result: vardoln_cn0.AnalysisResult, data: dict[str, Any]) -> str:
-    info = data["file_info"]
+def _recording_table(result: vardoln_cn0.AnalysisResult) -> str:
     return table(["item", "value"], [
-        ["Station", result.station_name or "-"], ["Receiver", info["receiver_type"] or "-"],
-        ["Antenna", info["antenna_type"] or "-"], ["Start", info["start_time"] or "-"],
-        ["End", info["end_time"] or "-"], ["Duration (h)", f"{info['duration_hours']:.2f}"],
-        ["Interval (s)", f"{info['interval']:g}"], ["Epochs", result.total_epochs],
+        ["Station", result.station_name or "-"], ["Receiver", result.receiver_type or "-"],
+        ["Antenna", result.antenna_type or "-"], ["Start", result.start_time or "-"],
+        ["End", result.end_time or "-"], ["Duration (h)", f"{result.duration_hours:.2f}"],
+        ["Interval (s)", f"{result.interval:g}"], ["Epochs", result.total_epochs],
         ["Satellites", result.total_satellites], ["C/N0 samples", result.total_observations],
         ["Mean C/N0 (dB-Hz)", f"{result.mean_cn0:.1f}" if result.total_observations else "-"]], text_columns=2)
 
@@ -127,10 +126,10 @@ def grade_explanation(judged: Assessment) -> list[str]:
     return parts
 
 
-def html_report(judged: Assessment, data: dict[str, Any], images: list[tuple[str, str, bytes]] | None = None,
+def html_report(judged: Assessment, images: list[tuple[str, str, bytes]] | None = None,
                 plot_note: str | None = None, created: str | None = None) -> str:
-    """The report page. `data` is the parsed JSON export of the assessment's result; `images` are
-    (name, title, PNG bytes) embedded as data: URIs; `plot_note` says why there are none."""
+    """The report page, from the assessment and its result's accessors. `images` are (name, title,
+    PNG bytes) embedded as data: URIs; `plot_note` says why there are none."""
     result = judged.result
     quality = judged.quality
     station = result.station_name or os.path.basename(judged.obs_path)
@@ -156,7 +155,7 @@ def html_report(judged: Assessment, data: dict[str, Any], images: list[tuple[str
         "<h2>Settings</h2>",
         table(["setting", "value"], shown_settings, text_columns=2),
         "<h2>Recording</h2>",
-        _recording_table(result, data),
+        _recording_table(result),
         "<h2>Constellations</h2>",
         table([*summary.CONSTELLATION_HEADER[:3], "mean C/N0 (dB-Hz)", "min", "max", "std", "cycle slips",
                "data gaps"], summary.constellation_rows(result)),

@@ -498,19 +498,18 @@ void fill_constellation_stats(AnalysisResult& result, const SampleSet& set, cons
     }
 }
 
-}  // namespace
+std::vector<std::string> epoch_timestamps(const RinexObsData& obs) {
+    std::vector<std::string> texts;
+    texts.reserve(obs.epochs.size());
+    for (const ObservationEpoch& epoch : obs.epochs) texts.push_back(timestamp_text(epoch.time));
+    return texts;
+}
 
-AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& settings) {
-    AnalysisResult result;
-
-    std::vector<std::string> epoch_texts;
-    epoch_texts.reserve(obs.epochs.size());
-    for (const ObservationEpoch& epoch : obs.epochs) epoch_texts.push_back(timestamp_text(epoch.time));
-    fill_file_info(result.file_info, obs, epoch_texts);
-
-    // Satellite positions are computed once per analysis and serve both the sample geometry
-    // and the visibility prediction; without a receiver position the table stays empty.
-    std::optional<PositionTable> positions;
+// The samples of a run. Satellite positions are computed once per analysis and serve both the
+// sample geometry and the visibility prediction (`positions`, left empty without an orbit
+// source); without a receiver position the samples sit at the fixed stand-in angles.
+Extraction extract_run_samples(const RinexObsData& obs, const AnalysisSettings& settings,
+                               std::vector<std::string> epoch_texts, std::optional<PositionTable>& positions) {
     Geometry geometry;
     if (settings.orbit_source) {
         positions.emplace(*settings.orbit_source, obs);
@@ -519,8 +518,33 @@ AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& set
             geometry.receiver.emplace(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
         }
     }
+    return extract_samples(obs, settings, make_epoch_slots(std::move(epoch_texts)), geometry);
+}
 
-    Extraction run = extract_samples(obs, settings, make_epoch_slots(std::move(epoch_texts)), geometry);
+}  // namespace
+
+RunViews run_views(const RinexObsData& obs, const AnalysisSettings& settings) {
+    RunViews views;
+    std::optional<PositionTable> positions;
+    const Extraction run = extract_run_samples(obs, settings, epoch_timestamps(obs), positions);
+    if (run.set.samples.empty()) return views;
+    const SampleGroups groups = group_samples(run.set);
+    TimeSeriesData series;
+    PerSystem data_gaps{};
+    fill_epoch_series(series, data_gaps, run.set, groups);
+    views.constellation_timeseries = std::move(series.constellation_timeseries);
+    build_skyplot(run.set, groups, views.skyplot, views.heatmap);
+    return views;
+}
+
+AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& settings) {
+    AnalysisResult result;
+
+    std::vector<std::string> epoch_texts = epoch_timestamps(obs);
+    fill_file_info(result.file_info, obs, epoch_texts);
+
+    std::optional<PositionTable> positions;
+    Extraction run = extract_run_samples(obs, settings, std::move(epoch_texts), positions);
     if (run.set.samples.empty()) return result;
     const SampleSet& set = run.set;
 

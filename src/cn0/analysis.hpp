@@ -9,4 +9,16 @@ namespace vardoln {
 
 AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& settings);
 
+// What the plots of a run draw, made by run_analysis's own steps and so equal to its fields
+// value for value: the skyplot, the heatmap and the per-constellation series. Skips the
+// statistics, the anomaly search, the visibility summary and the per-satellite series, which
+// for a day of samples cost more than the parts kept.
+struct RunViews {
+    SkyplotData skyplot;
+    HeatmapGrid heatmap;
+    TextMap<std::vector<TimeSeriesPoint>> constellation_timeseries;
+};
+
+RunViews run_views(const RinexObsData& obs, const AnalysisSettings& settings);
+
 }  // namespace vardoln

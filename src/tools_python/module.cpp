@@ -24,6 +24,10 @@ PyMethodDef functions[] = {
     py::fastcall_method<&visibility_timeline>(
         "visibility_timeline", "visibility_timeline(obs_path, nav_paths, min_elevation)\n--\n\n"
                                "Predicted, observed and confirmed satellites per epoch and constellation."),
+    py::fastcall_method<&plot_views>(
+        "plot_views", "plot_views(obs_path, nav_paths, systems, min_elevation, min_cn0, max_cn0)\n--\n\n"
+                      "Skyplot tracks, heatmap grid and per-constellation series as the analysis with these "
+                      "settings makes them, and the per-epoch visibility counts."),
     {},
 };
 

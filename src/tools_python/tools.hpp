@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "arrays/recording.hpp"
+#include "visibility/orbit_source.hpp"
+#include "visibility/visibility.hpp"
 #include "python/binding.hpp"
 
 namespace vardoln::tools {
@@ -81,6 +83,16 @@ PyObject* navigation_spans_object(const NavigationData& nav);
 // OSError (with errno and file name when the system gave a code) or ValueError, naming the file.
 std::nullptr_t raise_load_failure(const arrays::LoadFailure& failure);
 
+// Satellites predicted and observed per epoch and constellation letter, and the epochs' times
+// (datetime64 nanoseconds): computed without the lock, then set as the columns "systems",
+// "time", "predicted", "observed" and "confirmed" (rows of epochs, one column per system).
+struct VisibilityColumns {
+    VisibilityCounts counts;
+    std::vector<std::int64_t> times;
+};
+VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsData& obs, double min_elevation);
+bool set_visibility_columns(PyObject* dict, VisibilityColumns&& columns);
+
 // ---------------------------------------------------------------------------------------------
 // Arguments
 
@@ -134,5 +146,6 @@ PyObject* signal_stats(PyObject* module, PyObject* const* args, Py_ssize_t nargs
 PyObject* elevation_profile(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* completeness(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* visibility_timeline(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* plot_views(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 }  // namespace vardoln::tools

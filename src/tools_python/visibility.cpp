@@ -10,23 +10,28 @@
 
 namespace vardoln::tools {
 
+VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsData& obs, double min_elevation) {
+    VisibilityColumns columns{visibility_counts(source, obs, min_elevation), {}};
+    columns.times.reserve(obs.epochs.size());
+    for (const ObservationEpoch& epoch : obs.epochs) columns.times.push_back(arrays::epoch_nanoseconds(epoch.time));
+    return columns;
+}
+
+bool set_visibility_columns(PyObject* dict, VisibilityColumns&& columns) {
+    std::vector<std::string> systems;
+    for (const char letter : columns.counts.letters) systems.push_back(arrays::constellation_name(letter));
+    return py::dict_set(dict, "systems", py::new_text_list(systems)) &&
+           set_array(dict, "time", std::move(columns.times)) &&
+           set_array(dict, "predicted", std::move(columns.counts.predicted)) &&
+           set_array(dict, "observed", std::move(columns.counts.observed)) &&
+           set_array(dict, "confirmed", std::move(columns.counts.confirmed));
+}
+
 namespace {
 
-struct Timeline {
-    VisibilityCounts counts;
-    std::vector<std::int64_t> times;  // datetime64 nanoseconds per epoch
-};
-
-PyObject* timeline_table(Timeline&& timeline, const arrays::Recording& recording) {
+PyObject* timeline_table(VisibilityColumns&& columns, const arrays::Recording& recording) {
     Ref table(PyDict_New());
-    if (!table) return nullptr;
-    std::vector<std::string> systems;
-    for (const char letter : timeline.counts.letters) systems.push_back(arrays::constellation_name(letter));
-    if (!py::dict_set(table.get(), "systems", py::new_text_list(systems)) ||
-        !set_array(table.get(), "time", std::move(timeline.times)) ||
-        !set_array(table.get(), "predicted", std::move(timeline.counts.predicted)) ||
-        !set_array(table.get(), "observed", std::move(timeline.counts.observed)) ||
-        !set_array(table.get(), "confirmed", std::move(timeline.counts.confirmed)) ||
+    if (!table || !set_visibility_columns(table.get(), std::move(columns)) ||
         !py::dict_set(table.get(), "facts", recording_facts(recording.obs))) {
         return nullptr;
     }
@@ -47,15 +52,10 @@ PyObject* visibility_timeline(PyObject* /*module*/, PyObject* const* args, Py_ss
     }
     return with_recording(
         std::string(obs_path), nav_paths,
-        [min_elevation](const arrays::Recording& recording) -> std::variant<Timeline, Refusal> {
+        [min_elevation](const arrays::Recording& recording) -> std::variant<VisibilityColumns, Refusal> {
             if (!recording.obs.approx_position) return Refusal{arrays::kNoReceiverPosition};
             const OrbitSource source = make_orbit_source(std::make_shared<const NavigationData>(*recording.nav));
-            Timeline timeline{visibility_counts(source, recording.obs, min_elevation), {}};
-            timeline.times.reserve(recording.obs.epochs.size());
-            for (const ObservationEpoch& epoch : recording.obs.epochs) {
-                timeline.times.push_back(arrays::epoch_nanoseconds(epoch.time));
-            }
-            return timeline;
+            return visibility_columns(source, recording.obs, min_elevation);
         },
         &timeline_table);
 }

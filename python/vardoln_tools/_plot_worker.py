@@ -1,0 +1,124 @@
+"""The plots of `vardoln-cn0 analyze` drawn in a second process.
+
+matplotlib holds the interpreter lock for nearly all of its work, so within one process importing
+and drawing it would queue behind the analysis's Python side, and the other way round. A worker
+process imports it, makes the recording's views (`plot_data.recording_views`, which need only the
+files and the settings) and draws their plots while the command analyses, then draws the plot of
+the result's series. The command's own process never imports matplotlib, and a machine with a second core
+draws the plots while the first one analyses.
+
+Both ends of the exchange are here. Pickled over the worker's standard input and output: the
+command sends (obs_path, nav_paths, settings) at once, then after the analysis the result's
+`ResultSeries`, or None to stop. The worker answers ("images", [(stem, title, png), ...]),
+("problem", text) when the plots cannot be drawn (no matplotlib), or ("failed", text).
+"""
+
+from __future__ import annotations
+
+import pickle
+import subprocess
+import sys
+import traceback
+from typing import IO, TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    from .assessment import Assessment
+
+Images = list[tuple[str, str, bytes]]
+# A worker that has not answered in this many seconds is ended and the plots are drawn here (those
+# of a day of 30 s data take a second or two).
+TIMEOUT_S = 600
+
+
+class PlotWorker:
+    """A worker process preparing the plots of one recording; `render` draws them.
+
+    Every failure of the worker (it cannot start, dies, or its answer cannot be read) is met by
+    drawing the plots in this process instead; only a missing matplotlib is reported as such.
+    """
+
+    def __init__(self, obs_path: str, nav_paths: list[str], settings: dict[str, Any]) -> None:
+        self._process: subprocess.Popen[bytes] | None = None
+        if not sys.executable:
+            return
+        try:
+            self._process = subprocess.Popen([sys.executable, "-m", "vardoln_tools._plot_worker"],
+                                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            assert self._process.stdin is not None
+            pickle.dump((obs_path, list(nav_paths), dict(settings)), self._process.stdin)
+            self._process.stdin.flush()
+        except OSError:
+            self.close()
+
+    def render(self, judged: Assessment) -> tuple[Images, str | None]:
+        """(images, None), or ([], why there are none)."""
+        from .plot_data import result_series
+
+        answer: tuple[str, Any] = ("failed", "no worker")
+        if self._process is not None:
+            try:
+                output, _ = self._process.communicate(pickle.dumps(result_series(judged.result)), timeout=TIMEOUT_S)
+                answer = pickle.loads(output)
+            except (OSError, EOFError, pickle.UnpicklingError, ValueError, subprocess.TimeoutExpired):
+                self.close()
+            self._process = None
+        kind, value = answer
+        if kind == "images":
+            return value, None
+        if kind == "problem":
+            return [], str(value)
+        return _render_here(judged)
+
+    def close(self) -> None:
+        """Ends the worker if it still runs (the analysis failed, or nothing is to be drawn)."""
+        process, self._process = self._process, None
+        if process is not None and process.poll() is None:
+            process.kill()
+            process.communicate()
+
+    def __enter__(self) -> PlotWorker:
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        self.close()
+
+
+def _render_here(judged: Assessment) -> tuple[Images, str | None]:
+    try:
+        from . import plots
+    except ImportError as error:
+        return [], str(error)
+    return plots.render_all(judged), None
+
+
+def _answer(out: IO[bytes], kind: str, value: object) -> int:
+    pickle.dump((kind, value), out)
+    out.flush()
+    return 0
+
+
+def serve(source: IO[bytes], out: IO[bytes]) -> int:
+    """The worker's side of the exchange. The plots of the recording's views are drawn before the
+    result's series arrive, so that only the plot of those is left once the analysis is done."""
+    obs_path, nav_paths, settings = pickle.load(source)
+    try:
+        from . import plot_data, plots
+    except ImportError as error:
+        return _answer(out, "problem", str(error))
+    try:
+        images, failure = plots.draw_views(plot_data.recording_views(obs_path, nav_paths, settings)), None
+    except Exception:  # the command draws them itself, and meets the fault there
+        images, failure = {}, traceback.format_exc()
+    series = pickle.load(source)
+    if series is None:
+        return 0
+    if failure is not None:
+        return _answer(out, "failed", failure)
+    try:
+        images.update(plots.draw_series(series))
+    except Exception:
+        return _answer(out, "failed", traceback.format_exc())
+    return _answer(out, "images", plots.in_order(images))
+
+if __name__ == "__main__":
+    sys.exit(serve(sys.stdin.buffer, sys.stdout.buffer))
