@@ -212,6 +212,10 @@ def build_parser() -> argparse.ArgumentParser:
     from . import signals_command
 
     signals_command.add_command(commands)
+
+    from . import qc_command
+
+    qc_command.add_command(commands)
     return parser
 
 

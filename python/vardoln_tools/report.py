@@ -15,6 +15,7 @@ if TYPE_CHECKING:
     import vardoln_cn0
 
     from .assessment import Assessment
+    from .quality_control import QcReport
 
 STYLE = """
 body { font-family: system-ui, -apple-system, "Segoe UI", sans-serif; margin: 2em auto; max-width: 1100px;
@@ -127,10 +128,44 @@ def grade_explanation(judged: Assessment) -> list[str]:
     return parts
 
 
+def _figure(name: str, title: str, png: bytes) -> str:
+    encoded = base64.b64encode(png).decode("ascii")
+    return (f'<figure id="{html.escape(name)}"><figcaption>{html.escape(title)}</figcaption>'
+            f'<img alt="{html.escape(title)}" src="data:image/png;base64,{encoded}"></figure>')
+
+
+def qc_section(qc: QcReport, images: list[tuple[str, str, bytes]]) -> list[str]:
+    """The station quality control of the recording: per constellation and signal pair the
+    multipath, phase slips and observations per slip beside completeness and mean C/N0, the pairs
+    the file cannot give, and the multipath plots."""
+    frame = qc.to_frame()
+    rows = [[row.system, row.pair, row.codes_used or "-", row.satellites,
+             *(("-" if value != value else f"{value:.3f}") for value in (row.mp_first_rms, row.mp_second_rms)),
+             "-" if row.slips is None or row.slips != row.slips else row.slips,
+             "-" if row.obs_per_slip != row.obs_per_slip else f"{row.obs_per_slip:.0f}",
+             "-" if row.completeness != row.completeness else f"{row.completeness:.1f}%",
+             "-" if row.mean_cn0 != row.mean_cn0 else f"{row.mean_cn0:.1f}", row.reason or ""]
+            for row in frame.itertuples(index=False)]
+    rules = qc.rules
+    parts = [f"<p>Code multipath (RMS in metres, arc means removed, arcs of at least 10 epochs) and phase slips "
+             f"per constellation and signal pair. A phase slip is a jump of the geometry-free phase combination "
+             f"over {rules['geometry_free_threshold']:.3f} m or of the Melbourne-Wubbena combination over "
+             f"{rules['wide_lane_threshold']:g} wide-lane cycles; loss-of-lock flags are counted apart. Phase "
+             f"slips are not the C/N0 jumps of the constellation table. "
+             + html.escape(f"Elevation mask {qc.min_elevation:g}°." if qc.has_elevations
+                           else "No elevation mask (no navigation data or receiver position).") + "</p>",
+             table(["system", "pair", "codes", "satellites", "MP first", "MP second", "phase slips", "obs/slip",
+                    "completeness", "mean C/N0", "no rows because"], rows, text_columns=3)]
+    parts += [_figure(name, title, png) for name, title, png in images]
+    return parts
+
+
 def html_report(judged: Assessment, data: dict[str, Any], images: list[tuple[str, str, bytes]] | None = None,
-                plot_note: str | None = None, created: str | None = None) -> str:
+                plot_note: str | None = None, created: str | None = None, qc: QcReport | None = None,
+                qc_images: list[tuple[str, str, bytes]] | None = None) -> str:
     """The report page. `data` is the parsed JSON export of the assessment's result; `images` are
-    (name, title, PNG bytes) embedded as data: URIs; `plot_note` says why there are none."""
+    (name, title, PNG bytes) embedded as data: URIs; `plot_note` says why there are none; `qc`
+    adds the station quality control section with its plots `qc_images`."""
     result = judged.result
     quality = judged.quality
     station = result.station_name or os.path.basename(judged.obs_path)
@@ -158,7 +193,7 @@ def html_report(judged: Assessment, data: dict[str, Any], images: list[tuple[str
         "<h2>Recording</h2>",
         _recording_table(result, data),
         "<h2>Constellations</h2>",
-        table([*summary.CONSTELLATION_HEADER[:3], "mean C/N0 (dB-Hz)", "min", "max", "std", "cycle slips",
+        table([*summary.CONSTELLATION_HEADER[:3], "mean C/N0 (dB-Hz)", "min", "max", "std", "C/N0 jumps",
                "data gaps"], summary.constellation_rows(result)),
         "<h2>Anomalies</h2>",
         *_anomalies(result),
@@ -166,13 +201,11 @@ def html_report(judged: Assessment, data: dict[str, Any], images: list[tuple[str
         *_coverage(judged),
         "<h2>Visibility</h2>",
         *_visibility(judged),
+        *(["<h2>Station quality control</h2>", *qc_section(qc, qc_images or [])] if qc is not None else []),
         "<h2>Plots</h2>",
     ]
     if images:
-        for name, title, png in images:
-            encoded = base64.b64encode(png).decode("ascii")
-            parts.append(f'<figure id="{html.escape(name)}"><figcaption>{html.escape(title)}</figcaption>'
-                         f'<img alt="{html.escape(title)}" src="data:image/png;base64,{encoded}"></figure>')
+        parts += [_figure(name, title, png) for name, title, png in images]
     else:
         parts.append(f"<p class='note'>{html.escape(plot_note or 'No plots.')}</p>")
     parts.append("</body></html>")

@@ -24,6 +24,9 @@ PyMethodDef functions[] = {
     py::fastcall_method<&visibility_timeline>(
         "visibility_timeline", "visibility_timeline(obs_path, nav_paths, min_elevation)\n--\n\n"
                                "Predicted, observed and confirmed satellites per epoch and constellation."),
+    py::fastcall_method<&qc>("qc", "qc(obs_path, nav_paths=None, min_elevation=10.0, with_tables=False)\n--\n\n"
+                                   "Multipath, arcs and phase slips per satellite and signal pair; with tables "
+                                   "also the per-signal C/N0, completeness and coverage."),
     {},
 };
 

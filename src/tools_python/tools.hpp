@@ -12,7 +12,10 @@
 #include <variant>
 #include <vector>
 
+#include "arrays/completeness.hpp"
+#include "arrays/coverage.hpp"
 #include "arrays/recording.hpp"
+#include "arrays/signals.hpp"
 #include "python/binding.hpp"
 
 namespace vardoln::tools {
@@ -34,6 +37,7 @@ struct OwnedArray {
 template <typename T>
 constexpr const char* buffer_format() {
     if constexpr (std::is_same_v<T, double>) return "d";
+    else if constexpr (std::is_same_v<T, float>) return "f";
     else if constexpr (std::is_same_v<T, std::int64_t>) return "q";
     else if constexpr (std::is_same_v<T, std::int32_t>) return "i";
     else if constexpr (std::is_same_v<T, std::uint32_t>) return "I";
@@ -80,6 +84,11 @@ PyObject* navigation_spans_object(const NavigationData& nav);
 
 // OSError (with errno and file name when the system gave a code) or ValueError, naming the file.
 std::nullptr_t raise_load_failure(const arrays::LoadFailure& failure);
+
+// The tables of signals.cpp, also built by the QC pass from the same recording.
+PyObject* coverage_table(std::vector<arrays::CoverageRow>&& rows, const arrays::Recording& recording);
+PyObject* signal_stats_tables(arrays::SignalStats&& stats, const arrays::Recording& recording);
+PyObject* completeness_table(arrays::Completeness&& result, const arrays::Recording& recording);
 
 // ---------------------------------------------------------------------------------------------
 // Arguments
@@ -134,5 +143,6 @@ PyObject* signal_stats(PyObject* module, PyObject* const* args, Py_ssize_t nargs
 PyObject* elevation_profile(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* completeness(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* visibility_timeline(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* qc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 }  // namespace vardoln::tools
