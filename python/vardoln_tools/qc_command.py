@@ -65,7 +65,8 @@ def constellation_block(report: QcReport, system: str) -> list[str]:
     stats = report.cn0.by_constellation
     stats = stats[(stats.system == system) & (stats.samples > 0)]
     pairs = report.pairs[report.pairs.system == system]
-    satellites = report.cn0.by_signal[report.cn0.by_signal.system == system].satellite.nunique()
+    signals = report.cn0.by_signal
+    satellites = signals[(signals.system == system) & (signals.samples > 0)].satellite.nunique()
     head = [f"{satellites} satellites with C/N0" if satellites else "no C/N0 samples"]
     completeness = report.completeness_percent(system)
     if completeness is not None:
@@ -82,7 +83,10 @@ def constellation_block(report: QcReport, system: str) -> list[str]:
         cells = [[code, _number(mean_cn0), _number(percent.get(code), 1, "%") if percent else "-"]
                  for code, mean_cn0 in zip(stats.code, stats["mean"])]
         transposed = [list(column) for column in zip(*cells)]
-        lines += table([["C/N0", *transposed[1]], ["complete", *transposed[2]]], ["signal", *transposed[0]])
+        shown = [["C/N0", *transposed[1]]]
+        if any(cell != "-" for cell in transposed[2]):
+            shown.append(["complete", *transposed[2]])
+        lines += table(shown, ["signal", *transposed[0]])
     rows = []
     for row in pairs.itertuples(index=False):
         rows.append([row.pair, row.codes_used, row.satellites, row.samples,

@@ -18,6 +18,7 @@ try:
     import matplotlib.pyplot as plt
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure
+    from matplotlib.lines import Line2D
 except ImportError as error:  # pragma: no cover - depends on the installation
     raise ImportError("plots need matplotlib: pip install 'vardoln_cn0[plots]'") from error
 
@@ -110,19 +111,21 @@ def multipath_time(report: QcReport) -> bytes | None:
     figure, panels = laid_out
     events = report.slip_events
     for ax, system, pair, group in panels:
+        handles = []
         for signal, colour, part in _signals(group):
             shown = _thinned(part)
-            ax.scatter(shown.time, shown.mp, s=1.5, color=colour, alpha=0.3, linewidths=0, rasterized=True,
-                       label=f"MP {signal}")
+            ax.scatter(shown.time, shown.mp, s=1.5, color=colour, alpha=0.3, linewidths=0, rasterized=True)
+            handles.append(Line2D([], [], marker="o", linestyle="", markersize=4, color=colour, label=f"MP {signal}"))
         slips = events[(events.system == system) & (events.pair == pair)]
         if len(slips):
-            ax.plot(slips.time, np.full(len(slips), -0.92 * MP_LIMIT_M), "|", color="tab:red", markersize=8,
-                    label=f"{len(slips)} phase slips")
+            ax.plot(slips.time, np.full(len(slips), -0.92 * MP_LIMIT_M), "|", color="tab:red", markersize=8)
+            handles.append(Line2D([], [], marker="|", linestyle="", markersize=8, color="tab:red",
+                                  label=f"{len(slips)} phase slips"))
         ax.set_title(f"{system} {pair}", fontsize=11)
         ax.set_ylim(-MP_LIMIT_M, MP_LIMIT_M)
         ax.set_ylabel("multipath (m)")
         ax.grid(alpha=0.3)
-        ax.legend(fontsize=8, loc="upper right", markerscale=4)
+        ax.legend(handles=handles, fontsize=8, loc="upper right")
         for label in ax.get_xticklabels():
             label.set_rotation(20)
     figure.suptitle(f"Code multipath over time, {_station(report)} (UTC), phase slips marked", fontsize=12)

@@ -99,8 +99,9 @@ class _Table:
                   for i, side in zip(twice, first_side)]
         code = [rows["code_i"][i] if side else rows["code_j"][i] for i, side in zip(twice, first_side)]
         rms = np.where(first_side, array(rows["rms_i"])[twice], array(rows["rms_j"])[twice])
+        systems = self.row_systems()
         return frame({
-            "system": _category([self.row_systems()[i] for i in twice] if count else []),
+            "system": _category([systems[i] for i in twice]),
             "satellite": _category([rows["satellite"][i] for i in twice]),
             "pair": _category([self.pair_name[self.row_pair[i]] for i in twice]),
             "signal": _category(signal),

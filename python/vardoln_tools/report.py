@@ -139,13 +139,16 @@ def qc_section(qc: QcReport, images: list[tuple[str, str, bytes]]) -> list[str]:
     multipath, phase slips and observations per slip beside completeness and mean C/N0, the pairs
     the file cannot give, and the multipath plots."""
     frame = qc.to_frame()
-    rows = [[row.system, row.pair, row.codes_used or "-", row.satellites,
-             *(("-" if value != value else f"{value:.3f}") for value in (row.mp_first_rms, row.mp_second_rms)),
-             "-" if row.slips is None or row.slips != row.slips else row.slips,
-             "-" if row.obs_per_slip != row.obs_per_slip else f"{row.obs_per_slip:.0f}",
-             "-" if row.completeness != row.completeness else f"{row.completeness:.1f}%",
-             "-" if row.mean_cn0 != row.mean_cn0 else f"{row.mean_cn0:.1f}", row.reason or ""]
-            for row in frame.itertuples(index=False)]
+    # <NA> and NaN as None, so that every absent figure shows as "-"
+    records = frame.astype(object).where(frame.notna(), None).to_dict("records")
+
+    def shown(value: Any, form: str = "") -> str:
+        return "-" if value is None else format(value, form)
+
+    rows = [[row["system"], row["pair"], shown(row["codes_used"]), row["satellites"], shown(row["mp_first_rms"], ".3f"),
+             shown(row["mp_second_rms"], ".3f"), shown(row["slips"]), shown(row["obs_per_slip"], ".0f"),
+             shown(row["completeness"], ".1f"), shown(row["mean_cn0"], ".1f"), row["reason"] or ""]
+            for row in records]
     rules = qc.rules
     parts = [f"<p>Code multipath (RMS in metres, arc means removed, arcs of at least 10 epochs) and phase slips "
              f"per constellation and signal pair. A phase slip is a jump of the geometry-free phase combination "

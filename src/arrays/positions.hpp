@@ -14,7 +14,8 @@ namespace vardoln::arrays {
 
 // One position per satellite entry of the record (RinexObsData::satellite_entries), nothing
 // where the navigation data give none.
-std::vector<std::optional<Ecef>> entry_positions(const RinexObsData& obs, const NavigationData& nav);
+using EntryPositions = std::vector<std::optional<Ecef>>;
+EntryPositions entry_positions(const RinexObsData& obs, const NavigationData& nav);
 
 // The receiver at the header's approximate position; nothing when the header has none.
 std::optional<TopocentricFrame> receiver_frame(const RinexObsData& obs);

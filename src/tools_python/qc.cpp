@@ -4,6 +4,8 @@
 // so that a whole QC report reads the files once.
 #include <cmath>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 #include "arrays/completeness.hpp"
 #include "arrays/coverage.hpp"
@@ -265,21 +267,39 @@ PyObject* qc(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyO
         std::string(obs_path), nav_paths,
         [&](const arrays::Recording& recording) -> std::variant<QcOutcome, Refusal> {
             const NavigationData* nav = recording.nav ? &*recording.nav : nullptr;
-            QcOutcome outcome{run_qc(recording.obs, nav, QcSettings{min_elevation}), {}, std::nullopt};
+            QcOutcome outcome;
             outcome.epoch_times.reserve(recording.obs.epochs.size());
             for (const ObservationEpoch& epoch : recording.obs.epochs) {
                 outcome.epoch_times.push_back(arrays::epoch_nanoseconds(epoch.time));
             }
             if (with_tables) {
+                // Every pass only reads the record, and the satellite positions at its entries are
+                // computed once for all three tables. Coverage and completeness run on a second
+                // thread beside the QC pass and the statistics (each keeps its own results).
+                SignalTables tables;
                 // Without a receiver position no sample has an elevation: the statistics mask
                 // nothing (as the QC pass) and completeness says why it is missing.
                 const NavigationData* masked = recording.obs.approx_position ? nav : nullptr;
-                SignalTables tables{arrays::signal_stats(recording.obs, masked, min_elevation, std::nullopt), {}, {}};
-                if (nav) {
-                    tables.coverage = arrays::navigation_coverage(recording.obs, *nav);
-                    tables.completeness = arrays::completeness(recording.obs, *nav, min_elevation);
+                const arrays::EntryPositions positions =
+                    masked ? arrays::entry_positions(recording.obs, *nav) : arrays::EntryPositions{};
+                const arrays::EntryPositions* known = masked ? &positions : nullptr;
+                auto side = [&] {
+                    if (!nav) return;
+                    tables.coverage = arrays::navigation_coverage(recording.obs, *nav, known);
+                    tables.completeness = arrays::completeness(recording.obs, *nav, min_elevation, known);
+                };
+                std::jthread helper;
+                try {
+                    helper = std::jthread(side);
+                } catch (const std::system_error&) {
+                    side();  // no thread to be had: the same work, one after the other
                 }
+                outcome.result = run_qc(recording.obs, nav, QcSettings{min_elevation});
+                tables.stats = arrays::signal_stats(recording.obs, masked, min_elevation, std::nullopt, known);
+                if (helper.joinable()) helper.join();
                 outcome.tables = std::move(tables);
+            } else {
+                outcome.result = run_qc(recording.obs, nav, QcSettings{min_elevation});
             }
             return outcome;
         },
