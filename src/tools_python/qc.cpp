@@ -294,7 +294,7 @@ PyObject* qc(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyO
                 } catch (const std::system_error&) {
                     side();  // no thread to be had: the same work, one after the other
                 }
-                outcome.result = run_qc(recording.obs, nav, QcSettings{min_elevation});
+                outcome.result = run_qc(recording.obs, nav, QcSettings{min_elevation}, known);
                 tables.stats = arrays::signal_stats(recording.obs, masked, min_elevation, std::nullopt, known);
                 if (helper.joinable()) helper.join();
                 outcome.tables = std::move(tables);
