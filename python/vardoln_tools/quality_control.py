@@ -55,9 +55,8 @@ class Multipath:
     samples: pd.DataFrame
 
 
-def _strings(values: list[str]) -> pd.arrays.StringArray:
-    result: pd.arrays.StringArray = pd.array(values, dtype="string")
-    return result
+def _strings(values: list[str]) -> pd.api.extensions.ExtensionArray:
+    return pd.array(values, dtype="string")
 
 
 def _category(values: list[str] | npt.NDArray[Any]) -> pd.Categorical[str]:
@@ -122,7 +121,7 @@ class _Table:
                 for signal, rms in ((self.first[index], rms_i), (self.second[index], rms_j)):
                     records.append((self.pair_system[index], self.pair_name[index], signal, lower,
                                     min(lower + 5.0, 90.0), samples, rms))
-        columns = list(zip(*records)) if records else [[] for _ in range(7)]
+        columns: list[tuple[Any, ...]] = list(zip(*records)) if records else [() for _ in range(7)]
         return frame({
             "system": _category(list(columns[0])), "pair": _category(list(columns[1])),
             "signal": _category(list(columns[2])),
@@ -227,6 +226,21 @@ class _Table:
             "lli_slips": np.array(column("lli_slips"), dtype=np.int64),
             "obs_per_slip": numbers("obs_per_slip"),
         }, dict(self.attrs))
+
+
+def _plain(value: Any) -> Any:
+    """A table cell as a JSON value, every digit kept: NaN, <NA> and NaT become None."""
+    if isinstance(value, (list, tuple, np.ndarray)):
+        return [_plain(item) for item in value]
+    if value is None or value is pd.NA or value is pd.NaT:
+        return None
+    if isinstance(value, pd.Timestamp):
+        return value.isoformat()
+    if isinstance(value, np.generic):
+        value = value.item()
+    if isinstance(value, float) and not math.isfinite(value):
+        return None
+    return value
 
 
 def _native_table(obs_path: PathArg, nav_path: NavArg | None, min_elevation: float, with_tables: bool) -> _Table:
@@ -356,8 +370,9 @@ class QcReport:
         def records(table: pd.DataFrame | None) -> list[dict[str, Any]] | None:
             if table is None:
                 return None
-            rows = json.loads(table.to_json(orient="records", date_format="iso"))
-            return rows if isinstance(rows, list) else []
+            names = [str(name) for name in table.columns]
+            return [{name: _plain(value) for name, value in zip(names, row)}
+                    for row in table.itertuples(index=False, name=None)]
 
         def time_text(value: pd.Timestamp | None) -> str | None:
             return None if value is None else value.isoformat()
@@ -401,6 +416,10 @@ def qc(obs_path: PathArg, nav_path: NavArg | None = None, min_elevation: float =
     nothing is masked, and completeness and coverage are None. Raises roles.WrongRole for a file
     in the wrong role, OSError or ValueError for one that cannot be read.
     """
+    return _report(obs_path, nav_path, min_elevation, judge=True)
+
+
+def _report(obs_path: PathArg, nav_path: NavArg | None, min_elevation: float, judge: bool) -> QcReport:
     from . import assessment, settings
 
     obs = path_argument(obs_path, "obs_path")
@@ -418,12 +437,15 @@ def qc(obs_path: PathArg, nav_path: NavArg | None = None, min_elevation: float =
         completeness = completeness_frame(table["completeness"], obs, navs or [], elevation)
     elif "completeness_refused" in table:
         note = str(table["completeness_refused"])
-    try:
-        judged: Assessment | None = assessment.assess(obs, navs or [], settings.analysis_config(min_elevation=elevation),
-                                                      coverage_table=coverage)
-        judged_note = None
-    except assessment.NothingToJudge as nothing:
-        judged, judged_note = None, nothing.reason
+    judged: Assessment | None = None
+    judged_note: str | None = "not analysed"
+    if judge:
+        try:
+            judged = assessment.assess(obs, navs or [], settings.analysis_config(min_elevation=elevation),
+                                       coverage_table=coverage)
+            judged_note = None
+        except assessment.NothingToJudge as nothing:
+            judged_note = nothing.reason
     facts = table["facts"]
     return QcReport(
         obs_path=obs, nav_paths=tuple(navs or ()), min_elevation=elevation,
