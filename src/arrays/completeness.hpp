@@ -40,10 +40,10 @@ struct Completeness {
 // A value of a code: for S codes a C/N0 sample, for the others any value that is a number.
 // The grid is refused (an error text) when it would hold more than 100 times the file's epochs
 // and more than 200,000 epochs: an INTERVAL that does not belong to the data.
-// `positions`, when given, are entry_positions(obs, nav): a grid slot that holds an epoch of the
-// file takes the positions of the satellites observed there from them rather than evaluating
-// the same orbits again.
+// `geometry`, when given, is entry_geometry(obs, nav): a grid slot that holds an epoch of the
+// file takes the positions and elevations of the satellites observed there from it rather than
+// evaluating the same orbits again.
 std::variant<Completeness, std::string> completeness(const RinexObsData& obs, const NavigationData& nav,
-                                                     double min_elevation, const EntryPositions* positions = nullptr);
+                                                     double min_elevation, const EntryGeometry* geometry = nullptr);
 
 }  // namespace vardoln::arrays

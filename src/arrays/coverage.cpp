@@ -9,9 +9,9 @@
 namespace vardoln::arrays {
 
 std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const NavigationData& nav,
-                                             const EntryPositions* known) {
+                                             const EntryGeometry* known) {
     const EntryPositions computed = known != nullptr ? EntryPositions{} : entry_positions(obs, nav);
-    const EntryPositions& positions = known != nullptr ? *known : computed;
+    const EntryPositions& positions = known != nullptr ? known->positions : computed;
     const std::vector<std::uint8_t> strength = signal_strength_codes(obs);
 
     struct Tally {

@@ -24,8 +24,8 @@ struct CoverageRow {
 // One row per constellation letter present in the record, in letter order, then the "all" row.
 // SBAS, IRNSS and unknown letters are listed as not predictable: no satellite of theirs counts
 // as uncovered.
-// `positions`, when given, are entry_positions(obs, nav), computed once for several tables.
+// `geometry`, when given, is entry_geometry(obs, nav), computed once for several tables.
 std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const NavigationData& nav,
-                                             const EntryPositions* positions = nullptr);
+                                             const EntryGeometry* geometry = nullptr);
 
 }  // namespace vardoln::arrays

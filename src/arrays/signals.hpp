@@ -33,9 +33,9 @@ struct SignalStats {
 // Samples of the satellites whose letter is in `letters` (every letter when absent). With
 // navigation data (and a receiver position, which the caller has checked) a sample below
 // `min_elevation` is left out and counted; one without a position is kept and counted.
-// `positions`, when given, are entry_positions(obs, *nav), computed once for several tables.
+// `geometry`, when given, is entry_geometry(obs, *nav), computed once for several tables.
 SignalStats signal_stats(const RinexObsData& obs, const NavigationData* nav, double min_elevation,
-                         const std::optional<std::string>& letters, const EntryPositions* positions = nullptr);
+                         const std::optional<std::string>& letters, const EntryGeometry* geometry = nullptr);
 
 struct ProfileRow {
     std::string system;

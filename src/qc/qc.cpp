@@ -333,7 +333,7 @@ constexpr std::string_view kNoChannelText =
 class QcPass {
 public:
     QcPass(const RinexObsData& obs, const NavigationData* nav, const QcSettings& settings,
-           const std::vector<std::optional<Ecef>>* entry_positions)
+           const std::vector<double>* entry_elevations_deg)
         : obs_(obs), nav_(nav), settings_(settings), usable_(usable_epochs(obs)),
           groups_(group_by_satellite(obs, usable_)), candidates_(resolve_candidates(obs)), values_(obs.codes.size()) {
         result_.epochs = static_cast<std::uint32_t>(usable_.size());
@@ -343,8 +343,8 @@ public:
             const Ecef& receiver = *obs.approx_position;
             frame_.emplace(receiver, ecef_to_geodetic(receiver));
             result_.has_elevations = true;
-            if (entry_positions != nullptr && entry_positions->size() == obs.satellite_entries.size()) {
-                entry_positions_ = entry_positions;
+            if (entry_elevations_deg != nullptr && entry_elevations_deg->size() == obs.satellite_entries.size()) {
+                entry_elevations_ = entry_elevations_deg;
             } else {
                 orbits_.emplace(*nav_);
                 orbit_epochs_.reserve(usable_.size());
@@ -429,11 +429,16 @@ private:
     void compute_elevations(const std::string& id, std::uint32_t begin, std::uint32_t end) {
         elevations_.assign(end - begin, kUnknownElevation);
         if (!frame_) return;
-        const std::size_t handle = orbits_ ? orbits_->add_satellite(id) : 0;
+        if (entry_elevations_ != nullptr) {
+            for (std::uint32_t k = begin; k < end; ++k) {
+                const double elevation = (*entry_elevations_)[groups_.entry[k]];
+                if (std::isfinite(elevation)) elevations_[k - begin] = static_cast<float>(elevation);
+            }
+            return;
+        }
+        const std::size_t handle = orbits_->add_satellite(id);
         for (std::uint32_t k = begin; k < end; ++k) {
-            const std::optional<Ecef> position = entry_positions_ != nullptr
-                                                     ? (*entry_positions_)[groups_.entry[k]]
-                                                     : orbits_->position(handle, orbit_epochs_[groups_.usable[k]]);
+            const std::optional<Ecef> position = orbits_->position(handle, orbit_epochs_[groups_.usable[k]]);
             if (!position) continue;
             const double elevation = frame_->elevation_deg(*position);
             if (std::isfinite(elevation)) elevations_[k - begin] = static_cast<float>(elevation);
@@ -588,7 +593,7 @@ private:
     EntryValues values_;
     std::optional<TopocentricFrame> frame_;
     std::optional<OrbitEvaluator> orbits_;
-    const std::vector<std::optional<Ecef>>* entry_positions_ = nullptr;  // instead of orbits_ when given
+    const std::vector<double>* entry_elevations_ = nullptr;  // instead of orbits_ when given
     std::vector<OrbitEpoch> orbit_epochs_;
 
     // Scratch, reused per satellite and pair.
@@ -611,8 +616,8 @@ ArcRules ArcRules::for_interval(double interval_s) noexcept {
 }
 
 QcResult run_qc(const RinexObsData& obs, const NavigationData* nav, const QcSettings& settings,
-                const std::vector<std::optional<Ecef>>* entry_positions) {
-    return QcPass(obs, nav, settings, entry_positions).run();
+                const std::vector<double>* entry_elevations_deg) {
+    return QcPass(obs, nav, settings, entry_elevations_deg).run();
 }
 
 std::optional<ElevationRangeRms> rms_in_elevation_range(const QcResult& result, std::uint8_t pair, double low_deg,

@@ -273,16 +273,16 @@ PyObject* qc(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyO
                 outcome.epoch_times.push_back(arrays::epoch_nanoseconds(epoch.time));
             }
             if (with_tables) {
-                // Every pass only reads the record, and the satellite positions at its entries are
-                // computed once for all three tables. Coverage and completeness run on a second
+                // Every pass only reads the record, and the satellite positions and elevations at
+                // its entries are computed once for all four. Coverage and completeness run on a second
                 // thread beside the QC pass and the statistics (each keeps its own results).
                 SignalTables tables;
                 // Without a receiver position no sample has an elevation: the statistics mask
                 // nothing (as the QC pass) and completeness says why it is missing.
                 const NavigationData* masked = recording.obs.approx_position ? nav : nullptr;
-                const arrays::EntryPositions positions =
-                    masked ? arrays::entry_positions(recording.obs, *nav) : arrays::EntryPositions{};
-                const arrays::EntryPositions* known = masked ? &positions : nullptr;
+                const std::optional<arrays::EntryGeometry> geometry =
+                    masked ? arrays::entry_geometry(recording.obs, *nav) : std::nullopt;
+                const arrays::EntryGeometry* known = geometry ? &*geometry : nullptr;
                 auto side = [&] {
                     if (!nav) return;
                     tables.coverage = arrays::navigation_coverage(recording.obs, *nav, known);
@@ -294,7 +294,8 @@ PyObject* qc(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyO
                 } catch (const std::system_error&) {
                     side();  // no thread to be had: the same work, one after the other
                 }
-                outcome.result = run_qc(recording.obs, nav, QcSettings{min_elevation}, known);
+                outcome.result = run_qc(recording.obs, nav, QcSettings{min_elevation},
+                                        known ? &known->elevation_deg : nullptr);
                 tables.stats = arrays::signal_stats(recording.obs, masked, min_elevation, std::nullopt, known);
                 if (helper.joinable()) helper.join();
                 outcome.tables = std::move(tables);
