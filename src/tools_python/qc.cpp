@@ -256,13 +256,11 @@ PyObject* qc(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyO
     std::optional<std::vector<std::string>> nav_paths;
     double min_elevation = 10.0;
     bool with_tables = false;
-    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "obs_path", obs_path) ||
-        !nav_paths_argument(slots[1], true, nav_paths) ||
-        !py::double_or_default(slots[2], "min_elevation", min_elevation) ||
+    if (!py::bind(sig, args, nargsf, kwnames, slots) ||
+        !table_arguments(slots.data(), true, "min_elevation", obs_path, nav_paths, min_elevation) ||
         !py::bool_or_default(slots[3], "with_tables", with_tables)) {
         return nullptr;
     }
-    if (!std::isfinite(min_elevation)) return py::raise_value_error("min_elevation must be a finite number of degrees");
     return with_recording(
         std::string(obs_path), nav_paths,
         [&](const arrays::Recording& recording) -> std::variant<QcOutcome, Refusal> {

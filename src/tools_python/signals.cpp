@@ -160,24 +160,6 @@ PyObject* completeness_table(arrays::Completeness&& result, const arrays::Record
     return table.release();
 }
 
-namespace {
-
-// The common arguments: obs_path, nav_paths (None allowed only where `nav_optional`), and one
-// number in degrees that must be finite.
-bool table_arguments(PyObject* const* slots, bool nav_optional, const char* degrees_name, std::string_view& obs_path,
-                     std::optional<std::vector<std::string>>& nav_paths, double& degrees) {
-    if (!py::to_text(slots[0], "obs_path", obs_path) || !nav_paths_argument(slots[1], nav_optional, nav_paths) ||
-        !py::double_or_default(slots[2], degrees_name, degrees)) {
-        return false;
-    }
-    if (!std::isfinite(degrees)) {
-        py::raise_value_error(std::string(degrees_name) + " must be a finite number of degrees");
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 PyObject* signal_stats(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("signal_stats", 1, "obs_path", "nav_paths", "min_elevation", "systems");

@@ -100,6 +100,11 @@ bool nav_paths_argument(PyObject* slot, bool optional, std::optional<std::vector
 bool bind_obs_and_nav(const py::Signature<2>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
                       std::string_view& obs_path, std::optional<std::vector<std::string>>& nav_paths);
 
+// The common arguments: obs_path, nav_paths (None allowed only where `nav_optional`), and one
+// number in degrees that must be finite.
+bool table_arguments(PyObject* const* slots, bool nav_optional, const char* degrees_name, std::string_view& obs_path,
+                     std::optional<std::vector<std::string>>& nav_paths, double& degrees);
+
 // ---------------------------------------------------------------------------------------------
 // Running a table: load, compute without the interpreter lock, build.
 
