@@ -154,20 +154,20 @@ def _nothing_at_all(report: QcReport) -> bool:
 
 
 def command_qc(args: argparse.Namespace) -> int:
-    from .cli import CommandError, NothingToJudgeExit, _check_plotting, _check_role, _make_directory, _write
+    from .cli import CommandError, NothingToJudgeExit, _check_plotting, _make_directory, _write
 
     plot_problem = _check_plotting() if (args.plots or args.html) else None
     if args.plots and plot_problem:
         raise CommandError(plot_problem)
-    _check_role(args.obs, "observation")
-    for path in args.nav or []:
-        _check_role(path, "navigation")
     from . import assessment, roles
     from .quality_control import qc
 
     try:
         report = qc(args.obs, args.nav, args.min_elevation)
-    except (OSError, ValueError, roles.WrongRole, assessment.RecordingError) as error:
+    except OSError as error:
+        raise CommandError(f"{error.filename}: {error.strerror}" if error.filename and error.strerror
+                           else str(error)) from None
+    except (ValueError, roles.WrongRole, assessment.RecordingError) as error:
         raise CommandError(str(error)) from None
     if _nothing_at_all(report):
         raise NothingToJudgeExit(f"{args.obs}: nothing to judge: {report.assessment_note}; and no signal pair "

@@ -424,11 +424,17 @@ def _report(obs_path: PathArg, nav_path: NavArg | None, min_elevation: float, ju
 
     obs = path_argument(obs_path, "obs_path")
     navs = None if nav_path is None else nav_argument(nav_path)
-    roles.check_observation(obs)
+    # An archive is looked into only if it turns out to hold no observations (as assess does):
+    # opening it here would read the whole recording once more.
+    roles.check_observation(obs, resolve_archives=False)
     for path in navs or []:
         roles.check_navigation(path)
     elevation = float(min_elevation)
-    native = _native_table(obs, navs, elevation, True)
+    try:
+        native = _native_table(obs, navs, elevation, True)
+    except ValueError:
+        roles.check_observation(obs)  # an archive of another kind of file says so
+        raise
     table = native.table
     coverage = None if "coverage" not in table else coverage_frame(table["coverage"], obs, navs or [])
     completeness = None

@@ -72,8 +72,9 @@ def test_known_multipath_and_one_phase_slip_come_back_and_the_missing_pair_says_
     for satellite in ("G03", "G05", "G07"):
         assert l1.loc[satellite, "rms"] == pytest.approx(MP_RMS, rel=0.02)
         assert l1.loc[satellite, "samples"] == EPOCHS
-    # the slip splits G07's arc in two and leaves the RMS as it was
+    # the slip splits G07's arc in two and leaves the RMS as it was (whole periods in both arcs)
     assert l1.loc["G07", "arcs"] == 2 and l1.loc["G03", "arcs"] == 1
+    assert l1.loc["G07", "rms"] == pytest.approx(l1.loc["G03", "rms"], abs=1e-3)
     l2 = mp.by_satellite[mp.by_satellite.code == "C2W"]
     assert (l2.rms < 0.01).all()  # MP2 carries no multipath of its own
     assert mp.mp_by_elevation is None
