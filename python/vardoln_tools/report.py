@@ -145,10 +145,11 @@ def qc_section(qc: QcReport, images: list[tuple[str, str, bytes]]) -> list[str]:
     def shown(value: Any, form: str = "") -> str:
         return "-" if value is None else format(value, form)
 
-    rows = [[row["system"], row["pair"], shown(row["codes_used"]), row["satellites"], shown(row["mp_first_rms"], ".3f"),
-             shown(row["mp_second_rms"], ".3f"), shown(row["slips"]), shown(row["obs_per_slip"], ".0f"),
-             shown(row["completeness"], ".1f"), shown(row["mean_cn0"], ".1f"), row["reason"] or ""]
-            for row in records]
+    rows = [[row["system"], row["pair"], shown(row["codes_used"]), row["satellites"],
+             f"{row['first']} {shown(row['mp_first_rms'], '.3f')}", f"{row['second']} {shown(row['mp_second_rms'], '.3f')}",
+             shown(row["slips"]), shown(row["obs_per_slip"], ".0f"), shown(row["completeness"], ".1f"),
+             shown(row["mean_cn0"], ".1f")]
+            for row in records if row["reason"] is None]
     rules = qc.rules
     parts = [f"<p>Code multipath (RMS in metres, arc means removed, arcs of at least 10 epochs) and phase slips "
              f"per constellation and signal pair. A phase slip is a jump of the geometry-free phase combination "
@@ -157,8 +158,10 @@ def qc_section(qc: QcReport, images: list[tuple[str, str, bytes]]) -> list[str]:
              f"slips are not the C/N0 jumps of the constellation table. "
              + html.escape(f"Elevation mask {qc.min_elevation:g}°." if qc.has_elevations
                            else "No elevation mask (no navigation data or receiver position).") + "</p>",
-             table(["system", "pair", "codes", "satellites", "MP first", "MP second", "phase slips", "obs/slip",
-                    "completeness", "mean C/N0", "no rows because"], rows, text_columns=3)]
+             table(["system", "pair", "codes", "satellites", "MP first (m)", "MP second (m)", "phase slips",
+                    "obs/slip", "completeness (%)", "mean C/N0 (dB-Hz)"], rows, text_columns=3)]
+    parts += [f"<p>No rows for {html.escape(row['system'])} {html.escape(row['pair'])}: {html.escape(row['reason'])}.</p>"
+              for row in records if row["reason"] is not None]
     parts += [_figure(name, title, png) for name, title, png in images]
     return parts
 
