@@ -21,6 +21,7 @@ SATELLITES_SHOWN = 8
 
 
 def add_command(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
+    """Registers the `qc` subcommand on the CLI's subparsers."""
     from .cli import EXIT_STATUSES
     from .settings import _elevation
 
@@ -154,6 +155,7 @@ def _nothing_at_all(report: QcReport) -> bool:
 
 
 def command_qc(args: argparse.Namespace) -> int:
+    """Runs `vardoln-cn0 qc`: the summary on stdout, then the files asked for; the exit status."""
     from .cli import CommandError, NothingToJudgeExit, _check_plotting, _make_directory, _write
 
     plot_problem = _check_plotting() if (args.plots or args.html) else None

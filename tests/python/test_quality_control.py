@@ -11,6 +11,8 @@ import numpy as np
 import pandas as pd
 import pandas.testing as pdt
 import pytest
+from hypothesis import given, settings
+from hypothesis import strategies as st
 
 import vardoln_tools as vt
 from conftest import header_line
@@ -27,25 +29,27 @@ ESBC_NAV = "nav/ESBC00DNK_R_20201770000_01D_MN.rnx"
 YORK = "crinex/york0440.15d"
 
 
-def _satellite_values(number, k):
-    """C1C L1C C2W L2W of one satellite at epoch k: smooth range and ionosphere, multipath on C1C."""
+def _satellite_values(number, k, mp_rms=MP_RMS, slip_epoch=SLIP_EPOCH, slip_cycles=5.0):
+    """C1C L1C C2W L2W of one satellite at epoch k: smooth range and ionosphere, multipath on C1C,
+    and on G07 a jump of whole cycles on L1C from `slip_epoch` on."""
     t = k * INTERVAL
     phase = number * 0.7
     distance = 22.0e6 + 3.0e6 * math.sin(2 * math.pi * t / 43200.0 + phase)
     iono_l1 = 5.0 + 3.0 * math.sin(2 * math.pi * t / 20000.0 + phase)
-    multipath = MP_RMS * math.sqrt(2.0) * math.sin(2 * math.pi * k / 20.0)
+    multipath = mp_rms * math.sqrt(2.0) * math.sin(2 * math.pi * k / 20.0)
     values = []
     for frequency, offset, code_multipath in ((F1, 1000.0, multipath), (F2, 2000.0, 0.0)):
         iono = iono_l1 * (F1 / frequency) ** 2
         cycles = (distance - iono) / (C / frequency) + offset
-        if number == 7 and frequency == F1 and k >= SLIP_EPOCH:
-            cycles += 5.0
+        if number == 7 and frequency == F1 and k >= slip_epoch:
+            cycles += slip_cycles
         values += [distance + iono + code_multipath, cycles]
     return values
 
 
-def synthetic_recording(path):
-    """Three GPS satellites over 600 epochs of 30 s, RINEX 3.04, L1 and L2 only."""
+def synthetic_recording(path, **signal):
+    """Three GPS satellites over 600 epochs of 30 s, RINEX 3.04, L1 and L2 only (see _satellite_values
+    for the keywords)."""
     codes = ["C1C", "L1C", "C2W", "L2W"]
     lines = [header_line("     3.04           OBSERVATION DATA    M", "RINEX VERSION / TYPE"),
              header_line("SYNTHETIC", "MARKER NAME"),
@@ -58,7 +62,7 @@ def synthetic_recording(path):
         minute, second = divmod(rest, 60)
         lines.append(f"> 2024 01 01 {int(hour):02d} {int(minute):02d} {second:11.7f}  0  3")
         for number in (3, 5, 7):
-            lines.append(f"G{number:02d}" + "".join(f"{value:14.3f}  " for value in _satellite_values(number, k)))
+            lines.append(f"G{number:02d}" + "".join(f"{value:14.3f}  " for value in _satellite_values(number, k, **signal)))
     path.write_text("\n".join(lines) + "\n")
     return path
 
@@ -98,6 +102,38 @@ def test_known_multipath_and_one_phase_slip_come_back_and_the_missing_pair_says_
     # no S observables: the QC stands, the C/N0 analysis says why it has nothing to judge
     assert report.assessment is None and "signal-strength" in report.assessment_note
     assert report.verdicts() is None and report.completeness is None
+
+
+@settings(max_examples=12, deadline=None)
+@given(mp_rms=st.floats(0.05, 1.5), period=st.integers(2, 28), cycles=st.sampled_from([-40.0, -3.0, 2.0, 7.0, 120.0]))
+def test_any_multipath_level_and_slip_come_back(tmp_path_factory, mp_rms, period, cycles):
+    slip_epoch = 20 * period  # whole multipath periods on both sides of the slip
+    obs = synthetic_recording(tmp_path_factory.mktemp("synthetic") / "synt0010.24o", mp_rms=mp_rms,
+                              slip_epoch=slip_epoch, slip_cycles=cycles)
+    l1 = vt.multipath(obs).by_satellite.query("code == 'C1C'").set_index("satellite")
+    assert np.allclose(l1.rms, mp_rms, rtol=0.02)
+    assert list(l1.arcs) == [1, 1, 2]
+    events = vt.qc(obs).slip_events
+    assert list(events.satellite) == ["G07"]
+    assert events.time.iloc[0] == pd.Timestamp("2024-01-01") + pd.Timedelta(seconds=slip_epoch * INTERVAL)
+
+
+def test_threads_and_a_header_without_position(tmp_path, shared_file):
+    # the native pass runs without the interpreter lock: concurrent calls give the single answer
+    from concurrent.futures import ThreadPoolExecutor
+
+    obs = synthetic_recording(tmp_path / "synt0010.24o")
+    nav = shared_file("nav/SEPT2650.21P")
+    expected = vt.qc(obs, nav)
+    with ThreadPoolExecutor(4) as pool:
+        reports = list(pool.map(lambda _: vt.qc(obs, nav), range(6)))
+    for report in reports:
+        pdt.assert_frame_equal(report.multipath.samples, expected.multipath.samples, check_exact=True)
+        pdt.assert_frame_equal(report.pairs, expected.pairs, check_exact=True)
+    # navigation data but no APPROX POSITION XYZ: nothing masked, completeness says why
+    assert not expected.has_elevations and expected.multipath.mp_by_elevation is None
+    assert expected.completeness is None and "no APPROX POSITION XYZ" in expected.completeness_note
+    assert expected.coverage is not None
 
 
 @pytest.fixture(scope="module")
