@@ -14,9 +14,10 @@ values). A pair that a file cannot give has no rows and a reason in `missing`, n
 from __future__ import annotations
 
 import json
+import functools
 import math
-from collections.abc import Mapping
-from dataclasses import dataclass
+from collections.abc import Callable, Mapping
+from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
@@ -46,13 +47,19 @@ class Multipath:
     ``samples``, ``rms``), only bins with samples; None without navigation data. ``missing``: the
     pairs without rows and why (``satellite`` <NA> when the whole constellation has none).
     ``samples``: every multipath value (``time``, ``satellite``, ``system``, ``pair``,
-    ``signal``, ``mp``, ``elevation``, NaN where unknown), for plots.
+    ``signal``, ``mp``, ``elevation``, NaN where unknown), for plots; made on first use (a day
+    of 1 s data holds millions).
     """
 
     by_satellite: pd.DataFrame
     mp_by_elevation: pd.DataFrame | None
     missing: pd.DataFrame
-    samples: pd.DataFrame
+    make_samples: Callable[[], pd.DataFrame] = field(repr=False)
+
+    @functools.cached_property
+    def samples(self) -> pd.DataFrame:
+        """Every multipath value in long form (see the class)."""
+        return self.make_samples()
 
 
 def _strings(values: list[str]) -> pd.api.extensions.ExtensionArray:
@@ -171,7 +178,7 @@ class _Table:
         }, dict(self.attrs))
 
     def multipath(self) -> Multipath:
-        return Multipath(self.by_satellite(), self.by_elevation(), self.missing(), self.samples())
+        return Multipath(self.by_satellite(), self.by_elevation(), self.missing(), self.samples)
 
     def phase_slips(self) -> pd.DataFrame:
         rows = self.rows
