@@ -12,11 +12,13 @@ from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
     from .observations import load_observations, satellite_geometry
+    from .quality_control import Multipath, QcReport, multipath, phase_slips, qc
     from .signals import SignalStats, cn0_elevation_profile, completeness, navigation_coverage, signal_stats
     from .visibility import visibility_timeline
 
 __all__ = ["SignalStats", "__version__", "cn0_elevation_profile", "completeness", "load_observations",
            "navigation_coverage", "satellite_geometry", "signal_stats", "visibility_timeline"]
+__all__ += ["Multipath", "QcReport", "multipath", "phase_slips", "qc"]
 
 __version__ = "0.4.2"
 
@@ -30,6 +32,11 @@ _TABLE_FUNCTIONS = {
     "cn0_elevation_profile": ".signals",
     "completeness": ".signals",
     "visibility_timeline": ".visibility",
+    "multipath": ".quality_control",
+    "phase_slips": ".quality_control",
+    "qc": ".quality_control",
+    "Multipath": ".quality_control",
+    "QcReport": ".quality_control",
 }
 
 

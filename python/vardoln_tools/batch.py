@@ -548,6 +548,41 @@ def exit_status(rows: Sequence[Mapping[str, Any]]) -> int:
 
 
 # ---------------------------------------------------------------------------------------------------
+# Station quality control columns
+
+def qc_columns(row: Mapping[str, Any], min_elevation: float) -> Row:
+    """The QC figures of a row's recording (with the row's navigation data), per constellation:
+    `mp_<signal>_<partner>_<system>`, the multipath RMS in metres of one signal of a pair against
+    the other (mp_L1_L2_GPS and mp_L2_L1_GPS for the pair L1/L2), `completeness_<system>` (percent
+    of the expected observations present, None without navigation data), `phase_slips_<system>`
+    and `obs_per_slip_<system>` (None without slips). A failed row gets none; a recording the QC
+    pass cannot read gets `qc_error`."""
+    from .quality_control import _report
+
+    if row.get("status") == FAILED:
+        return {}
+    # the row names merged navigation files joined by " + " (see _nav_text)
+    nav_paths = row["nav"].split(" + ") if row.get("nav") else None
+    try:
+        report = _report(row["path"], nav_paths, min_elevation, judge=False)
+    except (OSError, ValueError, roles.WrongRole) as error:
+        return {"qc_error": str(error)}
+    columns: Row = {}
+    for system in report.constellations():
+        pairs = report.pairs[report.pairs.system == system]
+        for first, second, mp_first, mp_second in zip(pairs["first"], pairs["second"], pairs.mp_first_rms,
+                                                      pairs.mp_second_rms):
+            columns[f"mp_{first}_{second}_{system}"] = _json_value(float(mp_first))
+            columns[f"mp_{second}_{first}_{system}"] = _json_value(float(mp_second))
+        if len(pairs):
+            slips = int(pairs.slips.sum())
+            columns[f"phase_slips_{system}"] = slips
+            columns[f"obs_per_slip_{system}"] = int(pairs.observations.sum()) / slips if slips else None
+        columns[f"completeness_{system}"] = report.completeness_percent(system)
+    return columns
+
+
+# ---------------------------------------------------------------------------------------------------
 # Command line
 
 BATCH_EXIT_STATUSES = """exit status:
@@ -576,6 +611,10 @@ def add_command(commands: Any) -> None:
     batch.add_argument("--csv", metavar="FILE", help="write the rows as CSV to FILE")
     batch.add_argument("--jsonl", metavar="FILE", help="write the rows as JSON lines to FILE")
     batch.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
+    batch.add_argument("--qc", action="store_true",
+                       help="add the station quality control per constellation to every row: multipath RMS per "
+                            "signal pair (mp_L1_L2_GPS, ...), completeness_<system>, phase_slips_<system> and "
+                            "obs_per_slip_<system>")
     settings.add_arguments(batch)
     batch.set_defaults(run=command_batch)
 
@@ -618,6 +657,8 @@ def command_batch(args: argparse.Namespace) -> int:
     try:
         rows = analyze_many(paths, nav_dir=args.nav_dir, config=settings.from_arguments(args), workers=args.workers,
                             scheduler=args.scheduler, progress=not args.no_progress)
+        if args.qc:
+            rows = [{**row, **qc_columns(row, args.min_elevation)} for row in rows]
         if args.csv:
             write_csv(rows, args.csv)
         if args.jsonl:

@@ -72,14 +72,19 @@ def _assess(args: argparse.Namespace) -> Assessment:
         raise NothingToJudgeExit(str(error)) from None
 
 
+def _check_plotting() -> str | None:
+    """None when matplotlib can be imported, else why plots cannot be drawn (found without
+    importing it, so that a command fails before its analysis rather than after it)."""
+    from .plot_data import NEEDS_MATPLOTLIB
+
+    return NEEDS_MATPLOTLIB if importlib.util.find_spec("matplotlib") is None else None
+
+
 def command_analyze(args: argparse.Namespace) -> int:
     plot_problem = None
     worker = None
     if args.plots or args.html:
-        from .plot_data import NEEDS_MATPLOTLIB
-
-        # Fail before the analysis rather than after it when the plots cannot be drawn.
-        plot_problem = NEEDS_MATPLOTLIB if importlib.util.find_spec("matplotlib") is None else None
+        plot_problem = _check_plotting()
         if args.plots and plot_problem:
             raise CommandError(plot_problem)
         if plot_problem is None:
@@ -219,6 +224,10 @@ def build_parser() -> argparse.ArgumentParser:
     from . import signals_command
 
     signals_command.add_command(commands)
+
+    from . import qc_command
+
+    qc_command.add_command(commands)
     return parser
 
 

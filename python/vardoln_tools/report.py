@@ -15,6 +15,7 @@ if TYPE_CHECKING:
     import vardoln_cn0
 
     from .assessment import Assessment
+    from .quality_control import QcReport
 
 STYLE = """
 body { font-family: system-ui, -apple-system, "Segoe UI", sans-serif; margin: 2em auto; max-width: 1100px;
@@ -126,10 +127,50 @@ def grade_explanation(judged: Assessment) -> list[str]:
     return parts
 
 
+def _figure(name: str, title: str, png: bytes) -> str:
+    encoded = base64.b64encode(png).decode("ascii")
+    return (f'<figure id="{html.escape(name)}"><figcaption>{html.escape(title)}</figcaption>'
+            f'<img alt="{html.escape(title)}" src="data:image/png;base64,{encoded}"></figure>')
+
+
+def qc_section(qc: QcReport, images: list[tuple[str, str, bytes]]) -> list[str]:
+    """The station quality control of the recording: per constellation and signal pair the
+    multipath, phase slips and observations per slip beside completeness and mean C/N0, the pairs
+    the file cannot give, and the multipath plots."""
+    frame = qc.to_frame()
+    # <NA> and NaN as None, so that every absent figure shows as "-"
+    records = frame.astype(object).where(frame.notna(), None).to_dict("records")
+
+    def shown(value: Any, form: str = "") -> str:
+        return "-" if value is None else format(value, form)
+
+    rows = [[row["system"], row["pair"], shown(row["codes_used"]), row["satellites"],
+             f"{row['first']} {shown(row['mp_first_rms'], '.3f')}", f"{row['second']} {shown(row['mp_second_rms'], '.3f')}",
+             shown(row["slips"]), shown(row["obs_per_slip"], ".0f"), shown(row["completeness"], ".1f"),
+             shown(row["mean_cn0"], ".1f")]
+            for row in records if row["reason"] is None]
+    rules = qc.rules
+    parts = [f"<p>Code multipath (RMS in metres, arc means removed, arcs of at least 10 epochs) and phase slips "
+             f"per constellation and signal pair. A phase slip is a jump of the geometry-free phase combination "
+             f"over {rules['geometry_free_threshold']:.3f} m or of the Melbourne-Wubbena combination over "
+             f"{rules['wide_lane_threshold']:g} wide-lane cycles; loss-of-lock flags are counted apart. Phase "
+             f"slips are not the C/N0 jumps of the constellation table. "
+             + html.escape(f"Elevation mask {qc.min_elevation:g}°." if qc.has_elevations
+                           else "No elevation mask (no navigation data or receiver position).") + "</p>",
+             table(["system", "pair", "codes", "satellites", "MP first (m)", "MP second (m)", "phase slips",
+                    "obs/slip", "completeness (%)", "mean C/N0 (dB-Hz)"], rows, text_columns=3)]
+    parts += [f"<p>No rows for {html.escape(row['system'])} {html.escape(row['pair'])}: {html.escape(row['reason'])}.</p>"
+              for row in records if row["reason"] is not None]
+    parts += [_figure(name, title, png) for name, title, png in images]
+    return parts
+
+
 def html_report(judged: Assessment, images: list[tuple[str, str, bytes]] | None = None,
-                plot_note: str | None = None, created: str | None = None) -> str:
+                plot_note: str | None = None, created: str | None = None, qc: QcReport | None = None,
+                qc_images: list[tuple[str, str, bytes]] | None = None) -> str:
     """The report page, from the assessment and its result's accessors. `images` are (name, title,
-    PNG bytes) embedded as data: URIs; `plot_note` says why there are none."""
+    PNG bytes) embedded as data: URIs; `plot_note` says why there are none; `qc`
+    adds the station quality control section with its plots `qc_images`."""
     result = judged.result
     quality = judged.quality
     station = result.station_name or os.path.basename(judged.obs_path)
@@ -157,7 +198,7 @@ def html_report(judged: Assessment, images: list[tuple[str, str, bytes]] | None 
         "<h2>Recording</h2>",
         _recording_table(result),
         "<h2>Constellations</h2>",
-        table([*summary.CONSTELLATION_HEADER[:3], "mean C/N0 (dB-Hz)", "min", "max", "std", "cycle slips",
+        table([*summary.CONSTELLATION_HEADER[:3], "mean C/N0 (dB-Hz)", "min", "max", "std", "C/N0 jumps",
                "data gaps"], summary.constellation_rows(result)),
         "<h2>Anomalies</h2>",
         *_anomalies(result),
@@ -165,13 +206,11 @@ def html_report(judged: Assessment, images: list[tuple[str, str, bytes]] | None 
         *_coverage(judged),
         "<h2>Visibility</h2>",
         *_visibility(judged),
+        *(["<h2>Station quality control</h2>", *qc_section(qc, qc_images or [])] if qc is not None else []),
         "<h2>Plots</h2>",
     ]
     if images:
-        for name, title, png in images:
-            encoded = base64.b64encode(png).decode("ascii")
-            parts.append(f'<figure id="{html.escape(name)}"><figcaption>{html.escape(title)}</figcaption>'
-                         f'<img alt="{html.escape(title)}" src="data:image/png;base64,{encoded}"></figure>')
+        parts += [_figure(name, title, png) for name, title, png in images]
     else:
         parts.append(f"<p class='note'>{html.escape(plot_note or 'No plots.')}</p>")
     parts.append("</body></html>")

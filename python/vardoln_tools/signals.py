@@ -47,7 +47,11 @@ def navigation_coverage(obs_path: PathArg, nav_path: NavArg) -> pd.DataFrame:
     """
     obs = path_argument(obs_path, "obs_path")
     navs = nav_argument(nav_path)
-    table = _native.coverage(obs, navs)
+    return coverage_frame(_native.coverage(obs, navs), obs, navs)
+
+
+def coverage_frame(table: Mapping[str, Any], obs: str, navs: list[str]) -> pd.DataFrame:
+    """The navigation_coverage frame of a native coverage table."""
     observed = array(table["observed"]).astype(np.int64)
     covered = array(table["covered"]).astype(np.int64)
     predictable = array(table["predictable"])
@@ -123,7 +127,12 @@ def signal_stats(obs_path: PathArg, nav_path: NavArg | None = None, min_elevatio
     """
     obs = path_argument(obs_path, "obs_path")
     navs = None if nav_path is None else nav_argument(nav_path)
-    tables = _native.signal_stats(obs, navs, float(min_elevation), _letters(systems))
+    return signal_stats_of(_native.signal_stats(obs, navs, float(min_elevation), _letters(systems)), obs, navs,
+                           float(min_elevation))
+
+
+def signal_stats_of(tables: Mapping[str, Any], obs: str, navs: list[str] | None, min_elevation: float) -> SignalStats:
+    """The SignalStats of native signal_stats tables."""
     table_attrs = attrs(tables["facts"], obs, navs) | {"min_elevation": float(min_elevation) if navs else None}
     if navs:
         table_attrs |= navigation_attrs(tables["navigation_spans"])
@@ -177,7 +186,11 @@ def completeness(obs_path: PathArg, nav_path: NavArg, min_elevation: float = 10.
     """
     obs = path_argument(obs_path, "obs_path")
     navs = nav_argument(nav_path)
-    table = _native.completeness(obs, navs, float(min_elevation))
+    return completeness_frame(_native.completeness(obs, navs, float(min_elevation)), obs, navs, float(min_elevation))
+
+
+def completeness_frame(table: Mapping[str, Any], obs: str, navs: list[str], min_elevation: float) -> pd.DataFrame:
+    """The completeness frame of a native completeness table."""
     predictable = array(table["predictable"])
     missing = ~predictable
     expected = array(table["expected"]).astype(np.int64)

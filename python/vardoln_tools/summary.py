@@ -14,7 +14,9 @@ if TYPE_CHECKING:
     from .assessment import Assessment, Coverage, Quality
 
 SEVERITIES = ("critical", "high", "low")
-CONSTELLATION_HEADER = ["system", "seen/expected", "obs", "mean", "min", "max", "std", "slips", "gaps"]
+# "C/N0 jumps": the module's cycle_slips, steps of over 10 dB-Hz between sorted C/N0 values; not
+# the phase slips of the quality control.
+CONSTELLATION_HEADER = ["system", "seen/expected", "obs", "mean", "min", "max", "std", "C/N0 jumps", "gaps"]
 # Anomaly times listed per severity before the rest is counted.
 TIMES_SHOWN = 5
 

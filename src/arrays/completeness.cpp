@@ -48,7 +48,7 @@ struct Tally {
 }  // namespace
 
 std::variant<Completeness, std::string> completeness(const RinexObsData& obs, const NavigationData& nav,
-                                                     double min_elevation) {
+                                                     double min_elevation, const EntryGeometry* geometry) {
     Completeness result;
     const std::optional<TopocentricFrame> receiver = receiver_frame(obs);
     if (!receiver) return std::string(kNoReceiverPosition);
@@ -135,12 +135,26 @@ std::variant<Completeness, std::string> completeness(const RinexObsData& obs, co
     for (const std::string& satellite : obs.satellite_ids) orbits.add_satellite(satellite);
     std::vector<Tally> tallies(carried.size());
     std::vector<std::uint64_t> stamp(carried.size(), 0);
+    // The entry of each satellite in the slot's first epoch (where its position is known).
+    std::vector<std::uint64_t> entry_mark(obs.satellite_ids.size(), 0);
+    std::vector<std::size_t> entry_of(obs.satellite_ids.size(), 0);
+    const bool known_positions = geometry != nullptr && geometry->positions.size() == obs.satellite_entries.size() &&
+                                 geometry->elevation_deg.size() == obs.satellite_entries.size();
     EpochTime nominal = earliest ? obs.epochs[*earliest].time : EpochTime{};
     const double first_second = nominal.second;
     for (std::size_t slot = 0; slot < grid; ++slot) {
         const std::uint64_t mark = slot + 1;
         for (std::size_t k = slot_starts[slot]; k < slot_starts[slot + 1]; ++k) {
             const ObservationEpoch& epoch = obs.epochs[slot_epochs[k]];
+            if (known_positions && k == slot_starts[slot]) {
+                const std::size_t first = epoch.first_satellite;
+                const std::span<const SatelliteObservations> entries = obs.satellites_of(epoch);
+                for (std::size_t i = 0; i < entries.size(); ++i) {
+                    if (entries[i].satellite >= entry_mark.size() || first + i >= geometry->positions.size()) continue;
+                    entry_mark[entries[i].satellite] = mark;
+                    entry_of[entries[i].satellite] = first + i;
+                }
+            }
             for (const SatelliteObservations& entry : obs.satellites_of(epoch)) {
                 for (const ObservationValue& value : obs.values_of(entry)) {
                     if (value.code < obs.codes.size() && has_value(value)) stamp[carried.id(entry.satellite, value.code)] = mark;
@@ -164,8 +178,13 @@ std::variant<Completeness, std::string> completeness(const RinexObsData& obs, co
                 for (const std::uint32_t pair : pairs) tallies[pair].observed += stamp[pair] == mark;
                 continue;
             }
-            const std::optional<Ecef> position = orbits.position(satellite, at);
-            const double elevation = position ? receiver->look_angles(*position).elevation_deg : 0.0;
+            const bool known = entry_mark[satellite] == mark;
+            const std::optional<Ecef> position =
+                known ? geometry->positions[entry_of[satellite]] : orbits.position(satellite, at);
+            // The elevation of the analysis's look angles.
+            const double elevation = !position ? 0.0
+                                     : known   ? geometry->elevation_deg[entry_of[satellite]]
+                                               : receiver->elevation_deg(*position);
             for (const std::uint32_t pair : pairs) {
                 Tally& tally = tallies[pair];
                 const bool valued = stamp[pair] == mark;

@@ -2,6 +2,8 @@
 // against those present, per constellation and code.
 #pragma once
 
+#include "arrays/positions.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -38,7 +40,10 @@ struct Completeness {
 // A value of a code: for S codes a C/N0 sample, for the others any value that is a number.
 // The grid is refused (an error text) when it would hold more than 100 times the file's epochs
 // and more than 200,000 epochs: an INTERVAL that does not belong to the data.
+// `geometry`, when given, is entry_geometry(obs, nav): a grid slot that holds an epoch of the
+// file takes the positions and elevations of the satellites observed there from it rather than
+// evaluating the same orbits again.
 std::variant<Completeness, std::string> completeness(const RinexObsData& obs, const NavigationData& nav,
-                                                     double min_elevation);
+                                                     double min_elevation, const EntryGeometry* geometry = nullptr);
 
 }  // namespace vardoln::arrays

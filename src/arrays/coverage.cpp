@@ -8,8 +8,10 @@
 
 namespace vardoln::arrays {
 
-std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const NavigationData& nav) {
-    const std::vector<std::optional<Ecef>> positions = entry_positions(obs, nav);
+std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const NavigationData& nav,
+                                             const EntryGeometry* known) {
+    const EntryPositions computed = known != nullptr ? EntryPositions{} : entry_positions(obs, nav);
+    const EntryPositions& positions = known != nullptr ? known->positions : computed;
     const std::vector<std::uint8_t> strength = signal_strength_codes(obs);
 
     struct Tally {

@@ -2,6 +2,8 @@
 // can position. This tells an incomplete or wrong-day navigation file from a real anomaly.
 #pragma once
 
+#include "arrays/positions.hpp"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -22,6 +24,8 @@ struct CoverageRow {
 // One row per constellation letter present in the record, in letter order, then the "all" row.
 // SBAS, IRNSS and unknown letters are listed as not predictable: no satellite of theirs counts
 // as uncovered.
-std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const NavigationData& nav);
+// `geometry`, when given, is entry_geometry(obs, nav), computed once for several tables.
+std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const NavigationData& nav,
+                                             const EntryGeometry* geometry = nullptr);
 
 }  // namespace vardoln::arrays

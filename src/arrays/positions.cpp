@@ -1,5 +1,7 @@
 #include "arrays/positions.hpp"
 
+#include <limits>
+
 #include <algorithm>
 #include <array>
 
@@ -22,6 +24,18 @@ std::vector<std::optional<Ecef>> entry_positions(const RinexObsData& obs, const 
         positions[entry_index] = orbits.position(entry.satellite, at);
     });
     return positions;
+}
+
+std::optional<EntryGeometry> entry_geometry(const RinexObsData& obs, const NavigationData& nav) {
+    const std::optional<TopocentricFrame> receiver = receiver_frame(obs);
+    if (!receiver) return std::nullopt;
+    EntryGeometry geometry{entry_positions(obs, nav), {}};
+    geometry.elevation_deg.reserve(geometry.positions.size());
+    for (const std::optional<Ecef>& position : geometry.positions) {
+        geometry.elevation_deg.push_back(position ? receiver->elevation_deg(*position)
+                                                  : std::numeric_limits<double>::quiet_NaN());
+    }
+    return geometry;
 }
 
 std::optional<TopocentricFrame> receiver_frame(const RinexObsData& obs) {

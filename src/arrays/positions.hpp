@@ -14,7 +14,17 @@ namespace vardoln::arrays {
 
 // One position per satellite entry of the record (RinexObsData::satellite_entries), nothing
 // where the navigation data give none.
-std::vector<std::optional<Ecef>> entry_positions(const RinexObsData& obs, const NavigationData& nav);
+using EntryPositions = std::vector<std::optional<Ecef>>;
+EntryPositions entry_positions(const RinexObsData& obs, const NavigationData& nav);
+
+// The positions of every entry and their elevations from the header's receiver position (NaN
+// where there is no position), computed once for several tables of one recording.
+struct EntryGeometry {
+    EntryPositions positions;
+    std::vector<double> elevation_deg;
+};
+// Nothing when the header has no receiver position.
+std::optional<EntryGeometry> entry_geometry(const RinexObsData& obs, const NavigationData& nav);
 
 // The receiver at the header's approximate position; nothing when the header has none.
 std::optional<TopocentricFrame> receiver_frame(const RinexObsData& obs);

@@ -25,7 +25,7 @@ struct Sample {
 
 // Every C/N0 sample of the selected satellites, in file order, with its elevation.
 std::vector<Sample> cn0_samples(const RinexObsData& obs, const NavigationData* nav,
-                                const std::optional<std::string>& letters) {
+                                const std::optional<std::string>& letters, const EntryGeometry* known = nullptr) {
     const std::vector<std::uint8_t> strength = signal_strength_codes(obs);
     std::vector<std::uint8_t> selected(obs.satellite_ids.size(), 1);
     if (letters) {
@@ -33,12 +33,13 @@ std::vector<Sample> cn0_samples(const RinexObsData& obs, const NavigationData* n
             selected[s] = letters->find(satellite_letter(obs.satellite_ids[s])) != std::string::npos;
         }
     }
-    std::vector<std::optional<Ecef>> positions;
-    std::optional<TopocentricFrame> receiver;
-    if (nav != nullptr) {
-        receiver = receiver_frame(obs);
-        if (receiver) positions = entry_positions(obs, *nav);
+    std::optional<EntryGeometry> computed;
+    const EntryGeometry* geometry = known;
+    if (nav != nullptr && geometry == nullptr) {
+        computed = entry_geometry(obs, *nav);
+        if (computed) geometry = &*computed;
     }
+    if (nav == nullptr) geometry = nullptr;
     std::vector<Sample> samples;
     for_each_entry(obs, [&](std::size_t, std::size_t entry_index, const SatelliteObservations& entry,
                             std::span<const ObservationValue> values) {
@@ -47,9 +48,9 @@ std::vector<Sample> cn0_samples(const RinexObsData& obs, const NavigationData* n
         bool looked = false;
         for (const ObservationValue& value : values) {
             if (value.code >= strength.size() || strength[value.code] == 0 || !is_cn0_sample(value.value)) continue;
-            if (!looked && !positions.empty() && positions[entry_index]) {
+            if (!looked && geometry != nullptr && entry_index < geometry->elevation_deg.size()) {
                 // The analysis's own arithmetic: the elevation of its look angles.
-                elevation = receiver->look_angles(*positions[entry_index]).elevation_deg;
+                elevation = geometry->elevation_deg[entry_index];
             }
             looked = true;
             samples.push_back({entry.satellite, value.code, value.value, elevation});
@@ -126,8 +127,8 @@ std::vector<std::uint32_t> letter_ranks() {
 }  // namespace
 
 SignalStats signal_stats(const RinexObsData& obs, const NavigationData* nav, double min_elevation,
-                         const std::optional<std::string>& letters) {
-    const std::vector<Sample> samples = cn0_samples(obs, nav, letters);
+                         const std::optional<std::string>& letters, const EntryGeometry* known) {
+    const std::vector<Sample> samples = cn0_samples(obs, nav, letters, known);
     const bool geometry = nav != nullptr;
     const std::vector<std::uint32_t> satellite_rank = satellite_ranks(obs);
     const std::vector<std::uint32_t> code_rank = code_ranks(obs);

@@ -2,6 +2,8 @@
 // C/N0 against elevation profile. A sample is an S-code value above 0 (is_cn0_sample).
 #pragma once
 
+#include "arrays/positions.hpp"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -31,8 +33,9 @@ struct SignalStats {
 // Samples of the satellites whose letter is in `letters` (every letter when absent). With
 // navigation data (and a receiver position, which the caller has checked) a sample below
 // `min_elevation` is left out and counted; one without a position is kept and counted.
+// `geometry`, when given, is entry_geometry(obs, *nav), computed once for several tables.
 SignalStats signal_stats(const RinexObsData& obs, const NavigationData* nav, double min_elevation,
-                         const std::optional<std::string>& letters);
+                         const std::optional<std::string>& letters, const EntryGeometry* geometry = nullptr);
 
 struct ProfileRow {
     std::string system;

@@ -332,7 +332,8 @@ constexpr std::string_view kNoChannelText =
 
 class QcPass {
 public:
-    QcPass(const RinexObsData& obs, const NavigationData* nav, const QcSettings& settings)
+    QcPass(const RinexObsData& obs, const NavigationData* nav, const QcSettings& settings,
+           const std::vector<double>* entry_elevations_deg)
         : obs_(obs), nav_(nav), settings_(settings), usable_(usable_epochs(obs)),
           groups_(group_by_satellite(obs, usable_)), candidates_(resolve_candidates(obs)), values_(obs.codes.size()) {
         result_.epochs = static_cast<std::uint32_t>(usable_.size());
@@ -341,10 +342,14 @@ public:
         if (nav_ && nav_->has_data() && usable_receiver(obs.approx_position)) {
             const Ecef& receiver = *obs.approx_position;
             frame_.emplace(receiver, ecef_to_geodetic(receiver));
-            orbits_.emplace(*nav_);
-            orbit_epochs_.reserve(usable_.size());
-            for (const std::uint32_t e : usable_.index) orbit_epochs_.push_back(orbit_epoch(obs.epochs[e].time));
             result_.has_elevations = true;
+            if (entry_elevations_deg != nullptr && entry_elevations_deg->size() == obs.satellite_entries.size()) {
+                entry_elevations_ = entry_elevations_deg;
+            } else {
+                orbits_.emplace(*nav_);
+                orbit_epochs_.reserve(usable_.size());
+                for (const std::uint32_t e : usable_.index) orbit_epochs_.push_back(orbit_epoch(obs.epochs[e].time));
+            }
         }
         tallies_.resize(signal_pairs().size());
         for (std::size_t p = 0; p < tallies_.size(); ++p) tallies_[p].summary.pair = static_cast<std::uint8_t>(p);
@@ -424,6 +429,13 @@ private:
     void compute_elevations(const std::string& id, std::uint32_t begin, std::uint32_t end) {
         elevations_.assign(end - begin, kUnknownElevation);
         if (!frame_) return;
+        if (entry_elevations_ != nullptr) {
+            for (std::uint32_t k = begin; k < end; ++k) {
+                const double elevation = (*entry_elevations_)[groups_.entry[k]];
+                if (std::isfinite(elevation)) elevations_[k - begin] = static_cast<float>(elevation);
+            }
+            return;
+        }
         const std::size_t handle = orbits_->add_satellite(id);
         for (std::uint32_t k = begin; k < end; ++k) {
             const std::optional<Ecef> position = orbits_->position(handle, orbit_epochs_[groups_.usable[k]]);
@@ -581,6 +593,7 @@ private:
     EntryValues values_;
     std::optional<TopocentricFrame> frame_;
     std::optional<OrbitEvaluator> orbits_;
+    const std::vector<double>* entry_elevations_ = nullptr;  // instead of orbits_ when given
     std::vector<OrbitEpoch> orbit_epochs_;
 
     // Scratch, reused per satellite and pair.
@@ -602,8 +615,9 @@ ArcRules ArcRules::for_interval(double interval_s) noexcept {
     return {std::max(three_intervals, kFiveMinutes_s)};
 }
 
-QcResult run_qc(const RinexObsData& obs, const NavigationData* nav, const QcSettings& settings) {
-    return QcPass(obs, nav, settings).run();
+QcResult run_qc(const RinexObsData& obs, const NavigationData* nav, const QcSettings& settings,
+                const std::vector<double>* entry_elevations_deg) {
+    return QcPass(obs, nav, settings, entry_elevations_deg).run();
 }
 
 std::optional<ElevationRangeRms> rms_in_elevation_range(const QcResult& result, std::uint8_t pair, double low_deg,

@@ -141,8 +141,12 @@ struct QcResult {
 };
 
 // One QC pass over a record; `nav` may be null. Never fails: a record without usable pairs
-// gives a result without rows whose `missing` says why.
-QcResult run_qc(const RinexObsData& obs, const NavigationData* nav, const QcSettings& settings);
+// gives a result without rows whose `missing` says why. `entry_elevations_deg`, when given, holds
+// the elevation of the satellite of every entry of the record (RinexObsData::satellite_entries,
+// NaN where unknown) from the same navigation data and the header's receiver position, as the
+// tables compute them; the pass then evaluates no orbit itself.
+QcResult run_qc(const RinexObsData& obs, const NavigationData* nav, const QcSettings& settings,
+                const std::vector<double>* entry_elevations_deg = nullptr);
 
 // RMS of MP_i and MP_j over the samples of one pair whose elevation lies in [low_deg, high_deg);
 // nothing without such samples.

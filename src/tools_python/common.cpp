@@ -1,6 +1,7 @@
 // What every entry point shares: the recording's facts, load failures as exceptions, and the
 // navigation-path argument.
 #include <algorithm>
+#include <cmath>
 
 #include "arrays/positions.hpp"
 #include "arrays/tables.hpp"
@@ -92,6 +93,19 @@ bool bind_obs_and_nav(const py::Signature<2>& sig, PyObject* const* args, Py_ssi
     py::Slots<2> slots;
     return py::bind(sig, args, nargsf, kwnames, slots) && py::to_text(slots[0], "obs_path", obs_path) &&
            nav_paths_argument(slots[1], false, nav_paths);
+}
+
+bool table_arguments(PyObject* const* slots, bool nav_optional, const char* degrees_name, std::string_view& obs_path,
+                     std::optional<std::vector<std::string>>& nav_paths, double& degrees) {
+    if (!py::to_text(slots[0], "obs_path", obs_path) || !nav_paths_argument(slots[1], nav_optional, nav_paths) ||
+        !py::double_or_default(slots[2], degrees_name, degrees)) {
+        return false;
+    }
+    if (!std::isfinite(degrees)) {
+        py::raise_value_error(std::string(degrees_name) + " must be a finite number of degrees");
+        return false;
+    }
+    return true;
 }
 
 }  // namespace vardoln::tools

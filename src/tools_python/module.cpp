@@ -28,6 +28,9 @@ PyMethodDef functions[] = {
         "plot_views", "plot_views(obs_path, nav_paths, systems, min_elevation, min_cn0, max_cn0)\n--\n\n"
                       "Skyplot tracks, heatmap grid and per-constellation series as the analysis with these "
                       "settings makes them, and the per-epoch visibility counts."),
+    py::fastcall_method<&qc>("qc", "qc(obs_path, nav_paths=None, min_elevation=10.0, with_tables=False)\n--\n\n"
+                                   "Multipath, arcs and phase slips per satellite and signal pair; with tables "
+                                   "also the per-signal C/N0, completeness and coverage."),
     {},
 };
 

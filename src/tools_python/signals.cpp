@@ -9,8 +9,6 @@
 
 namespace vardoln::tools {
 
-namespace {
-
 PyObject* coverage_table(std::vector<arrays::CoverageRow>&& rows, const arrays::Recording& recording) {
     Ref table(PyDict_New());
     if (!table) return nullptr;
@@ -38,6 +36,8 @@ PyObject* coverage_table(std::vector<arrays::CoverageRow>&& rows, const arrays::
     }
     return table.release();
 }
+
+namespace {
 
 PyObject* stats_table(std::vector<arrays::SignalStatsRow>&& rows, bool with_satellite) {
     Ref table(PyDict_New());
@@ -72,6 +72,8 @@ PyObject* stats_table(std::vector<arrays::SignalStatsRow>&& rows, bool with_sate
     return table.release();
 }
 
+}  // namespace
+
 PyObject* signal_stats_tables(arrays::SignalStats&& stats, const arrays::Recording& recording) {
     Ref tables(PyDict_New());
     if (!tables) return nullptr;
@@ -83,6 +85,8 @@ PyObject* signal_stats_tables(arrays::SignalStats&& stats, const arrays::Recordi
     }
     return tables.release();
 }
+
+namespace {
 
 PyObject* profile_table(std::vector<arrays::ProfileRow>&& rows, const arrays::Recording& recording) {
     Ref table(PyDict_New());
@@ -114,6 +118,8 @@ PyObject* profile_table(std::vector<arrays::ProfileRow>&& rows, const arrays::Re
     }
     return table.release();
 }
+
+}  // namespace
 
 PyObject* completeness_table(arrays::Completeness&& result, const arrays::Recording& recording) {
     Ref table(PyDict_New());
@@ -154,22 +160,6 @@ PyObject* completeness_table(arrays::Completeness&& result, const arrays::Record
     return table.release();
 }
 
-// The common arguments: obs_path, nav_paths (None allowed only where `nav_optional`), and one
-// number in degrees that must be finite.
-bool table_arguments(PyObject* const* slots, bool nav_optional, const char* degrees_name, std::string_view& obs_path,
-                     std::optional<std::vector<std::string>>& nav_paths, double& degrees) {
-    if (!py::to_text(slots[0], "obs_path", obs_path) || !nav_paths_argument(slots[1], nav_optional, nav_paths) ||
-        !py::double_or_default(slots[2], degrees_name, degrees)) {
-        return false;
-    }
-    if (!std::isfinite(degrees)) {
-        py::raise_value_error(std::string(degrees_name) + " must be a finite number of degrees");
-        return false;
-    }
-    return true;
-}
-
-}  // namespace
 
 PyObject* signal_stats(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("signal_stats", 1, "obs_path", "nav_paths", "min_elevation", "systems");

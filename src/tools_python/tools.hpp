@@ -12,7 +12,10 @@
 #include <variant>
 #include <vector>
 
+#include "arrays/completeness.hpp"
+#include "arrays/coverage.hpp"
 #include "arrays/recording.hpp"
+#include "arrays/signals.hpp"
 #include "visibility/orbit_source.hpp"
 #include "visibility/visibility.hpp"
 #include "python/binding.hpp"
@@ -36,6 +39,7 @@ struct OwnedArray {
 template <typename T>
 constexpr const char* buffer_format() {
     if constexpr (std::is_same_v<T, double>) return "d";
+    else if constexpr (std::is_same_v<T, float>) return "f";
     else if constexpr (std::is_same_v<T, std::int64_t>) return "q";
     else if constexpr (std::is_same_v<T, std::int32_t>) return "i";
     else if constexpr (std::is_same_v<T, std::uint32_t>) return "I";
@@ -93,6 +97,11 @@ struct VisibilityColumns {
 VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsData& obs, double min_elevation);
 bool set_visibility_columns(PyObject* dict, VisibilityColumns&& columns);
 
+// The tables of signals.cpp, also built by the QC pass from the same recording.
+PyObject* coverage_table(std::vector<arrays::CoverageRow>&& rows, const arrays::Recording& recording);
+PyObject* signal_stats_tables(arrays::SignalStats&& stats, const arrays::Recording& recording);
+PyObject* completeness_table(arrays::Completeness&& result, const arrays::Recording& recording);
+
 // ---------------------------------------------------------------------------------------------
 // Arguments
 
@@ -102,6 +111,11 @@ bool nav_paths_argument(PyObject* slot, bool optional, std::optional<std::vector
 // The arguments (obs_path, nav_paths) of a table that needs navigation data.
 bool bind_obs_and_nav(const py::Signature<2>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
                       std::string_view& obs_path, std::optional<std::vector<std::string>>& nav_paths);
+
+// The common arguments: obs_path, nav_paths (None allowed only where `nav_optional`), and one
+// number in degrees that must be finite.
+bool table_arguments(PyObject* const* slots, bool nav_optional, const char* degrees_name, std::string_view& obs_path,
+                     std::optional<std::vector<std::string>>& nav_paths, double& degrees);
 
 // ---------------------------------------------------------------------------------------------
 // Running a table: load, compute without the interpreter lock, build.
@@ -147,5 +161,7 @@ PyObject* elevation_profile(PyObject* module, PyObject* const* args, Py_ssize_t 
 PyObject* completeness(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* visibility_timeline(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* plot_views(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+
+PyObject* qc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 }  // namespace vardoln::tools

@@ -168,6 +168,8 @@ def _table_calls(obs, nav):
         "signal_stats": lambda: vardoln_tools.signal_stats(obs, nav),
         "cn0_elevation_profile": lambda: vardoln_tools.cn0_elevation_profile(obs, nav),
         "completeness": lambda: vardoln_tools.completeness(obs, nav),
+        "multipath": lambda: vardoln_tools.multipath(obs, nav),
+        "phase_slips": lambda: vardoln_tools.phase_slips(obs),
     }
 
 
@@ -184,7 +186,7 @@ def test_bad_input_raises_the_module_exceptions(shared_file, tmp_path, function)
              ((tmp_path, good_nav), IsADirectoryError, re.escape(str(tmp_path))),
              ((binary, good_nav), ValueError, "binary.rnx': No END OF HEADER found"),
              ((truncated, good_nav), ValueError, "truncated.rnx.gz': gzip: ")]
-    if function != "load_observations":
+    if function not in ("load_observations", "phase_slips"):
         cases += [((good_obs, missing), FileNotFoundError, re.escape(str(missing))),
                   ((good_obs, binary), ValueError, "cannot read navigation file '.*binary.rnx'")]
     for (obs, nav), error, text in cases:
