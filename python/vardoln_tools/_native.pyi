@@ -1,7 +1,7 @@
 # Types of the companion extension. Every table comes back as a dict of columns: Buffer objects
 # (typed, contiguous arrays that numpy.frombuffer wraps without a copy), lists of texts and a
 # "facts" dict of header values; the modules of this package turn them into frames.
-from typing import Any, final
+from typing import Any, Literal, final
 
 @final
 class Buffer:
@@ -15,3 +15,4 @@ def signal_stats(obs_path: str, nav_paths: list[str] | None = None, min_elevatio
 def elevation_profile(obs_path: str, nav_paths: list[str], bin_deg: float = 5.0, /) -> dict[str, Any]: ...
 def completeness(obs_path: str, nav_paths: list[str], min_elevation: float = 10.0, /) -> dict[str, Any]: ...
 def visibility_timeline(obs_path: str, nav_paths: list[str], min_elevation: float, /) -> dict[str, Any]: ...
+def budget_fit(path: str, budget: int, /) -> Literal["within", "file", "expansion"]: ...

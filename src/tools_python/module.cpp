@@ -24,6 +24,9 @@ PyMethodDef functions[] = {
     py::fastcall_method<&visibility_timeline>(
         "visibility_timeline", "visibility_timeline(obs_path, nav_paths, min_elevation)\n--\n\n"
                                "Predicted, observed and confirmed satellites per epoch and constellation."),
+    py::fastcall_method<&budget_fit>("budget_fit", "budget_fit(path, budget)\n--\n\n"
+                                               "'within', or 'file' or 'expansion' when the file or the text of "
+                                               "its archive layers passes budget bytes."),
     {},
 };
 
