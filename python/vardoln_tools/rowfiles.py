@@ -106,6 +106,9 @@ def read_csv_rows(path: Path, columns: Sequence[str]) -> list[Row]:
     """The rows of a CSV output written with `columns`; a last record cut short is dropped from the file."""
     text = path.read_bytes().decode("utf-8", errors="replace")
     rows: list[Row] = []
+    if "\n" not in text:  # not even the header was written whole
+        _write_atomically(path, _csv_text(columns, rows, header=True))
+        return rows
     reader = csv.reader(io.StringIO(text, newline=""))
     try:
         header = next(reader)
