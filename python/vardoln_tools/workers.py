@@ -136,8 +136,10 @@ class ProcessPool:
                         got_index, result = connection.recv()
                     except (EOFError, OSError):
                         worker.process.join(JOIN_SECONDS)
-                        yield index, WorkerDied(worker.process.exitcode)
                         worker.end(kill=True)
+                        if stop():  # a worker caught by the same Ctrl-C is no fault of its task
+                            raise Stopped from None
+                        yield index, WorkerDied(worker.process.exitcode)
                         continue
                     idle.append(worker)
                     yield got_index, result
