@@ -72,7 +72,7 @@ def worker_pids(pid: int) -> list[int]:
 
 
 def test_killed_worker_interrupt_and_resume_leave_one_row_per_recording(shared_file, tmp_path):
-    paths = copies(shared_file, tmp_path / "obs", 24)
+    paths = copies(shared_file, tmp_path / "obs", 48)
     out, table = tmp_path / "rows.jsonl", tmp_path / "rows.csv"
     command = [*CLI, "batch", str(tmp_path / "obs"), "--workers", "2", "--no-progress", "--jsonl", str(out),
                "--csv", str(table)]
