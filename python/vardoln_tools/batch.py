@@ -577,6 +577,9 @@ def _run_on_threads(jobs: list[Work], config: vardoln_cn0.AnalysisConfig, setup:
         pool.shutdown(wait=False, cancel_futures=True)
 
 
+# What every worker process imports: loaded once by the server that forks the workers.
+WORKER_MODULES = ("vardoln_cn0", "vardoln_tools.batch", "vardoln_tools.assessment", "vardoln_tools.signals")
+
 # The analysis state of a worker process, made once by _start_worker.
 _worker_state: tuple[vardoln_cn0.AnalysisConfig, vardoln_cn0.CN0Analyzer, _Setup] | None = None
 
@@ -598,7 +601,8 @@ def _work_in_worker(job: Work) -> Row:
 
 def _run_in_processes(jobs: list[Work], setup: _Setup, count: int,
                       stop: Callable[[], bool]) -> Iterator[tuple[int, Row]]:
-    pool = workers.ProcessPool(min(count, max(1, len(jobs))), _work_in_worker, _start_worker, (setup,))
+    pool = workers.ProcessPool(min(count, max(1, len(jobs))), _work_in_worker, _start_worker, (setup,),
+                               preload=WORKER_MODULES)
     for index, result in pool.run(enumerate(jobs), stop):
         if isinstance(result, workers.WorkerDied):
             obs, navs, _ = jobs[index]

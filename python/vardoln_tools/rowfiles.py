@@ -103,40 +103,36 @@ def read_jsonl_rows(path: Path) -> list[Row]:
 
 
 def read_csv_rows(path: Path, columns: Sequence[str]) -> list[Row]:
-    """The rows of a CSV output written with `columns`; a last record cut short is dropped from the file."""
+    """The rows of a CSV output written with `columns`; a last record cut short is dropped from the file.
+
+    The file was written by csv.writer, which writes a record one way only: a record is whole when
+    writing it again gives the text that stands there, to its line end. A record cut inside a quoted
+    cell reads as a record all the same (with fewer or shorter cells), and fails that test.
+    """
     text = path.read_bytes().decode("utf-8", errors="replace")
-    rows: list[Row] = []
-    if "\n" not in text:  # not even the header was written whole
-        _write_atomically(path, _csv_text(columns, rows, header=True))
-        return rows
-    reader = csv.reader(io.StringIO(text, newline=""))
+    records: list[list[str]] = []
     try:
-        header = next(reader)
-    except StopIteration:
-        header = []
-    if header and header != list(columns):
+        records.extend(csv.reader(io.StringIO(text, newline="")))
+    except csv.Error:
+        pass  # what follows the last record read is taken as cut short
+    offset = 0
+    whole = 0
+    for record in records:
+        written = _csv_text(record, [], header=True)
+        if not text.startswith(written, offset):
+            break
+        offset += len(written)
+        whole += 1
+    if whole < len(records) - 1:
+        raise ResumeRefused(f"{path}: record {whole + 1} is not as a batch writes it; the file is damaged")
+    if whole == 0:  # not even the header was written whole
+        _write_atomically(path, _csv_text(columns, [], header=True))
+        return []
+    if records[0] != list(columns):
         raise ResumeRefused(f"{path}: its columns differ from this batch's; the file was written with other "
                             "column groups")
-    # A record is taken once the text ends with its newline; one cut inside a quoted cell ends
-    # the text with a reader error instead.
-    records: list[list[str]] = []
-    cut = not text.endswith("\n")
-    try:
-        records.extend(reader)
-    except csv.Error:
-        cut = True
-    else:
-        if cut and records:
-            records.pop()
-    complete = [record for record in records if len(record) == len(columns)]
-    if len(complete) < len(records):
-        raise ResumeRefused(f"{path}: a record has the wrong number of fields; the file is damaged")
-    for record in complete:
-        rows.append({name: _csv_value(name, cell) for name, cell in zip(columns, record)})
-    if cut and header:
-        # Rewrite the kept records: the cut one cannot be found by a line split (cells may hold newlines).
-        _write_atomically(path, _csv_text(columns, rows, header=True))
-    return rows
+    _truncate(path, len(text[:offset].encode("utf-8")))
+    return [{name: _csv_value(name, cell) for name, cell in zip(columns, record)} for record in records[1:whole]]
 
 
 def _truncate(path: Path, length: int) -> None:

@@ -11,7 +11,7 @@ from __future__ import annotations
 import multiprocessing
 import signal
 from collections import deque
-from collections.abc import Callable, Iterable, Iterator
+from collections.abc import Callable, Iterable, Iterator, Sequence
 from dataclasses import dataclass
 from multiprocessing.connection import Connection, wait
 from typing import Any
@@ -91,18 +91,22 @@ class _Worker:
 class ProcessPool:
     """`workers` processes running `function(argument)`, each started by `initializer(*initargs)`.
 
-    The function, initializer and arguments go to fresh interpreters (the "spawn" start method,
-    safe in a process that runs threads), so they must be importable module-level objects and
-    picklable values.
+    Workers are forked from a server process that was started afresh and imported the `preload`
+    modules once ("forkserver": safe in a process that runs threads, and a new worker costs a fork
+    rather than an interpreter start and its imports). The function, initializer and arguments
+    travel pickled, so they must be importable module-level objects and picklable values.
     """
 
     def __init__(self, workers: int, function: Callable[[Any], Any], initializer: Callable[..., None] | None = None,
-                 initargs: tuple[Any, ...] = ()):
+                 initargs: tuple[Any, ...] = (), preload: Sequence[str] = ()):
         self._size = max(1, workers)
         self._function, self._initializer, self._initargs = function, initializer, initargs
+        self._context = multiprocessing.get_context("forkserver")
+        # Takes effect when the server starts, at the first pool of the process.
+        self._context.set_forkserver_preload(list(preload))
 
     def _start(self) -> _Worker:
-        return _Worker(multiprocessing.get_context("spawn"), self._function, self._initializer, self._initargs)
+        return _Worker(self._context, self._function, self._initializer, self._initargs)
 
     def run(self, tasks: Iterable[tuple[int, Any]],
             stop: Callable[[], bool] = lambda: False) -> Iterator[tuple[int, Any]]:
