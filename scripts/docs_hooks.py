@@ -52,12 +52,12 @@ def api_pages() -> dict[str, str]:
 
 @functools.cache
 def sample_plots() -> list[tuple[str, str, bytes]]:
-    """(file stem, title, PNG) of every plot of the sample recording analysed with its navigation file."""
-    import vardoln_cn0
-    from vardoln_tools import plots
+    """(file stem, title, PNG) of every plot of the sample recording judged with its navigation file, as
+    `analyze --plots` draws them (the visibility plot needs the assessment)."""
+    from vardoln_tools import assessment, plots
 
-    result = vardoln_cn0.analyze_cn0(str(ROOT / SAMPLE_OBS), str(ROOT / SAMPLE_NAV))
-    return plots.render_all(json.loads(result.to_json()))
+    judged = assessment.assess(str(ROOT / SAMPLE_OBS), [str(ROOT / SAMPLE_NAV)])
+    return plots.render_all(json.loads(judged.result.to_json()), judged)
 
 
 def readme_section(heading: str) -> str:
