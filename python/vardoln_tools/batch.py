@@ -352,7 +352,7 @@ def budget_refusal(path: str, budget: int) -> str | None:
     if info.st_size > budget:
         return (f"over the memory budget: the file has {format_bytes(info.st_size)}, "
                 f"the budget is {format_bytes(budget)}")
-    if _native.budget_fit(path, budget) == "expansion":
+    if roles.is_archived(path) and _native.budget_fit(path, budget) == "expansion":
         return f"over the memory budget: its archive expands past {format_bytes(budget)}"
     return None
 

@@ -144,13 +144,16 @@ def test_memory_budget_refuses_large_files_and_expanding_archives(shared_file, t
     plain.write_bytes(text)
     archive = tmp_path / "delf0011.21o.gz"
     archive.write_bytes(gzip.compress(text))
+    crinex = tmp_path / "delf0012.21d"  # compact RINEX of the same day: expands as well
+    shutil.copyfile(shared_file("crinex/delf0010.21d"), crinex)
     small = tmp_path / "zegv0010.21o"
     shutil.copyfile(shared_file("obs2/zegv0010.21o"), small)
-    budget = 2 * len(archive.read_bytes())  # above the archive and the small file, below the text
-    assert len(archive.read_bytes()) < budget < len(text) and small.stat().st_size < budget
+    budget = 2 * len(archive.read_bytes())  # above the archives and the small file, below the text
+    assert max(len(archive.read_bytes()), crinex.stat().st_size, small.stat().st_size) < budget < len(text)
 
     out = tmp_path / "rows.jsonl"
-    done = subprocess.run([*CLI, "batch", str(plain), str(archive), str(small), "--no-progress", "--jsonl", str(out),
+    done = subprocess.run([*CLI, "batch", str(plain), str(archive), str(crinex), str(small), "--no-progress",
+                           "--jsonl", str(out),
                            "--memory-budget", str(budget)], capture_output=True, text=True, timeout=300)
     assert done.returncode == 1
     rows = jsonl_rows(out)
@@ -158,8 +161,9 @@ def test_memory_budget_refuses_large_files_and_expanding_archives(shared_file, t
     assert [row["error"] for row in rows] == [
         f"over the memory budget: the file has {batch.format_bytes(len(text))}, the budget is {shown}",
         f"over the memory budget: its archive expands past {shown}",
+        f"over the memory budget: its archive expands past {shown}",
         None]
-    assert rows[2]["status"] == "analysed"
+    assert rows[3]["status"] == "analysed"
     # Within the budget the archive is analysed as the plain file is.
     roomy = batch.analyze_many([str(plain), str(archive)], memory_budget=len(text), progress=False, threads=True)
     assert roomy[0]["status"] == "analysed"
