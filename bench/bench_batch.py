@@ -1,4 +1,4 @@
-"""Files per second of batch analysis: one thread, two threads and a two-worker Dask LocalCluster.
+"""Files per second of batch analysis: threads, worker processes and a two-worker Dask LocalCluster.
 
 Run: .venv/bin/python bench/bench_batch.py [--copies N] [--runs N]
 Copies mid-size recordings of ../shared/data into a temporary directory, analyses them all in each mode
@@ -79,12 +79,17 @@ def main() -> int:
     with tempfile.TemporaryDirectory() as folder:
         jobs = prepare(Path(folder), args.copies)
         rates = {}
-        rates["1 thread"], expected = best_rate(jobs, args.runs, workers=1)
+        rates["1 thread"], expected = best_rate(jobs, args.runs, workers=1, threads=True)
         if any(row["error"] for row in expected):
             print("analysis failed:", next(row["error"] for row in expected if row["error"]), file=sys.stderr)
             return 1
-        rates["2 threads"], rows = best_rate(jobs, args.runs, workers=2)
+        rates["2 threads"], rows = best_rate(jobs, args.runs, workers=2, threads=True)
         assert rows == expected, "two threads gave other rows"
+        # Worker processes (the default): start-up of the fresh interpreters is timed too.
+        for count in (1, 2):
+            rates[f"{count} worker process{'es' if count > 1 else ''}"], rows = best_rate(jobs, args.runs,
+                                                                                         workers=count)
+            assert rows == expected, "worker processes gave other rows"
 
         from dask.distributed import Client, LocalCluster
 

@@ -6,6 +6,8 @@
 #include <string_view>
 
 #include "archive/archive.hpp"
+#include "archive/readers.hpp"
+#include "arrays/recording.hpp"
 #include "rinex/obs_data.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -26,5 +28,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto fast = vardoln::inflate_gzip(view, kLayerCap);
     const auto reference = vardoln::inflate_gzip_reference(view, kLayerCap);
     if (fast != reference) __builtin_trap();
+    // The memory budget of the tools: a file is over it only when larger, an expansion only
+    // when the bytes are an archive.
+    constexpr std::uint64_t kBudget = std::uint64_t{1} << 14;
+    const vardoln::arrays::BudgetFit fit = vardoln::arrays::archive_budget_fit(view, kBudget);
+    if (fit == vardoln::arrays::BudgetFit::file_over && size <= kBudget) __builtin_trap();
+    if (fit == vardoln::arrays::BudgetFit::expansion_over && (size > kBudget || !vardoln::is_archived(view)))
+        __builtin_trap();
     return 0;
 }

@@ -1,7 +1,7 @@
 # Types of the companion extension. Every table comes back as a dict of columns: Buffer objects
 # (typed, contiguous arrays that numpy.frombuffer wraps without a copy), lists of texts and a
 # "facts" dict of header values; the modules of this package turn them into frames.
-from typing import Any, final
+from typing import Any, Literal, final
 
 @final
 class Buffer:
@@ -19,3 +19,4 @@ def plot_views(obs_path: str, nav_paths: list[str] | None, systems: list[str] | 
                min_cn0: float, max_cn0: float, /) -> dict[str, Any]: ...
 def qc(obs_path: str, nav_paths: list[str] | None = None, min_elevation: float = 10.0, with_tables: bool = False,
        /) -> dict[str, Any]: ...
+def budget_fit(path: str, budget: int, /) -> Literal["within", "file", "expansion"]: ...

@@ -1,26 +1,34 @@
-"""Batch analysis of many recordings: a thread pool on one machine, or a Dask cluster.
+"""Batch analysis of many recordings: worker processes (or threads) on one machine, or a Dask cluster.
 
 Every recording becomes one flat row (a dict of plain values), so a station-day archive loads into one
 table. Each recording is judged as `vardoln-cn0 analyze` judges it (the same settings, the same
 assessment); a recording that cannot be read gives a row with its error and never stops the batch, and
-one without signal-strength samples a row with that reason and no score.
+one without signal-strength samples a row with that reason and no score. A recording whose worker
+process dies (a native fault, the out-of-memory killer) gets an error row and the batch goes on; one
+larger than the memory budget is refused before it is read.
 """
 
 from __future__ import annotations
 
 import argparse
 import csv
+import functools
 import json
 import math
 import os
 import re
+import signal
+import stat
 import sys
-from collections.abc import Callable, Iterable, Mapping, Sequence
-from concurrent.futures import ThreadPoolExecutor, as_completed
+import time
+from collections.abc import Callable, Iterable, Iterator, Mapping, Sequence
+from concurrent.futures import FIRST_COMPLETED, Future, ThreadPoolExecutor, wait
+from dataclasses import dataclass
 from pathlib import Path
+from types import FrameType
 from typing import TYPE_CHECKING, Any, Protocol
 
-from . import navfiles, roles, settings
+from . import navfiles, roles, rowfiles, settings, workers
 from .assessment import Assessment, NothingToJudge, RecordingError, assess, stored_quality
 
 if TYPE_CHECKING:
@@ -38,6 +46,8 @@ TAIL_COLUMNS = ("anomalies", "anomalies_low", "anomalies_high", "anomalies_criti
                 "status", "reason", "warning", "error")
 # Constellation mean columns follow the overall mean in this order; names outside it go after, sorted.
 CONSTELLATION_ORDER = ("GPS", "GLONASS", "Galileo", "BeiDou", "QZSS", "IRNSS", "NavIC", "SBAS")
+# The constellations whose satellites broadcast ephemerides give positions for: those with coverage columns.
+PREDICTABLE_CONSTELLATIONS = ("GPS", "GLONASS", "Galileo", "BeiDou", "QZSS")
 
 ANALYSED = "analysed"
 NOTHING_TO_JUDGE = "nothing to judge"
@@ -273,10 +283,20 @@ def error_row(obs_path: str, nav_path: str | Sequence[str] | None, error: BaseEx
 
 
 def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: Sequence[navfiles.Candidate],
-                    config: vardoln_cn0.AnalysisConfig, analyzer: vardoln_cn0.CN0Analyzer) -> Row:
+                    config: vardoln_cn0.AnalysisConfig, analyzer: vardoln_cn0.CN0Analyzer,
+                    memory_budget: int | None = None, groups: Sequence[ColumnGroup] = ()) -> Row:
     """One row: the navigation data chosen among the candidates when none is given, then the
-    assessment; every failure becomes the row's error."""
+    assessment and the groups' columns (also for a recording with nothing to judge); every failure becomes the row's error. With a memory budget
+    (bytes), a recording whose observation or navigation file is larger, or expands past it from an
+    archive, is refused unread (see budget_refusal); candidates with such a file are passed over."""
     try:
+        if memory_budget is not None:
+            for path in [obs_path, *(nav_paths or ())]:
+                refusal = budget_refusal(path, memory_budget)
+                if refusal is not None:
+                    return _failed_row(obs_path, nav_paths, refusal if path == obs_path else f"{path}: {refusal}")
+            candidates = [candidate for candidate in candidates
+                          if all(budget_refusal(path, memory_budget) is None for path in candidate.paths)]
         coverage = None
         if nav_paths is None and candidates:
             choice = navfiles.choose(obs_path, candidates)
@@ -285,16 +305,63 @@ def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: 
         try:
             judged = assess(obs_path, nav_paths or [], config, analyzer, coverage)
         except NothingToJudge as nothing:
-            return nothing_row(obs_path, nav_paths, nothing.reason)
-        return result_row(judged)
+            # A recording without C/N0 can still have the groups' figures (multipath needs none).
+            return with_groups(nothing_row(obs_path, nav_paths, nothing.reason), groups, nav_paths)
+        return with_groups(result_row(judged), groups, nav_paths)
     except (KeyboardInterrupt, SystemExit):
         raise
     except BaseException as error:  # the module's internal fault derives from BaseException
         return error_row(obs_path, nav_paths, error)
 
 
+def _failed_row(obs_path: str, nav_paths: Sequence[str] | None, error: str) -> Row:
+    row = _empty_row(obs_path, nav_paths, FAILED)
+    row["error"] = error
+    return row
+
+
+def format_bytes(count: int) -> str:
+    """A byte count for people: "512 bytes", "1.5 KiB", "3.0 GiB"."""
+    value = float(count)
+    for unit in ("bytes", "KiB", "MiB", "GiB"):
+        if value < 1024 or unit == "GiB":
+            return f"{count} bytes" if unit == "bytes" else f"{value:.1f} {unit}"
+        value /= 1024
+    raise AssertionError("unreachable")
+
+
+def default_memory_budget() -> int:
+    """The memory budget of one recording when none is given: a quarter of the machine's memory."""
+    try:
+        return os.sysconf("SC_PHYS_PAGES") * os.sysconf("SC_PAGE_SIZE") // 4
+    except (ValueError, OSError):
+        return 4 << 30
+
+
+def budget_refusal(path: str, budget: int) -> str | None:
+    """Why reading the file would break the memory budget (bytes), or None. A regular file larger
+    than the budget is refused before it is read; an archive (gzip, Unix compress, compact RINEX)
+    is expanded up to the budget, no further, whenever its expansion could pass it. Files that
+    cannot be read, and files that are not regular (pipes), are left to the readers."""
+    from . import _native
+
+    try:
+        info = os.stat(path)
+    except OSError:
+        return None
+    if not stat.S_ISREG(info.st_mode):
+        return None
+    if info.st_size > budget:
+        return (f"over the memory budget: the file has {format_bytes(info.st_size)}, "
+                f"the budget is {format_bytes(budget)}")
+    if roles.is_archived(path) and _native.budget_fit(path, budget) == "expansion":
+        return f"over the memory budget: its archive expands past {format_bytes(budget)}"
+    return None
+
+
 def analyze_recording(obs_path: str, nav_path: str | Sequence[str] | None, config: Mapping[str, Any] | None = None,
-                      candidates: Sequence[tuple[Sequence[str], bool]] = ()) -> Row:
+                      candidates: Sequence[tuple[Sequence[str], bool]] = (), memory_budget: int | None = None,
+                      groups: Sequence[ColumnGroup] = ()) -> Row:
     """The task run on a Dask worker: plain, picklable arguments in, one row out. `nav_path` is a
     path, several paths (merged) or None; `candidates` are (paths, mixed) to choose from when None."""
     import vardoln_cn0
@@ -306,7 +373,54 @@ def analyze_recording(obs_path: str, nav_path: str | Sequence[str] | None, confi
     except Exception as error:
         return error_row(obs_path, nav_paths, error)
     chosen = [navfiles.Candidate(tuple(paths), mixed) for paths, mixed in candidates]
-    return judge_recording(obs_path, nav_paths, chosen, built, analyzer)
+    return judge_recording(obs_path, nav_paths, chosen, built, analyzer, memory_budget, groups)
+
+
+# ---------------------------------------------------------------------------------------------------
+# Optional column groups
+
+@dataclass(frozen=True)
+class ColumnGroup:
+    """Optional columns of a batch, declared before the first row so that a CSV file can carry them.
+
+    `name` identifies the group in messages and in the settings file of an output; `columns` are its
+    column names in order; `compute(obs_path, nav_paths)` gives their values for one analysed
+    recording (a mapping from some of those names to plain values). `compute` must be a module-level
+    function: worker processes receive it by reference. A failure of `compute` leaves the group's
+    values empty and is named in the row's warning.
+    """
+
+    name: str
+    columns: tuple[str, ...]
+    compute: Callable[[str, list[str] | None], Mapping[str, Any]]
+
+
+def with_groups(row: Row, groups: Sequence[ColumnGroup], nav_paths: Sequence[str] | None) -> Row:
+    """The row of a recording that was read with every group's columns."""
+    for group in groups:
+        row.update(dict.fromkeys(group.columns))
+        try:
+            values = group.compute(row["path"], None if nav_paths is None else list(nav_paths))
+        except (KeyboardInterrupt, SystemExit):
+            raise
+        except BaseException as error:
+            text = f"{group.name}: {type(error).__name__}: {error}"
+            row["warning"] = text if row["warning"] is None else f"{row['warning']}; {text}"
+            continue
+        row.update((name, values[name]) for name in group.columns if name in values)
+    return row
+
+
+def fixed_columns(groups: Sequence[ColumnGroup] = ()) -> list[str]:
+    """The columns of a batch's CSV file, known before its first row: those of `columns` with a mean
+    C/N0 column for every constellation of CONSTELLATION_ORDER, a coverage column for every
+    predictable one, and the groups' columns before the error."""
+    every: Row = dict.fromkeys([*HEAD_COLUMNS, *TAIL_COLUMNS])
+    every.update(dict.fromkeys(MEAN_PREFIX + name for name in CONSTELLATION_ORDER))
+    every.update(dict.fromkeys(COVERAGE_PREFIX + name for name in PREDICTABLE_CONSTELLATIONS))
+    for group in groups:
+        every.update(dict.fromkeys(group.columns))
+    return columns([every])
 
 
 # ---------------------------------------------------------------------------------------------------
@@ -368,64 +482,168 @@ def _nav_lookup(nav: Any, nav_dir: str | os.PathLike[str] | None) -> Callable[[s
 
 def analyze_many(obs_paths: Iterable[str | os.PathLike[str]], *, nav: Any = None,
                  nav_dir: str | os.PathLike[str] | None = None, config: vardoln_cn0.AnalysisConfig | None = None,
-                 workers: int | None = None, scheduler: Any = None, progress: bool = True) -> list[Row]:
+                 workers: int | None = None, scheduler: Any = None, progress: bool = True, threads: bool = False,
+                 memory_budget: int | None = None, groups: Sequence[ColumnGroup] = ()) -> list[Row]:
     """Analyses every recording and returns one row per path, in the order given.
 
     nav: one navigation path (or a list of paths, merged) for all recordings, or a mapping from
     observation path to navigation path(s) (None for none); recordings not in the mapping get, among
     the navigation files of their day in nav_dir, the data that cover their observed satellites
     best (see NavigationIndex.candidates). config: the analysis settings (default
-    settings.analysis_config(), the fixed thresholds of `analyze`). workers: threads of the local
-    pool (default os.cpu_count()). scheduler: a Dask scheduler address or a dask.distributed Client;
-    each recording then runs as one task on the cluster, whose workers must see the same paths.
+    settings.analysis_config(), the fixed thresholds of `analyze`). workers: processes, or threads with
+    `threads` (default os.cpu_count()). Worker processes are started afresh (the "spawn" method), so
+    a script that calls this needs the usual `if __name__ == "__main__":` guard. scheduler: a Dask
+    scheduler address or a dask.distributed Client; each recording then runs as one task on the
+    cluster, whose workers must see the same paths. memory_budget: bytes one recording may take
+    (default default_memory_budget()); see budget_refusal. groups: optional columns (ColumnGroup).
     """
-    import vardoln_cn0
+    paths = [os.fspath(path) for path in obs_paths]
+    rows: list[Row] = [{} for _ in paths]
+    for index, row in _analyze_indexed(paths, nav=nav, nav_dir=nav_dir, config=config, workers=workers,
+                                       scheduler=scheduler, progress=progress, threads=threads,
+                                       memory_budget=memory_budget, groups=groups):
+        rows[index] = row
+    return rows
 
+
+def analyze_iter(obs_paths: Iterable[str | os.PathLike[str]], *, nav: Any = None,
+                 nav_dir: str | os.PathLike[str] | None = None, config: vardoln_cn0.AnalysisConfig | None = None,
+                 workers: int | None = None, scheduler: Any = None, progress: bool = True, threads: bool = False,
+                 memory_budget: int | None = None, groups: Sequence[ColumnGroup] = (),
+                 stop: Callable[[], bool] | None = None) -> Iterator[Row]:
+    """The rows of analyze_many as each recording finishes, in the order of finishing, so that each can
+    be written away at once. When `stop()` becomes true (it is looked at several times a second)
+    the recordings in progress are abandoned, their workers ended, and workers.Stopped is raised."""
+    paths = [os.fspath(path) for path in obs_paths]
+    for _, row in _analyze_indexed(paths, nav=nav, nav_dir=nav_dir, config=config, workers=workers,
+                                   scheduler=scheduler, progress=progress, threads=threads,
+                                   memory_budget=memory_budget, groups=groups, stop=stop):
+        yield row
+
+
+@dataclass(frozen=True)
+class _Setup:
+    """What every recording of a batch shares, as plain values for worker processes."""
+
+    config_fields: dict[str, Any]
+    memory_budget: int
+    groups: tuple[ColumnGroup, ...]
+
+
+def _analyze_indexed(paths: list[str], *, nav: Any, nav_dir: str | os.PathLike[str] | None,
+                     config: vardoln_cn0.AnalysisConfig | None, workers: int | None, scheduler: Any, progress: bool,
+                     threads: bool, memory_budget: int | None, groups: Sequence[ColumnGroup],
+                     stop: Callable[[], bool] | None = None) -> Iterator[tuple[int, Row]]:
     lookup = _nav_lookup(nav, nav_dir)
-    jobs = [lookup(os.fspath(path)) for path in obs_paths]
+    jobs = [lookup(path) for path in paths]
     config = settings.analysis_config() if config is None else config
+    budget = default_memory_budget() if memory_budget is None else memory_budget
+    setup = _Setup(config_to_dict(config), budget, tuple(groups))
+    stop = stop or (lambda: False)
+    count = workers or os.cpu_count() or 1
     bar = _progress(len(jobs), progress)
     try:
         if scheduler is not None:
-            return _run_on_cluster(jobs, config_to_dict(config), scheduler, bar)
-        return _run_on_threads(jobs, config, vardoln_cn0.CN0Analyzer(config), workers or os.cpu_count() or 1, bar)
+            results = _run_on_cluster(jobs, setup, scheduler, stop)
+        elif threads:
+            results = _run_on_threads(jobs, config, setup, count, stop)
+        else:
+            results = _run_in_processes(jobs, setup, count, stop)
+        for index, row in results:
+            bar.update()
+            yield index, row
     finally:
         bar.close()
 
 
-def _run_on_threads(jobs: list[Work], config: vardoln_cn0.AnalysisConfig, analyzer: vardoln_cn0.CN0Analyzer,
-                    workers: int, bar: _Progress) -> list[Row]:
+def _run_on_threads(jobs: list[Work], config: vardoln_cn0.AnalysisConfig, setup: _Setup, count: int,
+                    stop: Callable[[], bool]) -> Iterator[tuple[int, Row]]:
+    import vardoln_cn0
+
     # One analyzer serves every thread: its file methods take a shared borrow and run without the GIL.
-    rows: list[Row] = [{} for _ in jobs]
-    with ThreadPoolExecutor(max_workers=max(1, workers)) as pool:
-        futures = {pool.submit(judge_recording, obs, navs, candidates, config, analyzer): i
-                   for i, (obs, navs, candidates) in enumerate(jobs)}
-        for future in as_completed(futures):
-            rows[futures[future]] = future.result()
-            bar.update()
-    return rows
+    analyzer = vardoln_cn0.CN0Analyzer(config)
+    pool = ThreadPoolExecutor(max_workers=max(1, count))
+    try:
+        futures: dict[Future[Row], int] = {
+            pool.submit(judge_recording, obs, navs, candidates, config, analyzer, setup.memory_budget,
+                        setup.groups): i for i, (obs, navs, candidates) in enumerate(jobs)}
+        waiting = set(futures)
+        while waiting:
+            if stop():
+                raise workers.Stopped
+            done, waiting = wait(waiting, timeout=workers.POLL_SECONDS, return_when=FIRST_COMPLETED)
+            for future in done:
+                yield futures[future], future.result()
+    finally:
+        # Threads cannot be ended: those in progress finish unseen, the others never start.
+        pool.shutdown(wait=False, cancel_futures=True)
 
 
-def _run_on_cluster(jobs: list[Work], config_fields: dict[str, Any], scheduler: Any, bar: _Progress) -> list[Row]:
+# What every worker process imports: loaded once by the server that forks the workers.
+WORKER_MODULES = ("vardoln_cn0", "vardoln_tools.batch", "vardoln_tools.assessment", "vardoln_tools.signals")
+
+# The analysis state of a worker process, made once by _start_worker.
+_worker_state: tuple[vardoln_cn0.AnalysisConfig, vardoln_cn0.CN0Analyzer, _Setup] | None = None
+
+
+def _start_worker(setup: _Setup) -> None:
+    import vardoln_cn0
+
+    global _worker_state
+    config = config_from_dict(setup.config_fields)
+    _worker_state = config, vardoln_cn0.CN0Analyzer(config), setup
+
+
+def _work_in_worker(job: Work) -> Row:
+    assert _worker_state is not None
+    config, analyzer, setup = _worker_state
+    obs, navs, candidates = job
+    return judge_recording(obs, navs, candidates, config, analyzer, setup.memory_budget, setup.groups)
+
+
+def _run_in_processes(jobs: list[Work], setup: _Setup, count: int,
+                      stop: Callable[[], bool]) -> Iterator[tuple[int, Row]]:
+    pool = workers.ProcessPool(min(count, max(1, len(jobs))), _work_in_worker, _start_worker, (setup,),
+                               preload=WORKER_MODULES)
+    for index, result in pool.run(enumerate(jobs), stop):
+        if isinstance(result, workers.WorkerDied):
+            obs, navs, _ = jobs[index]
+            yield index, _failed_row(obs, navs, f"{result} while analysing this recording")
+        else:
+            yield index, result
+
+
+def _run_on_cluster(jobs: list[Work], setup: _Setup, scheduler: Any,
+                    stop: Callable[[], bool]) -> Iterator[tuple[int, Row]]:
     from dask.distributed import Client
     from dask.distributed import as_completed as cluster_completed
 
     client = scheduler if hasattr(scheduler, "submit") else Client(scheduler)  # type: ignore[no-untyped-call]
+    futures = []
     try:
-        futures = [client.submit(analyze_recording, obs, navs, config_fields,
-                                 [(candidate.paths, candidate.mixed) for candidate in candidates], pure=False)
+        futures = [client.submit(analyze_recording, obs, navs, setup.config_fields,
+                                 [(candidate.paths, candidate.mixed) for candidate in candidates],
+                                 setup.memory_budget, setup.groups, pure=False)
                    for obs, navs, candidates in jobs]
         position = {future.key: i for i, future in enumerate(futures)}
-        rows: list[Row] = [{} for _ in jobs]
-        for future in cluster_completed(futures):  # type: ignore[no-untyped-call]
+        finished = cluster_completed(futures)  # type: ignore[no-untyped-call]
+        while not finished.is_empty():  # type: ignore[no-untyped-call]
+            if stop():
+                raise workers.Stopped
+            if not finished.has_ready():  # type: ignore[no-untyped-call]
+                time.sleep(workers.POLL_SECONDS)
+                continue
+            future = next(finished)
             i = position[future.key]
             try:
-                rows[i] = future.result()
+                row = future.result()
             except Exception as error:  # a lost worker or a worker without the module
-                rows[i] = error_row(jobs[i][0], jobs[i][1], error)
+                row = error_row(jobs[i][0], jobs[i][1], error)
             future.release()
-            bar.update()
-        return rows
+            yield i, row
+    except workers.Stopped:
+        client.cancel(futures)
+        raise
     finally:
         if client is not scheduler:
             client.close()
@@ -473,18 +691,12 @@ def write_csv(rows: Sequence[Mapping[str, Any]], path: str | os.PathLike[str]) -
         writer.writerows(rows)
 
 
-def _json_value(value: object) -> object:
-    # strict JSON has no NaN or infinity
-    return None if isinstance(value, float) and not math.isfinite(value) else value
-
-
 def write_jsonl(rows: Sequence[Mapping[str, Any]], path: str | os.PathLike[str]) -> None:
     """Writes one JSON object per line, every object with all columns in the same order."""
     names = columns(rows)
     with open(path, "w", encoding="utf-8") as out:
         for row in rows:
-            out.write(json.dumps({name: _json_value(row.get(name)) for name in names}, ensure_ascii=False))
-            out.write("\n")
+            out.write(rowfiles.json_line(row, names))
 
 
 def read_jsonl(path: str | os.PathLike[str]) -> list[Row]:
@@ -550,46 +762,74 @@ def exit_status(rows: Sequence[Mapping[str, Any]]) -> int:
 # ---------------------------------------------------------------------------------------------------
 # Station quality control columns
 
-def qc_columns(row: Mapping[str, Any], min_elevation: float) -> Row:
-    """The QC figures of a row's recording (with the row's navigation data), per constellation:
-    `mp_<signal>_<partner>_<system>`, the multipath RMS in metres of one signal of a pair against
-    the other (mp_L1_L2_GPS and mp_L2_L1_GPS for the pair L1/L2), `completeness_<system>` (percent
-    of the expected observations present, None without navigation data), `phase_slips_<system>`
-    and `obs_per_slip_<system>` (None without slips). A failed row gets none; a recording the QC
-    pass cannot read gets `qc_error`."""
+# The signal pairs of the QC pass per constellation, as (system, first, second).
+QC_PAIRS = (("GPS", "L1", "L2"), ("GPS", "L1", "L5"), ("GLONASS", "G1", "G2"), ("Galileo", "E1", "E5a"),
+            ("Galileo", "E1", "E5b"), ("BeiDou", "B1I", "B3I"), ("BeiDou", "B1I", "B2I"), ("QZSS", "L1", "L2"))
+
+
+def qc_column_names() -> tuple[str, ...]:
+    """The QC columns of a batch, fixed before its first row: per pair `mp_<signal>_<partner>_<system>`
+    (multipath RMS in metres of one signal against the other: mp_L1_L2_GPS and mp_L2_L1_GPS for
+    L1/L2), per constellation of a pair `phase_slips_<system>` and `obs_per_slip_<system>`, per
+    constellation `completeness_<system>`, then `qc_error`."""
+    names: list[str] = []
+    for system, first, second in QC_PAIRS:
+        names += [f"mp_{first}_{second}_{system}", f"mp_{second}_{first}_{system}"]
+    for system in dict.fromkeys(system for system, _, _ in QC_PAIRS):
+        names += [f"phase_slips_{system}", f"obs_per_slip_{system}"]
+    names += [f"completeness_{system}" for system in CONSTELLATION_ORDER]
+    return (*names, "qc_error")
+
+
+def qc_values(obs_path: str, nav_paths: list[str] | None, min_elevation: float) -> Row:
+    """The QC columns of one analysed recording (see qc_column_names): completeness is None without
+    navigation data, obs_per_slip None without slips; a recording the QC pass cannot read gets
+    only `qc_error`."""
     from .quality_control import _report
 
-    if row.get("status") == FAILED:
-        return {}
-    # the row names merged navigation files joined by " + " (see _nav_text)
-    nav_paths = row["nav"].split(" + ") if row.get("nav") else None
     try:
-        report = _report(row["path"], nav_paths, min_elevation, judge=False)
+        report = _report(obs_path, nav_paths, min_elevation, judge=False)
     except (OSError, ValueError, roles.WrongRole) as error:
         return {"qc_error": str(error)}
-    columns: Row = {}
+    values: Row = {}
     for system in report.constellations():
         pairs = report.pairs[report.pairs.system == system]
         for first, second, mp_first, mp_second in zip(pairs["first"], pairs["second"], pairs.mp_first_rms,
                                                       pairs.mp_second_rms):
-            columns[f"mp_{first}_{second}_{system}"] = _json_value(float(mp_first))
-            columns[f"mp_{second}_{first}_{system}"] = _json_value(float(mp_second))
+            values[f"mp_{first}_{second}_{system}"] = _json_value(float(mp_first))
+            values[f"mp_{second}_{first}_{system}"] = _json_value(float(mp_second))
         if len(pairs):
             slips = int(pairs.slips.sum())
-            columns[f"phase_slips_{system}"] = slips
-            columns[f"obs_per_slip_{system}"] = int(pairs.observations.sum()) / slips if slips else None
-        columns[f"completeness_{system}"] = report.completeness_percent(system)
-    return columns
+            values[f"phase_slips_{system}"] = slips
+            values[f"obs_per_slip_{system}"] = int(pairs.observations.sum()) / slips if slips else None
+        values[f"completeness_{system}"] = report.completeness_percent(system)
+    return values
+
+
+def qc_group(min_elevation: float) -> ColumnGroup:
+    """The column group of `batch --qc`: the QC figures of every analysed recording, with the
+    batch's navigation data and elevation mask."""
+    return ColumnGroup("qc", qc_column_names(), functools.partial(qc_values, min_elevation=min_elevation))
 
 
 # ---------------------------------------------------------------------------------------------------
 # Command line
 
 BATCH_EXIT_STATUSES = """exit status:
-  0  at least one file analysed and none failed
-  1  a file failed (an error row), or no recording found
-  2  usage error (bad options)
-  3  nothing to judge: no file had signal-strength (C/N0) samples"""
+  0    at least one file analysed and none failed
+  1    a file failed (an error row), or no recording found
+  2    usage error (bad options), or a --resume refused
+  3    nothing to judge: no file had signal-strength (C/N0) samples
+  130  stopped by SIGINT (Ctrl-C), 143 stopped by SIGTERM: the finished rows are in the
+       output files, which --resume continues"""
+
+
+def parse_size(text: str) -> int:
+    """A byte count from the command line: 1000, 64K, 512M, 2G, 1.5GiB (powers of 1024)."""
+    match = re.fullmatch(r"\s*(\d+(?:\.\d*)?)\s*([KMGT]?)(?:i?B)?\s*", text, re.IGNORECASE)
+    if match is None or float(match[1]) <= 0:
+        raise argparse.ArgumentTypeError(f"not a size: {text!r} (examples: 500M, 2G, 1000000)")
+    return int(float(match[1]) * 1024 ** " KMGT".index(match[2].upper() or " "))
 
 
 def add_command(commands: Any) -> None:
@@ -606,10 +846,21 @@ def add_command(commands: Any) -> None:
     batch.add_argument("--nav-dir", metavar="DIR",
                        help="directory of navigation files: each recording gets, among the files of its day, the "
                             "data that cover its observed satellites best")
-    batch.add_argument("--workers", metavar="N", type=int, help="threads (default: number of cores)")
+    batch.add_argument("--workers", metavar="N", type=int, help="worker processes (default: number of cores)")
+    batch.add_argument("--threads", action="store_true",
+                       help="analyse in threads of this process instead of worker processes (a native fault "
+                            "then ends the batch)")
     batch.add_argument("--scheduler", metavar="ADDRESS", help="run on the Dask cluster at ADDRESS")
     batch.add_argument("--csv", metavar="FILE", help="write the rows as CSV to FILE")
     batch.add_argument("--jsonl", metavar="FILE", help="write the rows as JSON lines to FILE")
+    batch.add_argument("--parquet", metavar="FILE",
+                       help="also write the rows as Parquet to FILE at the end (needs --jsonl and pyarrow)")
+    batch.add_argument("--resume", action="store_true",
+                       help="keep the rows already in the --jsonl/--csv output and analyse only the recordings "
+                            "without one; refused when the output was written with other settings")
+    batch.add_argument("--memory-budget", metavar="SIZE", type=parse_size,
+                       help="refuse a recording whose file is larger, or whose archive expands past SIZE "
+                            "(e.g. 2G; default: a quarter of the machine's memory)")
     batch.add_argument("--no-progress", action="store_true", help="no progress bar on stderr")
     batch.add_argument("--qc", action="store_true",
                        help="add the station quality control per constellation to every row: multipath RMS per "
@@ -649,21 +900,95 @@ def expand_paths(paths: Sequence[str]) -> tuple[list[str], int]:
     return expanded, skipped
 
 
+class _SignalStop:
+    """While entered, SIGINT and SIGTERM ask the batch to stop instead of ending the process; the
+    instance is true once one came (its number in `signal_number`)."""
+
+    def __init__(self) -> None:
+        self.signal_number: int | None = None
+        self._previous: dict[int, Any] = {}
+
+    def _record(self, number: int, frame: FrameType | None) -> None:
+        if self.signal_number is None:
+            self.signal_number = number
+
+    def __call__(self) -> bool:
+        return self.signal_number is not None
+
+    def __enter__(self) -> _SignalStop:
+        for number in (signal.SIGINT, signal.SIGTERM):
+            self._previous[number] = signal.signal(number, self._record)
+        return self
+
+    def __exit__(self, *exc: object) -> None:
+        for number, handler in self._previous.items():
+            signal.signal(number, handler)
+
+
+def _batch_settings(args: argparse.Namespace, config: vardoln_cn0.AnalysisConfig, budget: int,
+                    groups: Sequence[ColumnGroup]) -> dict[str, Any]:
+    """What shapes a row, as recorded beside the outputs and compared by --resume."""
+    return {"analysis": config_to_dict(config), "memory_budget": budget,
+            "nav_dir": None if args.nav_dir is None else os.path.abspath(args.nav_dir),
+            "column_groups": [group.name for group in groups], "columns": fixed_columns(groups)}
+
+
 def command_batch(args: argparse.Namespace) -> int:
     paths, skipped = expand_paths(args.paths)
     if not paths:
         print(f"vardoln-cn0: error: no recordings found ({skipped} files skipped: not recordings)", file=sys.stderr)
         return 1
+    if args.parquet and not args.jsonl:
+        print("vardoln-cn0: error: --parquet needs --jsonl: the Parquet file is made from its rows", file=sys.stderr)
+        return 2
+    if args.resume and not (args.jsonl or args.csv):
+        print("vardoln-cn0: error: --resume needs the --jsonl or --csv output to continue", file=sys.stderr)
+        return 2
+    config = settings.from_arguments(args)
+    budget = default_memory_budget() if args.memory_budget is None else args.memory_budget
+    groups = [qc_group(args.min_elevation)] if args.qc else []
+    names = fixed_columns(groups)
     try:
-        rows = analyze_many(paths, nav_dir=args.nav_dir, config=settings.from_arguments(args), workers=args.workers,
-                            scheduler=args.scheduler, progress=not args.no_progress)
-        if args.qc:
-            rows = [{**row, **qc_columns(row, args.min_elevation)} for row in rows]
-        if args.csv:
-            write_csv(rows, args.csv)
-        if args.jsonl:
-            write_jsonl(rows, args.jsonl)
+        files = rowfiles.BatchFiles(args.jsonl, args.csv, names, _batch_settings(args, config, budget, groups),
+                                    args.resume)
+    except rowfiles.ResumeRefused as refused:
+        print(f"vardoln-cn0: error: {refused}", file=sys.stderr)
+        return 2
     except OSError as error:
+        print(f"vardoln-cn0: error: {error}", file=sys.stderr)
+        return 1
+    done = {os.path.abspath(row["path"]): row for row in files.rows}
+    todo = [path for path in paths if os.path.abspath(path) not in done]
+    if args.resume and done:
+        print(f"vardoln-cn0: resuming: {len(paths) - len(todo)} of {len(paths)} recordings already have rows",
+              file=sys.stderr)
+    try:
+        with _SignalStop() as stop:
+            try:
+                for row in analyze_iter(todo, nav_dir=args.nav_dir, config=config, workers=args.workers,
+                                        scheduler=args.scheduler, progress=not args.no_progress, threads=args.threads,
+                                        memory_budget=budget, groups=groups, stop=stop):
+                    files.write(row)
+                    done[os.path.abspath(row["path"])] = row
+            except workers.Stopped:
+                files.close()
+                number = stop.signal_number or signal.SIGINT
+                left = sum(os.path.abspath(path) not in done for path in paths)
+                kept = f"; the finished rows are in {args.jsonl or args.csv}, and --resume analyses the rest" \
+                    if args.jsonl or args.csv else ""
+                print(f"\nvardoln-cn0: stopped by {signal.Signals(number).name}: {left} of {len(paths)} recordings "
+                      f"left{kept}", file=sys.stderr)
+                return 128 + number
+        files.close()
+        # Complete: the outputs are put in the order of the recordings given (rows of other
+        # recordings, kept from an earlier run, first).
+        rows = [done[os.path.abspath(path)] for path in paths]
+        given = {os.path.abspath(path) for path in paths}
+        files.rewrite([row for row in files.rows if os.path.abspath(row["path"]) not in given] + rows)
+        if args.parquet:
+            rowfiles.write_parquet(rowfiles.read_jsonl_rows(Path(args.jsonl)), names, args.parquet)
+    except (OSError, ImportError) as error:
+        files.close()
         print(f"vardoln-cn0: error: {error}", file=sys.stderr)
         return 1
     print(format_table(rows))

@@ -71,6 +71,17 @@ def sniff(path: str | os.PathLike[str]) -> FileKind:
     return FileKind("other", "not a RINEX file")
 
 
+def is_archived(path: str | os.PathLike[str]) -> bool:
+    """Whether a file starts with a layer that the readers expand: gzip, Unix compress or compact RINEX."""
+    try:
+        with open(path, "rb") as source:
+            head = source.read(SNIFF_BYTES)
+    except OSError:
+        return False
+    first_line = head.split(b"\n", 1)[0].decode("latin-1")
+    return head.startswith((GZIP_MAGIC, COMPRESS_MAGIC)) or first_line[60:].strip().startswith("CRINEX VERS")
+
+
 def resolve(path: str | os.PathLike[str], sniffed: FileKind | None = None) -> FileKind:
     """The kind of a file, looking into archives through the module's readers: an observation
     header declares observation types, a navigation file does not and reads as navigation."""

@@ -20,6 +20,7 @@ struct ArchiveLimits {
 // The message names the layer first ("gzip: truncated stream", "CRINEX: line 12 ...").
 struct ArchiveError {
     std::string message;
+    bool over_limit = false;  // the output passed the bound it was given; no fault of the data
 
     bool operator==(const ArchiveError&) const = default;
 };

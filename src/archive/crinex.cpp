@@ -5,6 +5,7 @@
 
 #include "archive/archive.hpp"
 #include "archive/crinex_decoder.hpp"
+#include "archive/output_buffer.hpp"
 #include "rinex/numbers.hpp"
 
 namespace vardoln {
@@ -93,7 +94,7 @@ ArchiveResult expand_crinex(std::string_view bytes, std::size_t max_output) {
     const crinex::Outcome outcome = crinex::decode(bytes, sink);
     if (!outcome.error.empty()) return ArchiveError{"CRINEX: " + outcome.error};
     if (sink.over_cap()) {
-        return ArchiveError{"CRINEX: expands beyond the limit of " + std::to_string(max_output) + " bytes"};
+        return archive_detail::limit_error("CRINEX", max_output);
     }
     return sink.take();
 }

@@ -122,7 +122,7 @@ ArchiveResult inflate_gzip_reference(std::string_view bytes, std::size_t max_out
     std::size_t left = bytes.size();
     for (;;) {
         if (out.room() == 0 && !out.reserve_more(1)) {
-            return ArchiveError{archive_detail::limit_message("gzip", max_output)};
+            return archive_detail::limit_error("gzip", max_output);
         }
         // zlib counts in unsigned int; larger spans go through in slices.
         const auto in_slice = static_cast<uInt>(std::min<std::size_t>(left, UINT_MAX));
@@ -135,7 +135,7 @@ ArchiveResult inflate_gzip_reference(std::string_view bytes, std::size_t max_out
         next += in_slice - stream.avail_in;
         left -= in_slice - stream.avail_in;
         out.commit(out_slice - stream.avail_out);
-        if (out.over_cap()) return ArchiveError{archive_detail::limit_message("gzip", max_output)};
+        if (out.over_cap()) return archive_detail::limit_error("gzip", max_output);
 
         if (status == Z_STREAM_END) {
             // Concatenated members form one file; anything else after a member is ignored.

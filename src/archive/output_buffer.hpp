@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+#include "archive/archive.hpp"
 #include "rinex/file_io.hpp"
 
 namespace vardoln::archive_detail {
@@ -64,8 +65,8 @@ private:
     std::size_t cap_;
 };
 
-inline std::string limit_message(const char* layer, std::size_t cap) {
-    return std::string(layer) + ": expands beyond the limit of " + std::to_string(cap) + " bytes";
+inline ArchiveError limit_error(const char* layer, std::size_t cap) {
+    return ArchiveError{std::string(layer) + ": expands beyond the limit of " + std::to_string(cap) + " bytes", true};
 }
 
 }  // namespace vardoln::archive_detail

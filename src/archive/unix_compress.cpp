@@ -110,7 +110,7 @@ ArchiveResult expand_unix_compress(std::string_view bytes, std::size_t max_outpu
 
         if (previous < 0) {
             if (code >= 256) return compress_error("invalid code");
-            if (!out.reserve_more(1)) return ArchiveError{archive_detail::limit_message("compress", max_output)};
+            if (!out.reserve_more(1)) return archive_detail::limit_error("compress", max_output);
             first_char = static_cast<unsigned char>(code);
             out.data()[out.written()] = static_cast<char>(first_char);
             out.commit(1);
@@ -133,7 +133,7 @@ ArchiveResult expand_unix_compress(std::string_view bytes, std::size_t max_outpu
         if (pending_entry && code > free_entry) return compress_error("invalid code");
         const std::uint32_t string_code = pending_entry ? prior : code;
         const std::uint32_t length = length_of(string_code) + (pending_entry ? 1u : 0u);
-        if (!out.reserve_more(length)) return ArchiveError{archive_detail::limit_message("compress", max_output)};
+        if (!out.reserve_more(length)) return archive_detail::limit_error("compress", max_output);
 
         // Strings are chains of (prefix, suffix) pairs: write them back to front in place.
         char* const start = out.data() + out.written();

@@ -2,8 +2,10 @@
 // merged into one, read through the same readers (and archive layers) as the module's.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -27,6 +29,15 @@ struct LoadFailure {
 };
 
 std::variant<RinexObsData, LoadFailure> load_observation_file(const std::string& path);
+
+// Whether reading a file as a recording keeps its bytes and its text within `budget` bytes. A
+// file larger than the budget is refused before it is read; an archive whose expansion can
+// pass the budget (the readers' own bound for its size is larger) is expanded up to the budget
+// and no further. A file that cannot be read or expanded for another reason is within: its
+// reader reports the fault.
+enum class BudgetFit { within, file_over, expansion_over };
+BudgetFit archive_budget_fit(std::string_view bytes, std::uint64_t budget);
+BudgetFit budget_fit(const std::string& path, std::uint64_t budget);
 
 // An empty list reads no navigation data; a list of one or more files gives merged data.
 std::variant<Recording, LoadFailure> load_recording(const std::string& obs_path,

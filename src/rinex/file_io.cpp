@@ -1,5 +1,6 @@
 #include "rinex/file_io.hpp"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -40,7 +41,7 @@ struct Descriptor {
 
 }  // namespace
 
-std::variant<std::string, FileError> read_whole_file(const std::string& path) {
+std::variant<std::string, FileError> read_whole_file(const std::string& path, std::size_t max_bytes) {
     // The system would see a path cut at its first NUL byte: refuse it instead of reading
     // some other file.
     if (path.find('\0') != std::string::npos) {
@@ -63,16 +64,19 @@ std::variant<std::string, FileError> read_whole_file(const std::string& path) {
     // The size only sizes the first buffer of a regular file; the loop reads to the end
     // whatever it finds (files may grow, /proc files report 0).
     std::size_t capacity = 1 << 16;
+    if (S_ISREG(info.st_mode) && static_cast<std::uint64_t>(info.st_size) > max_bytes) return system_error(EFBIG);
     if (S_ISREG(info.st_mode) && info.st_size > 0) {
         capacity = static_cast<std::size_t>(info.st_size) + 1;  // +1 sees the end in one pass
     }
     bytes.resize(capacity);
     std::size_t used = 0;
     for (;;) {
-        if (used == bytes.size()) bytes.resize(bytes.size() * 2);
+        // Growth stops one byte past the bound: that byte is enough to refuse the file.
+        if (used == bytes.size()) bytes.resize(std::min(bytes.size() * 2, std::max(max_bytes, max_bytes + 1)));
         const ssize_t count = ::read(file.fd, bytes.data() + used, bytes.size() - used);
         if (count > 0) {
             used += static_cast<std::size_t>(count);
+            if (used > max_bytes) return system_error(EFBIG);
         } else if (count == 0) {
             break;
         } else if (errno != EINTR) {

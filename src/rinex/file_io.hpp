@@ -14,8 +14,11 @@ struct FileError {
     int code = 0;         // errno; 0 when the failure has no system code
 };
 
-// The file's bytes, or the system's reason for not reading them.
-std::variant<std::string, FileError> read_whole_file(const std::string& path);
+// The file's bytes, or the system's reason for not reading them. A file of more than
+// `max_bytes` bytes fails with EFBIG: a regular file before anything is read, a pipe as soon as
+// its bytes pass the bound.
+std::variant<std::string, FileError> read_whole_file(const std::string& path,
+                                                     std::size_t max_bytes = static_cast<std::size_t>(-1));
 
 // A large block about to be written once from start to end (an inflated file, an export):
 // where the system offers transparent huge pages, its pages are asked for in 2 MiB units, one

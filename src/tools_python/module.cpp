@@ -31,6 +31,9 @@ PyMethodDef functions[] = {
     py::fastcall_method<&qc>("qc", "qc(obs_path, nav_paths=None, min_elevation=10.0, with_tables=False)\n--\n\n"
                                    "Multipath, arcs and phase slips per satellite and signal pair; with tables "
                                    "also the per-signal C/N0, completeness and coverage."),
+    py::fastcall_method<&budget_fit>("budget_fit", "budget_fit(path, budget)\n--\n\n"
+                                               "'within', or 'file' or 'expansion' when the file or the text of "
+                                               "its archive layers passes budget bytes."),
     {},
 };
 

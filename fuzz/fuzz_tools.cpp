@@ -1,0 +1,53 @@
+// The companion extension's paths beyond the tables of fuzz_arrays: navigation from several
+// files merged into one (stations publish one per constellation), the visibility timeline with
+// its epoch times, and the navigation spans. The input is an observation file followed by any
+// number of navigation files, each after a line "@@NAV@@". The timeline must keep one count per
+// epoch and constellation, and never observe more satellites than it counts.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+#include "arrays/positions.hpp"
+#include "arrays/tables.hpp"
+#include "navigation/nav_merge.hpp"
+#include "rinex/obs_data.hpp"
+#include "visibility/orbit_source.hpp"
+#include "visibility/visibility.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    constexpr std::string_view separator = "\n@@NAV@@\n";
+    std::size_t split = input.find(separator);
+
+    auto parsed = vardoln::parse_observation_file(input.substr(0, split), "fuzz.obs");
+    auto* obs = std::get_if<vardoln::RinexObsData>(&parsed);
+    if (obs == nullptr) return 0;
+    for (const auto& epoch : obs->epochs) (void)vardoln::arrays::epoch_nanoseconds(epoch.time);
+
+    std::vector<vardoln::NavigationData> files;
+    while (split != std::string_view::npos && files.size() < 4) {
+        const std::size_t start = split + separator.size();
+        split = input.find(separator, start);
+        const std::string_view part =
+            input.substr(start, split == std::string_view::npos ? std::string_view::npos : split - start);
+        auto nav = vardoln::parse_navigation(part);
+        if (auto* nav_data = std::get_if<vardoln::NavigationData>(&nav)) files.push_back(std::move(*nav_data));
+    }
+    if (files.empty()) return 0;
+    auto merged = std::make_shared<const vardoln::NavigationData>(vardoln::merge_navigation(std::move(files)));
+    (void)vardoln::arrays::navigation_spans(*merged);
+    if (!obs->approx_position) return 0;
+
+    const vardoln::OrbitSource source = vardoln::make_orbit_source(merged);
+    for (const double mask : {0.0, 10.0}) {
+        const auto counts = vardoln::visibility_counts(source, *obs, mask);
+        const std::size_t cells = obs->epochs.size() * counts.letters.size();
+        if (counts.predicted.size() != cells || counts.observed.size() != cells || counts.confirmed.size() != cells)
+            __builtin_trap();
+        for (std::size_t k = 0; k < cells; ++k)
+            if (counts.confirmed[k] > counts.observed[k] || counts.confirmed[k] > counts.predicted[k]) __builtin_trap();
+    }
+    return 0;
+}
