@@ -23,10 +23,10 @@ RECORDING = "obs3/ACOR00ESP_R_20213550000_01D_30S_MO.rnx"
 CLI = [sys.executable, "-c", "import sys; from vardoln_tools.cli import main; sys.exit(main())"]
 
 
-def copies(shared_file, folder: Path, count: int) -> list[str]:
-    folder.mkdir()
+def copies(shared_file, folder: Path, count: int, first: int = 0) -> list[str]:
+    folder.mkdir(exist_ok=True)
     source = shared_file(RECORDING)
-    paths = [folder / f"ACOR{i:02d}.obs" for i in range(count)]
+    paths = [folder / f"ACOR{i:03d}.obs" for i in range(first, first + count)]
     for path in paths:
         shutil.copyfile(source, path)
     return [str(path) for path in paths]
@@ -38,7 +38,7 @@ def jsonl_rows(path: Path) -> list[dict]:
 
 def kill_self_on_third(obs_path: str, nav_paths: list[str] | None) -> dict:
     """A column group that ends its worker process on one recording, as a native fault would."""
-    if obs_path.endswith("ACOR02.obs"):
+    if obs_path.endswith("ACOR002.obs"):
         os.kill(os.getpid(), signal.SIGKILL)
     return {"size_bytes": os.path.getsize(obs_path)}
 
@@ -99,12 +99,15 @@ def test_killed_worker_interrupt_and_resume_leave_one_row_per_recording(shared_f
     died = [row for row in kept if row["error"] and "worker process died of SIGKILL" in row["error"]]
     assert len(died) <= 1  # one, unless the worker was killed between two recordings
 
-    # A resume stopped by SIGTERM, then one that completes, with a Parquet file at the end.
+    # A resume stopped by SIGTERM, then one that completes, with a Parquet file at the end. More
+    # recordings first, so that the signal lands mid-batch however fast the machine is (a batch whose
+    # last row is written before the signal is looked at ends complete, with status 0).
+    paths += copies(shared_file, tmp_path / "obs", 200, first=len(paths))
     second = subprocess.Popen([*command, "--resume"], stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     wait_for_rows(out, len(kept) + 1, second)
     second.send_signal(signal.SIGTERM)
     _, err = second.communicate(timeout=120)
-    assert second.returncode == 143, err
+    assert second.returncode == 143, (second.returncode, err)
     parquet = tmp_path / "rows.parquet"
     done = subprocess.run([*command, "--resume", "--parquet", str(parquet)], capture_output=True, text=True,
                           timeout=300)
