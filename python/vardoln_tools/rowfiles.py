@@ -217,6 +217,8 @@ class BatchFiles:
         there, now = _flat(recorded), _flat(self._settings)
         differing = [key for key in sorted(set(there) | set(now)) if there.get(key) != now.get(key)]
         if differing:
+            # The column list follows from the other settings: named alone only when nothing else differs.
+            differing = [key for key in differing if not key.startswith("columns")] or differing
             shown = "; ".join(f"{key}: {there.get(key)!r} there, {now.get(key)!r} now" for key in differing)
             raise ResumeRefused(f"cannot resume {path}: it was written with other settings ({shown}); "
                                 "give the same settings, or run without --resume to start over")

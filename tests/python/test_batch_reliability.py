@@ -137,6 +137,10 @@ def test_resume_refuses_other_settings_and_keeps_the_output(shared_file, tmp_pat
     assert refused.stderr.strip() == (
         f"vardoln-cn0: error: cannot resume {out}: it was written with other settings (analysis.min_elevation: "
         "5.0 there, 12.0 now); give the same settings, or run without --resume to start over")
+    # Other column groups: the group is named, not the column list that follows from it.
+    with_qc = subprocess.run([*base, "--resume", "--qc"], capture_output=True, text=True, timeout=300)
+    assert with_qc.returncode == 2
+    assert "(column_groups: [] there, ['qc'] now);" in with_qc.stderr
     assert out.read_bytes() == before
 
 
