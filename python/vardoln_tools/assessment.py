@@ -372,11 +372,9 @@ def assess(obs_path: str | os.PathLike[str], nav_paths: Sequence[str | os.PathLi
 
     obs_kind = roles.check_observation(obs, resolve_archives=False)
     nav_kinds = [roles.check_navigation(path) for path in navs]
-    if len(navs) > 1:
-        for path, kind in zip(navs, nav_kinds):
-            if kind.kind != "unreadable" and not navfiles.is_mergeable(path):
-                raise RecordingError(f"{path}: {kind.text}; only plain-text RINEX 3 or 4 navigation files are "
-                                     "merged, give this one alone")
+    refusal = navfiles.merge_refusal(navs) if len(navs) > 1 else None
+    if refusal is not None:
+        raise RecordingError(refusal)
     try:
         with navfiles.navigation_file(navs) as nav_file:
             result = analyzer.analyze_file(obs) if nav_file is None else analyzer.analyze_with_nav(obs, nav_file)

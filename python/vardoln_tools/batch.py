@@ -147,16 +147,18 @@ class NavigationIndex:
 
     def candidates(self, obs_path: str | os.PathLike[str]) -> list[navfiles.Candidate]:
         """The navigation data of a recording's day to choose from: every file of that day alone, and
-        each station's per-constellation version 3 files of that day together (merged)."""
+        each station's per-constellation RINEX 3 (or 4) files of that day, of one version, together
+        (merged)."""
         facts = _name_facts(os.path.basename(os.fspath(obs_path)))
         if facts is None or facts[3] != "obs":
             return []
         day = sorted(self._by_day.get(facts[1:3], []), key=lambda entry: entry[2])
         chosen = [navfiles.Candidate((path,), system == "M") for _, system, path in day]
-        by_station: dict[str, list[str]] = {}
+        by_station: dict[tuple[str, int], list[str]] = {}
         for station, system, path in day:
-            if system != "M" and navfiles.is_mergeable(path):
-                by_station.setdefault(station, []).append(path)
+            major = None if system == "M" else navfiles.mergeable_version(path)
+            if major is not None:
+                by_station.setdefault((station, major), []).append(path)
         chosen += [navfiles.Candidate(tuple(paths), False) for paths in by_station.values() if len(paths) > 1]
         return chosen
 

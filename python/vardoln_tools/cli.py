@@ -178,7 +178,8 @@ def _write(path: str, content: str | bytes) -> None:
 
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog="vardoln-cn0", description="C/N0 signal-quality analysis of GNSS receiver recordings (RINEX 2 and 3).",
+        prog="vardoln-cn0", description="C/N0 signal-quality analysis of GNSS receiver recordings (RINEX 2, 3 and 4, "
+                                    "compact RINEX, gzip and Unix-compress archives).",
         epilog=EXIT_STATUSES, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
@@ -193,7 +194,7 @@ def build_parser() -> argparse.ArgumentParser:
                                                     "RINEX and gzip or Unix-compress archives)")
     analyze.add_argument("--nav", metavar="NAV", action="append",
                          help="RINEX navigation file of the same day, for satellite positions and the visibility "
-                              "check; repeat it for one file per constellation (version 3 files, merged as one)")
+                              "check; repeat it for one file per constellation (RINEX 3 or 4 files of one version, merged as one)")
     settings.add_arguments(analyze)
     output = analyze.add_argument_group("output")
     output.add_argument("--json", metavar="FILE", help="write the module's JSON export of the analysis to FILE")
