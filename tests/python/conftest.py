@@ -1,5 +1,6 @@
 """Shared fixtures: the real recordings, and RINEX text builders."""
 
+import gzip
 import os
 from pathlib import Path
 
@@ -57,6 +58,23 @@ def require_real_file(relative):
 def shared_file():
     """require_real_file as a fixture: shared_file("nav/SEPT2650.21P") is the path of that recording."""
     return require_real_file
+
+
+@pytest.fixture
+def plain_file(tmp_path):
+    """shared_file, always as the plain text under the file's own name: where only the bundle's
+    gzip-compressed NAME.gz holds it, that is expanded to tmp_path/plain/<relative>."""
+
+    def plain(relative):
+        path = require_real_file(relative)
+        if path.name == Path(relative).name:
+            return path
+        target = tmp_path / "plain" / relative
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(gzip.decompress(path.read_bytes()))
+        return target
+
+    return plain
 
 
 def header_line(content, label):

@@ -151,8 +151,8 @@ def test_navigation_coverage_decides_what_can_be_judged(shared_file, tmp_path, c
     (["analyze", KMS3_OBS, "--nav", KMS3_NAV], 3,
      f"{KMS3_OBS}: nothing to judge: the recording has no signal-strength (S) observables"),
 ])
-def test_files_in_the_wrong_role_and_nothing_to_judge(shared_data, capsys, argv, status, message):
-    code, out, err = run(capsys, *(str(shared_data / arg) if "/" in arg else arg for arg in argv))
+def test_files_in_the_wrong_role_and_nothing_to_judge(plain_file, capsys, argv, status, message):
+    code, out, err = run(capsys, *(str(plain_file(arg)) if "/" in arg else arg for arg in argv))
     assert code == status
     assert err.count("\n") == 1 and err.startswith("vardoln-cn0: ") and message in err
     assert "grade" not in out and "Rating" not in out and "score" not in out
