@@ -310,10 +310,21 @@ def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: 
             # A recording without C/N0 can still have the groups' figures (multipath needs none).
             return with_groups(nothing_row(obs_path, nav_paths, nothing.reason), groups, nav_paths)
         return with_groups(result_row(judged), groups, nav_paths)
-    except (KeyboardInterrupt, SystemExit):
-        raise
-    except BaseException as error:  # the module's internal fault derives from BaseException
+    except Exception as error:
         return error_row(obs_path, nav_paths, error)
+    except BaseException as error:
+        if not is_internal_fault(error):
+            raise
+        return error_row(obs_path, nav_paths, error)
+
+
+def is_internal_fault(error: BaseException) -> bool:
+    """Whether an exception is the extensions' internal fault: a broken invariant of one call, which
+    derives from BaseException alone so that ordinary handlers let it escape, and which the modules
+    do not export (so it is known by name). The batch makes it one recording's error row; every
+    other BaseException (KeyboardInterrupt, SystemExit, ...) goes on."""
+    kind = type(error)
+    return kind.__name__ == "InternalFault" and kind.__module__ == "vardoln_cn0"
 
 
 def _failed_row(obs_path: str, nav_paths: Sequence[str] | None, error: str) -> Row:
@@ -403,9 +414,9 @@ def with_groups(row: Row, groups: Sequence[ColumnGroup], nav_paths: Sequence[str
         row.update(dict.fromkeys(group.columns))
         try:
             values = group.compute(row["path"], None if nav_paths is None else list(nav_paths))
-        except (KeyboardInterrupt, SystemExit):
-            raise
         except BaseException as error:
+            if not isinstance(error, Exception) and not is_internal_fault(error):
+                raise
             text = f"{group.name}: {type(error).__name__}: {error}"
             row["warning"] = text if row["warning"] is None else f"{row['warning']}; {text}"
             continue
@@ -852,7 +863,8 @@ def add_command(commands: Any) -> None:
     batch.add_argument("--nav-dir", metavar="DIR",
                        help="directory of navigation files: each recording gets, among the files of its day, the "
                             "data that cover its observed satellites best")
-    batch.add_argument("--workers", metavar="N", type=int, help="worker processes (default: number of cores)")
+    batch.add_argument("--workers", metavar="N", type=settings.count,
+                       help="worker processes (default: number of cores)")
     batch.add_argument("--threads", action="store_true",
                        help="analyse in threads of this process instead of worker processes (a native fault "
                             "then ends the batch)")
@@ -873,7 +885,8 @@ def add_command(commands: Any) -> None:
                             "signal pair (mp_L1_L2_GPS, ...), completeness_<system>, phase_slips_<system> and "
                             "obs_per_slip_<system>")
     settings.add_arguments(batch)
-    batch.set_defaults(run=command_batch)
+    # The parser goes along so that checks across options end as argparse's own usage errors.
+    batch.set_defaults(run=command_batch, parser=batch)
 
 
 def _is_recording(path: Path) -> bool:
@@ -945,11 +958,9 @@ def command_batch(args: argparse.Namespace) -> int:
         print(f"vardoln-cn0: error: no recordings found ({skipped} files skipped: not recordings)", file=sys.stderr)
         return 1
     if args.parquet and not args.jsonl:
-        print("vardoln-cn0: error: --parquet needs --jsonl: the Parquet file is made from its rows", file=sys.stderr)
-        return 2
+        args.parser.error("--parquet needs --jsonl: the Parquet file is made from its rows")
     if args.resume and not (args.jsonl or args.csv):
-        print("vardoln-cn0: error: --resume needs the --jsonl or --csv output to continue", file=sys.stderr)
-        return 2
+        args.parser.error("--resume needs the --jsonl or --csv output to continue")
     config = settings.from_arguments(args)
     budget = default_memory_budget() if args.memory_budget is None else args.memory_budget
     groups = [qc_group(args.min_elevation)] if args.qc else []

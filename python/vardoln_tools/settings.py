@@ -105,6 +105,17 @@ def _threshold(text: str) -> float:
     return _number(text, lambda value: math.isfinite(value) and value >= 0.0, "a number of 0 or more")
 
 
+def count(text: str) -> int:
+    """A command-line count: a whole number of 1 or more."""
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"expected a whole number of 1 or more, got {text!r}")
+    return value
+
+
 def add_arguments(parser: argparse.ArgumentParser) -> None:
     """The analysis options, the same in every subcommand that analyses."""
     group = parser.add_argument_group("analysis settings")

@@ -119,10 +119,29 @@ def test_error_exit(capsys, tmp_path, name):
                                     ["--min-elevation", "91"], ["--threshold-low", "-1"],
                                     ["--threshold-critical", "nan"]])
 def test_bad_option_is_a_usage_error(capsys, option):
+    """Every command that analyses checks its settings alike: the same usage error after its name."""
+    errors = []
+    for command in ("analyze", "batch"):
+        with pytest.raises(SystemExit) as stop:
+            cli.main([command, str(SAMPLE_OBS), *option])
+        assert stop.value.code == 2
+        err = capsys.readouterr().err
+        assert err.startswith(f"usage: vardoln-cn0 {command} ")
+        errors.append(err.splitlines()[-1].removeprefix(f"vardoln-cn0 {command}: "))
+    assert errors[0] == errors[1] and errors[0].startswith("error: argument")
+
+
+@pytest.mark.parametrize("options, message", [
+    (["--workers", "0"], "argument --workers: expected a whole number of 1 or more, got '0'"),
+    (["--parquet", "rows.parquet"], "--parquet needs --jsonl: the Parquet file is made from its rows"),
+    (["--resume"], "--resume needs the --jsonl or --csv output to continue"),
+])
+def test_batch_option_checks_are_usage_errors(capsys, options, message):
     with pytest.raises(SystemExit) as stop:
-        cli.main(["analyze", str(SAMPLE_OBS), *option])
+        cli.main(["batch", str(SAMPLE_OBS), "--no-progress", *options])
     assert stop.value.code == 2
-    assert "error: argument" in capsys.readouterr().err
+    err = capsys.readouterr().err
+    assert err.startswith("usage: vardoln-cn0 batch ") and err.endswith(f"vardoln-cn0 batch: error: {message}\n")
 
 
 def test_without_matplotlib(capsys, tmp_path, monkeypatch):
