@@ -53,13 +53,6 @@ ANALYSED = "analysed"
 NOTHING_TO_JUDGE = "nothing to judge"
 FAILED = "failed"
 
-# The fifteen AnalysisConfig attributes, in declaration order.
-CONFIG_FIELDS = ("systems", "nav_file", "min_elevation", "min_cn0", "max_cn0", "anomaly_threshold_low",
-                 "anomaly_threshold_high", "anomaly_threshold_critical", "anomaly_sensitivity",
-                 "interference_threshold_db", "spoofing_unexpected_threshold", "spoofing_min_unexpected_count",
-                 "time_bin_seconds", "detect_anomalies", "verbose")
-
-
 # ---------------------------------------------------------------------------------------------------
 # Finding each recording's navigation file by its name
 
@@ -172,8 +165,8 @@ def match_navigation(obs_path: str | os.PathLike[str], nav_paths: Iterable[str |
 # Configuration as plain values, for workers in other processes
 
 def config_to_dict(config: vardoln_cn0.AnalysisConfig) -> dict[str, Any]:
-    """The fifteen attributes of an AnalysisConfig as stored (thresholds already scaled)."""
-    fields = {name: getattr(config, name) for name in CONFIG_FIELDS}
+    """The stored attributes of an AnalysisConfig (settings.config_fields), thresholds already scaled."""
+    fields = {name: getattr(config, name) for name in settings.config_fields()}
     if fields["systems"] is not None:
         fields["systems"] = list(fields["systems"])
     return fields
@@ -188,7 +181,7 @@ def config_from_dict(fields: Mapping[str, Any]) -> vardoln_cn0.AnalysisConfig:
     unchanged (the analysis settings stay equal; only the shown sensitivity differs)."""
     import vardoln_cn0
 
-    keywords = {name: fields[name] for name in CONFIG_FIELDS}
+    keywords = {name: fields[name] for name in settings.config_fields()}
     low, high = keywords["anomaly_threshold_low"], keywords["anomaly_threshold_high"]
     sensitivity = keywords["anomaly_sensitivity"]
     factor = 1.0 - 0.5 * sensitivity

@@ -144,6 +144,8 @@ def test_tables_round_trip(small_jobs, bad_files, tmp_path):
 def test_config_rebuilt_from_its_attributes(keywords):
     fields = batch.config_to_dict(v.AnalysisConfig(**keywords))
     assert batch.config_to_dict(batch.config_from_dict(fields)) == fields
+    # The parameter list read from the class's text signature is every stored attribute.
+    assert sorted(fields) == [name for name in dir(v.AnalysisConfig) if not name.startswith("_")]
 
 
 @pytest.mark.filterwarnings("ignore")
