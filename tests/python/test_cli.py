@@ -9,7 +9,8 @@ from pathlib import Path
 import pytest
 
 import vardoln_cn0 as v
-from conftest import REPO_ROOT, rinex3_epoch, rinex3_header
+from conftest import REPO_ROOT
+from rinex_text import obs_epoch, obs_header
 from vardoln_tools import cli
 
 SAMPLE_OBS = REPO_ROOT / "samples" / "SEPT265G.21O"
@@ -26,9 +27,9 @@ def run(capsys, *argv):
 
 
 def fade_recording(write_rinex):
-    lines = rinex3_header({"G": ["C1C", "S1C"]}, marker="FADE", interval=30)
+    lines = obs_header({"G": ["C1C", "S1C"]}, marker="FADE", interval=30)
     for i, level in enumerate(FADE):
-        lines += rinex3_epoch((2024, 1, 15, 6, i // 2, 30.0 * (i % 2)),
+        lines += obs_epoch((2024, 1, 15, 6, i // 2, 30.0 * (i % 2)),
                               {"G05": [2.0e7, level], "G07": [2.1e7, level]})
     return write_rinex(lines, "fade.24o")
 

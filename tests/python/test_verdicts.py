@@ -218,11 +218,11 @@ def test_visibility_over_time_adds_up_to_the_analysis(shared_file):
 def test_without_receiver_position_visibility_is_not_assessable(shared_file, write_rinex, capsys):
     """Full coverage, but no APPROX POSITION XYZ: the visibility check runs empty, and says so
     instead of "not detected" and a 0 % confirmation rate."""
-    from conftest import rinex3_epoch, rinex3_header
+    from rinex_text import obs_epoch, obs_header
 
-    lines = rinex3_header({"G": ["C1C", "S1C"]}, marker="NOPOS", interval=1)
+    lines = obs_header({"G": ["C1C", "S1C"]}, marker="NOPOS", interval=1)
     for second in range(12):
-        lines += rinex3_epoch((2021, 9, 22, 6, 30, float(second)), {"G05": [2.0e7, 45.0], "G13": [2.1e7, 44.0]})
+        lines += obs_epoch((2021, 9, 22, 6, 30, float(second)), {"G05": [2.0e7, 45.0], "G13": [2.1e7, 44.0]})
     code, out, _ = run(capsys, "analyze", write_rinex(lines, "nopos.21o"), "--nav", shared_file(SEPT_NAV))
     assert code == 0
     assert line(out, "Coverage ") == "Coverage       100.0 % of the observed satellite-epochs have an ephemeris"
