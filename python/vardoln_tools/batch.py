@@ -113,6 +113,14 @@ class NavigationIndex:
                 continue
             station, year, doy, _, system = facts
             self._by_day.setdefault((year, doy), []).append((station, system, text))
+        # Major versions of the files met so far: a compressed file is expanded to learn its version,
+        # once per batch rather than once per recording of its day.
+        self._versions: dict[str, int | None] = {}
+
+    def _mergeable_version(self, path: str) -> int | None:
+        if path not in self._versions:
+            self._versions[path] = navfiles.mergeable_version(path)
+        return self._versions[path]
 
     @classmethod
     def from_directory(cls, nav_dir: str | os.PathLike[str]) -> NavigationIndex:
@@ -149,7 +157,7 @@ class NavigationIndex:
         chosen = [navfiles.Candidate((path,), system == "M") for _, system, path in day]
         by_station: dict[tuple[str, int], list[str]] = {}
         for station, system, path in day:
-            major = None if system == "M" else navfiles.mergeable_version(path)
+            major = None if system == "M" else self._mergeable_version(path)
             if major is not None:
                 by_station.setdefault((station, major), []).append(path)
         chosen += [navfiles.Candidate(tuple(paths), False) for paths in by_station.values() if len(paths) > 1]

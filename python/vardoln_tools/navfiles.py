@@ -66,12 +66,11 @@ def mergeable_version(path: str) -> int | None:
     return major_version(file_kind(path))
 
 
-def merge_refusal(paths: Sequence[str]) -> str | None:
-    """Why these navigation files cannot be merged into one, naming the file(s); None when they
-    can. Unreadable files pass: their reader reports them."""
+def merge_refusal(paths: Sequence[str], kinds: Sequence[roles.FileKind] | None = None) -> str | None:
+    """Why these navigation files (of these kinds, when known) cannot be merged into one, naming
+    the file(s); None when they can. Unreadable files pass: their reader reports them."""
     first: tuple[str, roles.FileKind] | None = None
-    for path in paths:
-        found = file_kind(path)
+    for path, found in zip(paths, [file_kind(path) for path in paths] if kinds is None else kinds):
         if found.kind == "unreadable":
             continue
         if major_version(found) is None:
@@ -84,8 +83,9 @@ def merge_refusal(paths: Sequence[str]) -> str | None:
     return None
 
 
-def _split(path: str) -> tuple[list[str], list[str]]:
-    lines = _text(path).splitlines()
+def split(path: str, text: str) -> tuple[list[str], list[str]]:
+    """The header lines (END OF HEADER included) and the record lines of a file's text."""
+    lines = text.splitlines()
     for index, line in enumerate(lines):
         if line[60:].strip().startswith(END_OF_HEADER):
             return lines[:index + 1], lines[index + 1:]
@@ -95,17 +95,18 @@ def _split(path: str) -> tuple[list[str], list[str]]:
 def merged_text(paths: Sequence[str]) -> str:
     """One navigation file of several of the same major version: the first file's header marked
     as mixed, then the records of every file in the order given. ValueError for a set that
-    merge_refusal refuses."""
-    refusal = merge_refusal(paths)
+    merge_refusal refuses, OSError or ValueError for a file that cannot be read."""
+    texts = [_text(path) for path in paths]
+    refusal = merge_refusal(paths, [roles.sniff_text(text[:roles.SNIFF_BYTES]) for text in texts])
     if refusal is not None:
         raise ValueError(refusal)
-    header, body = _split(paths[0])
+    header, body = split(paths[0], texts[0])
     version = header[0]
     if len(version) > SYSTEM_COLUMN:
         header[0] = version[:SYSTEM_COLUMN] + "M: MIXED".ljust(20) + version[SYSTEM_COLUMN + 20:]
     records = [*body]
-    for path in paths[1:]:
-        records += _split(path)[1]
+    for path, text in zip(paths[1:], texts[1:]):
+        records += split(path, text)[1]
     return "\n".join([*header, *records]) + "\n"
 
 
