@@ -954,10 +954,13 @@ def _batch_settings(args: argparse.Namespace, config: vardoln_cn0.AnalysisConfig
 
 
 def command_batch(args: argparse.Namespace) -> int:
+    """The batch subcommand: failures to start or to write end as the command line's one-line errors
+    (CommandError), option conflicts as its usage errors."""
+    from .cli import CommandError
+
     paths, skipped = expand_paths(args.paths)
     if not paths:
-        print(f"vardoln-cn0: error: no recordings found ({skipped} files skipped: not recordings)", file=sys.stderr)
-        return 1
+        raise CommandError(f"no recordings found ({skipped} files skipped: not recordings)")
     if args.parquet and not args.jsonl:
         args.parser.error("--parquet needs --jsonl: the Parquet file is made from its rows")
     if args.resume and not (args.jsonl or args.csv):
@@ -973,8 +976,7 @@ def command_batch(args: argparse.Namespace) -> int:
         print(f"vardoln-cn0: error: {refused}", file=sys.stderr)
         return 2
     except OSError as error:
-        print(f"vardoln-cn0: error: {error}", file=sys.stderr)
-        return 1
+        raise CommandError(str(error)) from None
     done = {os.path.abspath(row["path"]): row for row in files.rows}
     todo = [path for path in paths if os.path.abspath(path) not in done]
     if args.resume and done:
@@ -1007,8 +1009,7 @@ def command_batch(args: argparse.Namespace) -> int:
             rowfiles.write_parquet(rowfiles.read_jsonl_rows(Path(args.jsonl)), names, args.parquet)
     except (OSError, ImportError) as error:
         files.close()
-        print(f"vardoln-cn0: error: {error}", file=sys.stderr)
-        return 1
+        raise CommandError(str(error)) from None
     print(format_table(rows))
     print(counts_line(rows, skipped))
     return exit_status(rows)
