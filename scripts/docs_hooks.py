@@ -5,7 +5,8 @@
 - Plots of the bundled sample recording are drawn at build time, as the current code draws them.
 - Markers in the pages are replaced by what they name, so that nothing is copied by hand:
   `<!-- readme: Heading -->` by that section of README.md, `<!-- file: path -->` by the file as a
-  code block, `<!-- command: vardoln-cn0 ... -->` by the command and what it prints.
+  code block, `<!-- command: vardoln-cn0 ... -->` by the command and what it prints, and
+  `<!-- text: name -->` by a text of the package (TEXTS).
 """
 
 from __future__ import annotations
@@ -26,7 +27,7 @@ ROOT = Path(__file__).resolve().parents[1]
 TOOLS = ROOT / "python" / "vardoln_tools"
 SAMPLE_OBS = "samples/SEPT265G.21O"
 SAMPLE_NAV = "samples/SEPT2650.21P"
-MARKER = re.compile(r"^<!-- (readme|file|command): (.+?) -->$", re.MULTILINE)
+MARKER = re.compile(r"^<!-- (readme|file|command|text): (.+?) -->$", re.MULTILINE)
 LANGUAGES = {".py": "python", ".toml": "toml", ".sh": "sh"}
 
 
@@ -91,7 +92,17 @@ def command_block(command: str) -> str:
     return f"```text\n$ {command}\n{done.stdout.rstrip()}\n```\n"
 
 
+def package_text(name: str) -> str:
+    """A text that the package itself writes, so that the pages and the tools say the same."""
+    from vardoln_tools import assessment
+
+    texts = {"grade bands": assessment.grade_bands_text}
+    return texts[name]() + "\n"
+
+
 def expand(kind: str, argument: str) -> str:
+    if kind == "text":
+        return package_text(argument)
     if kind == "readme":
         return readme_section(argument)
     if kind == "file":

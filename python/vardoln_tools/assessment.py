@@ -79,12 +79,23 @@ def stored_quality(result: vardoln_cn0.AnalysisResult) -> Quality:
     epochs = result.total_epochs or 1
     consistency = _clamp((1.0 - 10.0 * result.anomaly_count / epochs) * 100.0)
     if result.has_visibility_prediction:
-        penalty_confirmation = min(max(0.0, (100.0 - result.visibility_confirmation_rate) * 0.5), 30.0)
-        penalty_unexpected = min(max(0.0, result.visibility_mean_unexpected * 5.0), 20.0)
+        penalty_confirmation, penalty_unexpected = visibility_penalties(result)
         consistency = _clamp(consistency - penalty_confirmation - penalty_unexpected)
     overall = 0.4 * consistency + 0.25 * coverage_score + 0.35 * cn0_score
-    grade = next((letter for lower, letter in GRADE_BANDS if overall >= lower), LOWEST_GRADE)
-    return Quality(overall, cn0_score, coverage_score, consistency, grade, result.summary)
+    return Quality(overall, cn0_score, coverage_score, consistency, grade_of(overall), result.summary)
+
+
+def grade_of(overall: float) -> str:
+    """The grade letter of an overall score (a NaN score is the lowest grade)."""
+    return next((letter for lower, letter in GRADE_BANDS if overall >= lower), LOWEST_GRADE)
+
+
+def grade_bands_text() -> str:
+    """The grade bands as a sentence: "A score of 90 or more is grade A, 80 B, ... and below 60 F."."""
+    (top, top_letter), *others = GRADE_BANDS
+    lowest = GRADE_BANDS[-1][0]
+    middle = "".join(f", {lower:g} {letter}" for lower, letter in others)
+    return f"A score of {top:g} or more is grade {top_letter}{middle} and below {lowest:g} {LOWEST_GRADE}."
 
 
 def visibility_penalties(result: vardoln_cn0.AnalysisResult) -> tuple[float, float]:
@@ -372,11 +383,9 @@ def assess(obs_path: str | os.PathLike[str], nav_paths: Sequence[str | os.PathLi
 
     obs_kind = roles.check_observation(obs, resolve_archives=False)
     nav_kinds = [roles.check_navigation(path) for path in navs]
-    if len(navs) > 1:
-        for path, kind in zip(navs, nav_kinds):
-            if kind.kind != "unreadable" and not navfiles.is_mergeable(path):
-                raise RecordingError(f"{path}: {kind.text}; only plain-text RINEX 3 or 4 navigation files are "
-                                     "merged, give this one alone")
+    refusal = navfiles.merge_refusal(navs) if len(navs) > 1 else None
+    if refusal is not None:
+        raise RecordingError(refusal)
     try:
         with navfiles.navigation_file(navs) as nav_file:
             result = analyzer.analyze_file(obs) if nav_file is None else analyzer.analyze_with_nav(obs, nav_file)

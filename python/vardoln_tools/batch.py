@@ -53,13 +53,6 @@ ANALYSED = "analysed"
 NOTHING_TO_JUDGE = "nothing to judge"
 FAILED = "failed"
 
-# The fifteen AnalysisConfig attributes, in declaration order.
-CONFIG_FIELDS = ("systems", "nav_file", "min_elevation", "min_cn0", "max_cn0", "anomaly_threshold_low",
-                 "anomaly_threshold_high", "anomaly_threshold_critical", "anomaly_sensitivity",
-                 "interference_threshold_db", "spoofing_unexpected_threshold", "spoofing_min_unexpected_count",
-                 "time_bin_seconds", "detect_anomalies", "verbose")
-
-
 # ---------------------------------------------------------------------------------------------------
 # Finding each recording's navigation file by its name
 
@@ -120,6 +113,14 @@ class NavigationIndex:
                 continue
             station, year, doy, _, system = facts
             self._by_day.setdefault((year, doy), []).append((station, system, text))
+        # Major versions of the files met so far: a compressed file is expanded to learn its version,
+        # once per batch rather than once per recording of its day.
+        self._versions: dict[str, int | None] = {}
+
+    def _mergeable_version(self, path: str) -> int | None:
+        if path not in self._versions:
+            self._versions[path] = navfiles.mergeable_version(path)
+        return self._versions[path]
 
     @classmethod
     def from_directory(cls, nav_dir: str | os.PathLike[str]) -> NavigationIndex:
@@ -147,16 +148,18 @@ class NavigationIndex:
 
     def candidates(self, obs_path: str | os.PathLike[str]) -> list[navfiles.Candidate]:
         """The navigation data of a recording's day to choose from: every file of that day alone, and
-        each station's per-constellation version 3 files of that day together (merged)."""
+        each station's per-constellation RINEX 3 (or 4) files of that day, of one version, together
+        (merged)."""
         facts = _name_facts(os.path.basename(os.fspath(obs_path)))
         if facts is None or facts[3] != "obs":
             return []
         day = sorted(self._by_day.get(facts[1:3], []), key=lambda entry: entry[2])
         chosen = [navfiles.Candidate((path,), system == "M") for _, system, path in day]
-        by_station: dict[str, list[str]] = {}
+        by_station: dict[tuple[str, int], list[str]] = {}
         for station, system, path in day:
-            if system != "M" and navfiles.is_mergeable(path):
-                by_station.setdefault(station, []).append(path)
+            major = None if system == "M" else self._mergeable_version(path)
+            if major is not None:
+                by_station.setdefault((station, major), []).append(path)
         chosen += [navfiles.Candidate(tuple(paths), False) for paths in by_station.values() if len(paths) > 1]
         return chosen
 
@@ -170,8 +173,8 @@ def match_navigation(obs_path: str | os.PathLike[str], nav_paths: Iterable[str |
 # Configuration as plain values, for workers in other processes
 
 def config_to_dict(config: vardoln_cn0.AnalysisConfig) -> dict[str, Any]:
-    """The fifteen attributes of an AnalysisConfig as stored (thresholds already scaled)."""
-    fields = {name: getattr(config, name) for name in CONFIG_FIELDS}
+    """The stored attributes of an AnalysisConfig (settings.config_fields), thresholds already scaled."""
+    fields = {name: getattr(config, name) for name in settings.config_fields()}
     if fields["systems"] is not None:
         fields["systems"] = list(fields["systems"])
     return fields
@@ -186,7 +189,7 @@ def config_from_dict(fields: Mapping[str, Any]) -> vardoln_cn0.AnalysisConfig:
     unchanged (the analysis settings stay equal; only the shown sensitivity differs)."""
     import vardoln_cn0
 
-    keywords = {name: fields[name] for name in CONFIG_FIELDS}
+    keywords = {name: fields[name] for name in settings.config_fields()}
     low, high = keywords["anomaly_threshold_low"], keywords["anomaly_threshold_high"]
     sensitivity = keywords["anomaly_sensitivity"]
     factor = 1.0 - 0.5 * sensitivity
@@ -308,10 +311,21 @@ def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: 
             # A recording without C/N0 can still have the groups' figures (multipath needs none).
             return with_groups(nothing_row(obs_path, nav_paths, nothing.reason), groups, nav_paths)
         return with_groups(result_row(judged), groups, nav_paths)
-    except (KeyboardInterrupt, SystemExit):
-        raise
-    except BaseException as error:  # the module's internal fault derives from BaseException
+    except Exception as error:
         return error_row(obs_path, nav_paths, error)
+    except BaseException as error:
+        if not is_internal_fault(error):
+            raise
+        return error_row(obs_path, nav_paths, error)
+
+
+def is_internal_fault(error: BaseException) -> bool:
+    """Whether an exception is the extensions' internal fault: a broken invariant of one call, which
+    derives from BaseException alone so that ordinary handlers let it escape, and which the modules
+    do not export (so it is known by name). The batch makes it one recording's error row; every
+    other BaseException (KeyboardInterrupt, SystemExit, ...) goes on."""
+    kind = type(error)
+    return kind.__name__ == "InternalFault" and kind.__module__ == "vardoln_cn0"
 
 
 def _failed_row(obs_path: str, nav_paths: Sequence[str] | None, error: str) -> Row:
@@ -401,9 +415,9 @@ def with_groups(row: Row, groups: Sequence[ColumnGroup], nav_paths: Sequence[str
         row.update(dict.fromkeys(group.columns))
         try:
             values = group.compute(row["path"], None if nav_paths is None else list(nav_paths))
-        except (KeyboardInterrupt, SystemExit):
-            raise
         except BaseException as error:
+            if not isinstance(error, Exception) and not is_internal_fault(error):
+                raise
             text = f"{group.name}: {type(error).__name__}: {error}"
             row["warning"] = text if row["warning"] is None else f"{row['warning']}; {text}"
             continue
@@ -850,7 +864,8 @@ def add_command(commands: Any) -> None:
     batch.add_argument("--nav-dir", metavar="DIR",
                        help="directory of navigation files: each recording gets, among the files of its day, the "
                             "data that cover its observed satellites best")
-    batch.add_argument("--workers", metavar="N", type=int, help="worker processes (default: number of cores)")
+    batch.add_argument("--workers", metavar="N", type=settings.count,
+                       help="worker processes (default: number of cores)")
     batch.add_argument("--threads", action="store_true",
                        help="analyse in threads of this process instead of worker processes (a native fault "
                             "then ends the batch)")
@@ -871,7 +886,8 @@ def add_command(commands: Any) -> None:
                             "signal pair (mp_L1_L2_GPS, ...), completeness_<system>, phase_slips_<system> and "
                             "obs_per_slip_<system>")
     settings.add_arguments(batch)
-    batch.set_defaults(run=command_batch)
+    # The parser goes along so that checks across options end as argparse's own usage errors.
+    batch.set_defaults(run=command_batch, parser=batch)
 
 
 def _is_recording(path: Path) -> bool:
@@ -938,16 +954,17 @@ def _batch_settings(args: argparse.Namespace, config: vardoln_cn0.AnalysisConfig
 
 
 def command_batch(args: argparse.Namespace) -> int:
+    """The batch subcommand: failures to start or to write end as the command line's one-line errors
+    (CommandError), option conflicts as its usage errors."""
+    from .cli import CommandError
+
     paths, skipped = expand_paths(args.paths)
     if not paths:
-        print(f"vardoln-cn0: error: no recordings found ({skipped} files skipped: not recordings)", file=sys.stderr)
-        return 1
+        raise CommandError(f"no recordings found ({skipped} files skipped: not recordings)")
     if args.parquet and not args.jsonl:
-        print("vardoln-cn0: error: --parquet needs --jsonl: the Parquet file is made from its rows", file=sys.stderr)
-        return 2
+        args.parser.error("--parquet needs --jsonl: the Parquet file is made from its rows")
     if args.resume and not (args.jsonl or args.csv):
-        print("vardoln-cn0: error: --resume needs the --jsonl or --csv output to continue", file=sys.stderr)
-        return 2
+        args.parser.error("--resume needs the --jsonl or --csv output to continue")
     config = settings.from_arguments(args)
     budget = default_memory_budget() if args.memory_budget is None else args.memory_budget
     groups = [qc_group(args.min_elevation)] if args.qc else []
@@ -959,8 +976,7 @@ def command_batch(args: argparse.Namespace) -> int:
         print(f"vardoln-cn0: error: {refused}", file=sys.stderr)
         return 2
     except OSError as error:
-        print(f"vardoln-cn0: error: {error}", file=sys.stderr)
-        return 1
+        raise CommandError(str(error)) from None
     done = {os.path.abspath(row["path"]): row for row in files.rows}
     todo = [path for path in paths if os.path.abspath(path) not in done]
     if args.resume and done:
@@ -993,8 +1009,7 @@ def command_batch(args: argparse.Namespace) -> int:
             rowfiles.write_parquet(rowfiles.read_jsonl_rows(Path(args.jsonl)), names, args.parquet)
     except (OSError, ImportError) as error:
         files.close()
-        print(f"vardoln-cn0: error: {error}", file=sys.stderr)
-        return 1
+        raise CommandError(str(error)) from None
     print(format_table(rows))
     print(counts_line(rows, skipped))
     return exit_status(rows)

@@ -116,11 +116,7 @@ def _analyze(args: argparse.Namespace, worker: PlotWorker | None, plot_problem: 
         if args.plots and plot_problem:
             raise CommandError(plot_problem)
         if args.plots:
-            _make_directory(args.plots)
-            for stem, _, png in images:
-                _write(os.path.join(args.plots, f"{stem}.png"), png)
-            names = ", ".join(f"{stem}.png" for stem, _, _ in images) or "none (no data to plot)"
-            written.append(f"Plots          {args.plots}: {names}")
+            written.append(write_plots(args.plots, images, "none (no data to plot)"))
         if args.html:
             from . import report
 
@@ -164,6 +160,15 @@ def _make_directory(path: str) -> None:
         raise CommandError(f"cannot create directory {path}: {error.strerror or error}") from None
 
 
+def write_plots(directory: str, images: list[tuple[str, str, bytes]], when_none: str) -> str:
+    """Writes (stem, title, PNG) images as DIRECTORY/stem.png; the summary line naming them."""
+    _make_directory(directory)
+    for stem, _, png in images:
+        _write(os.path.join(directory, f"{stem}.png"), png)
+    names = ", ".join(f"{stem}.png" for stem, _, _ in images) or when_none
+    return f"Plots          {directory}: {names}"
+
+
 def _write(path: str, content: str | bytes) -> None:
     try:
         if isinstance(content, bytes):
@@ -176,9 +181,21 @@ def _write(path: str, content: str | bytes) -> None:
         raise CommandError(f"cannot write {path}: {error.strerror or error}") from None
 
 
+OBS_HELP = "RINEX observation file (version 2, 3 or 4, also compact RINEX and gzip or Unix-compress archives)"
+
+
+def add_recording_arguments(parser: argparse.ArgumentParser, navigation_use: str) -> None:
+    """The recording (OBS) and its navigation files (--nav, repeatable) of a command that judges one."""
+    parser.add_argument("obs", metavar="OBS", help=OBS_HELP)
+    parser.add_argument("--nav", metavar="NAV", action="append",
+                        help=f"RINEX navigation file of the same day, for {navigation_use}; repeat it for one file "
+                             "per constellation (RINEX 3 or 4 files of one version, merged as one)")
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = argparse.ArgumentParser(
-        prog="vardoln-cn0", description="C/N0 signal-quality analysis of GNSS receiver recordings (RINEX 2 and 3).",
+        prog="vardoln-cn0", description="C/N0 signal-quality analysis of GNSS receiver recordings (RINEX 2, 3 and 4, "
+                                    "compact RINEX, gzip and Unix-compress archives).",
         epilog=EXIT_STATUSES, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
@@ -189,11 +206,7 @@ def build_parser() -> argparse.ArgumentParser:
         description="Analyse the C/N0 quality of one RINEX observation file and print a summary: statistics\n"
                     "per constellation, anomalies, jamming/interference/spoofing verdicts, the quality grade\n"
                     "and, with --nav, the navigation coverage and predicted versus observed satellites.")
-    analyze.add_argument("obs", metavar="OBS", help="RINEX observation file (version 2, 3 or 4, also compact "
-                                                    "RINEX and gzip or Unix-compress archives)")
-    analyze.add_argument("--nav", metavar="NAV", action="append",
-                         help="RINEX navigation file of the same day, for satellite positions and the visibility "
-                              "check; repeat it for one file per constellation (version 3 files, merged as one)")
+    add_recording_arguments(analyze, "satellite positions and the visibility check")
     settings.add_arguments(analyze)
     output = analyze.add_argument_group("output")
     output.add_argument("--json", metavar="FILE", help="write the module's JSON export of the analysis to FILE")

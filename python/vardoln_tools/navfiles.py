@@ -1,9 +1,12 @@
-"""Navigation files for an analysis: several version 3 files merged into one, and the choice,
+"""Navigation files for an analysis: several RINEX 3 (or 4) files merged into one, and the choice,
 among the candidate files of a day, of the navigation data that cover a recording best.
 
-Stations publish one navigation file per constellation and day (`_GN`, `_EN`, `_CN`); the
-analysis reads one file, so such a set is handed to it as one merged version 3 file: the header
-of the first, then the records of all, written to a temporary file.
+Stations publish one navigation file per constellation and day (`_GN`, `_EN`, `_CN`), often
+gzip-compressed; the analysis reads one file, so such a set is handed to it as one merged file:
+the header of the first, then the records of all, written to a temporary file. Archive layers
+are removed by the package's native reader, within the readers' own bounds. Only files of one
+major version are merged: version 4 records (each behind a `>` marker line, with message types
+of their own) are read with another layout than version 3 records.
 """
 
 from __future__ import annotations
@@ -16,26 +19,73 @@ from collections.abc import Iterator, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
-from . import roles
+from . import _native, roles
 
 if TYPE_CHECKING:
     import pandas as pd
 
 END_OF_HEADER = "END OF HEADER"
-# Column 40 of a version 3 navigation file's first line names its constellation; M is mixed.
+# Column 40 of a version 3 or 4 navigation file's first line names its constellation; M is mixed.
 SYSTEM_COLUMN = 40
+MERGED_MAJOR_VERSIONS = (3, 4)
 
 
-def is_mergeable(path: str) -> bool:
-    """Whether a file is a plain-text RINEX 3 or 4 navigation file, whose records the readers take
-    under any header of those versions (archives are read by the module only)."""
+def _text(path: str) -> str:
+    """The whole text of a navigation file, archive layers removed (OSError, ValueError)."""
+    return _native.navigation_text(path).decode("latin-1")
+
+
+def file_kind(path: str) -> roles.FileKind:
+    """What a file is, looking into archives by expanding them (an unexpandable archive is
+    "unreadable")."""
     found = roles.sniff(path)
-    return found.kind == "navigation" and found.text.startswith(("a RINEX 3", "a RINEX 4"))
+    if found.kind != "archive":
+        return found
+    try:
+        head = _text(path)[:roles.SNIFF_BYTES]
+    except (OSError, ValueError) as error:
+        return roles.FileKind("unreadable", f"{found.text} that cannot be read ({error})")
+    inner = roles.sniff_text(head)
+    return roles.FileKind(inner.kind, f"{found.text} of {inner.text}", inner.version)
 
 
-def _split(path: str) -> tuple[list[str], list[str]]:
-    with open(path, encoding="latin-1", newline="") as source:
-        lines = source.read().splitlines()
+def major_version(found: roles.FileKind) -> int | None:
+    """The major version of a navigation file that is merged with others (3 or 4), else None."""
+    if found.kind != "navigation":
+        return None
+    try:
+        major = int(float(found.version))
+    except ValueError:
+        return None
+    return major if major in MERGED_MAJOR_VERSIONS else None
+
+
+def mergeable_version(path: str) -> int | None:
+    """The major version of a RINEX 3 or 4 navigation file, plain or archived, whose records the
+    readers take under any header of that version; None for any other file."""
+    return major_version(file_kind(path))
+
+
+def merge_refusal(paths: Sequence[str], kinds: Sequence[roles.FileKind] | None = None) -> str | None:
+    """Why these navigation files (of these kinds, when known) cannot be merged into one, naming
+    the file(s); None when they can. Unreadable files pass: their reader reports them."""
+    first: tuple[str, roles.FileKind] | None = None
+    for path, found in zip(paths, [file_kind(path) for path in paths] if kinds is None else kinds):
+        if found.kind == "unreadable":
+            continue
+        if major_version(found) is None:
+            return f"{path}: {found.text}; only RINEX 3 or 4 navigation files are merged, give this one alone"
+        if first is None:
+            first = path, found
+        elif major_version(first[1]) != major_version(found):
+            return (f"{first[0]}: {first[1].text}, and {path}: {found.text}; navigation files of RINEX 3 and "
+                    "RINEX 4 lay out their records differently and are not merged, give files of one version")
+    return None
+
+
+def split(path: str, text: str) -> tuple[list[str], list[str]]:
+    """The header lines (END OF HEADER included) and the record lines of a file's text."""
+    lines = text.splitlines()
     for index, line in enumerate(lines):
         if line[60:].strip().startswith(END_OF_HEADER):
             return lines[:index + 1], lines[index + 1:]
@@ -43,15 +93,20 @@ def _split(path: str) -> tuple[list[str], list[str]]:
 
 
 def merged_text(paths: Sequence[str]) -> str:
-    """One version 3 navigation file of several: the first file's header marked as mixed, then
-    the records of every file in the order given."""
-    header, body = _split(paths[0])
+    """One navigation file of several of the same major version: the first file's header marked
+    as mixed, then the records of every file in the order given. ValueError for a set that
+    merge_refusal refuses, OSError or ValueError for a file that cannot be read."""
+    texts = [_text(path) for path in paths]
+    refusal = merge_refusal(paths, [roles.sniff_text(text[:roles.SNIFF_BYTES]) for text in texts])
+    if refusal is not None:
+        raise ValueError(refusal)
+    header, body = split(paths[0], texts[0])
     version = header[0]
     if len(version) > SYSTEM_COLUMN:
         header[0] = version[:SYSTEM_COLUMN] + "M: MIXED".ljust(20) + version[SYSTEM_COLUMN + 20:]
     records = [*body]
-    for path in paths[1:]:
-        records += _split(path)[1]
+    for path, text in zip(paths[1:], texts[1:]):
+        records += split(path, text)[1]
     return "\n".join([*header, *records]) + "\n"
 
 

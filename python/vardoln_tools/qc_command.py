@@ -6,7 +6,6 @@ from __future__ import annotations
 import argparse
 import json
 import math
-import os
 from typing import TYPE_CHECKING, Any
 
 from .summary import grade_text, table
@@ -23,6 +22,7 @@ SATELLITES_SHOWN = 8
 def add_command(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
     """Registers the `qc` subcommand on the CLI's subparsers."""
     from .cli import EXIT_STATUSES
+    from .cli import add_recording_arguments
     from .settings import _elevation
 
     qc = commands.add_parser(
@@ -34,11 +34,7 @@ def add_command(commands: "argparse._SubParsersAction[argparse.ArgumentParser]")
                     "mean C/N0, code multipath RMS per signal pair, phase slips and observations per slip,\n"
                     "then the C/N0 verdicts and grade of the analysis with the same elevation mask. Phase\n"
                     "slips are carrier-phase discontinuities, not the C/N0 jumps of `analyze`.")
-    qc.add_argument("obs", metavar="OBS", help="RINEX observation file (version 2, 3 or 4, also compact RINEX "
-                                              "and gzip or Unix-compress archives)")
-    qc.add_argument("--nav", metavar="NAV", action="append",
-                    help="RINEX navigation file of the same day, for elevations (mask, multipath per elevation, "
-                         "completeness) and the visibility check; repeat it for one file per constellation")
+    add_recording_arguments(qc, "elevations (mask, multipath per elevation, completeness) and the visibility check")
     qc.add_argument("--min-elevation", metavar="DEG", type=_elevation, default=10.0,
                     help="elevation mask in degrees, for the QC figures and the C/N0 analysis (default 10)")
     output = qc.add_argument_group("output")
@@ -156,7 +152,7 @@ def _nothing_at_all(report: QcReport) -> bool:
 
 def command_qc(args: argparse.Namespace) -> int:
     """Runs `vardoln-cn0 qc`: the summary on stdout, then the files asked for; the exit status."""
-    from .cli import CommandError, NothingToJudgeExit, _check_plotting, _make_directory, _write
+    from .cli import CommandError, NothingToJudgeExit, _check_plotting, _write, write_plots
 
     plot_problem = _check_plotting() if (args.plots or args.html) else None
     if args.plots and plot_problem:
@@ -185,11 +181,7 @@ def command_qc(args: argparse.Namespace) -> int:
 
         images = qc_plots.render(report)
     if args.plots:
-        _make_directory(args.plots)
-        for stem, _, png in images:
-            _write(os.path.join(args.plots, f"{stem}.png"), png)
-        names = ", ".join(f"{stem}.png" for stem, _, _ in images) or "none (no multipath samples)"
-        written.append(f"Plots          {args.plots}: {names}")
+        written.append(write_plots(args.plots, images, "none (no multipath samples)"))
     if args.html:
         if report.assessment is None:
             raise CommandError(f"{args.obs}: no HTML report: the report is built on the C/N0 analysis, and "

@@ -8,7 +8,7 @@ import os
 from typing import TYPE_CHECKING, Any
 
 from . import __version__, summary
-from .assessment import DETECTED, NOT_DETECTED, created_now, visibility_penalties
+from .assessment import DETECTED, NOT_DETECTED, created_now, grade_bands_text, visibility_penalties
 from .settings import setting_lines
 
 if TYPE_CHECKING:
@@ -109,8 +109,7 @@ def grade_explanation(judged: Assessment) -> list[str]:
                "per 1 % of the epochs and, with navigation data, less up to 30 points for predicted satellites "
                "that were not observed and up to 20 points, 5 per satellite per epoch, for observed satellites "
                "that were not predicted), 25 % sky coverage of the satellite tracks and 35 % mean C/N0 (30 dB-Hz "
-               "scores 0, 45 dB-Hz and above 100). A score of 90 or more is grade A, 80 B, 70 C, 60 D and below "
-               "60 F.")
+               "scores 0, 45 dB-Hz and above 100). " + grade_bands_text())
     confirmation, unexpected = visibility_penalties(judged.result)
     here = (f"Here: consistency {quality.consistency_score:.1f}, sky coverage {quality.coverage_score:.1f}, "
             f"C/N0 {quality.cn0_score:.1f}, overall {quality.overall:.1f}")

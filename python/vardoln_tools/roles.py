@@ -30,6 +30,7 @@ class FileKind:
 
     kind: Kind
     text: str
+    version: str = ""  # the RINEX version as the header writes it ("3.05"); empty when unknown
 
 
 def _version_line(line: str) -> FileKind | None:
@@ -38,14 +39,15 @@ def _version_line(line: str) -> FileKind | None:
         return FileKind("observation", "a compact RINEX (Hatanaka) observation file")
     if "RINEX VERSION" not in label:
         return None
-    version = line[:9].strip() or "?"
+    written = line[:9].strip()
+    version = written or "?"
     file_type = line[20:21].upper()
     if file_type == "O":
-        return FileKind("observation", f"a RINEX {version} observation file")
+        return FileKind("observation", f"a RINEX {version} observation file", written)
     if file_type in NAVIGATION_TYPES or "NAV" in line[20:60].upper():
-        return FileKind("navigation", f"a RINEX {version} navigation file")
+        return FileKind("navigation", f"a RINEX {version} navigation file", written)
     what = OTHER_TYPES.get(file_type, f"file type {file_type!r}" if file_type.strip() else "no file type")
-    return FileKind("other", f"a RINEX {version} file of {what}")
+    return FileKind("other", f"a RINEX {version} file of {what}", written)
 
 
 def sniff(path: str | os.PathLike[str]) -> FileKind:
@@ -59,8 +61,12 @@ def sniff(path: str | os.PathLike[str]) -> FileKind:
         return FileKind("archive", "a gzip archive")
     if head.startswith(COMPRESS_MAGIC):
         return FileKind("archive", "a Unix-compress archive")
-    lines = head.decode("latin-1").splitlines()
-    for line in lines[:HEADER_LINES_SEARCHED]:
+    return sniff_text(head.decode("latin-1"))
+
+
+def sniff_text(head: str) -> FileKind:
+    """The kind of a plain (not archived) file from its first lines."""
+    for line in head.splitlines()[:HEADER_LINES_SEARCHED]:
         found = _version_line(line)
         if found is not None:
             return found

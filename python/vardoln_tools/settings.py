@@ -9,6 +9,8 @@ thresholds of `vardoln_cn0.analyze_cn0` (3, 6 and 10): with them an analysis thr
 from __future__ import annotations
 
 import argparse
+import functools
+import inspect
 import math
 from collections.abc import Callable
 from typing import TYPE_CHECKING, Any
@@ -42,6 +44,16 @@ def analysis_config(min_elevation: float = DEFAULT_MIN_ELEVATION, systems: list[
         anomaly_threshold_low=threshold_low, anomaly_threshold_high=threshold_high,
         anomaly_threshold_critical=threshold_critical, anomaly_sensitivity=0.0,
         interference_threshold_db=threshold_critical)
+
+
+@functools.cache
+def config_fields() -> tuple[str, ...]:
+    """The stored settings of an AnalysisConfig: the parameters of the class's text signature that
+    are also its attributes, in that order (`time_bin` only feeds `time_bin_seconds`)."""
+    import vardoln_cn0
+
+    parameters = inspect.signature(vardoln_cn0.AnalysisConfig).parameters
+    return tuple(name for name in parameters if hasattr(vardoln_cn0.AnalysisConfig, name))
 
 
 def describe(config: vardoln_cn0.AnalysisConfig) -> dict[str, Any]:
@@ -103,6 +115,17 @@ def _elevation(text: str) -> float:
 
 def _threshold(text: str) -> float:
     return _number(text, lambda value: math.isfinite(value) and value >= 0.0, "a number of 0 or more")
+
+
+def count(text: str) -> int:
+    """A command-line count: a whole number of 1 or more."""
+    try:
+        value = int(text)
+    except ValueError:
+        value = 0
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"expected a whole number of 1 or more, got {text!r}")
+    return value
 
 
 def add_arguments(parser: argparse.ArgumentParser) -> None:

@@ -19,6 +19,7 @@ SIGNAL_HEADER = ["system", "code", "samples", "mean C/N0", "complete"]
 
 
 def add_command(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
+    from .cli import OBS_HELP
     from .settings import _elevation
 
     signals = commands.add_parser(
@@ -26,7 +27,7 @@ def add_command(commands: "argparse._SubParsersAction[argparse.ArgumentParser]")
         description="Samples, mean C/N0 and completeness per constellation and S code, and how much of what was "
                     "observed the navigation data can position. Without --nav only the C/N0 columns are shown. "
                     "Exit status 3 when the recording holds no C/N0 sample.")
-    signals.add_argument("obs", metavar="OBS", help="RINEX observation file (version 2 or 3, also compressed)")
+    signals.add_argument("obs", metavar="OBS", help=OBS_HELP)
     signals.add_argument("--nav", metavar="NAV", action="append",
                          help="RINEX navigation file of the same day; repeat for one file per constellation")
     signals.add_argument("--min-elevation", metavar="DEG", type=_elevation, default=10.0,

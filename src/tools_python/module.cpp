@@ -34,6 +34,9 @@ PyMethodDef functions[] = {
     py::fastcall_method<&budget_fit>("budget_fit", "budget_fit(path, budget)\n--\n\n"
                                                "'within', or 'file' or 'expansion' when the file or the text of "
                                                "its archive layers passes budget bytes."),
+    py::fastcall_method<&navigation_text>("navigation_text", "navigation_text(path)\n--\n\n"
+                                                             "The file's bytes with gzip, Unix compress and "
+                                                             "compact RINEX layers removed."),
     {},
 };
 

@@ -165,5 +165,6 @@ PyObject* plot_views(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
 PyObject* qc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 PyObject* budget_fit(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* navigation_text(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 }  // namespace vardoln::tools

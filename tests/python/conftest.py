@@ -1,5 +1,7 @@
-"""Shared fixtures: the real recordings, and RINEX text builders."""
+"""Shared fixtures: the real recordings, and a writer of synthetic files (their text comes from
+rinex_text)."""
 
+import gzip
 import os
 from pathlib import Path
 
@@ -59,34 +61,21 @@ def shared_file():
     return require_real_file
 
 
-def header_line(content, label):
-    """A header line: content in columns 0-59, the label from column 60."""
-    return f"{content:<60}{label}"
+@pytest.fixture
+def plain_file(tmp_path):
+    """shared_file, always as the plain text under the file's own name: where only the bundle's
+    gzip-compressed NAME.gz holds it, that is expanded to tmp_path/plain/<relative>."""
 
+    def plain(relative):
+        path = require_real_file(relative)
+        if path.name == Path(relative).name:
+            return path
+        target = tmp_path / "plain" / relative
+        target.parent.mkdir(parents=True, exist_ok=True)
+        target.write_bytes(gzip.decompress(path.read_bytes()))
+        return target
 
-def rinex3_header(obs_types, marker=None, version="3.04", receiver="RX", interval=None):
-    """A RINEX 3 observation header; obs_types maps a letter to its codes (at most 13 each)."""
-    lines = [header_line(f"{version:>9}           OBSERVATION DATA    M", "RINEX VERSION / TYPE")]
-    if marker is not None:
-        lines.append(header_line(marker, "MARKER NAME"))
-    lines.append(header_line(f"{'':20}{receiver:<20}{'':20}", "REC # / TYPE / VERS"))
-    for letter, codes in obs_types.items():
-        lines.append(header_line(f"{letter}  {len(codes):3d}" + "".join(f" {code}" for code in codes), "SYS / # / OBS TYPES"))
-    if interval is not None:
-        lines.append(header_line(f"{interval:10.3f}", "INTERVAL"))
-    lines.append(header_line("", "END OF HEADER"))
-    return lines
-
-
-def rinex3_epoch(time, satellites):
-    """One RINEX 3 epoch block; time is (y, m, d, h, mi, s), satellites maps an id to its values
-    (None for a blank field)."""
-    year, month, day, hour, minute, second = time
-    lines = [f"> {year:4d} {month:02d} {day:02d} {hour:02d} {minute:02d}{second:11.7f}  0{len(satellites):3d}"]
-    for satellite, values in satellites.items():
-        fields = "".join(" " * 16 if value is None else f"{value:14.3f}  " for value in values)
-        lines.append(f"{satellite:<3}{fields}")
-    return lines
+    return plain
 
 
 @pytest.fixture

@@ -3,7 +3,7 @@
 import pytest
 
 import vardoln_cn0 as v
-from conftest import rinex3_epoch, rinex3_header
+from rinex_text import obs_epoch, obs_header
 
 SEPT_OBS = "obs3/SEPT265G.21O"
 SEPT_NAV = "nav/SEPT2650.21P"
@@ -18,11 +18,11 @@ SATELLITES = {"G01": 45.0, "R02": 41.0, "E03": 43.0, "C04": 39.0, "J05": 44.0}
 
 def five_system_lines(marker="FIVE", epochs=10, interval=30):
     """A RINEX 3 file with one S1C-carrying satellite per constellation over `epochs` epochs."""
-    lines = rinex3_header({letter: ["C1C", "S1C"] for letter in LETTER_NAMES}, marker=marker, interval=interval)
+    lines = obs_header({letter: ["C1C", "S1C"] for letter in LETTER_NAMES}, marker=marker, interval=interval)
     for i in range(epochs):
         second = i * interval
         time = (2024, 1, 15, 6, second // 60, float(second % 60))
-        lines += rinex3_epoch(time, {sat: [2.2e7, cn0 + 0.1 * i] for sat, cn0 in SATELLITES.items()})
+        lines += obs_epoch(time, {sat: [2.2e7, cn0 + 0.1 * i] for sat, cn0 in SATELLITES.items()})
     return lines
 
 

@@ -6,6 +6,7 @@ from pathlib import Path
 import pytest
 
 import vardoln_cn0 as v
+from rinex_text import obs_header, rinex_text
 
 ARCHIVE_DATA = Path(__file__).resolve().parents[1] / "data" / "archive"
 
@@ -59,8 +60,7 @@ def test_gzipped_navigation_reads_like_the_plain_file(shared_file, tmp_path):
     (lambda data: b"\x1f\x9d\x90" + bytes(range(256)) * 4, "compress: "),
 ])
 def test_damaged_archives_raise_value_error_naming_the_layer(damage, message):
-    text = ("     3.04           OBSERVATION DATA    M" + " " * 20 + "RINEX VERSION / TYPE\n"
-            + " " * 60 + "END OF HEADER\n").encode() * 20
+    text = rinex_text(obs_header({"G": ["S1C"]}), []).encode() * 20
     data = damage(text)
     for call in (lambda: v.read_rinex_obs_bytes(data, "x.obs"), lambda: v.read_navigation_bytes(data)):
         with pytest.raises(ValueError) as caught:

@@ -82,6 +82,39 @@ def test_unreadable_recordings_give_error_rows(small_jobs, bad_files):
     assert all(row["error"] is None for row in rows[2:])
 
 
+# The extensions' internal fault as they raise it: named, not exported, derived from BaseException alone.
+InternalFault = type("InternalFault", (BaseException,), {"__module__": "vardoln_cn0"})
+
+
+@pytest.mark.parametrize("raised, escapes", [
+    (InternalFault("broken invariant"), False), (RuntimeError("bug"), False),
+    (KeyboardInterrupt(), True), (SystemExit(3), True), (GeneratorExit(), True),
+])
+def test_a_fault_of_one_recording_is_its_row_and_interrupts_go_through(small_jobs, monkeypatch, raised, escapes):
+    """In the analysis and in a column group alike: an internal fault or an ordinary exception becomes
+    that recording's error (or warning); an interrupt or exit is never swallowed."""
+    obs = next(iter(small_jobs))
+
+    def fail(*args, **kwargs):
+        raise raised
+
+    group = batch.ColumnGroup("failing", ("x",), fail)
+    config = v.AnalysisConfig()
+    judge = lambda: batch.judge_recording(obs, None, [], config, v.CN0Analyzer(config), groups=[group])  # noqa: E731
+    if escapes:
+        with pytest.raises(type(raised)):
+            judge()
+    else:
+        row = judge()
+        assert row["error"] is None and row["warning"] == f"failing: {type(raised).__name__}: {raised}"
+    monkeypatch.setattr(batch, "assess", fail)
+    if escapes:
+        with pytest.raises(type(raised)):
+            judge()
+    else:
+        assert judge()["error"] == f"{type(raised).__name__}: {raised}"
+
+
 def test_tables_round_trip(small_jobs, bad_files, tmp_path):
     rows = batch.analyze_many([*small_jobs, *bad_files], nav=small_jobs, progress=False)
     names = batch.columns(rows)
@@ -111,6 +144,8 @@ def test_tables_round_trip(small_jobs, bad_files, tmp_path):
 def test_config_rebuilt_from_its_attributes(keywords):
     fields = batch.config_to_dict(v.AnalysisConfig(**keywords))
     assert batch.config_to_dict(batch.config_from_dict(fields)) == fields
+    # The parameter list read from the class's text signature is every stored attribute.
+    assert sorted(fields) == [name for name in dir(v.AnalysisConfig) if not name.startswith("_")]
 
 
 @pytest.mark.filterwarnings("ignore")

@@ -9,7 +9,8 @@ from pathlib import Path
 import pytest
 
 import vardoln_cn0 as v
-from conftest import REPO_ROOT, rinex3_epoch, rinex3_header
+from conftest import REPO_ROOT
+from rinex_text import obs_epoch, obs_header
 from vardoln_tools import cli
 
 SAMPLE_OBS = REPO_ROOT / "samples" / "SEPT265G.21O"
@@ -26,9 +27,9 @@ def run(capsys, *argv):
 
 
 def fade_recording(write_rinex):
-    lines = rinex3_header({"G": ["C1C", "S1C"]}, marker="FADE", interval=30)
+    lines = obs_header({"G": ["C1C", "S1C"]}, marker="FADE", interval=30)
     for i, level in enumerate(FADE):
-        lines += rinex3_epoch((2024, 1, 15, 6, i // 2, 30.0 * (i % 2)),
+        lines += obs_epoch((2024, 1, 15, 6, i // 2, 30.0 * (i % 2)),
                               {"G05": [2.0e7, level], "G07": [2.1e7, level]})
     return write_rinex(lines, "fade.24o")
 
@@ -119,10 +120,29 @@ def test_error_exit(capsys, tmp_path, name):
                                     ["--min-elevation", "91"], ["--threshold-low", "-1"],
                                     ["--threshold-critical", "nan"]])
 def test_bad_option_is_a_usage_error(capsys, option):
+    """Every command that analyses checks its settings alike: the same usage error after its name."""
+    errors = []
+    for command in ("analyze", "batch"):
+        with pytest.raises(SystemExit) as stop:
+            cli.main([command, str(SAMPLE_OBS), *option])
+        assert stop.value.code == 2
+        err = capsys.readouterr().err
+        assert err.startswith(f"usage: vardoln-cn0 {command} ")
+        errors.append(err.splitlines()[-1].removeprefix(f"vardoln-cn0 {command}: "))
+    assert errors[0] == errors[1] and errors[0].startswith("error: argument")
+
+
+@pytest.mark.parametrize("options, message", [
+    (["--workers", "0"], "argument --workers: expected a whole number of 1 or more, got '0'"),
+    (["--parquet", "rows.parquet"], "--parquet needs --jsonl: the Parquet file is made from its rows"),
+    (["--resume"], "--resume needs the --jsonl or --csv output to continue"),
+])
+def test_batch_option_checks_are_usage_errors(capsys, options, message):
     with pytest.raises(SystemExit) as stop:
-        cli.main(["analyze", str(SAMPLE_OBS), *option])
+        cli.main(["batch", str(SAMPLE_OBS), "--no-progress", *options])
     assert stop.value.code == 2
-    assert "error: argument" in capsys.readouterr().err
+    err = capsys.readouterr().err
+    assert err.startswith("usage: vardoln-cn0 batch ") and err.endswith(f"vardoln-cn0 batch: error: {message}\n")
 
 
 def test_without_matplotlib(capsys, tmp_path, monkeypatch):

@@ -7,7 +7,8 @@ import re
 import pytest
 
 import vardoln_cn0 as v
-from conftest import require_real_file, rinex3_epoch, rinex3_header
+from conftest import require_real_file
+from rinex_text import obs_epoch, obs_header
 
 TOP_LEVEL_KEYS = ["file_info", "quality_score", "summary", "constellation_stats", "satellite_stats", "timeseries",
                   "skyplot", "heatmap", "anomalies", "visibility", "spoofing_unexpected_threshold",
@@ -21,9 +22,9 @@ REAL_CASES = [
 
 
 def small_recording(marker="JSON", epochs=3):
-    lines = rinex3_header({"G": ["S1C", "S2W"]}, marker=marker, interval=30)
+    lines = obs_header({"G": ["S1C", "S2W"]}, marker=marker, interval=30)
     for i in range(epochs):
-        lines += rinex3_epoch((2024, 1, 15, 6, 0, 30.0 * i), {"G01": [45.25, 40.0 + i], "G02": [38.5, None]})
+        lines += obs_epoch((2024, 1, 15, 6, 0, 30.0 * i), {"G01": [45.25, 40.0 + i], "G02": [38.5, None]})
     return ("\n".join(lines) + "\n").encode("latin-1")
 
 

@@ -9,7 +9,7 @@ import pytest
 
 import vardoln_cn0 as v
 from conftest import real_file
-from test_bad_inputs import nav_text, obs_text
+from rinex_text import nav_text, site_text
 
 # A day of 2021-01-01 with broadcast orbits of the same day: positions and visibility run too.
 REAL_OBS = real_file("obs3/pdel0010.21o")
@@ -33,7 +33,7 @@ def files(tmp_path):
     if REAL_OBS is not None and REAL_NAV is not None:
         return str(REAL_OBS), str(REAL_NAV)
     obs, nav = tmp_path / "obs.rnx", tmp_path / "obs.nav"
-    obs.write_text(obs_text())
+    obs.write_text(site_text())
     nav.write_text(nav_text())
     return str(obs), str(nav)
 

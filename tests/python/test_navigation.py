@@ -5,27 +5,20 @@ import re
 import pytest
 
 import vardoln_cn0 as v
-from conftest import header_line
-
-EMPTY_V3 = [header_line("     3.04           N: GNSS NAV DATA    M", "RINEX VERSION / TYPE"), header_line("", "END OF HEADER")]
+from rinex_text import glonass_record, kepler_record, nav_text
 
 
 def kepler_record_v3(satellite, year=2024):
-    first = f"{satellite} {year} 01 15 06 00 00" + "".join(f"{1.0e-5:19.12E}" for _ in range(3))
-    orbit = "    " + "".join(f"{0.5:19.12E}" for _ in range(4))
-    return [first] + [orbit] * 7
+    return kepler_record(satellite, f"{year} 01 15 06 00 00", orbit=[[0.5] * 4] * 7, clock=[1.0e-5] * 3)
 
 
 def glonass_record_v3(satellite, channel):
-    first = f"{satellite} 2024 01 15 06 15 00" + "".join(f"{1.0e-5:19.12E}" for _ in range(3))
-    line1 = "    " + "".join(f"{1.0e3:19.12E}" for _ in range(4))
-    line2 = "    " + "".join(f"{1.0e3:19.12E}" for _ in range(3)) + f"{float(channel):19.12E}"
-    return [first, line1, line2, line1]
+    state = [[1.0e3] * 4, [1.0e3] * 3 + [float(channel)], [1.0e3] * 4]
+    return glonass_record(satellite, "2024 01 15 06 15 00", state=state, clock=[1.0e-5] * 3)
 
 
 def nav_from(records):
-    text = "\n".join(EMPTY_V3 + [line for record in records for line in record]) + "\n"
-    return v.read_navigation_bytes(text.encode())
+    return v.read_navigation_bytes(nav_text(records).encode())
 
 
 def counts(nav):

@@ -4,7 +4,7 @@ files and on real recordings."""
 import pytest
 
 import vardoln_cn0 as v
-from conftest import header_line, rinex3_epoch, rinex3_header
+from rinex_text import header_line, obs_epoch, obs_header
 
 T0 = (2024, 1, 15, 6, 30, 0.0)
 T1 = (2024, 1, 15, 6, 30, 30.0)
@@ -16,7 +16,7 @@ def read_lines(write_rinex, lines, name="test.rnx"):
 
 
 def test_file_without_epochs(write_rinex):
-    data = read_lines(write_rinex, rinex3_header({"G": ["C1C", "S1C"]}, marker="SITE"))
+    data = read_lines(write_rinex, obs_header({"G": ["C1C", "S1C"]}, marker="SITE"))
     assert (data.num_epochs, data.num_satellites) == (0, 0)
     assert data.satellites_by_system() == {}
     assert data.snr_stats_by_satellite() == {}
@@ -24,7 +24,7 @@ def test_file_without_epochs(write_rinex):
 
 
 def test_header_attributes(write_rinex):
-    lines = rinex3_header({"G": ["S1C"]}, marker="ABCD", version="3.05", receiver="SEPT POLARX5", interval=30.0)
+    lines = obs_header({"G": ["S1C"]}, marker="ABCD", version="3.05", receiver="SEPT POLARX5", interval=30.0)
     data = read_lines(write_rinex, lines)
     assert data.version == 3.05
     assert data.marker_name == "ABCD"
@@ -33,16 +33,16 @@ def test_header_attributes(write_rinex):
 
 
 def test_attributes_are_read_only(write_rinex):
-    data = read_lines(write_rinex, rinex3_header({"G": ["S1C"]}))
+    data = read_lines(write_rinex, obs_header({"G": ["S1C"]}))
     for name in ["num_epochs", "num_satellites", "version", "marker_name", "receiver_type", "interval"]:
         with pytest.raises(AttributeError):
             setattr(data, name, 1)
 
 
-SNR_FILE = rinex3_header({"G": ["C1C", "S1C", "S2W"], "E": ["C1C", "L1C"]}, marker="SNR") + [
-    *rinex3_epoch(T0, {"G01": [2.0e7, 0.5, None], "G02": [2.0e7, 100.0, None], "E11": [2.0e7, 1.0]}),
-    *rinex3_epoch(T1, {"G01": [2.0e7, 120.0, None], "G03": [2.0e7, 40.0, 30.0]}),
-    *rinex3_epoch(T2, {"G01": [2.0e7, 45.0, None]}),
+SNR_FILE = obs_header({"G": ["C1C", "S1C", "S2W"], "E": ["C1C", "L1C"]}, marker="SNR") + [
+    *obs_epoch(T0, {"G01": [2.0e7, 0.5, None], "G02": [2.0e7, 100.0, None], "E11": [2.0e7, 1.0]}),
+    *obs_epoch(T1, {"G01": [2.0e7, 120.0, None], "G03": [2.0e7, 40.0, 30.0]}),
+    *obs_epoch(T2, {"G01": [2.0e7, 45.0, None]}),
 ]
 
 
@@ -72,8 +72,8 @@ def test_epoch_of_132_satellites(write_rinex):
     # From 100 satellites on, the one-digit flag and the three-digit count run together ("  0132").
     per_system = {"G": 32, "R": 24, "E": 36, "C": 40}
     satellites = {f"{letter}{n:02d}": [30.0 + n] for letter, count in per_system.items() for n in range(1, count + 1)}
-    lines = rinex3_header({letter: ["S1C"] for letter in per_system}) + rinex3_epoch(T0, satellites)
-    lines += rinex3_epoch(T1, {"G01": [45.0]})
+    lines = obs_header({letter: ["S1C"] for letter in per_system}) + obs_epoch(T0, satellites)
+    lines += obs_epoch(T1, {"G01": [45.0]})
     assert lines[-(len(satellites) + 3)].endswith("  0132")
     data = read_lines(write_rinex, lines)
     assert data.num_epochs == 2
@@ -107,7 +107,7 @@ def test_results_are_fresh_objects(write_rinex):
     assert data.satellites_by_system()["G"] == ["G01", "G02", "G03"]
 
 
-MARKERLESS = rinex3_header({"G": ["S1C"]})
+MARKERLESS = obs_header({"G": ["S1C"]})
 
 
 @pytest.mark.parametrize(

@@ -16,6 +16,7 @@ import pytest
 
 import vardoln_cn0
 import vardoln_tools
+from conftest import real_file
 from vardoln_tools import load_observations, satellite_geometry
 
 # A RINEX 3 day with six constellations, a RINEX 3.02 excerpt, a 1 Hz QZSS file and a RINEX 2 day.
@@ -99,15 +100,16 @@ def test_the_three_forms_hold_the_same_values(shared_file):
     assert dataset[str(row.code)].sel(time=row.time, sv=str(row.satellite)).item() == row.value
 
 
-def test_compressed_twins_give_the_same_frames(shared_data, tmp_path):
+def test_compressed_twins_give_the_same_frames(tmp_path):
     compared = 0
-    for compressed, plain in TWINS.items():
-        if not (shared_data / compressed).is_file() or not (shared_data / plain).is_file():
+    for compressed_name, plain_name in TWINS.items():
+        compressed, plain = real_file(compressed_name), real_file(plain_name)
+        if compressed is None or plain is None:
             continue
-        expected = load_observations(shared_data / plain)
-        paths = [shared_data / compressed]
-        if (shared_data / plain).stat().st_size < 2_000_000:
-            paths.append(_gzipped(shared_data / plain, tmp_path))
+        expected = load_observations(plain)
+        paths = [compressed]
+        if plain.stat().st_size < 2_000_000:
+            paths.append(_gzipped(plain, tmp_path))
         for path in paths:
             frame = load_observations(path)
             assert frame.equals(expected), path
@@ -154,10 +156,16 @@ def test_geometry_equals_the_analysis_elevations(shared_file, obs, nav):
     assert checked > 100
 
 
-def test_geometry_needs_a_receiver_position(shared_file):
-    with pytest.raises(ValueError, match="no APPROX POSITION XYZ"):
-        satellite_geometry(shared_file("edge/SkydelRINEX_S_20230080959_04H_02Z_MO.rnx"),
-                           shared_file("edge/SkydelRINEX_S_20238959_7200S_GN.rnx"))
+def test_geometry_needs_a_receiver_position():
+    # A simulator's recording and a hand-made excerpt, neither with APPROX POSITION XYZ; every
+    # clone carries the second.
+    cases = [("edge/SkydelRINEX_S_20230080959_04H_02Z_MO.rnx", "edge/SkydelRINEX_S_20238959_7200S_GN.rnx"),
+             ("edge/junk_time_obs3.10o", "nav/cbw10010.21n")]
+    present = [(real_file(obs), real_file(nav)) for obs, nav in cases if real_file(obs) and real_file(nav)]
+    assert present
+    for obs, nav in present:
+        with pytest.raises(ValueError, match="no APPROX POSITION XYZ"):
+            satellite_geometry(obs, nav)
 
 
 def _table_calls(obs, nav):

@@ -15,7 +15,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vardoln_tools as vt
-from conftest import header_line
+from rinex_text import obs_epoch, obs_header, rinex_text
 
 C = 299792458.0
 F1, F2 = 1575.42e6, 1227.60e6
@@ -50,19 +50,12 @@ def _satellite_values(number, k, mp_rms=MP_RMS, slip_epoch=SLIP_EPOCH, slip_cycl
 def synthetic_recording(path, **signal):
     """Three GPS satellites over 600 epochs of 30 s, RINEX 3.04, L1 and L2 only (see _satellite_values
     for the keywords)."""
-    codes = ["C1C", "L1C", "C2W", "L2W"]
-    lines = [header_line("     3.04           OBSERVATION DATA    M", "RINEX VERSION / TYPE"),
-             header_line("SYNTHETIC", "MARKER NAME"),
-             header_line(f"G  {len(codes):3d}" + "".join(f" {code}" for code in codes), "SYS / # / OBS TYPES"),
-             header_line(f"{INTERVAL:10.3f}", "INTERVAL"),
-             header_line("", "END OF HEADER")]
+    lines = obs_header({"G": ["C1C", "L1C", "C2W", "L2W"]}, marker="SYNTHETIC", interval=INTERVAL)
     for k in range(EPOCHS):
-        seconds = k * INTERVAL
-        hour, rest = divmod(seconds, 3600)
+        hour, rest = divmod(k * INTERVAL, 3600)
         minute, second = divmod(rest, 60)
-        lines.append(f"> 2024 01 01 {int(hour):02d} {int(minute):02d} {second:11.7f}  0  3")
-        for number in (3, 5, 7):
-            lines.append(f"G{number:02d}" + "".join(f"{value:14.3f}  " for value in _satellite_values(number, k, **signal)))
+        lines += obs_epoch((2024, 1, 1, int(hour), int(minute), second),
+                           {f"G{number:02d}": _satellite_values(number, k, **signal) for number in (3, 5, 7)})
     path.write_text("\n".join(lines) + "\n")
     return path
 
@@ -226,9 +219,7 @@ def test_qc_command_on_real_files_with_and_without_navigation(tmp_path, shared_f
     wrong = _command("qc", nav)
     assert wrong.returncode == 1 and "expected a RINEX observation file" in wrong.stderr
     empty = tmp_path / "empty0010.24o"
-    empty.write_text(header_line("     3.04           OBSERVATION DATA    M", "RINEX VERSION / TYPE") + "\n"
-                     + header_line("G    2 C1C S1C", "SYS / # / OBS TYPES") + "\n" + header_line("", "END OF HEADER")
-                     + "\n")
+    empty.write_text(rinex_text(obs_header({"G": ["C1C", "S1C"]}), []))
     nothing = _command("qc", empty)
     assert nothing.returncode == 3 and "nothing to judge" in nothing.stderr
 

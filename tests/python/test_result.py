@@ -6,7 +6,8 @@ import statistics
 import pytest
 
 import vardoln_cn0 as v
-from conftest import require_real_file, rinex3_epoch, rinex3_header
+from conftest import require_real_file
+from rinex_text import obs_epoch, obs_header
 
 SEPT_OBS = "obs3/SEPT265G.21O"
 SEPT_NAV = "nav/SEPT2650.21P"
@@ -18,13 +19,13 @@ def recording(cn0_by_satellite, marker="TEST", interval=30, step_seconds=None):
     """RINEX 3 text: one S1C value per satellite and epoch, epochs `step_seconds` apart
     (the header INTERVAL unless given)."""
     letters = sorted({satellite[0] for satellite in cn0_by_satellite})
-    lines = rinex3_header({letter: ["S1C"] for letter in letters}, marker=marker, interval=interval)
+    lines = obs_header({letter: ["S1C"] for letter in letters}, marker=marker, interval=interval)
     epochs = len(next(iter(cn0_by_satellite.values())))
     step = interval if step_seconds is None else step_seconds
     for i in range(epochs):
         second = i * step
         time = (2024, 1, 15, 6 + second // 3600, second // 60 % 60, float(second % 60))
-        lines += rinex3_epoch(time, {sat: [values[i]] for sat, values in cn0_by_satellite.items()})
+        lines += obs_epoch(time, {sat: [values[i]] for sat, values in cn0_by_satellite.items()})
     return "\n".join(lines) + "\n"
 
 

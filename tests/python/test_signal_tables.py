@@ -15,7 +15,7 @@ import pytest
 import vardoln_cn0
 from vardoln_tools import cn0_elevation_profile, completeness, load_observations, satellite_geometry, signal_stats
 
-from conftest import header_line, rinex3_epoch, rinex3_header
+from rinex_text import header_line, obs_epoch, obs_header
 
 SEPT_OBS, SEPT_NAV = "obs3/SEPT265G.21O", "nav/SEPT2650.21P"
 ESBC_OBS, ESBC_NAV = "crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx", "nav/ESBC00DNK_R_20201770000_01D_MN.rnx"
@@ -29,12 +29,12 @@ def synthetic(write_rinex, shared_file):
     tracks S1C throughout and S2W in epochs 0-4 only; G15 (66 deg) tracks S1C and writes S2W as
     0.000; G14 (16 deg) and the SBAS satellite S20 track S1C."""
     nav = shared_file(SEPT_NAV)
-    lines = rinex3_header({"G": ["S1C", "S2W"], "S": ["S1C"]}, marker="SYNT", interval=30.0)
+    lines = obs_header({"G": ["S1C", "S2W"], "S": ["S1C"]}, marker="SYNT", interval=30.0)
     lines.insert(-1, header_line("".join(f"{v:14.4f}" for v in SEPT_POSITION), "APPROX POSITION XYZ"))
     for k in range(10):
         if k == MISSING_EPOCH:
             continue
-        lines += rinex3_epoch((2021, 9, 22, 6, 30 + k // 2, 30.0 * (k % 2)), {
+        lines += obs_epoch((2021, 9, 22, 6, 30 + k // 2, 30.0 * (k % 2)), {
             "G05": [40.0 + k, 30.0 + k if k < 5 else None],
             "G14": [35.0, None],
             "G15": [45.0, 0.0],

@@ -11,7 +11,7 @@ import pytest
 
 import vardoln_cn0 as v
 from conftest import real_file
-from test_bad_inputs import nav_text, obs_epoch, obs_header, obs_text
+from rinex_text import nav_text, site_epoch, site_header, site_text
 
 THREADS = 8
 SECONDS = 3.0
@@ -29,7 +29,7 @@ def synthetic_files(tmp_path):
     nav.write_text(nav_text())
     for index, minutes in enumerate([5, 60, 240]):
         epochs = [
-            obs_epoch(f"2024 01 15 {6 + minute // 60:02d} {minute % 60:02d}  0.0000000", satellites={
+            site_epoch(f"2024 01 15 {6 + minute // 60:02d} {minute % 60:02d}  0.0000000", satellites={
                 "G01": ["20000000.000", f"{30 + (minute * 7 + index) % 20}.250", "38.000"],
                 "G07": ["21000000.000", f"{25 + (minute * 3) % 25}.000", ""],
                 "E11": ["21000000.000", f"{20 + minute % 30}.500"],
@@ -37,7 +37,7 @@ def synthetic_files(tmp_path):
             for minute in range(minutes)
         ]
         path = tmp_path / f"synthetic{index}.rnx"
-        path.write_text(obs_text(obs_header(), epochs))
+        path.write_text(site_text(site_header(), epochs))
         jobs.append((str(path), str(nav) if index != 1 else None))
     return jobs
 

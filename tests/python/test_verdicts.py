@@ -147,12 +147,12 @@ def test_navigation_coverage_decides_what_can_be_judged(shared_file, tmp_path, c
     (["nav", SEPT_OBS], 1, f"{SEPT_OBS}: a RINEX 3.04 observation file, expected a RINEX navigation file"),
     (["info", PDEL_NAV], 1, f"{PDEL_NAV}: a RINEX 2.11 navigation file, expected a RINEX observation file"),
     (["analyze", PDEL_OBS, "--nav", PDEL_NAV, "--nav", "nav/dlf10010.21g"], 1,
-     f"{PDEL_NAV}: a RINEX 2.11 navigation file; only plain-text RINEX 3 or 4 navigation files are merged"),
+     f"{PDEL_NAV}: a RINEX 2.11 navigation file; only RINEX 3 or 4 navigation files are merged"),
     (["analyze", KMS3_OBS, "--nav", KMS3_NAV], 3,
      f"{KMS3_OBS}: nothing to judge: the recording has no signal-strength (S) observables"),
 ])
-def test_files_in_the_wrong_role_and_nothing_to_judge(shared_data, capsys, argv, status, message):
-    code, out, err = run(capsys, *(str(shared_data / arg) if "/" in arg else arg for arg in argv))
+def test_files_in_the_wrong_role_and_nothing_to_judge(plain_file, capsys, argv, status, message):
+    code, out, err = run(capsys, *(str(plain_file(arg)) if "/" in arg else arg for arg in argv))
     assert code == status
     assert err.count("\n") == 1 and err.startswith("vardoln-cn0: ") and message in err
     assert "grade" not in out and "Rating" not in out and "score" not in out
@@ -218,11 +218,11 @@ def test_visibility_over_time_adds_up_to_the_analysis(shared_file):
 def test_without_receiver_position_visibility_is_not_assessable(shared_file, write_rinex, capsys):
     """Full coverage, but no APPROX POSITION XYZ: the visibility check runs empty, and says so
     instead of "not detected" and a 0 % confirmation rate."""
-    from conftest import rinex3_epoch, rinex3_header
+    from rinex_text import obs_epoch, obs_header
 
-    lines = rinex3_header({"G": ["C1C", "S1C"]}, marker="NOPOS", interval=1)
+    lines = obs_header({"G": ["C1C", "S1C"]}, marker="NOPOS", interval=1)
     for second in range(12):
-        lines += rinex3_epoch((2021, 9, 22, 6, 30, float(second)), {"G05": [2.0e7, 45.0], "G13": [2.1e7, 44.0]})
+        lines += obs_epoch((2021, 9, 22, 6, 30, float(second)), {"G05": [2.0e7, 45.0], "G13": [2.1e7, 44.0]})
     code, out, _ = run(capsys, "analyze", write_rinex(lines, "nopos.21o"), "--nav", shared_file(SEPT_NAV))
     assert code == 0
     assert line(out, "Coverage ") == "Coverage       100.0 % of the observed satellite-epochs have an ephemeris"
