@@ -29,6 +29,7 @@ try:
     from matplotlib.colors import to_rgba_array
     from matplotlib.figure import Figure
     from matplotlib.projections.polar import PolarAxes
+    from matplotlib.ticker import FixedLocator
     from PIL import Image
 except ImportError as error:  # pragma: no cover - depends on the installation
     raise ImportError(NEEDS_MATPLOTLIB) from error
@@ -83,9 +84,16 @@ def _figure(width: float, height: float) -> Figure:
 
 
 def _time_axis(ax: Axes) -> None:
+    """Date ticks on the x axis of `ax` (and of the axes that share it), called once the data are in.
+
+    The date locator (calendar rules) would run again for every axis sharing it at every drawing;
+    it runs once here, for the limits the data give, and its ticks are fixed.
+    """
     locator = mdates.AutoDateLocator()  # type: ignore[no-untyped-call]
     ax.xaxis.set_major_locator(locator)
-    ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(locator))  # type: ignore[no-untyped-call]
+    fixed = FixedLocator(locator())
+    ax.xaxis.set_major_locator(fixed)
+    ax.xaxis.set_major_formatter(mdates.ConciseDateFormatter(fixed))  # type: ignore[no-untyped-call]
     ax.set_xlabel("time (epoch time as written in the file)")
     ax.grid(alpha=0.3)
 
