@@ -100,13 +100,25 @@ def _answer(out: IO[bytes], kind: str, value: object) -> int:
     return 0
 
 
+def _no_property_list(artist: Any) -> str:
+    return ""
+
+
 def _import_plotting() -> Any:
-    """The plots module, imported for this worker only: no 3D axes (the projections module loads
-    them on import, a tenth of matplotlib's import time, and no plot here is in 3D)."""
+    """The plots module, imported the cheap way for this worker only, which draws and never shows
+    matplotlib's help: its artists' property lists are not written into docstrings (a third of
+    the import's time goes into writing them for every artist class), and there are no 3D axes
+    (the projections module loads them on import, and no plot here is in 3D)."""
     sys.modules.setdefault("mpl_toolkits.mplot3d", None)  # type: ignore[arg-type]
     with warnings.catch_warnings():
         # matplotlib says that the 3D projection is not available, which is the point
         warnings.simplefilter("ignore", UserWarning)
+        from matplotlib import artist
+
+        if hasattr(artist, "kwdoc") and hasattr(artist.Artist, "_update_set_signature_and_docstring"):
+            # Artist.set keeps working: only its signature and help text are not generated.
+            artist.kwdoc = _no_property_list
+            artist.Artist._update_set_signature_and_docstring = classmethod(lambda _: None)
         from . import plots
     return plots
 
