@@ -16,6 +16,7 @@ command sends (obs_path, nav_paths, settings) at once, then after the analysis t
 from __future__ import annotations
 
 import gc
+import os
 import pickle
 import subprocess
 import sys
@@ -158,4 +159,8 @@ def serve(source: IO[bytes], out: IO[bytes]) -> int:
     return _answer(out, "images", plots.in_order(images))
 
 if __name__ == "__main__":
-    sys.exit(serve(sys.stdin.buffer, sys.stdout.buffer))
+    status = serve(sys.stdin.buffer, sys.stdout.buffer)
+    sys.stdout.flush()
+    # The answer is written and nothing else is to be saved: ending here spares tearing down the
+    # hundred thousand objects of matplotlib's modules one by one.
+    os._exit(status)
