@@ -105,11 +105,15 @@ def _no_property_list(artist: Any) -> str:
     return ""
 
 
-def _import_plotting() -> Any:
-    """The plots module, imported the cheap way for this worker only, which draws and never shows
-    matplotlib's help: its artists' property lists are not written into docstrings (a third of
-    the import's time goes into writing them for every artist class), and there are no 3D axes
-    (the projections module loads them on import, and no plot here is in 3D)."""
+def _import_plots(lightly: bool) -> Any:
+    """The plots module. `lightly`, for a worker process, which draws and never shows matplotlib's
+    help: its artists' property lists are not written into docstrings (a third of the import's
+    time goes into writing them for every artist class), and there are no 3D axes (the projections
+    module loads them on import, and no plot here is in 3D)."""
+    if not lightly:
+        from . import plots
+
+        return plots
     sys.modules.setdefault("mpl_toolkits.mplot3d", None)  # type: ignore[arg-type]
     with warnings.catch_warnings():
         # matplotlib says that the 3D projection is not available, which is the point
@@ -124,13 +128,12 @@ def _import_plotting() -> Any:
     return plots
 
 
-def serve(source: IO[bytes], out: IO[bytes]) -> int:
+def serve(source: IO[bytes], out: IO[bytes], worker_process: bool = False) -> int:
     """The worker's side of the exchange. The plots of the recording's views are drawn before the
-    result's series arrive, so that only the plot of those is left once the analysis is done."""
-    # A short-lived process that makes some hundred thousand objects, nearly none of them in
-    # cycles that matter: without the collector's passes it runs some percent faster, and what
-    # it keeps (five figures) is freed when it ends.
-    gc.disable()
+    result's series arrive, so that only the plot of those is left once the analysis is done.
+
+    `worker_process`: this process exists only to draw, so matplotlib is imported lightly
+    (`_import_plots`)."""
     obs_path, nav_paths, settings = pickle.load(source)
     from . import plot_data
 
@@ -139,7 +142,7 @@ def serve(source: IO[bytes], out: IO[bytes]) -> int:
     with ThreadPoolExecutor(max_workers=1, thread_name_prefix="plot views") as pool:
         pending = pool.submit(plot_data.recording_views, obs_path, nav_paths, settings)
         try:
-            plots = _import_plotting()
+            plots = _import_plots(lightly=worker_process)
         except ImportError as error:
             pending.cancel()
             return _answer(out, "problem", str(error))
@@ -158,8 +161,13 @@ def serve(source: IO[bytes], out: IO[bytes]) -> int:
         return _answer(out, "failed", traceback.format_exc())
     return _answer(out, "images", plots.in_order(images))
 
+
 if __name__ == "__main__":
-    status = serve(sys.stdin.buffer, sys.stdout.buffer)
+    # A short-lived process that makes some hundred thousand objects, nearly none of them in
+    # cycles that matter: without the collector's passes it runs some percent faster, and what
+    # it keeps (five figures) is freed when it ends.
+    gc.disable()
+    status = serve(sys.stdin.buffer, sys.stdout.buffer, worker_process=True)
     sys.stdout.flush()
     # The answer is written and nothing else is to be saved: ending here spares tearing down the
     # hundred thousand objects of matplotlib's modules one by one.
