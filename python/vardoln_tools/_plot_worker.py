@@ -15,10 +15,14 @@ command sends (obs_path, nav_paths, settings) at once, then after the analysis t
 
 from __future__ import annotations
 
+import gc
+import os
 import pickle
 import subprocess
 import sys
 import traceback
+import warnings
+from concurrent.futures import ThreadPoolExecutor
 from typing import IO, TYPE_CHECKING, Any
 
 if TYPE_CHECKING:
@@ -97,18 +101,55 @@ def _answer(out: IO[bytes], kind: str, value: object) -> int:
     return 0
 
 
-def serve(source: IO[bytes], out: IO[bytes]) -> int:
+def _no_property_list(artist: Any) -> str:
+    return ""
+
+
+def _import_plots(lightly: bool) -> Any:
+    """The plots module. `lightly`, for a worker process, which draws and never shows matplotlib's
+    help: its artists' property lists are not written into docstrings (a third of the import's
+    time goes into writing them for every artist class), and there are no 3D axes (the projections
+    module loads them on import, and no plot here is in 3D)."""
+    if not lightly:
+        from . import plots
+
+        return plots
+    sys.modules.setdefault("mpl_toolkits.mplot3d", None)  # type: ignore[arg-type]
+    with warnings.catch_warnings():
+        # matplotlib says that the 3D projection is not available, which is the point
+        warnings.simplefilter("ignore", UserWarning)
+        from matplotlib import artist
+
+        if hasattr(artist, "kwdoc") and hasattr(artist.Artist, "_update_set_signature_and_docstring"):
+            # Artist.set keeps working: only its signature and help text are not generated.
+            artist.kwdoc = _no_property_list
+            artist.Artist._update_set_signature_and_docstring = classmethod(lambda _: None)
+        from . import plots
+    return plots
+
+
+def serve(source: IO[bytes], out: IO[bytes], worker_process: bool = False) -> int:
     """The worker's side of the exchange. The plots of the recording's views are drawn before the
-    result's series arrive, so that only the plot of those is left once the analysis is done."""
+    result's series arrive, so that only the plot of those is left once the analysis is done.
+
+    `worker_process`: this process exists only to draw, so matplotlib is imported lightly
+    (`_import_plots`)."""
     obs_path, nav_paths, settings = pickle.load(source)
-    try:
-        from . import plot_data, plots
-    except ImportError as error:
-        return _answer(out, "problem", str(error))
-    try:
-        images, failure = plots.draw_views(plot_data.recording_views(obs_path, nav_paths, settings)), None
-    except Exception:  # the command draws them itself, and meets the fault there
-        images, failure = {}, traceback.format_exc()
+    from . import plot_data
+
+    # The views are made natively without the interpreter lock, so a second core makes them
+    # while matplotlib is imported.
+    with ThreadPoolExecutor(max_workers=1, thread_name_prefix="plot views") as pool:
+        pending = pool.submit(plot_data.recording_views, obs_path, nav_paths, settings)
+        try:
+            plots = _import_plots(lightly=worker_process)
+        except ImportError as error:
+            pending.cancel()
+            return _answer(out, "problem", str(error))
+        try:
+            images, failure = plots.draw_views(pending.result()), None
+        except Exception:  # the command draws them itself, and meets the fault there
+            images, failure = {}, traceback.format_exc()
     series = pickle.load(source)
     if series is None:
         return 0
@@ -120,5 +161,14 @@ def serve(source: IO[bytes], out: IO[bytes]) -> int:
         return _answer(out, "failed", traceback.format_exc())
     return _answer(out, "images", plots.in_order(images))
 
+
 if __name__ == "__main__":
-    sys.exit(serve(sys.stdin.buffer, sys.stdout.buffer))
+    # A short-lived process that makes some hundred thousand objects, nearly none of them in
+    # cycles that matter: without the collector's passes it runs some percent faster, and what
+    # it keeps (five figures) is freed when it ends.
+    gc.disable()
+    status = serve(sys.stdin.buffer, sys.stdout.buffer, worker_process=True)
+    sys.stdout.flush()
+    # The answer is written and nothing else is to be saved: ending here spares tearing down the
+    # hundred thousand objects of matplotlib's modules one by one.
+    os._exit(status)

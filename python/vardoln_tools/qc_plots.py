@@ -4,18 +4,17 @@ drawn from the per-sample arrays of the QC pass."""
 
 from __future__ import annotations
 
-import io
 import math
 from typing import TYPE_CHECKING
 
 import numpy as np
 import pandas as pd
 
-try:
-    import matplotlib
+# The figures are drawn on canvases of their own and cropped as the analysis's plots are (no
+# pyplot: no global figure manager, nothing to close, the backend of the calling program left as it is).
+from .plots import _figure, png
 
-    matplotlib.use("Agg")
-    import matplotlib.pyplot as plt
+try:
     from matplotlib.axes import Axes
     from matplotlib.figure import Figure
     from matplotlib.lines import Line2D
@@ -25,19 +24,11 @@ except ImportError as error:  # pragma: no cover - depends on the installation
 if TYPE_CHECKING:
     from .quality_control import QcReport
 
-DPI = 90
 # A day of 30 s data holds some 30,000 samples per pair and signal; this many dots draw the same cloud.
 MAX_POINTS_PER_SIGNAL = 6000
 # The scale of the multipath axis: geodetic stations stay well inside +-2 m.
 MP_LIMIT_M = 2.0
 SIGNAL_COLOURS = ("tab:blue", "tab:orange")
-
-
-def _png(figure: Figure) -> bytes:
-    buffer = io.BytesIO()
-    figure.savefig(buffer, format="png", dpi=DPI, bbox_inches="tight")
-    plt.close(figure)
-    return buffer.getvalue()
 
 
 def _thinned(samples: pd.DataFrame) -> pd.DataFrame:
@@ -55,7 +46,8 @@ def _panels(report: QcReport) -> tuple[Figure, list[tuple[Axes, str, str, pd.Dat
         return None
     columns = min(2, len(groups))
     rows = math.ceil(len(groups) / columns)
-    figure, axes = plt.subplots(rows, columns, figsize=(6.4 * columns, 3.6 * rows), squeeze=False)
+    figure = _figure(6.4 * columns, 3.6 * rows)
+    axes = figure.subplots(rows, columns, squeeze=False)
     for ax in list(axes.flat)[len(groups):]:
         ax.set_visible(False)
     return figure, [(ax, system, pair, group) for ax, (system, pair, group) in zip(axes.flat, groups)]
@@ -100,7 +92,7 @@ def multipath_elevation(report: QcReport) -> bytes | None:
     figure.suptitle(f"Code multipath against elevation, {_station(report)}: samples and RMS per 5-degree bin "
                     f"(mask {report.min_elevation:g} degrees)", fontsize=12)
     figure.tight_layout()
-    return _png(figure)
+    return png(figure)
 
 
 def multipath_time(report: QcReport) -> bytes | None:
@@ -130,7 +122,7 @@ def multipath_time(report: QcReport) -> bytes | None:
             label.set_rotation(20)
     figure.suptitle(f"Code multipath over time, {_station(report)} (UTC), phase slips marked", fontsize=12)
     figure.tight_layout()
-    return _png(figure)
+    return png(figure)
 
 
 def render(report: QcReport) -> list[tuple[str, str, bytes]]:

@@ -10,7 +10,7 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vardoln_cn0 as v
-from vardoln_tools import assessment, cli, plot_data
+from vardoln_tools import _plot_worker, assessment, cli, plot_data
 from vardoln_tools import settings as tool_settings
 
 from test_cli import SAMPLE_NAV, SAMPLE_OBS
@@ -86,13 +86,19 @@ def refuse_export(monkeypatch):
 
 
 def test_plots_drawn_in_a_worker_process_equal_those_drawn_here(tmp_path, monkeypatch, capsys, refuse_export):
-    """The command draws in a second process; without one (no interpreter to start) it draws in its
-    own, and the images are the same bytes."""
+    """The command draws in a second process (which imports matplotlib lightly and must not fall back
+    on drawing in the command's); without one (no interpreter to start) it draws in its own, and the
+    images are the same bytes."""
     def plots_of(folder):
         assert cli.main(["analyze", str(SAMPLE_OBS), "--nav", str(SAMPLE_NAV), "--plots", str(folder)]) == 0
         return {path.name: path.read_bytes() for path in folder.iterdir()}
 
-    drawn_apart = plots_of(tmp_path / "worker")
+    def not_here(judged):
+        raise AssertionError("the worker process failed and the command drew the plots itself")
+
+    with monkeypatch.context() as patched:
+        patched.setattr(_plot_worker, "_render_here", not_here)
+        drawn_apart = plots_of(tmp_path / "worker")
     monkeypatch.setattr(sys, "executable", "")
     drawn_here = plots_of(tmp_path / "here")
     capsys.readouterr()
