@@ -4,8 +4,8 @@
 
 #include "arrays/positions.hpp"
 #include "arrays/tables.hpp"
+#include "navigation/orbit_source.hpp"
 #include "tools_python/tools.hpp"
-#include "visibility/orbit_source.hpp"
 #include "visibility/visibility.hpp"
 
 namespace vardoln::tools {

@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "cn0/result.hpp"
+#include "navigation/orbit_source.hpp"
 #include "navigation/orbits.hpp"
 #include "rinex/obs_data.hpp"
-#include "visibility/orbit_source.hpp"
+#include "visibility/summary.hpp"
 
 namespace vardoln {
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "cn0/result.hpp"
 #include "rinex/epoch_time.hpp"
+#include "visibility/summary.hpp"
 
 namespace vardoln::visibility_detail {
 
