@@ -70,7 +70,4 @@ struct VisibilityCounts {
 
 VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData& obs, double min_elevation);
 
-// C "BeiDou", E "Galileo", G "GPS", J "QZSS", R "GLONASS", S "SBAS", anything else "Unknown".
-std::string_view visibility_system_name(std::string_view key) noexcept;
-
 }  // namespace vardoln
