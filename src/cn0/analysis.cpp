@@ -564,4 +564,12 @@ AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& set
     return result;
 }
 
+std::vector<double> timeseries_hours(const AnalysisResult& result) {
+    std::vector<double> hours(result.timeseries.timestamps.size());
+    for (std::size_t i = 0; i < hours.size(); ++i) {
+        hours[i] = static_cast<double>(i) * result.file_info.interval / 3600.0;
+    }
+    return hours;
+}
+
 }  // namespace vardoln
