@@ -1,4 +1,11 @@
 // AnalysisConfig: the user-facing analysis settings, fixed once built.
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "cn0/settings.hpp"
 #include "python/classes.hpp"
 
@@ -6,36 +13,89 @@ namespace vardoln::py {
 
 namespace {
 
-PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    static constexpr auto sig = signature(
-        "AnalysisConfig", 0, "min_elevation", "min_cn0", "max_cn0", "time_bin_seconds", "time_bin", "systems",
-        "anomaly_threshold_low", "anomaly_threshold_high", "anomaly_threshold_critical", "detect_anomalies",
-        "anomaly_sensitivity", "interference_threshold_db", "verbose", "nav_file", "spoofing_unexpected_threshold",
-        "spoofing_min_unexpected_count");
-    Slots<16> slots;
-    if (!bind(sig, args, kwargs, slots)) return nullptr;
+// The constructor's parameters in signature order: the name, the default as the signature
+// shows it, and how the argument is converted into its field of AnalysisConfigArgs (whose own
+// initialisers are the same defaults). The signature, the conversion and the class's text
+// signature all come from this table.
+struct Parameter {
+    const char* name;
+    const char* default_text;
+    bool (*convert)(PyObject* slot, const char* name, AnalysisConfigArgs& given);
+};
 
+template <double AnalysisConfigArgs::*Field>
+bool number(PyObject* slot, const char* name, AnalysisConfigArgs& given) {
+    return double_or_default(slot, name, given.*Field);
+}
+
+template <bool AnalysisConfigArgs::*Field>
+bool flag(PyObject* slot, const char* name, AnalysisConfigArgs& given) {
+    return bool_or_default(slot, name, given.*Field);
+}
+
+template <std::optional<std::uint32_t> AnalysisConfigArgs::*Field>
+bool count(PyObject* slot, const char* name, AnalysisConfigArgs& given) {
+    return u32_or_absent(slot, name, given.*Field);
+}
+
+bool codes(PyObject* slot, const char* name, AnalysisConfigArgs& given) {
+    return text_list_or_absent(slot, name, given.systems);
+}
+
+bool path(PyObject* slot, const char* name, AnalysisConfigArgs& given) {
+    return text_or_absent(slot, name, given.nav_file);
+}
+
+using Args = AnalysisConfigArgs;
+constexpr Parameter kParameters[] = {
+    {"min_elevation", "5.0", &number<&Args::min_elevation>},  // degrees
+    {"min_cn0", "0.0", &number<&Args::min_cn0>},              // dB-Hz
+    {"max_cn0", "60.0", &number<&Args::max_cn0>},             // dB-Hz
+    {"time_bin_seconds", "None", &count<&Args::time_bin_seconds>},
+    {"time_bin", "None", &count<&Args::time_bin>},  // seconds, read when time_bin_seconds is absent
+    {"systems", "None", &codes},                    // constellation codes, first character counts
+    {"anomaly_threshold_low", "3.0", &number<&Args::anomaly_threshold_low>},            // dB
+    {"anomaly_threshold_high", "6.0", &number<&Args::anomaly_threshold_high>},          // dB
+    {"anomaly_threshold_critical", "10.0", &number<&Args::anomaly_threshold_critical>},  // dB
+    {"detect_anomalies", "True", &flag<&Args::detect_anomalies>},
+    {"anomaly_sensitivity", "0.5", &number<&Args::anomaly_sensitivity>},              // 0 to 1
+    {"interference_threshold_db", "6.0", &number<&Args::interference_threshold_db>},  // dB
+    {"verbose", "False", &flag<&Args::verbose>},
+    {"nav_file", "None", &path},
+    {"spoofing_unexpected_threshold", "0.40", &number<&Args::spoofing_unexpected_threshold>},  // share
+    {"spoofing_min_unexpected_count", "8.0", &number<&Args::spoofing_min_unexpected_count>},   // satellites
+};
+constexpr std::size_t kParameterCount = std::size(kParameters);
+
+constexpr Signature<kParameterCount> kSignature = [] {
+    Signature<kParameterCount> sig{"AnalysisConfig", 0, {}};
+    for (std::size_t k = 0; k < kParameterCount; ++k) sig.names[k] = kParameters[k].name;
+    return sig;
+}();
+
+// "AnalysisConfig(min_elevation=5.0, ...)\n--\n\nPython wrapper for AnalysisConfig", made once.
+const char* class_doc() {
+    static const std::string doc = [] {
+        std::string text = "AnalysisConfig(";
+        for (std::size_t k = 0; k < kParameterCount; ++k) {
+            if (k != 0) text += ", ";
+            text += kParameters[k].name;
+            text += '=';
+            text += kParameters[k].default_text;
+        }
+        return text + ")\n--\n\nPython wrapper for AnalysisConfig";
+    }();
+    return doc.c_str();
+}
+
+PyObject* construct(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    Slots<kParameterCount> slots;
+    if (!bind(kSignature, args, kwargs, slots)) return nullptr;
     // Converted in parameter order, so the first bad keyword is the one reported.
     AnalysisConfigArgs given;
-    const bool converted = double_or_default(slots[0], "min_elevation", given.min_elevation) &&
-                           double_or_default(slots[1], "min_cn0", given.min_cn0) &&
-                           double_or_default(slots[2], "max_cn0", given.max_cn0) &&
-                           u32_or_absent(slots[3], "time_bin_seconds", given.time_bin_seconds) &&
-                           u32_or_absent(slots[4], "time_bin", given.time_bin) &&
-                           text_list_or_absent(slots[5], "systems", given.systems) &&
-                           double_or_default(slots[6], "anomaly_threshold_low", given.anomaly_threshold_low) &&
-                           double_or_default(slots[7], "anomaly_threshold_high", given.anomaly_threshold_high) &&
-                           double_or_default(slots[8], "anomaly_threshold_critical", given.anomaly_threshold_critical) &&
-                           bool_or_default(slots[9], "detect_anomalies", given.detect_anomalies) &&
-                           double_or_default(slots[10], "anomaly_sensitivity", given.anomaly_sensitivity) &&
-                           double_or_default(slots[11], "interference_threshold_db", given.interference_threshold_db) &&
-                           bool_or_default(slots[12], "verbose", given.verbose) &&
-                           text_or_absent(slots[13], "nav_file", given.nav_file) &&
-                           double_or_default(slots[14], "spoofing_unexpected_threshold",
-                                             given.spoofing_unexpected_threshold) &&
-                           double_or_default(slots[15], "spoofing_min_unexpected_count",
-                                             given.spoofing_min_unexpected_count);
-    if (!converted) return nullptr;
+    for (std::size_t k = 0; k < kParameterCount; ++k) {
+        if (!kParameters[k].convert(slots[k], kParameters[k].name, given)) return nullptr;
+    }
     return new_instance(type, make_analysis_config(given));
 }
 
@@ -97,11 +157,7 @@ PyTypeObject* type_cache = nullptr;
 PyTypeObject* analysis_config_type() {
     static const ClassSpec definition{
         .qualified_name = "builtins.AnalysisConfig",
-        .doc = "AnalysisConfig(min_elevation=5.0, min_cn0=0.0, max_cn0=60.0, time_bin_seconds=None, time_bin=None, "
-               "systems=None, anomaly_threshold_low=3.0, anomaly_threshold_high=6.0, anomaly_threshold_critical=10.0, "
-               "detect_anomalies=True, anomaly_sensitivity=0.5, interference_threshold_db=6.0, verbose=False, "
-               "nav_file=None, spoofing_unexpected_threshold=0.40, spoofing_min_unexpected_count=8.0)\n--\n\n"
-               "Python wrapper for AnalysisConfig",
+        .doc = class_doc(),
         .getset = attributes,
         .construct = &new_entry<&construct>,
     };
