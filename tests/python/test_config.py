@@ -177,4 +177,5 @@ def test_signature_defaults_are_the_constructor_defaults():
     given = {name: parameter.default for name, parameter in parameters.items()}
     assert len(given) == 16 and inspect.Parameter.empty not in given.values()
     explicit, implicit = v.AnalysisConfig(**given), v.AnalysisConfig()
-    assert {name: getattr(explicit, name) for name in ATTRIBUTES} == {name: getattr(implicit, name) for name in ATTRIBUTES}
+    values = [{name: getattr(config, name) for name in ATTRIBUTES} for config in (explicit, implicit)]
+    assert values[0] == values[1]

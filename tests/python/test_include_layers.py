@@ -37,7 +37,8 @@ def test_the_source_tree_passes():
         # downward, same-folder and system includes are all fine
         (
             {
-                "cn0/a.cpp": '#include "cn0/a.hpp"\n#include "visibility/v.hpp"\n#include "rinex/r.hpp"\n#include <vector>\n',
+                "cn0/a.cpp": '#include "cn0/a.hpp"\n#include "visibility/v.hpp"\n'
+                '#include "rinex/r.hpp"\n#include <vector>\n',
                 "visibility/v.hpp": '#include "navigation/n.hpp"\n#include "local.hpp"\n',
             },
             [],
