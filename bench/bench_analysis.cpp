@@ -17,9 +17,9 @@
 #include "cn0/json_export.hpp"
 #include "cn0/settings.hpp"
 #include "navigation/nav_data.hpp"
+#include "navigation/orbit_source.hpp"
 #include "rinex/file_io.hpp"
 #include "rinex/obs_data.hpp"
-#include "visibility/orbit_source.hpp"
 
 using bench::best_seconds;
 using bench::read_file;

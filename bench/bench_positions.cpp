@@ -124,18 +124,40 @@ Run evaluator_positions(const NavigationData& nav, const std::vector<const Map*>
     return best;
 }
 
+// One satellite's records with their time order, made once as the evaluator makes it.
+template <typename Record>
+struct TimedList {
+    const std::vector<Record>* records;
+    std::vector<orbit_detail::TimedRecord> by_time;
+};
+
+template <typename Map>
+auto timed_lists(const std::vector<const Map*>& maps) {
+    std::vector<TimedList<typename Map::mapped_type::value_type>> lists;
+    for (const Map* map : maps)
+        for (const auto& entry : *map) lists.push_back({&entry.second, orbit_detail::timed_records(entry.second)});
+    return lists;
+}
+
+template <typename Record>
+const Record* choose(const TimedList<Record>& list, std::size_t& cursor, const EpochTime& epoch, double window_days) {
+    const auto* chosen = orbit_detail::choose_timed(list.by_time, cursor, julian_day(epoch), window_days);
+    return chosen == nullptr ? nullptr : &(*list.records)[chosen->index];
+}
+
 // The record choice alone, for the baseline.
 template <typename Map>
-double choice_only_seconds(const std::vector<const Map*>& maps, const std::vector<EpochTime>& epochs, int repeats,
-                           std::size_t& chosen) {
+double choice_only_seconds(const std::vector<const Map*>& maps, const std::vector<EpochTime>& epochs,
+                           double window_days, int repeats, std::size_t& chosen) {
+    const auto lists = timed_lists(maps);
     double best = 0.0;
     for (int r = 0; r < repeats; ++r) {
         chosen = 0;
         const auto start = Clock::now();
-        for (const Map* map : maps)
-            for (const auto& entry : *map)
-                for (const EpochTime& epoch : epochs)
-                    chosen += orbit_detail::choose_record(entry.second, epoch) != nullptr;
+        for (const auto& list : lists) {
+            std::size_t cursor = 0;
+            for (const EpochTime& epoch : epochs) chosen += choose(list, cursor, epoch, window_days) != nullptr;
+        }
         const double seconds = seconds_since(start);
         if (r == 0 || seconds < best) best = seconds;
     }
@@ -161,15 +183,17 @@ const Record* julian_walk(const std::vector<Record>& records, double julian, dou
 template <typename Map>
 double julian_walk_seconds(const std::vector<const Map*>& maps, const std::vector<EpochTime>& epochs,
                            double window_days, int repeats, std::size_t& disagreements) {
+    const auto lists = timed_lists(maps);
     double best = 0.0;
     for (int r = 0; r < repeats; ++r) {
         disagreements = 0;
         const auto start = Clock::now();
-        for (const Map* map : maps)
-            for (const auto& entry : *map)
-                for (const EpochTime& epoch : epochs)
-                    disagreements += julian_walk(entry.second, julian_day(epoch), window_days) !=
-                                     orbit_detail::choose_record(entry.second, epoch);
+        for (const auto& list : lists) {
+            std::size_t cursor = 0;
+            for (const EpochTime& epoch : epochs)
+                disagreements += julian_walk(*list.records, julian_day(epoch), window_days) !=
+                                 choose(list, cursor, epoch, window_days);
+        }
         const double seconds = seconds_since(start);
         if (r == 0 || seconds < best) best = seconds;
     }
@@ -205,8 +229,8 @@ int main(int argc, char** argv) {
     const std::vector<const GlonassMap*> glonass_maps{&nav.glonass};
 
     std::size_t kepler_chosen = 0, glonass_chosen = 0;
-    const double kepler_choice = choice_only_seconds(kepler_maps, epochs, repeats, kepler_chosen);
-    const double glonass_choice = choice_only_seconds(glonass_maps, epochs, repeats, glonass_chosen);
+    const double kepler_choice = choice_only_seconds(kepler_maps, epochs, orbit_detail::kKeplerianWindowDays, repeats, kepler_chosen);
+    const double glonass_choice = choice_only_seconds(glonass_maps, epochs, orbit_detail::kGlonassWindowDays, repeats, glonass_chosen);
     const Run kepler = positions(nav, kepler_maps, epochs, repeats);
     const Run glonass = positions(nav, glonass_maps, epochs, repeats);
     std::size_t kepler_disagree = 0, glonass_disagree = 0;

@@ -21,9 +21,9 @@
 #include "bench_support.hpp"
 #include "cn0/analysis.hpp"
 #include "cn0/settings.hpp"
+#include "navigation/orbit_source.hpp"
 #include "qc/qc.hpp"
 #include "qc/signals.hpp"
-#include "visibility/orbit_source.hpp"
 
 // Live heap bytes and their high-water mark, counted in the global allocation functions.
 namespace heap {

@@ -13,8 +13,8 @@
 #include "cn0/analysis.hpp"
 #include "cn0/settings.hpp"
 #include "navigation/nav_data.hpp"
+#include "navigation/orbit_source.hpp"
 #include "rinex/obs_data.hpp"
-#include "visibility/orbit_source.hpp"
 
 namespace {
 

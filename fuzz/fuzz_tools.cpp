@@ -12,8 +12,8 @@
 #include "arrays/positions.hpp"
 #include "arrays/tables.hpp"
 #include "navigation/nav_merge.hpp"
+#include "navigation/orbit_source.hpp"
 #include "rinex/obs_data.hpp"
-#include "visibility/orbit_source.hpp"
 #include "visibility/visibility.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

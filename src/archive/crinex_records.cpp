@@ -121,7 +121,7 @@ private:
         builder_->begin_epoch();
         for (std::size_t i = 0; i < read; ++i) {
             const crinex::Satellite& satellite = epoch.satellites[i];
-            const std::string_view id = trim_inline(std::string_view(satellite.id.data(), 3));
+            const std::string_view id = trim(std::string_view(satellite.id.data(), 3));
             const CodePlan* plan = builder_->plan_for(satellite_letter(id));
             if (plan == nullptr) continue;
             add_values(*plan, satellite);

@@ -27,11 +27,4 @@ std::variant<RinexObsData, ParseError> read_observation_bytes(std::string_view b
     return parse_observation_file(std::get<std::string>(expanded), file_name);
 }
 
-std::variant<NavigationData, NavParseError> read_navigation_bytes(std::string_view bytes) {
-    if (!is_archived(bytes)) return parse_navigation(bytes);
-    auto expanded = expand_archive(std::string(bytes));
-    if (auto* error = std::get_if<ArchiveError>(&expanded)) return NavParseError{std::move(error->message)};
-    return parse_navigation(std::get<std::string>(expanded));
-}
-
 }  // namespace vardoln

@@ -1,5 +1,5 @@
-// The observation and navigation readers behind the archive layers: compressed and compact
-// RINEX are expanded first, then read exactly like a plain file.
+// The observation readers behind the archive layers: compressed and compact RINEX are expanded
+// first, then read exactly like a plain file.
 #pragma once
 
 #include <optional>
@@ -7,7 +7,6 @@
 #include <string_view>
 #include <variant>
 
-#include "navigation/nav_data.hpp"
 #include "rinex/obs_data.hpp"
 
 namespace vardoln {
@@ -18,7 +17,6 @@ bool is_archived(std::string_view bytes) noexcept;
 // Plain text is read in place; archived bytes are expanded into a private buffer first. An
 // archive that cannot be expanded fails with the layer's message.
 std::variant<RinexObsData, ParseError> read_observation_bytes(std::string_view bytes, std::string_view file_name);
-std::variant<NavigationData, NavParseError> read_navigation_bytes(std::string_view bytes);
 
 // Compact RINEX decoded straight into the observation record that parse_observation_file gives
 // for expand_crinex's text, without writing that text. Nothing when the file needs the text

@@ -246,7 +246,7 @@ std::variant<Completeness, std::string> completeness(const RinexObsData& obs, co
     for (const std::uint32_t row : order_pairs(rows, letters, code_rank)) {
         const auto [letter, code] = rows.pair(row);
         CompletenessRow out;
-        out.system = constellation_name(static_cast<char>(letter));
+        out.system = observed_system_name(static_cast<char>(letter));
         out.code = obs.codes[code];
         out.predictable = is_predictable(static_cast<char>(letter));
         const Tally& total = row_tallies[row];

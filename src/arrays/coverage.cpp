@@ -49,7 +49,7 @@ std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const Navi
     for (int letter = 0; letter < 256; ++letter) {
         const Tally& tally = tallies[static_cast<std::size_t>(letter)];
         if (!tally.present) continue;
-        CoverageRow row{constellation_name(static_cast<char>(letter)), tally.observed, tally.covered, {},
+        CoverageRow row{observed_system_name(static_cast<char>(letter)), tally.observed, tally.covered, {},
                         is_predictable(static_cast<char>(letter))};
         for (const std::uint32_t satellite : ranked) {
             if (uncovered[satellite] != 0 && static_cast<unsigned char>(satellite_letter(obs.satellite_ids[satellite])) == letter) {

@@ -8,6 +8,7 @@
 #include "archive/archive.hpp"
 
 #include "archive/readers.hpp"
+#include "navigation/nav_bytes.hpp"
 #include "navigation/nav_merge.hpp"
 #include "rinex/file_io.hpp"
 

@@ -148,7 +148,7 @@ SignalStats signal_stats(const RinexObsData& obs, const NavigationData* nav, dou
     for (const std::uint32_t group : order_pairs(signals, satellite_rank, code_rank)) {
         const auto [satellite, code] = signals.pair(group);
         SignalStatsRow row;
-        row.system = constellation_name(static_cast<char>(letter_of(obs, satellite)));
+        row.system = observed_system_name(static_cast<char>(letter_of(obs, satellite)));
         row.satellite = obs.satellite_ids[satellite];
         row.code = obs.codes[code];
         fill_statistics(row, samples, std::span(members).subspan(starts[group], starts[group + 1] - starts[group]),
@@ -160,7 +160,7 @@ SignalStats signal_stats(const RinexObsData& obs, const NavigationData* nav, dou
     for (const std::uint32_t group : order_pairs(constellations, letter_ranks(), code_rank)) {
         const auto [letter, code] = constellations.pair(group);
         SignalStatsRow row;
-        row.system = constellation_name(static_cast<char>(letter));
+        row.system = observed_system_name(static_cast<char>(letter));
         row.code = obs.codes[code];
         fill_statistics(row, samples, std::span(members).subspan(starts[group], starts[group + 1] - starts[group]),
                         geometry, min_elevation);
@@ -219,7 +219,7 @@ std::vector<ProfileRow> elevation_profile(const RinexObsData& obs, const Navigat
         }
         const std::size_t count = end - first;
         ProfileRow row;
-        row.system = constellation_name(static_cast<char>(binned[first].letter));
+        row.system = observed_system_name(static_cast<char>(binned[first].letter));
         row.code = obs.codes[binned[first].code];
         row.elevation_low = binned[first].bin * bin_deg;
         row.elevation_high = (binned[first].bin + 1.0) * bin_deg;

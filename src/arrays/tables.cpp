@@ -45,11 +45,6 @@ std::int64_t epoch_nanoseconds(const EpochTime& epoch) noexcept {
     return whole_seconds * kNanosecondsPerSecond + std::llround(epoch.second * 1e9);
 }
 
-std::string constellation_name(char letter) {
-    if (const auto system = system_from_letter(letter)) return std::string(system_display_name(*system));
-    return std::string(1, letter);
-}
-
 std::vector<std::uint32_t> satellite_ranks(const RinexObsData& obs) {
     std::vector<std::uint32_t> order(obs.satellite_ids.size());
     std::iota(order.begin(), order.end(), 0u);

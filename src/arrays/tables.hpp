@@ -27,10 +27,6 @@ inline constexpr std::int64_t kNoTime = std::numeric_limits<std::int64_t>::min()
 // written, so a leap second reads as the first second of the next minute.
 std::int64_t epoch_nanoseconds(const EpochTime& epoch) noexcept;
 
-// G "GPS", R "GLONASS", E "Galileo", C "BeiDou", J "QZSS", I "IRNSS", S "SBAS"; any other
-// letter is its own name.
-std::string constellation_name(char letter);
-
 // Constellations whose broadcast records the navigation reader keeps and so can be positioned.
 // SBAS and IRNSS are never predicted.
 constexpr bool is_predictable(char letter) noexcept {

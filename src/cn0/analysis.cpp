@@ -52,13 +52,6 @@ namespace {
 
 constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-// Names of the summary and of the per-constellation map: the seven known letters, and any
-// other letter as itself.
-std::string constellation_name(char letter) {
-    if (const auto system = system_from_letter(letter)) return std::string(system_display_name(*system));
-    return std::string(1, letter);
-}
-
 // What a constellation usually shows above a mid-latitude horizon, used when the prediction
 // gives no figure.
 std::uint64_t typical_satellites_in_view(std::string_view name) noexcept {
@@ -233,7 +226,7 @@ std::vector<char> present_letters(const Extraction& run) {
 void fill_summary(ResultSummary& summary, const RinexObsData& obs, const Extraction& run,
                   const std::vector<char>& letters) {
     const SampleSet& set = run.set;
-    for (const char letter : letters) summary.systems_observed.push_back(constellation_name(letter));
+    for (const char letter : letters) summary.systems_observed.push_back(observed_system_name(letter));
     summary.total_observations = set.samples.size();
     summary.total_satellites = static_cast<std::uint64_t>(
         std::count_if(run.facts.begin(), run.facts.end(), [](const SatelliteFacts& f) { return f.seen; }));
@@ -478,7 +471,7 @@ void fill_constellation_stats(AnalysisResult& result, const SampleSet& set, cons
     // Constellations in the record but without samples (filtered out, or without S codes)
     // still get an entry.
     for (const char letter : letters) {
-        std::string name = constellation_name(letter);
+        std::string name = observed_system_name(letter);
         if (stats.find(name) != stats.end()) continue;
         ConstellationStats entry;
         entry.system = name;
@@ -569,6 +562,14 @@ AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& set
     result.spoofing_unexpected_threshold = settings.spoofing_unexpected_threshold;
     result.spoofing_min_unexpected_count = settings.spoofing_min_unexpected_count;
     return result;
+}
+
+std::vector<double> timeseries_hours(const AnalysisResult& result) {
+    std::vector<double> hours(result.timeseries.timestamps.size());
+    for (std::size_t i = 0; i < hours.size(); ++i) {
+        hours[i] = static_cast<double>(i) * result.file_info.interval / 3600.0;
+    }
+    return hours;
 }
 
 }  // namespace vardoln

@@ -21,4 +21,8 @@ struct RunViews {
 
 RunViews run_views(const RinexObsData& obs, const AnalysisSettings& settings);
 
+// Hours of each time-series point: its index times the nominal interval, whatever the epoch
+// times actually were.
+std::vector<double> timeseries_hours(const AnalysisResult& result);
+
 }  // namespace vardoln

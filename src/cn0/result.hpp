@@ -4,15 +4,14 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace vardoln {
+#include "rinex/text.hpp"
+#include "visibility/summary.hpp"
 
-template <typename T>
-using TextMap = std::map<std::string, T, std::less<>>;
+namespace vardoln {
 
 struct FileInfo {
     std::string filename;  // always empty
@@ -139,40 +138,6 @@ struct AnomalyEvent {
     double cn0_drop = 0.0;
     std::vector<std::string> affected_satellites;
     std::vector<std::string> affected_systems;
-};
-
-struct SystemVisibility {
-    std::string system;
-    std::uint64_t predicted_satellites = 0;
-    std::uint64_t observed_satellites = 0;
-    double confirmation_rate = 0.0;
-    std::vector<std::string> missing_satellites;
-    std::vector<std::string> unexpected_satellites;
-};
-
-struct VisibilityAnomaly {
-    std::string start_time;
-    std::string end_time;
-    double duration_seconds = 0.0;
-    std::string anomaly_type;  // "missing_satellites", "unexpected_satellites"
-    std::string severity;
-    std::vector<std::string> affected_satellites;
-    std::vector<std::string> affected_systems;
-    std::string description;
-};
-
-struct VisibilitySummary {
-    bool has_prediction = false;
-    std::string prediction_source;
-    double confirmation_rate = 0.0;  // percent
-    double mean_predicted = 0.0;
-    double mean_observed = 0.0;
-    double mean_missing = 0.0;
-    double mean_unexpected = 0.0;
-    std::vector<std::string> frequently_missing;
-    std::vector<std::string> frequently_unexpected;
-    TextMap<SystemVisibility> by_system;
-    std::vector<VisibilityAnomaly> anomalies;
 };
 
 struct AnalysisResult {

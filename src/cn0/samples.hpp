@@ -15,37 +15,37 @@
 #include <string_view>
 #include <vector>
 
+#include "rinex/ids.hpp"
+
 namespace vardoln {
 
-// Constellation of a sample. Samples name their constellation by their own table, in which
-// IRNSS is not known: an I satellite's samples are "Unknown".
+// Constellation of a sample, in letter order; named in the sample-system context, which does
+// not know IRNSS: an I satellite's samples are "Unknown".
 enum class SampleSystem : std::uint8_t { Beidou, Galileo, Gps, Qzss, Glonass, Sbas, Unknown };
 inline constexpr std::size_t kSampleSystemCount = 7;
+inline constexpr char kSampleSystemLetters[kSampleSystemCount - 1] = {'C', 'E', 'G', 'J', 'R', 'S'};
 
 constexpr SampleSystem sample_system(char letter) noexcept {
-    switch (letter) {
-        case 'C': return SampleSystem::Beidou;
-        case 'E': return SampleSystem::Galileo;
-        case 'G': return SampleSystem::Gps;
-        case 'J': return SampleSystem::Qzss;
-        case 'R': return SampleSystem::Glonass;
-        case 'S': return SampleSystem::Sbas;
-        default: return SampleSystem::Unknown;
+    for (std::size_t i = 0; i < std::size(kSampleSystemLetters); ++i) {
+        if (kSampleSystemLetters[i] == letter) return static_cast<SampleSystem>(i);
     }
+    return SampleSystem::Unknown;
 }
 
 constexpr std::string_view sample_system_name(SampleSystem system) noexcept {
-    switch (system) {
-        case SampleSystem::Beidou: return "BeiDou";
-        case SampleSystem::Galileo: return "Galileo";
-        case SampleSystem::Gps: return "GPS";
-        case SampleSystem::Qzss: return "QZSS";
-        case SampleSystem::Glonass: return "GLONASS";
-        case SampleSystem::Sbas: return "SBAS";
-        case SampleSystem::Unknown: break;
-    }
-    return "Unknown";
+    const auto index = static_cast<std::size_t>(system);
+    const char letter = index < std::size(kSampleSystemLetters) ? kSampleSystemLetters[index] : '\0';
+    return constellation_name(letter, NamingContext::SampleSystem);
 }
+
+// The letters above are exactly the ones the sample-system context names.
+static_assert([] {
+    for (const ConstellationNames& row : kConstellations) {
+        const bool named = !row.names[static_cast<std::size_t>(NamingContext::SampleSystem)].empty();
+        if (named != (sample_system(row.letter) != SampleSystem::Unknown)) return false;
+    }
+    return true;
+}());
 
 // One usable C/N0 value.
 struct SignalObservation {

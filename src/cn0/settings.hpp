@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "visibility/orbit_source.hpp"
+#include "navigation/orbit_source.hpp"
 
 namespace vardoln {
 

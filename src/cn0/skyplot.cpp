@@ -35,7 +35,7 @@ void build_traces(const SampleSet& set, const SampleGroups& groups, std::vector<
         if (members.empty()) continue;
         SkyplotTrace& trace = traces.emplace_back();
         trace.satellite = set.satellites[satellite];
-        trace.system = skyplot_system_name(trace.satellite);
+        trace.system = constellation_name(satellite_letter(trace.satellite), NamingContext::Skyplot);
         trace.points.reserve(members.size());
         for (const std::uint32_t index : members) {
             const SignalObservation& sample = set.samples[index];
@@ -107,16 +107,6 @@ void build_grid(const SampleSet& set, HeatmapGrid& heatmap) {
 }
 
 }  // namespace
-
-std::string_view skyplot_system_name(std::string_view satellite) noexcept {
-    switch (satellite_letter(satellite)) {
-        case 'C': return "BeiDou";
-        case 'E': return "Galileo";
-        case 'G': return "GPS";
-        case 'R': return "GLONASS";
-        default: return "Other";
-    }
-}
 
 void build_skyplot(const SampleSet& set, const SampleGroups& groups, SkyplotData& skyplot, HeatmapGrid& heatmap) {
     if (set.samples.empty()) return;

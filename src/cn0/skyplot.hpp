@@ -9,10 +9,6 @@
 
 namespace vardoln {
 
-// Skyplot names: C BeiDou, E Galileo, G GPS, R GLONASS, anything else "Other"; an empty
-// identifier counts as GPS.
-std::string_view skyplot_system_name(std::string_view satellite) noexcept;
-
 // Without samples nothing is built: no traces, no cells, coverage 0 and no grid at all.
 void build_skyplot(const SampleSet& set, const SampleGroups& groups, SkyplotData& skyplot, HeatmapGrid& heatmap);
 

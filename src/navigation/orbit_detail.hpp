@@ -16,19 +16,15 @@ namespace vardoln::orbit_detail {
 inline constexpr double kKeplerianWindowDays = 1.0 / 6.0;
 inline constexpr double kGlonassWindowDays = 1.0 / 24.0;
 
-// The record nearest in time to the epoch (by Julian values) and strictly inside the window;
-// the earliest in the list wins ties. Null when none is inside.
-const Ephemeris* choose_record(const std::vector<Ephemeris>& records, const EpochTime& epoch) noexcept;
-const GlonassEphemeris* choose_record(const std::vector<GlonassEphemeris>& records, const EpochTime& epoch) noexcept;
+// One satellite's choosable records (those with a finite Julian value) sorted by Julian value,
+// ties in list order: what choose_timed walks.
+std::vector<TimedRecord> timed_records(const std::vector<Ephemeris>& records);
+std::vector<TimedRecord> timed_records(const std::vector<GlonassEphemeris>& records);
 
-// Seconds since 1970-01-01 of a calendar instant with month 1 to 12 and a finite second;
-// used only to pass over records far outside the window before the exact comparison.
-std::optional<double> calendar_seconds(const EpochTime& epoch) noexcept;
-
-// The record choice over one satellite's records sorted by Julian value, all finite: the
-// record the walk in file order would choose, or null. `cursor` carries the number of records
-// at or before the previous request from call to call (any value is safe; a close one saves
-// the search).
+// The record choice: over one satellite's timed records, the first record in list order with
+// the smallest distance in Julian value strictly inside the window, or null. `cursor` carries
+// the number of records at or before the previous request from call to call (any value is
+// safe; a close one saves the search).
 const TimedRecord* choose_timed(std::span<const TimedRecord> by_time, std::size_t& cursor, double julian,
                                 double window_days) noexcept;
 
@@ -52,10 +48,9 @@ Ecef keplerian_position(const Ephemeris& eph, const KeplerConstants& constants, 
 // `lunisolar` is the broadcast acceleration, held constant.
 GlonassState glonass_rk4_step(const GlonassState& state, const Ecef& lunisolar, double step_s) noexcept;
 
-// Integration from the record's toc over `dt_s` seconds in 60 s steps and a final shorter one.
-Ecef glonass_position(const GlonassEphemeris& eph, double dt_s) noexcept;
-// The same, taking the full steps already in `grid` and adding those it computes (up to the
-// one-hour window's worth in each direction).
+// Integration from the record's toc over `dt_s` seconds in 60 s steps and a final shorter one,
+// taking the full steps already in `grid` and adding those it computes (up to the one-hour
+// window's worth in each direction). A fresh grid gives the plain integration.
 Ecef glonass_position(const GlonassEphemeris& eph, GlonassGrid& grid, double dt_s);
 
 }  // namespace vardoln::orbit_detail

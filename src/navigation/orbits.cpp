@@ -42,91 +42,6 @@ constexpr double kGpsOriginJulian = 2444244.5;  // 1980-01-06 00:00
 // julian_day runs half a day ahead of the astronomical Julian date.
 constexpr double kJulianDayOffset = 0.5;
 
-// Calendar instants the record choice can count in seconds: months 1 to 12 and magnitudes
-// at which both that count and the Julian values round to milliseconds at worst. Other
-// values (stored as written) go straight to the Julian values.
-bool countable(const EpochTime& t) noexcept {
-    constexpr std::uint32_t kLimit = 1'000'000;
-    return t.month >= 1 && t.month <= 12 && t.year <= static_cast<std::int32_t>(kLimit) &&
-           t.year >= -static_cast<std::int32_t>(kLimit) && t.day <= kLimit && t.hour <= kLimit &&
-           t.minute <= kLimit && std::fabs(t.second) <= 1e9;
-}
-
-// Seconds from 1970-01-01 00:00 to day 0 of the month, proleptic Gregorian calendar in
-// integer arithmetic (days from civil, shifted so that years start in March).
-std::int64_t month_start_seconds(std::int32_t year_written, std::uint32_t month_written) noexcept {
-    const std::int64_t month = month_written;
-    const std::int64_t year = static_cast<std::int64_t>(year_written) - (month <= 2 ? 1 : 0);
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const std::int64_t year_of_era = year - era * 400;
-    const std::int64_t day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 - 1;
-    const std::int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return (era * 146097 + day_of_era - 719468) * 86400;
-}
-
-double seconds_in_month(std::int64_t month_start, const EpochTime& t) noexcept {
-    const std::int64_t whole = month_start + static_cast<std::int64_t>(t.day) * 86400 +
-                               static_cast<std::int64_t>(t.hour) * 3600 + static_cast<std::int64_t>(t.minute) * 60;
-    return static_cast<double>(whole) + t.second;
-}
-
-// Calendar seconds of countable instants. The records of one list mostly share their month,
-// whose start is computed again only when it changes.
-class RecordClock {
-public:
-    double seconds(const EpochTime& t) noexcept {
-        if (t.year != year_ || t.month != month_) {
-            year_ = t.year;
-            month_ = t.month;
-            month_start_ = month_start_seconds(year_, month_);
-        }
-        return seconds_in_month(month_start_, t);
-    }
-
-private:
-    std::int32_t year_ = 0;
-    std::uint32_t month_ = 0;  // no countable instant has month 0
-    std::int64_t month_start_ = 0;
-};
-
-// The record choice, made by Julian values: the first record in list order with the smallest
-// distance below the window. Julian values cost divisions and floors, and a daily Galileo list
-// holds dozens of records inside the window, so a first pass finds the smallest distance in
-// calendar seconds and the Julian values are then taken only for the records within a second of
-// it, and for any record whose calendar values cannot be counted. Both counts round to
-// milliseconds at worst, so every record of the smallest Julian distance is among those, and the
-// outcome is exactly that of the Julian values alone.
-template <typename Record>
-const Record* nearest_record(const std::vector<Record>& records, const EpochTime& epoch, double julian,
-                             double window_days) noexcept {
-    constexpr double kMarginS = 1.0;
-    double limit_s = std::numeric_limits<double>::infinity();  // pass records beyond this
-    const bool epoch_countable = countable(epoch);
-    double epoch_s = 0.0;
-    if (epoch_countable) {
-        RecordClock clock;
-        epoch_s = clock.seconds(epoch);
-        double nearest_s = window_days * 86400.0;
-        for (const Record& record : records)
-            if (countable(record.toc)) nearest_s = std::min(nearest_s, std::fabs(clock.seconds(record.toc) - epoch_s));
-        limit_s = nearest_s + kMarginS;
-    }
-
-    RecordClock clock;
-    const Record* best = nullptr;
-    double best_distance = 0.0;
-    for (const Record& record : records) {
-        const EpochTime& toc = record.toc;
-        if (epoch_countable && countable(toc) && std::fabs(clock.seconds(toc) - epoch_s) > limit_s) continue;
-        const double distance = std::fabs(julian_day(toc) - julian);
-        if (distance < window_days && (best == nullptr || distance < best_distance)) {
-            best = &record;
-            best_distance = distance;
-        }
-    }
-    return best;
-}
-
 // One acceleration evaluation of the GLONASS equations of motion: central body with the J2
 // term, written in the rotating Earth-fixed frame, plus the broadcast luni-solar term.
 Ecef glonass_acceleration(const Ecef& p, const Ecef& v, const Ecef& lunisolar) noexcept {
@@ -150,18 +65,22 @@ Ecef add_scaled(const Ecef& a, const Ecef& b, double scale) noexcept {
 
 namespace orbit_detail {
 
-std::optional<double> calendar_seconds(const EpochTime& epoch) noexcept {
-    if (!countable(epoch)) return std::nullopt;
-    return seconds_in_month(month_start_seconds(epoch.year, epoch.month), epoch);
+template <typename Record>
+std::vector<TimedRecord> timed_list(const std::vector<Record>& records) {
+    std::vector<TimedRecord> by_time;
+    by_time.reserve(records.size());
+    for (std::size_t k = 0; k < records.size(); ++k) {
+        const double julian = julian_day(records[k].toc);
+        if (std::isfinite(julian)) by_time.push_back({julian, static_cast<std::uint32_t>(k)});
+    }
+    std::sort(by_time.begin(), by_time.end(), [](const TimedRecord& x, const TimedRecord& y) {
+        return x.julian < y.julian || (x.julian == y.julian && x.index < y.index);
+    });
+    return by_time;
 }
 
-const Ephemeris* choose_record(const std::vector<Ephemeris>& records, const EpochTime& epoch) noexcept {
-    return nearest_record(records, epoch, julian_day(epoch), kKeplerianWindowDays);
-}
-
-const GlonassEphemeris* choose_record(const std::vector<GlonassEphemeris>& records, const EpochTime& epoch) noexcept {
-    return nearest_record(records, epoch, julian_day(epoch), kGlonassWindowDays);
-}
+std::vector<TimedRecord> timed_records(const std::vector<Ephemeris>& records) { return timed_list(records); }
+std::vector<TimedRecord> timed_records(const std::vector<GlonassEphemeris>& records) { return timed_list(records); }
 
 const TimedRecord* choose_timed(std::span<const TimedRecord> by_time, std::size_t& cursor, double julian,
                                 double window_days) noexcept {
@@ -311,24 +230,6 @@ GlonassState glonass_rk4_step(const GlonassState& state, const Ecef& lunisolar, 
     return next;
 }
 
-Ecef glonass_position(const GlonassEphemeris& eph, double dt_s) noexcept {
-    if (dt_s == 0.0) return {eph.x, eph.y, eph.z};
-    GlonassState state{{eph.x, eph.y, eph.z}, {eph.vx, eph.vy, eph.vz}};
-    const Ecef lunisolar{eph.ax, eph.ay, eph.az};
-    // Elapsed time is always a whole number of steps, so the last step dt - elapsed is exact
-    // and lands on dt: the loop ends after ceil(|dt| / 60) steps (dt is within the one-hour
-    // record window here).
-    double elapsed = 0.0;
-    const double full_step = std::copysign(kGlonassStep, dt_s);
-    while (std::fabs(elapsed) < std::fabs(dt_s)) {
-        const double left = dt_s - elapsed;
-        const double step = std::fabs(left) < kGlonassStep ? left : full_step;
-        state = glonass_rk4_step(state, lunisolar, step);
-        elapsed += step;
-    }
-    return state.position;
-}
-
 Ecef glonass_position(const GlonassEphemeris& eph, GlonassGrid& grid, double dt_s) {
     if (dt_s == 0.0) return {eph.x, eph.y, eph.z};
     GlonassState state{{eph.x, eph.y, eph.z}, {eph.vx, eph.vy, eph.vz}};
@@ -361,35 +262,9 @@ Ecef glonass_position(const GlonassEphemeris& eph, GlonassGrid& grid, double dt_
 
 }  // namespace orbit_detail
 
-std::optional<Ecef> satellite_position(const NavigationData& nav, std::string_view key, const EpochTime& epoch) noexcept {
-    if (key.empty()) return std::nullopt;
-    const double julian = julian_day(epoch);
-    const auto keplerian = [&](const auto& map) -> std::optional<Ecef> {
-        const auto found = map.find(key);
-        if (found == map.end()) return std::nullopt;
-        const Ephemeris* record = nearest_record(found->second, epoch, julian, orbit_detail::kKeplerianWindowDays);
-        if (record == nullptr) return std::nullopt;
-        return orbit_detail::keplerian_position(*record, julian);
-    };
-    switch (key.front()) {
-        case 'G':
-        case 'J':
-            return keplerian(nav.gps);
-        case 'E':
-            return keplerian(nav.galileo);
-        case 'C':
-            return keplerian(nav.beidou);
-        case 'R': {
-            const auto found = nav.glonass.find(key);
-            if (found == nav.glonass.end()) return std::nullopt;
-            const GlonassEphemeris* record =
-                nearest_record(found->second, epoch, julian, orbit_detail::kGlonassWindowDays);
-            if (record == nullptr) return std::nullopt;
-            return orbit_detail::glonass_position(*record, (julian - julian_day(record->toc)) * 86400.0);
-        }
-        default:
-            return std::nullopt;
-    }
+std::optional<Ecef> satellite_position(const NavigationData& nav, std::string_view key, const EpochTime& epoch) {
+    OrbitEvaluator evaluator(nav);
+    return evaluator.position(evaluator.add_satellite(key), orbit_epoch(epoch));
 }
 
 Geodetic ecef_to_geodetic(const Ecef& position) noexcept {
@@ -456,16 +331,10 @@ OrbitEpoch orbit_epoch(const EpochTime& epoch) noexcept {
 std::size_t OrbitEvaluator::add_satellite(std::string_view key) {
     Track track;
     const auto timed = [&](const auto& records) {
+        const std::vector<orbit_detail::TimedRecord> by_time = orbit_detail::timed_records(records);
         track.first_timed = timed_.size();
-        for (std::size_t k = 0; k < records.size(); ++k) {
-            const double julian = julian_day(records[k].toc);
-            if (std::isfinite(julian)) timed_.push_back({julian, static_cast<std::uint32_t>(k)});
-        }
-        track.timed_count = timed_.size() - track.first_timed;
-        const auto begin = timed_.begin() + static_cast<std::ptrdiff_t>(track.first_timed);
-        std::sort(begin, timed_.end(), [](const orbit_detail::TimedRecord& x, const orbit_detail::TimedRecord& y) {
-            return x.julian < y.julian || (x.julian == y.julian && x.index < y.index);
-        });
+        track.timed_count = by_time.size();
+        timed_.insert(timed_.end(), by_time.begin(), by_time.end());
     };
     const auto keplerian = [&](const auto& map) {
         const auto found = map.find(key);

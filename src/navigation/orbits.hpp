@@ -27,8 +27,8 @@ struct LookAngles {
 };
 
 // Position of the satellite with this key at the epoch, or nothing (unknown letter, no
-// records, no record inside the selection window). Allocates nothing.
-std::optional<Ecef> satellite_position(const NavigationData& nav, std::string_view key, const EpochTime& epoch) noexcept;
+// records, no record inside the selection window): one request through a fresh OrbitEvaluator.
+std::optional<Ecef> satellite_position(const NavigationData& nav, std::string_view key, const EpochTime& epoch);
 
 Geodetic ecef_to_geodetic(const Ecef& position) noexcept;
 
@@ -93,8 +93,8 @@ struct TimedRecord {
 
 }  // namespace orbit_detail
 
-// Positions of a fixed set of satellites at a run of epochs, equal bit for bit to
-// satellite_position, without its per-call costs: each key is looked up once, every record's
+// Positions of a fixed set of satellites at a run of epochs, the same bits whatever requests
+// came before: each key is looked up once, every record's
 // Julian value is taken once and the records kept in time order, the record-only terms of the
 // Keplerian orbit are computed once, and GLONASS integrations keep the states they reach on
 // each record's 60 s grid, so that a later request continues from there with the same
@@ -110,7 +110,8 @@ public:
     std::size_t add_satellite(std::string_view key);
     std::size_t satellite_count() const noexcept { return tracks_.size(); }
 
-    // satellite_position(nav, key, epoch) for the satellite's key; nothing for an unknown handle.
+    // The satellite's position at the epoch, or nothing (no record inside the selection window,
+    // an unknown handle).
     std::optional<Ecef> position(std::size_t satellite, const OrbitEpoch& epoch);
 
 private:

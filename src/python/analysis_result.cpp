@@ -5,6 +5,7 @@
 #include <utility>
 #include <vector>
 
+#include "cn0/analysis.hpp"
 #include "cn0/json_export.hpp"
 #include "cn0/quality.hpp"
 #include "cn0/result.hpp"
@@ -296,13 +297,8 @@ PyObject* get_skyplot_data(const AnalysisResult& result) {
 
 PyObject* get_timeseries_data(const AnalysisResult& result) {
     const TimeSeriesData& series = result.timeseries;
-    // Points times the nominal interval, whatever the epoch times actually were.
-    std::vector<double> hours(series.timestamps.size());
-    for (std::size_t i = 0; i < hours.size(); ++i) {
-        hours[i] = static_cast<double>(i) * result.file_info.interval / 3600.0;
-    }
     Ref dict(PyDict_New());
-    if (!dict || !dict_set(dict.get(), "hours", new_float_list(hours)) ||
+    if (!dict || !dict_set(dict.get(), "hours", new_float_list(timeseries_hours(result))) ||
         !dict_set(dict.get(), "mean_cn0", new_float_list(series.mean_cn0)) ||
         !dict_set(dict.get(), "satellite_count", new_number_list(series.satellite_count, [](std::uint64_t count) {
                       return new_float(static_cast<double>(count));

@@ -10,11 +10,12 @@
 #include "archive/readers.hpp"
 #include "cn0/analysis.hpp"
 #include "cn0/settings.hpp"
+#include "navigation/nav_bytes.hpp"
 #include "navigation/nav_data.hpp"
+#include "navigation/orbit_source.hpp"
 #include "python/classes.hpp"
 #include "rinex/file_io.hpp"
 #include "rinex/obs_data.hpp"
-#include "visibility/orbit_source.hpp"
 
 namespace vardoln::py {
 

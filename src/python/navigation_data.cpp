@@ -3,8 +3,8 @@
 #include <string>
 #include <variant>
 
+#include "navigation/nav_bytes.hpp"
 #include "navigation/nav_data.hpp"
-#include "archive/readers.hpp"
 #include "python/classes.hpp"
 #include "rinex/file_io.hpp"
 

@@ -103,46 +103,17 @@ PyObject* debug_info(const RinexObsData& data) {
 }
 
 PyObject* snr_stats_by_satellite(const RinexObsData& data) {
-    // Identifiers are interned, so per-satellite tallies live in a vector indexed like them;
-    // `order` keeps the satellites in order of their first S observation.
-    struct Tally {
-        std::uint64_t observations = 0;
-        std::uint64_t valid = 0;
-        double sum = 0.0;
-    };
-    std::vector<Tally> tallies(data.satellite_ids.size());
-    std::vector<std::uint32_t> order;
-    std::vector<bool> snr_code(data.codes.size());
-    for (std::size_t i = 0; i < data.codes.size(); ++i) snr_code[i] = is_signal_strength_code(data.codes[i]);
-
-    for (const ObservationEpoch& epoch : data.epochs) {
-        for (const SatelliteObservations& entry : data.satellites_of(epoch)) {
-            Tally& tally = tallies[entry.satellite];
-            for (const ObservationValue& value : data.values_of(entry)) {
-                if (!snr_code[value.code]) continue;
-                if (tally.observations++ == 0) order.push_back(entry.satellite);
-                // Signal strengths outside (0, 100) dB-Hz are recording artefacts; NaN fails too.
-                if (value.value > 0.0 && value.value < 100.0) {
-                    ++tally.valid;
-                    tally.sum += value.value;
-                }
-            }
-        }
-    }
-
     Ref dict(PyDict_New());
     if (!dict) return nullptr;
-    for (const std::uint32_t satellite : order) {
-        const Tally& tally = tallies[satellite];
-        const double mean = tally.valid == 0 ? 0.0 : tally.sum / static_cast<double>(tally.valid);
+    for (const SnrStats& entry : vardoln::snr_stats_by_satellite(data)) {
         Ref stats(PyDict_New());
         if (!stats) return nullptr;
-        if (!dict_set(stats.get(), "obs_count", new_float(static_cast<double>(tally.observations))) ||
-            !dict_set(stats.get(), "valid_count", new_float(static_cast<double>(tally.valid))) ||
-            !dict_set(stats.get(), "mean_snr", new_float(mean))) {
+        if (!dict_set(stats.get(), "obs_count", new_float(static_cast<double>(entry.observations))) ||
+            !dict_set(stats.get(), "valid_count", new_float(static_cast<double>(entry.valid))) ||
+            !dict_set(stats.get(), "mean_snr", new_float(entry.mean_snr))) {
             return nullptr;
         }
-        if (!dict_set(dict.get(), data.satellite_ids[satellite], stats.release())) return nullptr;
+        if (!dict_set(dict.get(), data.satellite_ids[entry.satellite], stats.release())) return nullptr;
     }
     return dict.release();
 }

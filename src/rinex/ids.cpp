@@ -4,30 +4,26 @@
 
 namespace vardoln {
 
-std::optional<GnssSystem> system_from_letter(char letter) noexcept {
-    switch (letter) {
-        case 'G': return GnssSystem::Gps;
-        case 'R': return GnssSystem::Glonass;
-        case 'E': return GnssSystem::Galileo;
-        case 'J': return GnssSystem::Qzss;
-        case 'C': return GnssSystem::Beidou;
-        case 'I': return GnssSystem::Irnss;
-        case 'S': return GnssSystem::Sbas;
-        default: return std::nullopt;
+// Every GnssSystem letter has an observed-system name.
+static_assert([] {
+    for (const char letter : {'G', 'R', 'E', 'C', 'J', 'I', 'S'}) {
+        if (constellation_name(letter, NamingContext::ObservedSystem).empty()) return false;
     }
+    return true;
+}());
+
+std::optional<GnssSystem> system_from_letter(char letter) noexcept {
+    if (constellation_name(letter, NamingContext::ObservedSystem).empty()) return std::nullopt;
+    return static_cast<GnssSystem>(letter);
 }
 
 std::string_view system_display_name(GnssSystem system) noexcept {
-    switch (system) {
-        case GnssSystem::Gps: return "GPS";
-        case GnssSystem::Glonass: return "GLONASS";
-        case GnssSystem::Galileo: return "Galileo";
-        case GnssSystem::Beidou: return "BeiDou";
-        case GnssSystem::Qzss: return "QZSS";
-        case GnssSystem::Irnss: return "IRNSS";
-        case GnssSystem::Sbas: return "SBAS";
-    }
-    return "";
+    return constellation_name(static_cast<char>(system), NamingContext::ObservedSystem);
+}
+
+std::string observed_system_name(char letter) {
+    const std::string_view name = constellation_name(letter, NamingContext::ObservedSystem);
+    return name.empty() ? std::string(1, letter) : std::string(name);
 }
 
 std::string rinex2_satellite_id(std::string_view field) {

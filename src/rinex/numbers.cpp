@@ -7,14 +7,6 @@
 
 namespace vardoln {
 
-std::string_view trim(std::string_view text) noexcept {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && is_space(text[begin])) ++begin;
-    while (end > begin && is_space(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
 std::string_view column_field(std::string_view line, std::size_t first, std::size_t last) noexcept {
     return column_range(line, first, last + 1);
 }

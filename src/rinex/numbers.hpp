@@ -13,7 +13,14 @@ constexpr bool is_space(char c) noexcept {
     return c == ' ' || (c >= '\t' && c <= '\r');
 }
 
-std::string_view trim(std::string_view text) noexcept;
+// Inline: the record readers trim every fixed-width field.
+constexpr std::string_view trim(std::string_view text) noexcept {
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && is_space(text[begin])) ++begin;
+    while (end > begin && is_space(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
 
 // Columns first..last (both included) of a line, cut short where the line ends, then trimmed.
 std::string_view column_field(std::string_view line, std::size_t first, std::size_t last) noexcept;

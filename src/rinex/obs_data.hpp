@@ -95,6 +95,17 @@ std::variant<RinexObsData, ParseError> parse_observation_file(std::string_view b
 
 // Record queries shared with the analysis.
 std::vector<std::string> unique_satellites(const RinexObsData& data);
+
+// Signal-strength (S) values of one satellite over the whole recording.
+struct SnrStats {
+    std::uint32_t satellite = 0;     // index into RinexObsData::satellite_ids
+    std::uint64_t observations = 0;  // every S value, artefacts included
+    std::uint64_t valid = 0;         // values inside (0, 100) dB-Hz
+    double mean_snr = 0.0;           // dB-Hz over the valid values; 0 without any
+};
+
+// One entry per satellite with an S observation, in order of its first.
+std::vector<SnrStats> snr_stats_by_satellite(const RinexObsData& data);
 // Letter text -> identifiers in order of first appearance; empty identifiers are skipped.
 std::vector<std::pair<std::string, std::vector<std::string>>> satellites_by_system(const RinexObsData& data);
 

@@ -78,7 +78,7 @@ inline bool read_aligned_field(const char* field, Thousandths& out) noexcept {
 // One RINEX 3 satellite line: identifier in columns 0-2, then 16 columns per code (14 for the
 // value, one each for the loss-of-lock and signal-strength indicators).
 void read_rinex3_satellite_line(std::string_view line, RecordBuilder& builder) {
-    const std::string_view id = trim_inline(line.substr(0, 3));
+    const std::string_view id = trim(line.substr(0, 3));
     const CodePlan* plan = builder.plan_for(satellite_letter(id));
     if (plan == nullptr) return;
     const std::string_view data = line.substr(3);
@@ -92,7 +92,7 @@ void read_rinex3_satellite_line(std::string_view line, RecordBuilder& builder) {
             if (aligned.magnitude == 0) continue;
             value = aligned.value();
         } else {
-            const std::string_view field = trim_inline(data.substr(begin, 14));
+            const std::string_view field = trim(data.substr(begin, 14));
             if (field.empty()) continue;
             const std::optional<double> general = read_observation_value(field);
             if (!general || *general == 0.0) continue;
@@ -207,7 +207,7 @@ void read_rinex2_records(LineCursor& lines, RinexObsData& data) {
                     const std::size_t code = 5 * l + f;
                     const std::size_t begin = 16 * f;
                     if (code >= types || begin >= line.size()) break;
-                    const std::string_view field = trim_inline(line.substr(begin, 14));
+                    const std::string_view field = trim(line.substr(begin, 14));
                     if (field.empty()) continue;
                     const std::optional<double> value = read_observation_value(field);
                     if (value && *value != 0.0) {

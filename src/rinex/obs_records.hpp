@@ -63,14 +63,6 @@ struct Thousandths {
     }
 };
 
-inline std::string_view trim_inline(std::string_view text) noexcept {
-    std::size_t begin = 0;
-    std::size_t end = text.size();
-    while (begin < end && is_space(text[begin])) ++begin;
-    while (end > begin && is_space(text[end - 1])) --end;
-    return text.substr(begin, end - begin);
-}
-
 // Indicator columns hold one character; only a digit reads as a number.
 inline std::optional<std::uint8_t> indicator_at(std::string_view data, std::size_t column) noexcept {
     if (column >= data.size()) return std::nullopt;

@@ -2,11 +2,16 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vardoln {
+
+// A map keyed by text, sorted by key, found by string_view without a copy.
+template <typename T>
+using TextMap = std::map<std::string, T, std::less<>>;
 
 // Bytes 0x80..0xFF are not part of any RINEX field; they become '?' so that column arithmetic
 // stays byte-wise and a damaged numeric field simply fails to read.

@@ -5,6 +5,7 @@
 
 #include "arrays/positions.hpp"
 #include "arrays/tables.hpp"
+#include "rinex/ids.hpp"
 #include "tools_python/tools.hpp"
 
 namespace vardoln::tools {
@@ -51,7 +52,7 @@ PyObject* navigation_spans_object(const NavigationData& nav) {
     if (!spans) return nullptr;
     for (const arrays::NavigationSpan& span : arrays::navigation_spans(nav)) {
         if (span.first == arrays::kNoTime) continue;
-        const std::string name = span.letter == 0 ? "all" : arrays::constellation_name(span.letter);
+        const std::string name = span.letter == 0 ? "all" : observed_system_name(span.letter);
         if (!py::dict_set(spans.get(), name, Py_BuildValue("(LL)", static_cast<long long>(span.first),
                                                            static_cast<long long>(span.last)))) {
             return nullptr;

@@ -8,8 +8,8 @@
 #include "arrays/tables.hpp"
 #include "cn0/analysis.hpp"
 #include "cn0/settings.hpp"
+#include "navigation/orbit_source.hpp"
 #include "tools_python/tools.hpp"
-#include "visibility/orbit_source.hpp"
 
 namespace vardoln::tools {
 

@@ -14,6 +14,7 @@
 #include "arrays/tables.hpp"
 #include "qc/qc.hpp"
 #include "qc/signals.hpp"
+#include "rinex/ids.hpp"
 #include "tools_python/tools.hpp"
 
 namespace vardoln::tools {
@@ -54,7 +55,7 @@ PyObject* pairs_object() {
     std::vector<std::string> systems, names, first, second;
     const auto rules = signal_rules();
     for (const SignalPair& pair : signal_pairs()) {
-        systems.push_back(arrays::constellation_name(pair.system));
+        systems.push_back(observed_system_name(pair.system));
         names.emplace_back(pair.name);
         first.emplace_back(rules[pair.first].name);
         second.emplace_back(rules[pair.second].name);

@@ -16,9 +16,9 @@
 #include "arrays/coverage.hpp"
 #include "arrays/recording.hpp"
 #include "arrays/signals.hpp"
-#include "visibility/orbit_source.hpp"
-#include "visibility/visibility.hpp"
+#include "navigation/orbit_source.hpp"
 #include "python/binding.hpp"
+#include "visibility/visibility.hpp"
 
 namespace vardoln::tools {
 

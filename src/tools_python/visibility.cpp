@@ -4,8 +4,9 @@
 
 #include "arrays/positions.hpp"
 #include "arrays/tables.hpp"
+#include "navigation/orbit_source.hpp"
+#include "rinex/ids.hpp"
 #include "tools_python/tools.hpp"
-#include "visibility/orbit_source.hpp"
 #include "visibility/visibility.hpp"
 
 namespace vardoln::tools {
@@ -19,7 +20,7 @@ VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsDa
 
 bool set_visibility_columns(PyObject* dict, VisibilityColumns&& columns) {
     std::vector<std::string> systems;
-    for (const char letter : columns.counts.letters) systems.push_back(arrays::constellation_name(letter));
+    for (const char letter : columns.counts.letters) systems.push_back(observed_system_name(letter));
     return py::dict_set(dict, "systems", py::new_text_list(systems)) &&
            set_array(dict, "time", std::move(columns.times)) &&
            set_array(dict, "predicted", std::move(columns.counts.predicted)) &&

@@ -261,17 +261,4 @@ VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData
     return counts;
 }
 
-std::string_view visibility_system_name(std::string_view key) noexcept {
-    if (key.empty()) return "Unknown";
-    switch (key.front()) {
-        case 'C': return "BeiDou";
-        case 'E': return "Galileo";
-        case 'G': return "GPS";
-        case 'J': return "QZSS";
-        case 'R': return "GLONASS";
-        case 'S': return "SBAS";
-        default: return "Unknown";
-    }
-}
-
 }  // namespace vardoln

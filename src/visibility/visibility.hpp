@@ -7,10 +7,10 @@
 #include <string_view>
 #include <vector>
 
-#include "cn0/result.hpp"
+#include "navigation/orbit_source.hpp"
 #include "navigation/orbits.hpp"
 #include "rinex/obs_data.hpp"
-#include "visibility/orbit_source.hpp"
+#include "visibility/summary.hpp"
 
 namespace vardoln {
 
@@ -69,8 +69,5 @@ struct VisibilityCounts {
 };
 
 VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData& obs, double min_elevation);
-
-// C "BeiDou", E "Galileo", G "GPS", J "QZSS", R "GLONASS", S "SBAS", anything else "Unknown".
-std::string_view visibility_system_name(std::string_view key) noexcept;
 
 }  // namespace vardoln

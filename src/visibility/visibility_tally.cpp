@@ -1,9 +1,11 @@
 #include "visibility/visibility_tally.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <utility>
 
+#include "rinex/ids.hpp"
 #include "rinex/numbers.hpp"
 #include "visibility/visibility.hpp"
 
@@ -11,18 +13,31 @@ namespace vardoln::visibility_detail {
 
 namespace {
 
-// The constellations that get a per-system entry, with the name it is stored under.
+// The constellations that get a per-system entry, in table order, with the name it is stored under.
 struct SystemEntry {
-    char letter;
+    char letter = '\0';
     std::string_view name;
 };
-constexpr SystemEntry kSystems[] = {{'G', "GPS"}, {'R', "GLONASS"}, {'E', "Galileo"}, {'C', "BeiDou"}};
+constexpr std::string_view entry_name(const ConstellationNames& row) noexcept {
+    return row.names[static_cast<std::size_t>(NamingContext::VisibilityEntry)];
+}
+static_assert(std::count_if(kConstellations.begin(), kConstellations.end(),
+                            [](const ConstellationNames& row) { return !entry_name(row).empty(); }) ==
+              kVisibilityEntryCount);
+constexpr auto kSystems = [] {
+    std::array<SystemEntry, kVisibilityEntryCount> entries{};
+    std::size_t slot = 0;
+    for (const ConstellationNames& row : kConstellations) {
+        if (!entry_name(row).empty()) entries[slot++] = SystemEntry{row.letter, entry_name(row)};
+    }
+    return entries;
+}();
 
 // Index into kSystems, or -1 for letters without an entry (QZSS, SBAS, unknown, empty key).
 int system_slot(std::string_view key) noexcept {
     if (key.empty()) return -1;
-    for (int i = 0; i < 4; ++i) {
-        if (kSystems[i].letter == key.front()) return i;
+    for (std::size_t i = 0; i < kSystems.size(); ++i) {
+        if (kSystems[i].letter == key.front()) return static_cast<int>(i);
     }
     return -1;
 }
@@ -189,7 +204,7 @@ VisibilityAnomaly VisibilityTally::close_run(Run& run, bool missing) const {
     systems.reserve(run.satellites.size());
     for (const std::uint32_t k : run.satellites) {
         anomaly.affected_satellites.emplace_back(keys_[k]);
-        systems.push_back(visibility_system_name(keys_[k]));
+        systems.push_back(constellation_name(keys_[k].empty() ? '\0' : keys_[k].front(), NamingContext::Visibility));
     }
     std::sort(systems.begin(), systems.end());
     systems.erase(std::unique(systems.begin(), systems.end()), systems.end());
@@ -231,7 +246,7 @@ VisibilitySummary VisibilityTally::finish(std::string source_text) const {
     summary.frequently_missing = keys_above(keys_, missing_tally_, limit);
     summary.frequently_unexpected = keys_above(keys_, unexpected_tally_, limit);
 
-    for (std::size_t slot = 0; slot < 4; ++slot) {
+    for (std::size_t slot = 0; slot < kSystems.size(); ++slot) {
         const SystemEntry& entry = kSystems[slot];
         SystemVisibility system;
         system.system = entry.name;

@@ -5,14 +5,15 @@
 // text nor allocates once its scratch lists have grown.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "cn0/result.hpp"
 #include "rinex/epoch_time.hpp"
+#include "visibility/summary.hpp"
 
 namespace vardoln::visibility_detail {
 
@@ -25,6 +26,10 @@ inline constexpr std::uint64_t kUnexpectedOpenCount = 3;
 inline constexpr std::uint64_t kUnexpectedKeepCount = 2;
 // Stand-in epoch spacing when a run's timestamps do not read back.
 inline constexpr double kFallbackEpochSeconds = 30.0;
+
+// Constellations with a per-system entry in the summary: the named rows of the visibility-entry
+// column of the constellation table.
+inline constexpr std::size_t kVisibilityEntryCount = 4;
 
 class VisibilityTally {
 public:
@@ -70,7 +75,7 @@ private:
     std::uint64_t confirmed_sum_ = 0;
     std::uint64_t missing_sum_ = 0;
     std::uint64_t unexpected_sum_ = 0;
-    std::uint64_t predicted_by_letter_[4] = {};  // G, R, E, C
+    std::uint64_t predicted_by_letter_[kVisibilityEntryCount] = {};  // by slot of the per-system entries
 
     std::vector<std::uint32_t> observed_;  // this epoch, without repeats
     std::vector<std::uint32_t> missing_;

@@ -6,7 +6,6 @@
 
 #include "archive/archive.hpp"
 #include "archive/readers.hpp"
-#include "navigation/nav_data.hpp"
 #include "rinex/obs_data.hpp"
 #include "test_archive_support.hpp"
 #include "test_real_data.hpp"
@@ -134,27 +133,6 @@ TEST(ArchiveFiles, DirectPathGivesTheTextPathRecordOnEveryCompactFile) {
         EXPECT_EQ(archive_testing::exact_difference(std::get<RinexObsData>(twin), std::get<RinexObsData>(expected)), "");
     }
     EXPECT_GT(found, 0u);
-}
-
-TEST(ArchiveFiles, GzippedNavigationReadsLikeThePlainFile) {
-    for (const char* name : {"nav/ESBC00DNK_R_20201770000_01D_MN.rnx", "nav/cbw10010.21n", "nav/dlf10010.21g"}) {
-        SCOPED_TRACE(name);
-        auto plain = test::real_bytes(name);
-        if (!plain) GTEST_SKIP() << name << " not present";
-        ArchiveResult expanded = expand_archive(archive_testing::gzip_member(*plain));
-        ASSERT_TRUE(std::holds_alternative<std::string>(expanded));
-        EXPECT_EQ(std::get<std::string>(expanded), *plain);
-        auto from_archive = parse_navigation(std::get<std::string>(expanded));
-        auto from_plain = parse_navigation(*plain);
-        ASSERT_TRUE(std::holds_alternative<NavigationData>(from_archive));
-        const NavigationData& a = std::get<NavigationData>(from_archive);
-        const NavigationData& b = std::get<NavigationData>(from_plain);
-        EXPECT_EQ(a.gps.size(), b.gps.size());
-        EXPECT_EQ(a.glonass.size(), b.glonass.size());
-        EXPECT_EQ(a.galileo.size(), b.galileo.size());
-        EXPECT_EQ(a.beidou.size(), b.beidou.size());
-        EXPECT_EQ(a.glonass_freq, b.glonass_freq);
-    }
 }
 
 }  // namespace

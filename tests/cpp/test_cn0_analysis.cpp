@@ -12,8 +12,8 @@
 
 #include "cn0/analysis.hpp"
 #include "navigation/nav_data.hpp"
+#include "navigation/orbit_source.hpp"
 #include "rinex/obs_data.hpp"
-#include "visibility/orbit_source.hpp"
 #include "test_real_data.hpp"
 
 namespace vardoln {

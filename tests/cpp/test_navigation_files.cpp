@@ -9,10 +9,13 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <variant>
 #include <vector>
 
+#include "navigation/nav_bytes.hpp"
 #include "navigation/nav_data.hpp"
 #include "rinex/ids.hpp"
+#include "test_archive_support.hpp"
 #include "test_navigation_support.hpp"
 #include "test_real_data.hpp"
 
@@ -294,6 +297,24 @@ TEST(NavFiles, Version2GalileoAndQzssFilesGiveTheirOwnSystem) {
         EXPECT_LT(comparison.max_radius_m, 5.0e7) << c.name;
     }
     if (found == 0) GTEST_SKIP() << "none of the files present";
+}
+
+TEST(NavigationFiles, GzippedNavigationReadsLikeThePlainFile) {
+    for (const char* name : {"nav/ESBC00DNK_R_20201770000_01D_MN.rnx", "nav/cbw10010.21n", "nav/dlf10010.21g"}) {
+        SCOPED_TRACE(name);
+        auto plain = test::real_bytes(name);
+        if (!plain) GTEST_SKIP() << name << " not present";
+        auto from_archive = read_navigation_bytes(archive_testing::gzip_member(*plain));
+        auto from_plain = parse_navigation(*plain);
+        ASSERT_TRUE(std::holds_alternative<NavigationData>(from_archive));
+        const NavigationData& a = std::get<NavigationData>(from_archive);
+        const NavigationData& b = std::get<NavigationData>(from_plain);
+        EXPECT_EQ(a.gps.size(), b.gps.size());
+        EXPECT_EQ(a.glonass.size(), b.glonass.size());
+        EXPECT_EQ(a.galileo.size(), b.galileo.size());
+        EXPECT_EQ(a.beidou.size(), b.beidou.size());
+        EXPECT_EQ(a.glonass_freq, b.glonass_freq);
+    }
 }
 
 }  // namespace

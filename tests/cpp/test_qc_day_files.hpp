@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "archive/readers.hpp"
+#include "navigation/nav_bytes.hpp"
 #include "navigation/nav_data.hpp"
 #include "rinex/obs_data.hpp"
 #include "test_real_data.hpp"

@@ -10,10 +10,10 @@
 #include <vector>
 
 #include "navigation/nav_data.hpp"
+#include "navigation/orbit_source.hpp"
 #include "navigation/orbits.hpp"
 #include "rinex/file_io.hpp"
 #include "rinex/obs_data.hpp"
-#include "visibility/orbit_source.hpp"
 #include "visibility/visibility.hpp"
 #include "test_real_data.hpp"
 

@@ -1,5 +1,7 @@
 """AnalysisConfig: defaults, the constructor's folding rules and the read-only attributes."""
 
+import inspect
+
 import numpy
 import pytest
 
@@ -166,3 +168,14 @@ def test_first_bad_keyword_in_signature_order_is_reported():
     with pytest.raises(TypeError) as caught:
         v.AnalysisConfig(verbose="yes", min_cn0="low")
     assert caught.value.args[0].startswith("argument 'min_cn0': ")
+
+
+def test_signature_defaults_are_the_constructor_defaults():
+    # The text signature shows the defaults and the constructor keeps its own: passing every
+    # default the signature shows builds the configuration that passing nothing builds.
+    parameters = inspect.signature(v.AnalysisConfig).parameters
+    given = {name: parameter.default for name, parameter in parameters.items()}
+    assert len(given) == 16 and inspect.Parameter.empty not in given.values()
+    explicit, implicit = v.AnalysisConfig(**given), v.AnalysisConfig()
+    values = [{name: getattr(config, name) for name in ATTRIBUTES} for config in (explicit, implicit)]
+    assert values[0] == values[1]

@@ -1,4 +1,4 @@
-#include "visibility/orbit_source.hpp"
+#include "navigation/orbit_source.hpp"
 
 #include <algorithm>
 #include <utility>
