@@ -131,7 +131,8 @@ constexpr std::size_t kAttributeCount = kParameterCount - 1;
 static_assert([] {
     std::array<int, kAttributeCount> taken{};
     for (const Parameter& parameter : kParameters) {
-        if (parameter.attribute == nullptr) continue;
+        // Compared by place, not by pointer: a function pointer is no constant under the sanitizers.
+        if (parameter.attribute_place == kNoAttribute) continue;
         if (parameter.attribute_place >= kAttributeCount || taken[parameter.attribute_place]++ != 0) return false;
     }
     return true;
@@ -162,7 +163,7 @@ const char* class_doc() {
 std::array<PyGetSetDef, kAttributeCount + 1> attributes = [] {
     std::array<PyGetSetDef, kAttributeCount + 1> table{};
     for (const Parameter& parameter : kParameters) {
-        if (parameter.attribute != nullptr) {
+        if (parameter.attribute_place != kNoAttribute) {
             table[parameter.attribute_place] = {parameter.name, parameter.attribute, nullptr, nullptr, nullptr};
         }
     }
