@@ -810,18 +810,14 @@ def qc_values(obs_path: str, nav_paths: list[str] | None, min_elevation: float) 
         pairs = report.pairs[report.pairs.system == system]
         for first, second, mp_first, mp_second in zip(pairs["first"], pairs["second"], pairs.mp_first_rms,
                                                       pairs.mp_second_rms):
-            values[f"mp_{first}_{second}_{system}"] = _finite(float(mp_first))
-            values[f"mp_{second}_{first}_{system}"] = _finite(float(mp_second))
+            values[f"mp_{first}_{second}_{system}"] = rowfiles.json_value(float(mp_first))
+            values[f"mp_{second}_{first}_{system}"] = rowfiles.json_value(float(mp_second))
         if len(pairs):
             slips = int(pairs.slips.sum())
             values[f"phase_slips_{system}"] = slips
             values[f"obs_per_slip_{system}"] = int(pairs.observations.sum()) / slips if slips else None
         values[f"completeness_{system}"] = report.completeness_percent(system)
     return values
-
-
-def _finite(value: float) -> float | None:
-    return value if math.isfinite(value) else None
 
 
 def qc_group(min_elevation: float) -> ColumnGroup:

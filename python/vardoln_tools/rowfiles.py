@@ -37,15 +37,15 @@ def settings_path(path: str | os.PathLike[str]) -> Path:
     return Path(os.fspath(path) + SETTINGS_SUFFIX)
 
 
-def _json_value(value: object) -> object:
+def json_value(value: object) -> object:
     # strict JSON has no NaN or infinity
     return None if isinstance(value, float) and not math.isfinite(value) else value
 
 
 def json_line(row: Mapping[str, Any], columns: Sequence[str]) -> str:
     """One row as a JSON object with the columns in order, then any other keys of the row."""
-    ordered = {name: _json_value(row.get(name)) for name in columns}
-    ordered.update((key, _json_value(value)) for key, value in row.items() if key not in ordered)
+    ordered = {name: json_value(row.get(name)) for name in columns}
+    ordered.update((key, json_value(value)) for key, value in row.items() if key not in ordered)
     return json.dumps(ordered, ensure_ascii=False) + "\n"
 
 
@@ -258,7 +258,7 @@ def write_parquet(rows: Sequence[Mapping[str, Any]], columns: Sequence[str], pat
         raise ImportError("Parquet output needs pyarrow (pip install pyarrow)") from None
     names = list(columns) + [key for row in rows for key in row if key not in columns]
     names = list(dict.fromkeys(names))
-    table = pyarrow.table({name: [_json_value(row.get(name)) for row in rows] for name in names})
+    table = pyarrow.table({name: [json_value(row.get(name)) for row in rows] for name in names})
     target = Path(path)
     temporary = target.with_name(target.name + ".tmp")
     pyarrow.parquet.write_table(table, temporary)
