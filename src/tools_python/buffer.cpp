@@ -55,9 +55,9 @@ PyTypeObject* buffer_type() {
             {Py_bf_getbuffer, reinterpret_cast<void*>(&get_buffer)},
             {0, nullptr},
         };
-        PyType_Spec spec{"vardoln_tools._native.Buffer", static_cast<int>(sizeof(BufferObject)), 0,
+        PyType_Spec shape{"vardoln_tools._native.Buffer", static_cast<int>(sizeof(BufferObject)), 0,
                          Py_TPFLAGS_DEFAULT, slots};
-        type_cache = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
+        type_cache = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&shape));
     }
     return type_cache;
 }
