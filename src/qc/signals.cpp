@@ -3,6 +3,7 @@
 #include <cmath>
 #include <string>
 
+#include "rinex/bands.hpp"
 #include "rinex/numbers.hpp"
 
 namespace vardoln {
@@ -11,38 +12,11 @@ namespace {
 
 constexpr double kMHz = 1e6;
 
-// RINEX 3 band numbers of one constellation and their carriers in MHz.
-struct Band {
-    char system;
-    char band;
-    double mhz;
-};
-
-constexpr std::array<Band, 27> kBands{{
-    {'G', '1', 1575.42},   {'G', '2', 1227.60},  {'G', '5', 1176.45},                         // GPS L1, L2, L5
-    {'R', '3', 1202.025},  {'R', '4', 1600.995}, {'R', '6', 1248.06},                         // GLONASS CDMA
-    {'E', '1', 1575.42},   {'E', '5', 1176.45},  {'E', '7', 1207.14},  {'E', '8', 1191.795},  // E1, E5a, E5b, E5
-    {'E', '6', 1278.75},                                                                      // E6
-    {'C', '2', 1561.098},  {'C', '5', 1176.45},  {'C', '7', 1207.14},  {'C', '8', 1191.795},  // B1I, B2a, B2I/B2b, B2
-    {'C', '6', 1268.52},                                                                      // B3I
-    {'J', '1', 1575.42},   {'J', '2', 1227.60},  {'J', '5', 1176.45},  {'J', '6', 1278.75},   // QZSS L1, L2, L5, L6
-    {'I', '1', 1575.42},   {'I', '5', 1176.45},  {'I', '9', 2492.028},                        // NavIC L1, L5, S
-    {'S', '1', 1575.42},   {'S', '5', 1176.45},                                               // SBAS L1, L5
-}};
-
 // GLONASS FDMA: G1 = 1602 MHz + k * 0.5625 MHz, G2 = 1246 MHz + k * 0.4375 MHz for channel k.
 constexpr double kGlonassG1Mhz = 1602.0;
 constexpr double kGlonassG1StepMhz = 0.5625;
 constexpr double kGlonassG2Mhz = 1246.0;
 constexpr double kGlonassG2StepMhz = 0.4375;
-
-constexpr double kBeidouB1iMhz = 1561.098;
-constexpr double kBeidouB1cMhz = 1575.42;
-
-// Versions are compared in hundredths, as they are written (3.02, 3.03).
-bool beidou_band1_is_b1i(double rinex_version) noexcept {
-    return !(rinex_version >= 3.025);
-}
 
 // The signals of the pairs, with the tracking modes tried for each, highest priority first
 // (documented in the README). A code and a phase are only combined when they share a mode.
@@ -83,11 +57,9 @@ std::optional<double> carrier_frequency_hz(char system, char band, double rinex_
         const double k = *glonass_channel;
         return (band == '1' ? kGlonassG1Mhz + k * kGlonassG1StepMhz : kGlonassG2Mhz + k * kGlonassG2StepMhz) * kMHz;
     }
-    if (system == 'C' && band == '1') return (beidou_band1_is_b1i(rinex_version) ? kBeidouB1iMhz : kBeidouB1cMhz) * kMHz;
-    for (const Band& entry : kBands) {
-        if (entry.system == system && entry.band == band) return entry.mhz * kMHz;
-    }
-    return std::nullopt;
+    const std::optional<double> mhz = nominal_carrier_mhz(system, band, rinex_version);
+    if (!mhz) return std::nullopt;
+    return *mhz * kMHz;
 }
 
 std::span<const SignalRule> signal_rules() noexcept {

@@ -31,6 +31,12 @@ PyMethodDef functions[] = {
     py::fastcall_method<&qc>("qc", "qc(obs_path, nav_paths=None, min_elevation=10.0, with_tables=False)\n--\n\n"
                                    "Multipath, arcs and phase slips per satellite and signal pair; with tables "
                                    "also the per-signal C/N0, completeness and coverage."),
+    py::fastcall_method<&events>(
+        "events", "events(obs_path, nav_paths=None, min_elevation=5.0, drop_db=6.0, event_satellites=4, "
+                  "systems=None)\n--\n\n"
+                  "Jamming, interference and spoofing events of the band detector."),
+    py::fastcall_method<&band>("band", "band(system, code, rinex_version)\n--\n\n"
+                                       "The frequency band (L1, L2, E6, L5) of an observation code, or None."),
     py::fastcall_method<&budget_fit>("budget_fit", "budget_fit(path, budget)\n--\n\n"
                                                "'within', or 'file' or 'expansion' when the file or the text of "
                                                "its archive layers passes budget bytes."),

@@ -16,6 +16,7 @@
 #include "arrays/coverage.hpp"
 #include "arrays/recording.hpp"
 #include "arrays/signals.hpp"
+#include "detector/detector.hpp"
 #include "navigation/orbit_source.hpp"
 #include "python/binding.hpp"
 #include "visibility/visibility.hpp"
@@ -163,6 +164,12 @@ PyObject* visibility_timeline(PyObject* module, PyObject* const* args, Py_ssize_
 PyObject* plot_views(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 PyObject* qc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* events(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* band(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+
+// The detector's settings from the slots (drop_db, event_satellites, systems), and its result.
+bool detector_arguments(PyObject* const* slots, DetectorSettings& settings);
+PyObject* detector_object(const DetectorResult& result);
 
 PyObject* budget_fit(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* navigation_text(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
