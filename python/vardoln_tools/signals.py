@@ -37,8 +37,8 @@ def navigation_coverage(obs_path: PathArg, nav_path: NavArg) -> pd.DataFrame:
     ``covered``, those of them for which the navigation data give a position by the analysis's
     record choice (<NA> where the constellation is not predictable); ``percent`` (covered /
     observed * 100, NaN when nothing was observed or nothing is predictable);
-    ``uncovered_satellites``, the satellites observed at some epoch without a position;
-    ``predictable``.
+    ``uncovered_satellites``, the satellites observed at some epoch without a position, named as
+    the navigation data name them (a RINEX 2 "G 2" is G02) and sorted; ``predictable``.
 
     ``attrs`` holds the files, the receiver position, the observation span (``obs_start``,
     ``obs_end``) and the span of the navigation records' clock epochs (``nav_start``,

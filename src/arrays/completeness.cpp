@@ -132,7 +132,7 @@ std::variant<Completeness, std::string> completeness(const RinexObsData& obs, co
 
     // The grid, slot by slot: which pairs have a value, and where each satellite is.
     OrbitEvaluator orbits(nav);
-    for (const std::string& satellite : obs.satellite_ids) orbits.add_satellite(satellite);
+    for (const std::string& satellite : obs.satellite_ids) orbits.add_satellite(navigation_key(satellite));
     std::vector<Tally> tallies(carried.size());
     std::vector<std::uint64_t> stamp(carried.size(), 0);
     // The entry of each satellite in the slot's first epoch (where its position is known).

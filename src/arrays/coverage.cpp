@@ -1,5 +1,6 @@
 #include "arrays/coverage.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "arrays/positions.hpp"
@@ -53,9 +54,14 @@ std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const Navi
                         is_predictable(static_cast<char>(letter))};
         for (const std::uint32_t satellite : ranked) {
             if (uncovered[satellite] != 0 && static_cast<unsigned char>(satellite_letter(obs.satellite_ids[satellite])) == letter) {
-                row.uncovered_satellites.push_back(obs.satellite_ids[satellite]);
+                row.uncovered_satellites.push_back(navigation_key(obs.satellite_ids[satellite]));
             }
         }
+        // The list names satellites as the navigation data do, once each: "G 2" and "G02" of one
+        // record are G02. Sorting keeps the table order of every other identifier.
+        std::sort(row.uncovered_satellites.begin(), row.uncovered_satellites.end());
+        row.uncovered_satellites.erase(std::unique(row.uncovered_satellites.begin(), row.uncovered_satellites.end()),
+                                       row.uncovered_satellites.end());
         if (row.predictable) {
             all.observed += row.observed;
             all.covered += row.covered;

@@ -17,7 +17,8 @@ struct CoverageRow {
     std::string system;  // constellation name, or "all" for the predictable constellations together
     std::uint64_t observed = 0;  // satellite-epochs with a C/N0 sample
     std::uint64_t covered = 0;   // of those, with a position (0 where not predictable)
-    std::vector<std::string> uncovered_satellites;  // observed at some epoch without a position
+    // Observed at some epoch without a position, by navigation key ("G 2" as G02), ascending.
+    std::vector<std::string> uncovered_satellites;
     bool predictable = false;
 };
 

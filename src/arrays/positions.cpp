@@ -6,14 +6,15 @@
 #include <array>
 
 #include "arrays/tables.hpp"
+#include "rinex/ids.hpp"
 
 namespace vardoln::arrays {
 
 std::vector<std::optional<Ecef>> entry_positions(const RinexObsData& obs, const NavigationData& nav) {
     std::vector<std::optional<Ecef>> positions(obs.satellite_entries.size());
     OrbitEvaluator orbits(nav);
-    // Handles follow the interned satellite indices.
-    for (const std::string& satellite : obs.satellite_ids) orbits.add_satellite(satellite);
+    // Handles follow the interned satellite indices; records are found by navigation key.
+    for (const std::string& satellite : obs.satellite_ids) orbits.add_satellite(navigation_key(satellite));
     std::size_t last_epoch = obs.epochs.size();
     OrbitEpoch at;
     for_each_entry(obs, [&](std::size_t epoch, std::size_t entry_index, const SatelliteObservations& entry, auto) {

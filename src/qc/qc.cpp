@@ -10,6 +10,7 @@
 
 #include "navigation/orbits.hpp"
 #include "qc/signals.hpp"
+#include "rinex/ids.hpp"
 #include "rinex/numbers.hpp"
 
 namespace vardoln {
@@ -436,7 +437,7 @@ private:
             }
             return;
         }
-        const std::size_t handle = orbits_->add_satellite(id);
+        const std::size_t handle = orbits_->add_satellite(navigation_key(id));
         for (std::uint32_t k = begin; k < end; ++k) {
             const std::optional<Ecef> position = orbits_->position(handle, orbit_epochs_[groups_.usable[k]]);
             if (!position) continue;

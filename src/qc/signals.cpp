@@ -4,6 +4,7 @@
 #include <string>
 
 #include "rinex/bands.hpp"
+#include "rinex/ids.hpp"
 #include "rinex/numbers.hpp"
 
 namespace vardoln {
@@ -94,19 +95,21 @@ std::optional<std::int32_t> glonass_channel(const RinexObsData& obs, const Navig
         return channel;
     };
     if (satellite.size() < 2 || satellite.front() != 'R') return std::nullopt;
+    // Header and navigation records know the satellite by its number, which "R 5" writes with a blank.
+    const std::string key = navigation_key(satellite);
     // The header keys slots by their number as plain decimal text ("5" for R05).
-    if (const std::optional<std::uint32_t> slot = read_u32(satellite.substr(1))) {
-        const std::string key = std::to_string(*slot);
+    if (const std::optional<std::uint32_t> slot = read_u32(std::string_view(key).substr(1))) {
+        const std::string slot_key = std::to_string(*slot);
         for (const auto& [slot_text, channel] : obs.glonass_slots) {
-            if (slot_text == key) return in_range(channel);
+            if (slot_text == slot_key) return in_range(channel);
         }
     }
     if (nav == nullptr) return std::nullopt;
     // The reader keeps only non-zero channels in glonass_freq; a satellite with records and
     // no entry there broadcast channel 0.
-    if (const auto found = nav->glonass_freq.find(satellite); found != nav->glonass_freq.end())
+    if (const auto found = nav->glonass_freq.find(key); found != nav->glonass_freq.end())
         return in_range(found->second);
-    if (const auto found = nav->glonass.find(satellite); found != nav->glonass.end() && !found->second.empty())
+    if (const auto found = nav->glonass.find(key); found != nav->glonass.end() && !found->second.empty())
         return in_range(found->second.front().freq_num);
     return std::nullopt;
 }

@@ -64,9 +64,9 @@ struct CodePhase {
 // the reader gives them (C1C, C1P, L1C, C2P, C2C, L2C, C5Q, L5Q, otherwise the two-character text).
 std::vector<CodePhase> signal_candidates(const SignalRule& rule, double rinex_version);
 
-// The frequency channel of a GLONASS satellite ("R05"): the header's GLONASS SLOT / FRQ # first,
-// then the navigation records (a satellite with records and no non-zero channel is on channel
-// 0); nothing when neither knows it or the value is no channel.
+// The frequency channel of a GLONASS satellite ("R05", or "R 5" as RINEX 2 writes it): the
+// header's GLONASS SLOT / FRQ # first, then the navigation records (a satellite with records and
+// no non-zero channel is on channel 0); nothing when neither knows it or the value is no channel.
 std::optional<std::int32_t> glonass_channel(const RinexObsData& obs, const NavigationData* nav,
                                             std::string_view satellite);
 

@@ -1,5 +1,8 @@
 #include "rinex/ids.hpp"
 
+#include <algorithm>
+#include <cstddef>
+
 #include "rinex/numbers.hpp"
 
 namespace vardoln {
@@ -29,6 +32,19 @@ std::string observed_system_name(char letter) {
 std::string rinex2_satellite_id(std::string_view field) {
     if (field.size() == 3) return std::string(field);
     return satellite_key('G', read_u32(field).value_or(0));
+}
+
+std::string navigation_key(std::string_view satellite) {
+    // The letter, at least one blank, then the number's one or two digits and nothing else.
+    if (satellite.size() < 3 || satellite.front() < 'A' || satellite.front() > 'Z' || satellite[1] != ' ') {
+        return std::string(satellite);
+    }
+    const std::size_t first_digit = satellite.find_first_not_of(' ', 1);
+    if (first_digit == std::string_view::npos) return std::string(satellite);
+    const std::string_view number = satellite.substr(first_digit);
+    const auto is_digit = [](char c) { return c >= '0' && c <= '9'; };
+    if (number.size() > 2 || !std::all_of(number.begin(), number.end(), is_digit)) return std::string(satellite);
+    return std::string{satellite.front(), number.size() == 2 ? number.front() : '0', number.back()};
 }
 
 std::string satellite_key(char letter, unsigned number) {

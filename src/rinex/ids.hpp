@@ -92,4 +92,12 @@ std::string rinex2_satellite_id(std::string_view field);
 // A satellite key: letter followed by the number zero-padded to at least two digits.
 std::string satellite_key(char letter, unsigned number);
 
+// The key under which the navigation records hold an observation identifier. RINEX 2 writes
+// satellite numbers below 10 with a blank ("G 2"), some receivers do so in version 3 files too,
+// and the navigation readers key the zero-padded number: an upper-case letter, blanks and one or
+// two digits become the letter and two digits ("G 2" and "G  7" give G02 and G07); any other
+// text comes back unchanged. Identifiers are short enough for the string's own buffer, so this
+// allocates nothing for them.
+std::string navigation_key(std::string_view satellite);
+
 }  // namespace vardoln

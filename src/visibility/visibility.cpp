@@ -4,8 +4,11 @@
 #include <array>
 #include <cmath>
 #include <limits>
+#include <map>
+#include <string>
 #include <utility>
 
+#include "rinex/ids.hpp"
 #include "visibility/visibility_tally.hpp"
 
 namespace vardoln {
@@ -45,8 +48,11 @@ bool table_fits(const PositionTable& table, const OrbitSource& source, const Rin
 }
 
 // The satellites of one index space: the candidates first, then observed satellites that are none.
+// Satellites go by their navigation key, so that "G 2" and "G02" of one record are one satellite
+// whether or not the navigation data hold it.
 struct KeySpace {
-    std::vector<std::string_view> keys;
+    std::vector<std::string> navigation_keys;     // per satellite of the record, filled before any view
+    std::vector<std::string_view> keys;           // into the candidates and navigation_keys
     std::vector<std::uint32_t> key_of_satellite;  // per satellite of the record
 };
 
@@ -55,14 +61,19 @@ KeySpace key_space(const PositionTable& table, const RinexObsData& obs) {
     const std::size_t candidates = table.candidate_count();
     space.keys.reserve(candidates + obs.satellite_ids.size());
     for (std::size_t c = 0; c < candidates; ++c) space.keys.push_back(table.key(c));
+    space.navigation_keys.reserve(obs.satellite_ids.size());
+    for (const std::string& satellite : obs.satellite_ids) space.navigation_keys.push_back(navigation_key(satellite));
+    std::map<std::string_view, std::uint32_t> others;  // keys of the satellites that are no candidate
     space.key_of_satellite.resize(obs.satellite_ids.size());
     for (std::size_t s = 0; s < obs.satellite_ids.size(); ++s) {
-        if (const auto c = table.candidate_index(obs.satellite_ids[s])) {
+        const std::string_view key = space.navigation_keys[s];
+        if (const auto c = table.candidate_index(key)) {
             space.key_of_satellite[s] = static_cast<std::uint32_t>(*c);
-        } else {
-            space.key_of_satellite[s] = static_cast<std::uint32_t>(space.keys.size());
-            space.keys.push_back(obs.satellite_ids[s]);
+            continue;
         }
+        const auto [it, added] = others.try_emplace(key, static_cast<std::uint32_t>(space.keys.size()));
+        if (added) space.keys.push_back(key);
+        space.key_of_satellite[s] = it->second;
     }
     return space;
 }
@@ -155,7 +166,7 @@ PositionTable::PositionTable(const OrbitSource& source, const RinexObsData& obs)
 
     std::vector<std::uint32_t> candidate_of_satellite(obs.satellite_ids.size(), kNoCandidate);
     for (std::size_t s = 0; s < obs.satellite_ids.size(); ++s) {
-        if (const auto c = candidate_index(obs.satellite_ids[s])) {
+        if (const auto c = candidate_index(navigation_key(obs.satellite_ids[s]))) {
             candidate_of_satellite[s] = static_cast<std::uint32_t>(*c);
         }
     }

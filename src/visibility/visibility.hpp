@@ -17,9 +17,11 @@ namespace vardoln {
 // Positions of the candidate satellites at the observation epochs, computed once per analysis
 // and shared by the sample extraction and the prediction. Held for every satellite entry of
 // the record whose satellite is a candidate (one slot per entry, so memory follows the record
-// rather than candidates times epochs); the prediction computes the positions of candidates
-// absent from an epoch itself. Nothing is computed without a receiver position or navigation
-// data. Keeps views into the orbit source's candidate list: the source must outlive the table.
+// rather than candidates times epochs); a satellite is matched to the candidates by its
+// navigation key, so "G 2" of a RINEX 2 file is G02. The prediction computes the positions of
+// candidates absent from an epoch itself. Nothing is computed without a receiver position or
+// navigation data. Keeps views into the orbit source's candidate list: the source must outlive
+// the table.
 class PositionTable {
 public:
     PositionTable() = default;

@@ -23,6 +23,23 @@ TEST(SatelliteIds, Rinex2FieldsOfThreeCharactersStayVerbatim) {
     for (const Case& c : cases) EXPECT_EQ(rinex2_satellite_id(c.trimmed_field), c.expected) << c.trimmed_field;
 }
 
+TEST(SatelliteIds, NavigationKeyPadsBlankWrittenNumbersWithZero) {
+    struct Case {
+        std::string_view identifier;
+        std::string_view key;
+    };
+    const Case cases[] = {
+        // A letter, blanks and one or two digits: the letter and two digits.
+        {"G 2", "G02"}, {"G  7", "G07"}, {"R 5", "R05"}, {"E 1", "E01"}, {"C 9", "C09"}, {"J 3", "J03"},
+        {"G 0", "G00"}, {"G 12", "G12"}, {"G 02", "G02"}, {"S    4", "S04"},
+        // Already padded, or no blank-written number: unchanged.
+        {"G02", "G02"}, {"R24", "R24"}, {"C123", "C123"}, {"G 123", "G 123"}, {"G1 2", "G1 2"},
+        {"G 2 ", "G 2 "}, {"G  ", "G  "}, {"G 2x", "G 2x"}, {"G +5", "G +5"}, {"g 2", "g 2"},
+        {"1 2", "1 2"}, {" G2", " G2"}, {"G\t2", "G\t2"}, {"G", "G"}, {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(navigation_key(c.identifier), c.key) << '"' << c.identifier << '"';
+}
+
 TEST(SatelliteIds, SevenUpperCaseLettersAreRecognised) {
     for (char letter : std::string_view("GREJCIS")) EXPECT_TRUE(system_from_letter(letter).has_value()) << letter;
     for (char letter : std::string_view("grejcisXQ ")) EXPECT_FALSE(system_from_letter(letter).has_value()) << letter;
