@@ -18,7 +18,7 @@ LAYERS: tuple[tuple[str, ...], ...] = (
     ("archive", "tle"),  # gzip, Unix compress, Hatanaka; two-line elements
     ("navigation",),  # broadcast records, orbits, positions, look angles, the orbit source
     ("visibility",),  # prediction against observation and its summary records
-    ("cn0", "qc", "arrays", "detector"),  # the analysis, result and JSON; quality control; the tools' tables; events
+    ("cn0", "qc", "arrays", "detector", "health"),  # analysis and JSON; QC; tables; events; health grade
     ("python", "tools_python"),  # the module's binding and the tools' companion extension
 )
 

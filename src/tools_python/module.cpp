@@ -35,6 +35,11 @@ PyMethodDef functions[] = {
         "events", "events(obs_path, nav_paths=None, min_elevation=5.0, drop_db=6.0, event_satellites=4, "
                   "systems=None)\n--\n\n"
                   "Jamming, interference and spoofing events of the band detector."),
+    py::fastcall_method<&judge>(
+        "judge", "judge(obs_path, nav_paths=None, min_elevation=5.0, drop_db=6.0, event_satellites=4, "
+                 "systems=None)\n--\n\n"
+                 "The detector's events, the health criteria and grade, and the navigation coverage, "
+                 "from one read of the files."),
     py::fastcall_method<&band>("band", "band(system, code, rinex_version)\n--\n\n"
                                        "The frequency band (L1, L2, E6, L5) of an observation code, or None."),
     py::fastcall_method<&budget_fit>("budget_fit", "budget_fit(path, budget)\n--\n\n"

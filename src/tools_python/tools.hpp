@@ -166,6 +166,7 @@ PyObject* plot_views(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
 PyObject* qc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* events(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* band(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* judge(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 // The detector's settings from the slots (drop_db, event_satellites, systems), and its result.
 bool detector_arguments(PyObject* const* slots, DetectorSettings& settings);
