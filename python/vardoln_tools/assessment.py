@@ -349,19 +349,19 @@ def _read_error(error: BaseException, obs_path: str, obs_kind: roles.FileKind,
 
     if isinstance(error, OSError):
         if obs_kind.kind == "unreadable":
-            return RecordingError(f"{obs_path}: Cannot read obs file: {obs_kind.text}")
+            return RecordingError(roles.cannot_read_text(obs_path, "observation", obs_kind.text))
         for path, kind in zip(nav_paths, nav_kinds):
             if kind.kind == "unreadable":
-                return RecordingError(f"{path}: Cannot read nav file: {kind.text}")
+                return RecordingError(roles.cannot_read_text(path, "navigation", kind.text))
         return RecordingError(f"{obs_path}: {error}")
     for path in nav_paths:
         try:
             vardoln_cn0.read_navigation(path)
         except ValueError as nav_error:
-            return RecordingError(f"{path}: not a readable RINEX navigation file ({nav_error})")
+            return RecordingError(roles.not_readable_text(path, "navigation", nav_error))
         except OSError:
             pass
-    return RecordingError(f"{obs_path}: not a readable RINEX observation file ({error})")
+    return RecordingError(roles.not_readable_text(obs_path, "observation", error))
 
 
 def assess(obs_path: str | os.PathLike[str], nav_paths: Sequence[str | os.PathLike[str]] = (),

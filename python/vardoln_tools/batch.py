@@ -273,11 +273,9 @@ def error_row(obs_path: str, nav_path: str | Sequence[str] | None, error: BaseEx
     """The row of a recording that could not be analysed: every value None but the error."""
     nav_paths = [nav_path] if isinstance(nav_path, str) else nav_path
     row = _empty_row(obs_path, nav_paths, FAILED)
-    if isinstance(error, roles.WrongRole):
-        # the file in question is named only when it is not the recording of the row
-        text = str(error) if error.path != obs_path else f"{error.found.text}, expected {error.expected}"
-        row["error"] = f"wrong role: {text}"
-    elif isinstance(error, RecordingError):
+    if isinstance(error, (roles.WrongRole, RecordingError)):
+        # The line every command gives for the file; the file is named only when it is not the
+        # recording of the row.
         text = str(error)
         row["error"] = text[len(obs_path) + 2:] if text.startswith(f"{obs_path}: ") else text
     else:
@@ -952,7 +950,7 @@ def _batch_settings(args: argparse.Namespace, config: vardoln_cn0.AnalysisConfig
 def command_batch(args: argparse.Namespace) -> int:
     """The batch subcommand: failures to start or to write end as the command line's one-line errors
     (CommandError), option conflicts as its usage errors."""
-    from .cli import CommandError
+    from .command_support import CommandError
 
     paths, skipped = expand_paths(args.paths)
     if not paths:

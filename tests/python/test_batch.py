@@ -77,7 +77,7 @@ def test_unreadable_recordings_give_error_rows(small_jobs, bad_files):
     rows = batch.analyze_many(paths, nav=small_jobs, workers=2, progress=False)
     assert [row["path"] for row in rows] == paths
     assert rows[0]["error"] == "Cannot read obs file: No such file or directory"
-    assert rows[1]["error"] == "wrong role: not a RINEX file, expected a RINEX observation file (or compact RINEX)"
+    assert rows[1]["error"] == "not a RINEX file, expected a RINEX observation file (or compact RINEX)"
     assert rows[1]["station"] is None
     assert all(row["error"] is None for row in rows[2:])
 
@@ -176,7 +176,7 @@ def test_batch_command(shared_file, bad_files, tmp_path, capsys):
     assert status == 1  # one file failed
     lines = printed.out.splitlines()
     assert lines[-1] == "2 analysed, 0 nothing to judge, 1 failed, 0 skipped (not recordings)"
-    assert lines[0].startswith("FILE") and lines[1].startswith("SEPT265G.21O") and "wrong role" in lines[3]
+    assert lines[0].startswith("FILE") and lines[1].startswith("SEPT265G.21O") and "expected a RINEX observation file" in lines[3]
     assert [row["station"] for row in batch.read_jsonl(out)] == ["SEPT", "PDEL", None]
 
     assert cli.main(["batch", *bad_files, "--no-progress"]) == 1

@@ -101,7 +101,7 @@ ERRORS = {
                     "{tmp}/bad.24o: not a RINEX file, expected a RINEX navigation file"),
     "missing nav": (["analyze", str(SAMPLE_OBS), "--nav", "{tmp}/none.24n"], "{tmp}/none.24n: Cannot read nav file"),
     "info invalid": (["info", "{tmp}/bad.24o"], "{tmp}/bad.24o: not a RINEX file, expected a RINEX observation file"),
-    "nav directory": (["nav", "{tmp}"], "{tmp}: Is a directory"),
+    "nav directory": (["nav", "{tmp}"], "{tmp}: Cannot read nav file: Is a directory"),
     "unwritable json": (["analyze", str(SAMPLE_OBS), "--json", "{tmp}/no/such/dir.json"], "cannot write {tmp}/no"),
 }
 
