@@ -300,7 +300,7 @@ def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: 
                           if all(budget_refusal(path, memory_budget) is None for path in candidate.paths)]
         coverage = None
         if nav_paths is None and candidates:
-            choice = navfiles.choose(obs_path, candidates)
+            choice = navfiles.choose(obs_path, candidates, settings.describe(config)["systems"])
             if choice is not None:
                 nav_paths, coverage = list(choice.paths), choice.coverage
         try:

@@ -7,6 +7,7 @@ import pytest
 
 import vardoln_cn0 as v
 from vardoln_tools import batch, cli
+from vardoln_tools.visibility import visibility_summary
 
 NAV_NAMES = [
     "nav/SEPT2650.21P", "nav/cbw10010.21n", "nav/dlf10010.21g", "nav/brdc0010.21n",
@@ -67,9 +68,12 @@ def test_rows_follow_direct_analysis(shared_file):
     assert [row[f"anomalies_{level}"] for level in ("low", "high", "critical")] == [
         exported["summary"][f"{level}_count"] for level in ("low", "high", "critical")]
     assert row["mean_cn0_GPS"] == pytest.approx(exported["constellation_stats"]["GPS"]["mean_cn0"], abs=0.05)
-    assert row["mean_cn0_QZSS"] is None  # observed, but outside the default selection G, R, E, C
+    assert "mean_cn0_QZSS" not in row  # observed, but outside the default selection G, R, E, C
+    # The visibility figures are those of the selected constellations (QZSS left out).
+    shown = visibility_summary(obs, nav, ["G", "R", "E", "C"], 10.0)
     assert (row["notebook_rating"], row["spoofing"], row["confirmation_rate"]) == (
-        result.quality_score.rating, result.spoofing_detected, exported["visibility"]["confirmation_rate"])
+        result.quality_score.rating, shown.spoofing, shown.confirmation_rate)
+    assert shown.confirmation_rate != exported["visibility"]["confirmation_rate"]
 
 
 def test_unreadable_recordings_give_error_rows(small_jobs, bad_files):

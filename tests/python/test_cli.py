@@ -53,7 +53,7 @@ def test_analyze_sample(capsys):
                      "Satellites     20", "Anomalies      none", "  jamming        not detected",
                      "  spoofing       not detected", "Quality        grade D (score 65.8): Poor GNSS signal quality",
                      "Visibility     BRDC Navigation (41 satellites)",
-                     "  confirmation   89.1 % of the predicted satellites observed"):
+                     "  confirmation   86.8 % of the predicted satellites observed"):
         assert expected in out.splitlines(), expected
     gps = next(line for line in out.splitlines() if line.strip().startswith("GPS "))
     assert gps.split() == ["GPS", "8/9", "11770", "40.8", "17.8", "54.2", "8.66", "0", "10"]
