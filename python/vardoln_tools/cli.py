@@ -106,8 +106,14 @@ def _analyze(args: argparse.Namespace, worker: PlotWorker | None, plot_problem: 
 
 
 def command_info(args: argparse.Namespace) -> int:
+    from .selection import cut_epoch_warning, recording_facts
+
     obs = _read(_extension().read_rinex_obs, args.obs, "observation")
     print(summary.observation_summary(obs, args.obs))
+    # The module's reader keeps no note of a cut file; the companion's reads the file once more.
+    cut = cut_epoch_warning(recording_facts(args.obs))
+    if cut is not None:
+        print(f"\nWarning        {cut}")
     return EXIT_DONE
 
 

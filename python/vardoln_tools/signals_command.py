@@ -99,6 +99,7 @@ def command_signals(args: argparse.Namespace) -> int:
         if plot_error:
             raise CommandError(plot_error)
     from . import signals as tables
+    from .selection import cut_epoch_warning
 
     check_files(args.obs, args.nav or [])
     try:
@@ -115,6 +116,9 @@ def command_signals(args: argparse.Namespace) -> int:
     print(f"Station        {attrs['marker_name'] or '-'}")
     if attrs["obs_start"] is not None:
         print(f"Time span      {attrs['obs_start']} .. {attrs['obs_end']} ({attrs['epochs']} epochs)")
+    cut = cut_epoch_warning(attrs)
+    if cut is not None:
+        print(f"Warning        {cut}")
     if coverage is not None:
         print(coverage_line(coverage))
     if complete is not None:

@@ -63,6 +63,9 @@ def test_a_file_cut_inside_its_last_epoch_names_the_last_complete_one(tmp_path, 
     code, out, _ = run(capsys, "batch", cut, "--no-progress", "--jsonl", tmp_path / "rows.jsonl")
     [row] = batch.read_jsonl(tmp_path / "rows.jsonl")
     assert code == 0 and row["warning"] == expected and f"SEPT265G.21O: {expected}" in out.splitlines()
+    for command in ("info", "signals", "qc"):
+        code, out, _ = run(capsys, command, cut)
+        assert code == 0 and f"Warning        {expected}" in out.splitlines(), command
     # The whole file says nothing of the kind.
     code, out, _ = run(capsys, "analyze", SAMPLE_OBS, "--nav", SAMPLE_NAV)
     assert code == 0 and "ends inside" not in out
