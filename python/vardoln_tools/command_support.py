@@ -25,7 +25,6 @@ EXIT_STATUSES = """exit status:
   3  nothing to judge: the recording has no signal-strength (C/N0) samples"""
 
 OBS_HELP = "RINEX observation file (version 2, 3 or 4, also compact RINEX and gzip or Unix-compress archives)"
-NAV_HELP = "RINEX navigation file (version 2, 3 or 4, also gzip or Unix-compress archives)"
 
 
 class CommandError(Exception):
