@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -42,12 +44,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const vardoln::OrbitSource source = vardoln::make_orbit_source(merged);
     for (const double mask : {0.0, 10.0}) {
-        const auto counts = vardoln::visibility_counts(source, *obs, mask);
-        const std::size_t cells = obs->epochs.size() * counts.letters.size();
-        if (counts.predicted.size() != cells || counts.observed.size() != cells || counts.confirmed.size() != cells)
+        // Every constellation, and a selection of two (the tools' --systems).
+        for (const std::optional<std::string>& letters : {std::optional<std::string>(), std::optional<std::string>("GE")}) {
+            const auto counts = vardoln::visibility_counts(source, *obs, mask, letters);
+            const std::size_t cells = obs->epochs.size() * counts.letters.size();
+            if (counts.predicted.size() != cells || counts.observed.size() != cells || counts.confirmed.size() != cells)
+                __builtin_trap();
+            for (std::size_t k = 0; k < cells; ++k)
+                if (counts.confirmed[k] > counts.observed[k] || counts.confirmed[k] > counts.predicted[k]) __builtin_trap();
+            if (letters) {
+                for (const char letter : counts.letters)
+                    if (letter != 'G' && letter != 'E' && letter != '\0') __builtin_trap();
+            }
+        }
+        const vardoln::VisibilitySummary selected = vardoln::predict_visibility(source, *obs, mask, "GE");
+        if (selected.mean_missing > selected.mean_predicted || selected.mean_unexpected > selected.mean_observed)
             __builtin_trap();
-        for (std::size_t k = 0; k < cells; ++k)
-            if (counts.confirmed[k] > counts.observed[k] || counts.confirmed[k] > counts.predicted[k]) __builtin_trap();
     }
     return 0;
 }

@@ -94,6 +94,10 @@ def attrs(facts: Mapping[str, Any], obs_path: str, nav_paths: list[str] | None) 
         "epochs": facts["epochs"],
         "obs_start": timestamp(facts["first_epoch"]),
         "obs_end": timestamp(facts["last_epoch"]),
+        # A text that ends inside its last epoch: that epoch and the last whole one before it, as
+        # the reader's timestamp texts; None otherwise.
+        "cut_epoch": facts["cut_epoch"],
+        "last_complete_epoch": facts["last_complete_epoch"],
     }
 
 

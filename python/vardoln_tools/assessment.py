@@ -349,19 +349,19 @@ def _read_error(error: BaseException, obs_path: str, obs_kind: roles.FileKind,
 
     if isinstance(error, OSError):
         if obs_kind.kind == "unreadable":
-            return RecordingError(f"{obs_path}: Cannot read obs file: {obs_kind.text}")
+            return RecordingError(roles.cannot_read_text(obs_path, "observation", obs_kind.text))
         for path, kind in zip(nav_paths, nav_kinds):
             if kind.kind == "unreadable":
-                return RecordingError(f"{path}: Cannot read nav file: {kind.text}")
+                return RecordingError(roles.cannot_read_text(path, "navigation", kind.text))
         return RecordingError(f"{obs_path}: {error}")
     for path in nav_paths:
         try:
             vardoln_cn0.read_navigation(path)
         except ValueError as nav_error:
-            return RecordingError(f"{path}: not a readable RINEX navigation file ({nav_error})")
+            return RecordingError(roles.not_readable_text(path, "navigation", nav_error))
         except OSError:
             pass
-    return RecordingError(f"{obs_path}: not a readable RINEX observation file ({error})")
+    return RecordingError(roles.not_readable_text(obs_path, "observation", error))
 
 
 def assess(obs_path: str | os.PathLike[str], nav_paths: Sequence[str | os.PathLike[str]] = (),
@@ -371,7 +371,10 @@ def assess(obs_path: str | os.PathLike[str], nav_paths: Sequence[str | os.PathLi
     a recording without samples and RecordingError for a file that cannot be read.
 
     `config` defaults to settings.analysis_config(); `analyzer`, built from that same `config`, may be
-    shared between threads; `coverage_table` is the recording's `navigation_coverage` table when already known.
+    shared between threads; `coverage_table` is the recording's `navigation_coverage` table over the
+    selected constellations (`systems` of the settings) when already known. The assessment's
+    result shows only the selected constellations (see selection.SelectedResult); a file cut
+    inside its last epoch adds a warning.
     """
     import vardoln_cn0
 
@@ -396,15 +399,25 @@ def assess(obs_path: str | os.PathLike[str], nav_paths: Sequence[str | os.PathLi
             roles.check_observation(obs)
         raise NothingToJudge(obs, _nothing_to_judge_reason(obs, shown_settings))
 
-    assessment = Assessment(obs, navs, shown_settings, result, stored_quality(result))
+    from . import selection
+
+    # The grade is the analysis's stored score; what is shown comes from the selected constellations.
+    systems = shown_settings["systems"]
+    assessment = Assessment(obs, navs, shown_settings, selection.selected_result(result, obs, navs, config, systems),
+                            stored_quality(result))
+    facts = None
     if navs:
         if coverage_table is None:
             from .signals import navigation_coverage
 
-            coverage_table = navigation_coverage(obs, navs)
+            coverage_table = navigation_coverage(obs, navs, systems)
+        facts = coverage_table.attrs
         assessment.coverage = coverage_from_table(coverage_table)
         warning = coverage_warning(assessment.coverage)
         if warning is not None:
             assessment.warnings.append(warning)
             assessment.quality_without_navigation = stored_quality(analyzer.analyze_file(obs))
+    cut = selection.cut_epoch_warning(selection.recording_facts(obs, facts))
+    if cut is not None:
+        assessment.warnings.append(cut)
     return assessment

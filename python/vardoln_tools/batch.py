@@ -12,6 +12,7 @@ from __future__ import annotations
 
 import argparse
 import csv
+import datetime
 import functools
 import json
 import math
@@ -273,11 +274,9 @@ def error_row(obs_path: str, nav_path: str | Sequence[str] | None, error: BaseEx
     """The row of a recording that could not be analysed: every value None but the error."""
     nav_paths = [nav_path] if isinstance(nav_path, str) else nav_path
     row = _empty_row(obs_path, nav_paths, FAILED)
-    if isinstance(error, roles.WrongRole):
-        # the file in question is named only when it is not the recording of the row
-        text = str(error) if error.path != obs_path else f"{error.found.text}, expected {error.expected}"
-        row["error"] = f"wrong role: {text}"
-    elif isinstance(error, RecordingError):
+    if isinstance(error, (roles.WrongRole, RecordingError)):
+        # The line every command gives for the file; the file is named only when it is not the
+        # recording of the row.
         text = str(error)
         row["error"] = text[len(obs_path) + 2:] if text.startswith(f"{obs_path}: ") else text
     else:
@@ -301,16 +300,22 @@ def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: 
             candidates = [candidate for candidate in candidates
                           if all(budget_refusal(path, memory_budget) is None for path in candidate.paths)]
         coverage = None
+        unusable = None
         if nav_paths is None and candidates:
-            choice = navfiles.choose(obs_path, candidates)
+            choice = navfiles.choose(obs_path, candidates, settings.describe(config)["systems"])
             if choice is not None:
                 nav_paths, coverage = list(choice.paths), choice.coverage
+            else:
+                unusable = ("no navigation file of the recording's day could be read: "
+                            + ", ".join(path for candidate in candidates for path in candidate.paths))
         try:
             judged = assess(obs_path, nav_paths or [], config, analyzer, coverage)
         except NothingToJudge as nothing:
             # A recording without C/N0 can still have the groups' figures (multipath needs none).
-            return with_groups(nothing_row(obs_path, nav_paths, nothing.reason), groups, nav_paths)
-        return with_groups(result_row(judged), groups, nav_paths)
+            row = with_groups(nothing_row(obs_path, nav_paths, nothing.reason), groups, nav_paths)
+        else:
+            row = with_groups(result_row(judged), groups, nav_paths)
+        return row if unusable is None else with_warning(row, unusable)
     except Exception as error:
         return error_row(obs_path, nav_paths, error)
     except BaseException as error:
@@ -478,20 +483,41 @@ def _paths_of(value: object) -> list[str] | None:
     return [os.fspath(item) for item in value]  # type: ignore[attr-defined]
 
 
-def _nav_lookup(nav: Any, nav_dir: str | os.PathLike[str] | None) -> Callable[[str], Work]:
-    """A function from observation path to its work item."""
+def _nav_lookup(nav: Any, nav_dir: str | os.PathLike[str] | None) -> Callable[[str], tuple[Work, str | None]]:
+    """A function from observation path to its work item and, when the navigation directory holds
+    nothing for it, the note its row carries."""
     if nav is not None and not isinstance(nav, Mapping):
         shared = _paths_of(nav)
-        return lambda obs_path: (obs_path, shared, [])
+        return lambda obs_path: ((obs_path, shared, []), None)
     explicit = {os.fspath(key): _paths_of(value) for key, value in (nav or {}).items()}
     index = NavigationIndex.from_directory(nav_dir) if nav_dir is not None else None
 
-    def lookup(obs_path: str) -> Work:
+    def lookup(obs_path: str) -> tuple[Work, str | None]:
         if obs_path in explicit:
-            return obs_path, explicit[obs_path], []
-        return obs_path, None, index.candidates(obs_path) if index is not None else []
+            return (obs_path, explicit[obs_path], []), None
+        candidates = index.candidates(obs_path) if index is not None else []
+        note = None if nav_dir is None or candidates else missing_navigation_note(obs_path, nav_dir)
+        return (obs_path, None, candidates), note
 
     return lookup
+
+
+def missing_navigation_note(obs_path: str, nav_dir: str | os.PathLike[str]) -> str:
+    """The note of a recording for which the navigation directory holds no file of its day (by
+    the standard file names), or whose own name gives no day."""
+    facts = _name_facts(os.path.basename(obs_path))
+    if facts is None or facts[3] != "obs":
+        return (f"no navigation file looked for in {os.fspath(nav_dir)}: the file name does not give the "
+                "recording's day")
+    _, year, doy, _, _ = facts
+    day = datetime.date(year, 1, 1) + datetime.timedelta(days=doy - 1)
+    return f"no navigation file of the recording's day ({day.isoformat()}, day {doy:03d}) in {os.fspath(nav_dir)}"
+
+
+def with_warning(row: Row, text: str) -> Row:
+    """The row with one more warning after those it has."""
+    row["warning"] = text if not row.get("warning") else f"{row['warning']}; {text}"
+    return row
 
 
 def analyze_many(obs_paths: Iterable[str | os.PathLike[str]], *, nav: Any = None,
@@ -549,7 +575,9 @@ def _analyze_indexed(paths: list[str], *, nav: Any, nav_dir: str | os.PathLike[s
                      threads: bool, memory_budget: int | None, groups: Sequence[ColumnGroup],
                      stop: Callable[[], bool] | None = None) -> Iterator[tuple[int, Row]]:
     lookup = _nav_lookup(nav, nav_dir)
-    jobs = [lookup(path) for path in paths]
+    looked_up = [lookup(path) for path in paths]
+    jobs = [job for job, _ in looked_up]
+    notes = [note for _, note in looked_up]
     config = settings.analysis_config() if config is None else config
     budget = default_memory_budget() if memory_budget is None else memory_budget
     setup = _Setup(config_to_dict(config), budget, tuple(groups))
@@ -565,7 +593,8 @@ def _analyze_indexed(paths: list[str], *, nav: Any, nav_dir: str | os.PathLike[s
             results = _run_in_processes(jobs, setup, count, stop)
         for index, row in results:
             bar.update()
-            yield index, row
+            note = notes[index]
+            yield index, (row if note is None else with_warning(row, note))
     finally:
         bar.close()
 
@@ -952,7 +981,7 @@ def _batch_settings(args: argparse.Namespace, config: vardoln_cn0.AnalysisConfig
 def command_batch(args: argparse.Namespace) -> int:
     """The batch subcommand: failures to start or to write end as the command line's one-line errors
     (CommandError), option conflicts as its usage errors."""
-    from .cli import CommandError
+    from .command_support import CommandError
 
     paths, skipped = expand_paths(args.paths)
     if not paths:

@@ -4,7 +4,6 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import importlib.util
 import json
 import os
 import sys
@@ -13,32 +12,15 @@ from types import ModuleType
 from typing import TYPE_CHECKING, TypeVar
 
 from . import __version__, settings, summary
+from .command_support import (EXIT_DONE, EXIT_ERROR, EXIT_NOTHING_TO_JUDGE, EXIT_STATUSES, CommandError,
+                              NothingToJudgeExit, add_recording_arguments, check_files, check_plotting, read_failure,
+                              write, write_plots)
 
 if TYPE_CHECKING:
     from ._plot_worker import PlotWorker
     from .assessment import Assessment
 
 T = TypeVar("T")
-
-# Exit statuses, as documented in --help and the README.
-EXIT_DONE = 0
-EXIT_ERROR = 1
-EXIT_USAGE = 2  # argparse's own
-EXIT_NOTHING_TO_JUDGE = 3
-EXIT_STATUSES = """exit status:
-  0  done
-  1  error: a file that cannot be read, or a file in the wrong role (an observation file where a
-     navigation file belongs, or the other way round)
-  2  usage error (bad options)
-  3  nothing to judge: the recording has no signal-strength (C/N0) samples"""
-
-
-class CommandError(Exception):
-    """A failure reported to the user as one line on stderr."""
-
-
-class NothingToJudgeExit(Exception):
-    """A recording without samples: one line on stderr, exit status 3."""
 
 
 def _extension() -> ModuleType:
@@ -51,14 +33,17 @@ def _extension() -> ModuleType:
     return module
 
 
-def _read(function: Callable[[str], T], path: str, what: str) -> T:
-    """Runs a reader and turns its exceptions into one line naming the file."""
+def _read(function: Callable[[str], T], path: str, role: str) -> T:
+    """Runs a reader on a file of a role after the checks that every command makes, and turns its
+    exceptions into the same one line naming the file."""
+    if role == "observation":
+        check_files(path)
+    else:
+        check_files(None, [path])
     try:
         return function(path)
-    except OSError as error:
-        raise CommandError(f"{path}: {error}") from None
-    except ValueError as error:
-        raise CommandError(f"{path}: not a readable {what} ({error})") from None
+    except (OSError, ValueError) as error:
+        raise read_failure(error, path, role) from None
 
 
 def _assess(args: argparse.Namespace) -> Assessment:
@@ -72,19 +57,12 @@ def _assess(args: argparse.Namespace) -> Assessment:
         raise NothingToJudgeExit(str(error)) from None
 
 
-def _check_plotting() -> str | None:
-    """None when matplotlib can be imported, else why plots cannot be drawn (found without
-    importing it, so that a command fails before its analysis rather than after it)."""
-    from .plot_data import NEEDS_MATPLOTLIB
-
-    return NEEDS_MATPLOTLIB if importlib.util.find_spec("matplotlib") is None else None
-
-
 def command_analyze(args: argparse.Namespace) -> int:
+    check_files(args.obs, args.nav or [])
     plot_problem = None
     worker = None
     if args.plots or args.html:
-        plot_problem = _check_plotting()
+        plot_problem = check_plotting()
         if args.plots and plot_problem:
             raise CommandError(plot_problem)
         if plot_problem is None:
@@ -104,10 +82,10 @@ def _analyze(args: argparse.Namespace, worker: PlotWorker | None, plot_problem: 
     result = judged.result
     written = []
     if args.json:
-        _write(args.json, result.to_json_pretty() if args.pretty else result.to_json())
+        write(args.json, result.to_json_pretty() if args.pretty else result.to_json())
         written.append(f"JSON export    {args.json}")
     if args.summary_json:
-        _write(args.summary_json, json.dumps(judged.as_record(created), indent=2, ensure_ascii=False) + "\n")
+        write(args.summary_json, json.dumps(judged.as_record(created), indent=2, ensure_ascii=False) + "\n")
         written.append(f"Summary JSON   {args.summary_json}")
     if args.plots or args.html:
         images: list[tuple[str, str, bytes]] = []
@@ -120,76 +98,29 @@ def _analyze(args: argparse.Namespace, worker: PlotWorker | None, plot_problem: 
         if args.html:
             from . import report
 
-            _write(args.html, report.html_report(judged, images, plot_problem, created))
+            write(args.html, report.html_report(judged, images, plot_problem, created))
             written.append(f"HTML report    {args.html}")
     if written:
         print("", *written, sep="\n")
     return EXIT_DONE
 
 
-def _check_role(path: str, expected: str) -> None:
-    from . import roles
-
-    try:
-        if expected == "observation":
-            roles.check_observation(path)
-        else:
-            roles.check_navigation(path)
-    except roles.WrongRole as error:
-        raise CommandError(str(error)) from None
-
-
 def command_info(args: argparse.Namespace) -> int:
-    _check_role(args.obs, "observation")
-    obs = _read(_extension().read_rinex_obs, args.obs, "RINEX observation file")
+    from .selection import cut_epoch_warning, recording_facts
+
+    obs = _read(_extension().read_rinex_obs, args.obs, "observation")
     print(summary.observation_summary(obs, args.obs))
+    # The module's reader keeps no note of a cut file; the companion's reads the file once more.
+    cut = cut_epoch_warning(recording_facts(args.obs))
+    if cut is not None:
+        print(f"\nWarning        {cut}")
     return EXIT_DONE
 
 
 def command_nav(args: argparse.Namespace) -> int:
-    _check_role(args.nav, "navigation")
-    nav = _read(_extension().read_navigation, args.nav, "RINEX navigation file")
+    nav = _read(_extension().read_navigation, args.nav, "navigation")
     print(summary.navigation_summary(nav, args.nav))
     return EXIT_DONE
-
-
-def _make_directory(path: str) -> None:
-    try:
-        os.makedirs(path, exist_ok=True)
-    except OSError as error:
-        raise CommandError(f"cannot create directory {path}: {error.strerror or error}") from None
-
-
-def write_plots(directory: str, images: list[tuple[str, str, bytes]], when_none: str) -> str:
-    """Writes (stem, title, PNG) images as DIRECTORY/stem.png; the summary line naming them."""
-    _make_directory(directory)
-    for stem, _, png in images:
-        _write(os.path.join(directory, f"{stem}.png"), png)
-    names = ", ".join(f"{stem}.png" for stem, _, _ in images) or when_none
-    return f"Plots          {directory}: {names}"
-
-
-def _write(path: str, content: str | bytes) -> None:
-    try:
-        if isinstance(content, bytes):
-            with open(path, "wb") as out:
-                out.write(content)
-        else:
-            with open(path, "w", encoding="utf-8") as out:
-                out.write(content)
-    except OSError as error:
-        raise CommandError(f"cannot write {path}: {error.strerror or error}") from None
-
-
-OBS_HELP = "RINEX observation file (version 2, 3 or 4, also compact RINEX and gzip or Unix-compress archives)"
-
-
-def add_recording_arguments(parser: argparse.ArgumentParser, navigation_use: str) -> None:
-    """The recording (OBS) and its navigation files (--nav, repeatable) of a command that judges one."""
-    parser.add_argument("obs", metavar="OBS", help=OBS_HELP)
-    parser.add_argument("--nav", metavar="NAV", action="append",
-                        help=f"RINEX navigation file of the same day, for {navigation_use}; repeat it for one file "
-                             "per constellation (RINEX 3 or 4 files of one version, merged as one)")
 
 
 def build_parser() -> argparse.ArgumentParser:

@@ -162,15 +162,16 @@ def overall_percent(coverage: pd.DataFrame) -> float:
     return float(row.percent.iloc[0]) if len(row) else math.nan
 
 
-def choose(obs_path: str, candidates: Sequence[Candidate]) -> Choice | None:
-    """The candidate with the highest overall coverage of the recording's observed satellite-epochs;
-    ties go to a mixed file, then to the larger. Candidates that cannot be read are passed over."""
+def choose(obs_path: str, candidates: Sequence[Candidate], systems: Sequence[str] | None = None) -> Choice | None:
+    """The candidate with the highest overall coverage of the recording's observed satellite-epochs
+    (of the constellations `systems` only, when given); ties go to a mixed file, then to the larger.
+    Candidates that cannot be read are passed over."""
     from .signals import navigation_coverage
 
     best: tuple[tuple[float, bool, int], Choice] | None = None
     for candidate in candidates:
         try:
-            coverage = navigation_coverage(obs_path, list(candidate.paths))
+            coverage = navigation_coverage(obs_path, list(candidate.paths), systems)
         except (OSError, ValueError):
             continue
         percent = overall_percent(coverage)

@@ -21,8 +21,7 @@ SATELLITES_SHOWN = 8
 
 def add_command(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
     """Registers the `qc` subcommand on the CLI's subparsers."""
-    from .cli import EXIT_STATUSES
-    from .cli import add_recording_arguments
+    from .command_support import EXIT_STATUSES, add_recording_arguments
     from .settings import _elevation
 
     qc = commands.add_parser(
@@ -152,9 +151,11 @@ def _nothing_at_all(report: QcReport) -> bool:
 
 def command_qc(args: argparse.Namespace) -> int:
     """Runs `vardoln-cn0 qc`: the summary on stdout, then the files asked for; the exit status."""
-    from .cli import CommandError, NothingToJudgeExit, _check_plotting, _write, write_plots
+    from .command_support import (CommandError, NothingToJudgeExit, check_files, check_plotting, read_failure, write,
+                                  write_plots)
 
-    plot_problem = _check_plotting() if (args.plots or args.html) else None
+    check_files(args.obs, args.nav or [])
+    plot_problem = check_plotting() if (args.plots or args.html) else None
     if args.plots and plot_problem:
         raise CommandError(plot_problem)
     from . import assessment, roles
@@ -163,8 +164,8 @@ def command_qc(args: argparse.Namespace) -> int:
     try:
         report = qc(args.obs, args.nav, args.min_elevation)
     except OSError as error:
-        raise CommandError(f"{error.filename}: {error.strerror}" if error.filename and error.strerror
-                           else str(error)) from None
+        path = error.filename if isinstance(error.filename, str) else args.obs
+        raise read_failure(error, path, "navigation" if path in (args.nav or []) else "observation") from None
     except (ValueError, roles.WrongRole, assessment.RecordingError) as error:
         raise CommandError(str(error)) from None
     if _nothing_at_all(report):
@@ -173,7 +174,7 @@ def command_qc(args: argparse.Namespace) -> int:
     print(qc_summary(report))
     written = []
     if args.json:
-        _write(args.json, json.dumps(report.to_dict(), indent=1, ensure_ascii=False) + "\n")
+        write(args.json, json.dumps(report.to_dict(), indent=1, ensure_ascii=False) + "\n")
         written.append(f"JSON           {args.json}")
     images: list[tuple[str, str, bytes]] = []
     if (args.plots or args.html) and not plot_problem:
@@ -194,7 +195,7 @@ def command_qc(args: argparse.Namespace) -> int:
             from . import plots
 
             analysis_images = plots.render_all(report.assessment)
-        _write(args.html, html_report.html_report(report.assessment, analysis_images, plot_problem,
+        write(args.html, html_report.html_report(report.assessment, analysis_images, plot_problem,
                                                   created_now(), qc=report, qc_images=images))
         written.append(f"HTML report    {args.html}")
     if written:

@@ -250,11 +250,12 @@ def _plain(value: Any) -> Any:
     return value
 
 
-def _native_table(obs_path: PathArg, nav_path: NavArg | None, min_elevation: float, with_tables: bool) -> _Table:
+def _native_table(obs_path: PathArg, nav_path: NavArg | None, min_elevation: float, with_tables: bool,
+                  coverage_systems: str | None = None) -> _Table:
     obs = path_argument(obs_path, "obs_path")
     navs = None if nav_path is None else nav_argument(nav_path)
     elevation = float(min_elevation)
-    return _Table(_native.qc(obs, navs, elevation, with_tables), obs, navs, elevation)
+    return _Table(_native.qc(obs, navs, elevation, with_tables, coverage_systems), obs, navs, elevation)
 
 
 def multipath(obs_path: PathArg, nav_path: NavArg | None = None) -> Multipath:
@@ -415,7 +416,8 @@ class QcReport:
 def qc(obs_path: PathArg, nav_path: NavArg | None = None, min_elevation: float = 10.0) -> QcReport:
     """Quality control of one recording in one object (`QcReport`): time span, epochs and
     interval; per constellation and signal pair the multipath RMS (metres), phase slips and
-    observations per slip; completeness and C/N0 per signal; navigation coverage; and the C/N0
+    observations per slip; completeness and C/N0 per signal; navigation coverage of the
+    constellations the C/N0 analysis judges (G, R, E, C); and the C/N0
     verdicts and grade of the analysis with the same elevation mask, as `vardoln-cn0 analyze
     --min-elevation` shows them.
 
@@ -437,8 +439,10 @@ def _report(obs_path: PathArg, nav_path: NavArg | None, min_elevation: float, ju
     for path in navs or []:
         roles.check_navigation(path)
     elevation = float(min_elevation)
+    config = settings.analysis_config(min_elevation=elevation)
     try:
-        native = _native_table(obs, navs, elevation, True)
+        # Coverage of the constellations that the C/N0 analysis judges, as its verdicts rest on it.
+        native = _native_table(obs, navs, elevation, True, "".join(settings.describe(config)["systems"]))
     except ValueError:
         roles.check_observation(obs)  # an archive of another kind of file says so
         raise
@@ -454,8 +458,7 @@ def _report(obs_path: PathArg, nav_path: NavArg | None, min_elevation: float, ju
     judged_note: str | None = "not analysed"
     if judge:
         try:
-            judged = assessment.assess(obs, navs or [], settings.analysis_config(min_elevation=elevation),
-                                       coverage_table=coverage)
+            judged = assessment.assess(obs, navs or [], config, coverage_table=coverage)
             judged_note = None
         except assessment.NothingToJudge as nothing:
             judged_note = nothing.reason

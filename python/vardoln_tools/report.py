@@ -7,7 +7,7 @@ import html
 import os
 from typing import TYPE_CHECKING, Any
 
-from . import __version__, summary
+from . import __version__, selection, summary
 from .assessment import DETECTED, NOT_DETECTED, created_now, grade_bands_text, visibility_penalties
 from .settings import setting_lines
 
@@ -110,7 +110,7 @@ def grade_explanation(judged: Assessment) -> list[str]:
                "that were not observed and up to 20 points, 5 per satellite per epoch, for observed satellites "
                "that were not predicted), 25 % sky coverage of the satellite tracks and 35 % mean C/N0 (30 dB-Hz "
                "scores 0, 45 dB-Hz and above 100). " + grade_bands_text())
-    confirmation, unexpected = visibility_penalties(judged.result)
+    confirmation, unexpected = visibility_penalties(selection.module_result(judged.result))
     here = (f"Here: consistency {quality.consistency_score:.1f}, sky coverage {quality.coverage_score:.1f}, "
             f"C/N0 {quality.cn0_score:.1f}, overall {quality.overall:.1f}")
     if judged.result.has_visibility_prediction:

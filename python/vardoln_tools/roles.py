@@ -110,6 +110,22 @@ def resolve(path: str | os.PathLike[str], sniffed: FileKind | None = None) -> Fi
     return FileKind("navigation", f"{sniffed.text} of a RINEX {obs.version:.2f} navigation file")
 
 
+# The word for each role in the one line about a file that cannot be read, as the analysis writes it.
+ROLE_WORDS = {"observation": "obs", "navigation": "nav"}
+
+
+def cannot_read_text(path: str, role: str, reason: str) -> str:
+    """The one line about a file of a role ("observation" or "navigation") that cannot be read:
+    "PATH: Cannot read obs file: No such file or directory"."""
+    return f"{path}: Cannot read {ROLE_WORDS[role]} file: {reason}"
+
+
+def not_readable_text(path: str, role: str, error: object) -> str:
+    """The one line about a file that opens but does not read as a file of its role:
+    "PATH: not a readable RINEX observation file (No END OF HEADER found)"."""
+    return f"{path}: not a readable RINEX {role} file ({error})"
+
+
 class WrongRole(Exception):
     """A file given where a file of another kind was expected; the message names both."""
 

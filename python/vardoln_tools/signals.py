@@ -28,12 +28,13 @@ def _percent(part: npt.NDArray[Any], whole: npt.NDArray[Any]) -> npt.NDArray[np.
         return np.where(whole > 0, part / np.where(whole > 0, whole, 1) * 100.0, np.nan)
 
 
-def navigation_coverage(obs_path: PathArg, nav_path: NavArg) -> pd.DataFrame:
+def navigation_coverage(obs_path: PathArg, nav_path: NavArg, systems: Iterable[str] | None = None) -> pd.DataFrame:
     """How much of what was observed the navigation data can position, per constellation.
 
     One row per constellation of the observation file (rows in constellation-letter order) and a
     last row ``system == "all"`` over the predictable constellations (GPS, GLONASS, Galileo,
-    BeiDou, QZSS). Columns: ``system``; ``observed``, the satellite-epochs with a C/N0 sample;
+    BeiDou, QZSS). ``systems``: constellation letters to keep (``["G", "E", "C"]``), in the rows
+    and in the "all" row alike; every constellation of the file when None. Columns: ``system``; ``observed``, the satellite-epochs with a C/N0 sample;
     ``covered``, those of them for which the navigation data give a position by the analysis's
     record choice (<NA> where the constellation is not predictable); ``percent`` (covered /
     observed * 100, NaN when nothing was observed or nothing is predictable);
@@ -47,7 +48,7 @@ def navigation_coverage(obs_path: PathArg, nav_path: NavArg) -> pd.DataFrame:
     """
     obs = path_argument(obs_path, "obs_path")
     navs = nav_argument(nav_path)
-    return coverage_frame(_native.coverage(obs, navs), obs, navs)
+    return coverage_frame(_native.coverage(obs, navs, _letters(systems)), obs, navs)
 
 
 def coverage_frame(table: Mapping[str, Any], obs: str, navs: list[str]) -> pd.DataFrame:

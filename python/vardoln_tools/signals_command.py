@@ -19,7 +19,7 @@ SIGNAL_HEADER = ["system", "code", "samples", "mean C/N0", "complete"]
 
 
 def add_command(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
-    from .cli import OBS_HELP
+    from .command_support import OBS_HELP
     from .settings import _elevation
 
     signals = commands.add_parser(
@@ -73,8 +73,20 @@ def coverage_line(coverage: "pd.DataFrame") -> str:
     return line
 
 
+def _table_failure(error: OSError | ValueError, obs: str, navs: list[str]) -> Exception:
+    """A table's exception as the one line of every command: a file that cannot be read is named
+    by the error when it says which, else the recording; content refused (a header without a
+    receiver position) keeps the table's own words."""
+    from .command_support import CommandError, read_failure
+
+    if isinstance(error, OSError):
+        path = error.filename if isinstance(error.filename, str) else obs
+        return read_failure(error, path, "navigation" if path in navs else "observation")
+    return CommandError(str(error))
+
+
 def command_signals(args: argparse.Namespace) -> int:
-    from .cli import CommandError, _make_directory, _write
+    from .command_support import CommandError, check_files, make_directory, read_failure, write
 
     if args.plots and not args.nav:
         raise CommandError("--plots needs --nav (the curves are C/N0 against elevation)")
@@ -87,14 +99,16 @@ def command_signals(args: argparse.Namespace) -> int:
         if plot_error:
             raise CommandError(plot_error)
     from . import signals as tables
+    from .selection import cut_epoch_warning
 
+    check_files(args.obs, args.nav or [])
     try:
         stats = tables.signal_stats(args.obs, args.nav, args.min_elevation)
         coverage = tables.navigation_coverage(args.obs, args.nav) if args.nav else None
         complete = tables.completeness(args.obs, args.nav, args.min_elevation) if args.nav else None
         profile = tables.cn0_elevation_profile(args.obs, args.nav) if args.nav and args.plots else None
     except (OSError, ValueError) as error:
-        raise CommandError(str(error)) from None
+        raise _table_failure(error, args.obs, args.nav or []) from None
 
     by_constellation = stats.by_constellation
     attrs = by_constellation.attrs
@@ -102,6 +116,9 @@ def command_signals(args: argparse.Namespace) -> int:
     print(f"Station        {attrs['marker_name'] or '-'}")
     if attrs["obs_start"] is not None:
         print(f"Time span      {attrs['obs_start']} .. {attrs['obs_end']} ({attrs['epochs']} epochs)")
+    cut = cut_epoch_warning(attrs)
+    if cut is not None:
+        print(f"Warning        {cut}")
     if coverage is not None:
         print(coverage_line(coverage))
     if complete is not None:
@@ -131,15 +148,15 @@ def command_signals(args: argparse.Namespace) -> int:
             "coverage": _records(coverage) if coverage is not None else None,
             "completeness": _records(complete) if complete is not None else None,
         }
-        _write(args.json, json.dumps(document, indent=1))
+        write(args.json, json.dumps(document, indent=1))
         written.append(f"JSON           {args.json}")
     if args.plots and profile is not None and complete is not None:
         from . import signal_plots
 
-        _make_directory(args.plots)
+        make_directory(args.plots)
         names = []
         for stem, png in signal_plots.render(profile, complete):
-            _write(os.path.join(args.plots, f"{stem}.png"), png)
+            write(os.path.join(args.plots, f"{stem}.png"), png)
             names.append(f"{stem}.png")
         written.append(f"Plots          {args.plots}: {', '.join(names) or 'none (no data to plot)'}")
     if written:

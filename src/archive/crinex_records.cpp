@@ -57,6 +57,8 @@ public:
 
     bool epoch(const crinex::Epoch& epoch) override {
         if (!builder_ && !start_records()) return false;
+        // An epoch the text path cut short is the last record; one more means it was not.
+        builder_->clear_cut_epoch();
         scratch_.clear();
         crinex::append_epoch_lines(scratch_, flavour_, epoch);
         if (!count_text(scratch_.size() + satellite_text_bound(epoch))) return false;
@@ -65,6 +67,7 @@ public:
 
     bool event(std::string_view line, std::span<const std::string_view> records) override {
         if (!builder_ && !start_records()) return false;
+        builder_->clear_cut_epoch();
         scratch_.clear();
         crinex::append_event_lines(scratch_, line, records);
         if (!count_text(scratch_.size())) return false;
@@ -127,6 +130,9 @@ private:
             add_values(*plan, satellite);
             builder_->end_satellite(id, satellite_start_);
         }
+        // The text path's reader meets the end of the text before the announced count when the
+        // file was cut inside this epoch (only the last epoch has fewer data lines than listed).
+        if (header->satellite_count > epoch.decoded) builder_->mark_cut_epoch(header->time);
         builder_->end_epoch(header->time, header->flag);
         return true;
     }
@@ -155,6 +161,9 @@ private:
             add_values(*plan, satellite);
             builder_->end_satellite(ids_[i].view(), satellite_start_);
         }
+        // As the text path's reader: a satellite list announced longer than it is written, or a
+        // listed satellite without its observation lines, at the end of the text.
+        if (remaining > 0 || (epoch.decoded < ids_.size() && reader_types > 0)) builder_->mark_cut_epoch(header->time);
         builder_->end_epoch(header->time, header->flag);
         return true;
     }

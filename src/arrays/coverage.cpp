@@ -10,7 +10,7 @@
 namespace vardoln::arrays {
 
 std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const NavigationData& nav,
-                                             const EntryGeometry* known) {
+                                             const EntryGeometry* known, const std::optional<std::string>& letters) {
     const EntryPositions computed = known != nullptr ? EntryPositions{} : entry_positions(obs, nav);
     const EntryPositions& positions = known != nullptr ? known->positions : computed;
     const std::vector<std::uint8_t> strength = signal_strength_codes(obs);
@@ -50,6 +50,7 @@ std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const Navi
     for (int letter = 0; letter < 256; ++letter) {
         const Tally& tally = tallies[static_cast<std::size_t>(letter)];
         if (!tally.present) continue;
+        if (letters && letters->find(static_cast<char>(letter)) == std::string::npos) continue;
         CoverageRow row{observed_system_name(static_cast<char>(letter)), tally.observed, tally.covered, {},
                         is_predictable(static_cast<char>(letter))};
         for (const std::uint32_t satellite : ranked) {

@@ -5,6 +5,7 @@
 #include "arrays/positions.hpp"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,7 +27,10 @@ struct CoverageRow {
 // SBAS, IRNSS and unknown letters are listed as not predictable: no satellite of theirs counts
 // as uncovered.
 // `geometry`, when given, is entry_geometry(obs, nav), computed once for several tables.
+// `letters`, when given, keeps the constellations of those letters only ("GEC"), in the rows and
+// in the "all" row alike.
 std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const NavigationData& nav,
-                                             const EntryGeometry* geometry = nullptr);
+                                             const EntryGeometry* geometry = nullptr,
+                                             const std::optional<std::string>& letters = std::nullopt);
 
 }  // namespace vardoln::arrays

@@ -39,11 +39,15 @@ bool interference_detected(const AnalysisResult& result) noexcept {
 
 bool spoofing_detected(const AnalysisResult& result) noexcept {
     if (!result.visibility) return false;
-    const VisibilitySummary& v = *result.visibility;
+    return spoofing_detected(*result.visibility, result.spoofing_unexpected_threshold,
+                             result.spoofing_min_unexpected_count);
+}
+
+bool spoofing_detected(const VisibilitySummary& v, double unexpected_threshold, double min_unexpected_count) noexcept {
     if (!(v.mean_observed > 0.0)) return false;
     const double ratio = v.mean_unexpected / v.mean_observed;
     // Many satellites that no ephemeris predicts, and either for long or in a clear majority.
-    return ratio > result.spoofing_unexpected_threshold && v.mean_unexpected > result.spoofing_min_unexpected_count &&
+    return ratio > unexpected_threshold && v.mean_unexpected > min_unexpected_count &&
            (has_long_unexpected_run(v) || ratio > 0.6);
 }
 

@@ -41,6 +41,14 @@ struct ObservationEpoch {
     std::uint32_t satellite_count = 0;  // never 0
 };
 
+// The last epoch record of a text that ends inside it: its epoch line announced more satellites
+// (RINEX 3 and 4), or more satellite names and observation lines (RINEX 2), than the text holds.
+// What the record did hold is stored as an epoch like any other.
+struct CutEpoch {
+    EpochTime time;                          // as its epoch line wrote it
+    std::optional<EpochTime> last_complete;  // the last epoch stored before it; none when it was the first
+};
+
 // Observation codes of one constellation letter, in header order.
 struct ObsTypeList {
     std::string system;  // one-character letter text
@@ -65,6 +73,7 @@ struct RinexObsData {
     std::vector<ObservationEpoch> epochs;
     std::vector<SatelliteObservations> satellite_entries;
     std::vector<ObservationValue> values;
+    std::optional<CutEpoch> cut_epoch;  // set when the text ends inside its last epoch record
 
     std::span<const SatelliteObservations> satellites_of(const ObservationEpoch& epoch) const noexcept {
         return {satellite_entries.data() + epoch.first_satellite, epoch.satellite_count};

@@ -170,12 +170,15 @@ void read_rinex3_records(LineCursor& lines, RecordBuilder& builder) {
         if (!epoch) continue;
         builder.begin_epoch();
         // The announced count may be wrong: a block also ends at an empty line or the next ">".
-        for (std::uint32_t consumed = 0; consumed < epoch->satellite_count && !lines.at_end(); ++consumed) {
+        // Only the end of the text before the count is reached cuts the epoch short.
+        std::uint32_t consumed = 0;
+        for (; consumed < epoch->satellite_count && !lines.at_end(); ++consumed) {
             const std::string_view satellite_line = lines.peek();
             if (satellite_line.empty() || satellite_line.front() == '>') break;
             lines.advance();
             if (satellite_line.size() >= 3) read_rinex3_satellite_line(satellite_line, builder);
         }
+        if (consumed < epoch->satellite_count && lines.at_end()) builder.mark_cut_epoch(epoch->time);
         builder.end_epoch(epoch->time, epoch->flag);
     }
 }
@@ -198,9 +201,14 @@ void read_rinex2_records(LineCursor& lines, RinexObsData& data) {
         while (remaining > 0 && !lines.at_end()) remaining = read_rinex2_satellite_fields(lines.next(), remaining, ids);
 
         // Observation lines: each named satellite owns (t + 4) / 5 lines of five 16-column fields.
+        // The text ending inside the list, or before a listed satellite's first line, cuts the
+        // epoch short. The last satellite's last lines may be missing without that: writers and
+        // editors drop blank lines at the end of a file, and those hold nothing.
         builder.begin_epoch();
+        bool cut = remaining > 0;
         for (const ShortId& id : ids) {
             const std::uint32_t start = builder.begin_satellite();
+            if (lines_per_satellite > 0 && lines.at_end()) cut = true;
             for (std::size_t l = 0; l < lines_per_satellite && !lines.at_end(); ++l) {
                 const std::string_view line = lines.next();
                 for (std::size_t f = 0; f < 5; ++f) {
@@ -218,6 +226,7 @@ void read_rinex2_records(LineCursor& lines, RinexObsData& data) {
             }
             builder.end_satellite(id.view(), start);
         }
+        if (cut) builder.mark_cut_epoch(epoch->time);
         builder.end_epoch(epoch->time, epoch->flag);
     }
 }

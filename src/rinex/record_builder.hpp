@@ -63,6 +63,15 @@ public:
     // Appends the epoch if it holds at least one satellite.
     void end_epoch(const EpochTime& time, std::uint8_t flag);
 
+    // Marks the epoch being built as cut short by the end of the text (before end_epoch, so that
+    // the last complete epoch is the one stored before it).
+    void mark_cut_epoch(const EpochTime& time) {
+        data_.cut_epoch = CutEpoch{time, data_.epochs.empty() ? std::nullopt : std::optional(data_.epochs.back().time)};
+    }
+    // Takes the mark back: more records followed (the compact RINEX reader feeds the records of
+    // one event at a time, each ending a text of its own).
+    void clear_cut_epoch() noexcept { data_.cut_epoch.reset(); }
+
 private:
     struct SeenMark {
         std::uint32_t epoch = 0;  // epoch index + 1 of the last epoch holding the satellite

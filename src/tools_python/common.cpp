@@ -5,6 +5,7 @@
 
 #include "arrays/positions.hpp"
 #include "arrays/tables.hpp"
+#include "rinex/epoch_time.hpp"
 #include "rinex/ids.hpp"
 #include "tools_python/tools.hpp"
 
@@ -42,6 +43,16 @@ PyObject* recording_facts(const RinexObsData& obs) {
     };
     if (!py::dict_set(facts.get(), "first_epoch", time_or_none(first)) ||
         !py::dict_set(facts.get(), "last_epoch", time_or_none(last))) {
+        return nullptr;
+    }
+    // The epoch a cut text ends inside and the last one before it, as timestamp texts (epoch
+    // fields need not name an instant, so no datetime64 here).
+    const auto text_or_none = [](const std::optional<EpochTime>& time) {
+        return time ? py::new_text(timestamp_text(*time)) : Py_NewRef(Py_None);
+    };
+    const std::optional<CutEpoch>& cut = obs.cut_epoch;
+    if (!py::dict_set(facts.get(), "cut_epoch", text_or_none(cut ? std::optional(cut->time) : std::nullopt)) ||
+        !py::dict_set(facts.get(), "last_complete_epoch", text_or_none(cut ? cut->last_complete : std::nullopt))) {
         return nullptr;
     }
     return facts.release();

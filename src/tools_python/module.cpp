@@ -10,7 +10,7 @@ PyMethodDef functions[] = {
                                                        "Every observation value of the file as columns."),
     py::fastcall_method<&geometry>("geometry", "geometry(obs_path, nav_paths)\n--\n\n"
                                                "Azimuth and elevation of the observed satellites at their epochs."),
-    py::fastcall_method<&coverage>("coverage", "coverage(obs_path, nav_paths)\n--\n\n"
+    py::fastcall_method<&coverage>("coverage", "coverage(obs_path, nav_paths, systems=None)\n--\n\n"
                                                "Satellite-epochs with a C/N0 sample and those with a position, "
                                                "per constellation."),
     py::fastcall_method<&signal_stats>("signal_stats",
@@ -22,13 +22,21 @@ PyMethodDef functions[] = {
     py::fastcall_method<&completeness>("completeness", "completeness(obs_path, nav_paths, min_elevation=10.0)\n--\n\n"
                                                        "Expected against present observations per constellation and code."),
     py::fastcall_method<&visibility_timeline>(
-        "visibility_timeline", "visibility_timeline(obs_path, nav_paths, min_elevation)\n--\n\n"
+        "visibility_timeline", "visibility_timeline(obs_path, nav_paths, min_elevation, systems=None)\n--\n\n"
                                "Predicted, observed and confirmed satellites per epoch and constellation."),
+    py::fastcall_method<&visibility_summary>(
+        "visibility_summary",
+        "visibility_summary(obs_path, nav_paths, min_elevation, systems, spoofing_unexpected_threshold, "
+        "spoofing_min_unexpected_count)\n--\n\n"
+        "The analysis's visibility summary and spoofing rule over the selected constellations only."),
+    py::fastcall_method<&facts>("facts", "facts(obs_path)\n--\n\n"
+                                         "The header facts and time span of a recording, as every table carries them."),
     py::fastcall_method<&plot_views>(
         "plot_views", "plot_views(obs_path, nav_paths, systems, min_elevation, min_cn0, max_cn0)\n--\n\n"
                       "Skyplot tracks, heatmap grid and per-constellation series as the analysis with these "
                       "settings makes them, and the per-epoch visibility counts."),
-    py::fastcall_method<&qc>("qc", "qc(obs_path, nav_paths=None, min_elevation=10.0, with_tables=False)\n--\n\n"
+    py::fastcall_method<&qc>("qc", "qc(obs_path, nav_paths=None, min_elevation=10.0, with_tables=False, "
+                                   "coverage_systems=None)\n--\n\n"
                                    "Multipath, arcs and phase slips per satellite and signal pair; with tables "
                                    "also the per-signal C/N0, completeness and coverage."),
     py::fastcall_method<&events>(

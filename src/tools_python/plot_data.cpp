@@ -133,8 +133,13 @@ PyObject* plot_views(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nar
             views.marker_name = recording.obs.marker_name;
             if (run.orbit_source) views.source = run.orbit_source->source_text;
             // The counts need the receiver's position; without one the analysis predicts nothing.
+            // Only the analysed constellations, as in the summary's visibility figures.
             if (run.orbit_source && recording.obs.approx_position) {
-                views.visibility = visibility_columns(*run.orbit_source, recording.obs, settings.min_elevation);
+                std::string letters;
+                for (const char32_t letter : *settings.systems) {
+                    if (letter < 0x80) letters.push_back(static_cast<char>(letter));
+                }
+                views.visibility = visibility_columns(*run.orbit_source, recording.obs, settings.min_elevation, letters);
             }
             return views;
         },

@@ -251,15 +251,18 @@ PyObject* qc_object(QcOutcome&& outcome, const arrays::Recording& recording) {
 }  // namespace
 
 PyObject* qc(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    static constexpr auto sig = py::signature("qc", 1, "obs_path", "nav_paths", "min_elevation", "with_tables");
-    py::Slots<4> slots;
+    static constexpr auto sig =
+        py::signature("qc", 1, "obs_path", "nav_paths", "min_elevation", "with_tables", "coverage_systems");
+    py::Slots<5> slots;
     std::string_view obs_path;
     std::optional<std::vector<std::string>> nav_paths;
     double min_elevation = 10.0;
     bool with_tables = false;
+    std::optional<std::string> coverage_letters;
     if (!py::bind(sig, args, nargsf, kwnames, slots) ||
         !table_arguments(slots.data(), true, "min_elevation", obs_path, nav_paths, min_elevation) ||
-        !py::bool_or_default(slots[3], "with_tables", with_tables)) {
+        !py::bool_or_default(slots[3], "with_tables", with_tables) ||
+        !py::text_or_absent(slots[4], "coverage_systems", coverage_letters)) {
         return nullptr;
     }
     return with_recording(
@@ -284,7 +287,7 @@ PyObject* qc(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyO
                 const arrays::EntryGeometry* known = geometry ? &*geometry : nullptr;
                 auto side = [&] {
                     if (!nav) return;
-                    tables.coverage = arrays::navigation_coverage(recording.obs, *nav, known);
+                    tables.coverage = arrays::navigation_coverage(recording.obs, *nav, known, coverage_letters);
                     tables.completeness = arrays::completeness(recording.obs, *nav, min_elevation, known);
                 };
                 std::jthread helper;

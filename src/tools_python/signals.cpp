@@ -223,14 +223,19 @@ PyObject* completeness(PyObject* /*module*/, PyObject* const* args, Py_ssize_t n
 }
 
 PyObject* coverage(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    static constexpr auto sig = py::signature("coverage", 2, "obs_path", "nav_paths");
+    static constexpr auto sig = py::signature("coverage", 2, "obs_path", "nav_paths", "systems");
+    py::Slots<3> slots;
     std::string_view obs_path;
     std::optional<std::vector<std::string>> nav_paths;
-    if (!bind_obs_and_nav(sig, args, nargsf, kwnames, obs_path, nav_paths)) return nullptr;
+    std::optional<std::string> letters;
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "obs_path", obs_path) ||
+        !nav_paths_argument(slots[1], false, nav_paths) || !py::text_or_absent(slots[2], "systems", letters)) {
+        return nullptr;
+    }
     return with_recording(
         std::string(obs_path), nav_paths,
-        [](const arrays::Recording& recording) -> std::variant<std::vector<arrays::CoverageRow>, Refusal> {
-            return arrays::navigation_coverage(recording.obs, *recording.nav);
+        [&letters](const arrays::Recording& recording) -> std::variant<std::vector<arrays::CoverageRow>, Refusal> {
+            return arrays::navigation_coverage(recording.obs, *recording.nav, nullptr, letters);
         },
         &coverage_table);
 }

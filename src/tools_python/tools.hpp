@@ -95,7 +95,8 @@ struct VisibilityColumns {
     VisibilityCounts counts;
     std::vector<std::int64_t> times;
 };
-VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsData& obs, double min_elevation);
+VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
+                                     const std::optional<std::string>& letters = std::nullopt);
 bool set_visibility_columns(PyObject* dict, VisibilityColumns&& columns);
 
 // The tables of signals.cpp, also built by the QC pass from the same recording.
@@ -161,6 +162,8 @@ PyObject* signal_stats(PyObject* module, PyObject* const* args, Py_ssize_t nargs
 PyObject* elevation_profile(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* completeness(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* visibility_timeline(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* visibility_summary(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* facts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* plot_views(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 PyObject* qc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);

@@ -1,9 +1,11 @@
 // Predicted against observed satellites per epoch and constellation, the counts behind the
-// analysis's visibility summary, for a view over time.
+// analysis's visibility summary, for a view over time; that summary over the selected
+// constellations; and the recording's facts alone.
 #include <memory>
 
 #include "arrays/positions.hpp"
 #include "arrays/tables.hpp"
+#include "cn0/threats.hpp"
 #include "navigation/orbit_source.hpp"
 #include "rinex/ids.hpp"
 #include "tools_python/tools.hpp"
@@ -11,8 +13,9 @@
 
 namespace vardoln::tools {
 
-VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsData& obs, double min_elevation) {
-    VisibilityColumns columns{visibility_counts(source, obs, min_elevation), {}};
+VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
+                                     const std::optional<std::string>& letters) {
+    VisibilityColumns columns{visibility_counts(source, obs, min_elevation, letters), {}};
     columns.times.reserve(obs.epochs.size());
     for (const ObservationEpoch& epoch : obs.epochs) columns.times.push_back(arrays::epoch_nanoseconds(epoch.time));
     return columns;
@@ -39,26 +42,104 @@ PyObject* timeline_table(VisibilityColumns&& columns, const arrays::Recording& r
     return table.release();
 }
 
+// The analysis's visibility summary over the selected constellations, and its spoofing rule on it.
+struct SelectedVisibility {
+    VisibilitySummary summary;
+    bool spoofing = false;
+};
+
+PyObject* summary_object(SelectedVisibility&& selected, const arrays::Recording& recording) {
+    const VisibilitySummary& summary = selected.summary;
+    std::vector<std::string> types, descriptions;
+    for (const VisibilityAnomaly& anomaly : summary.anomalies) {
+        types.push_back(anomaly.anomaly_type);
+        descriptions.push_back(anomaly.description);
+    }
+    Ref table(PyDict_New());
+    if (!table || !py::dict_set(table.get(), "confirmation_rate", py::new_float(summary.confirmation_rate)) ||
+        !py::dict_set(table.get(), "mean_predicted", py::new_float(summary.mean_predicted)) ||
+        !py::dict_set(table.get(), "mean_observed", py::new_float(summary.mean_observed)) ||
+        !py::dict_set(table.get(), "mean_missing", py::new_float(summary.mean_missing)) ||
+        !py::dict_set(table.get(), "mean_unexpected", py::new_float(summary.mean_unexpected)) ||
+        !py::dict_set(table.get(), "frequently_missing", py::new_text_list(summary.frequently_missing)) ||
+        !py::dict_set(table.get(), "frequently_unexpected", py::new_text_list(summary.frequently_unexpected)) ||
+        !py::dict_set(table.get(), "anomaly_types", py::new_text_list(types)) ||
+        !py::dict_set(table.get(), "anomaly_descriptions", py::new_text_list(descriptions)) ||
+        !py::dict_set(table.get(), "spoofing", py::new_bool(selected.spoofing)) ||
+        !py::dict_set(table.get(), "facts", recording_facts(recording.obs))) {
+        return nullptr;
+    }
+    return table.release();
+}
+
+PyObject* facts_object(std::monostate /*nothing*/, const arrays::Recording& recording) {
+    return recording_facts(recording.obs);
+}
+
 }  // namespace
 
 PyObject* visibility_timeline(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    static constexpr auto sig = py::signature("visibility_timeline", 3, "obs_path", "nav_paths", "min_elevation");
-    py::Slots<3> slots;
+    static constexpr auto sig =
+        py::signature("visibility_timeline", 3, "obs_path", "nav_paths", "min_elevation", "systems");
+    py::Slots<4> slots;
     std::string_view obs_path;
     std::optional<std::vector<std::string>> nav_paths;
     double min_elevation = 0.0;
+    std::optional<std::string> letters;
     if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "obs_path", obs_path) ||
-        !nav_paths_argument(slots[1], false, nav_paths) || !py::to_double(slots[2], "min_elevation", min_elevation)) {
+        !nav_paths_argument(slots[1], false, nav_paths) || !py::to_double(slots[2], "min_elevation", min_elevation) ||
+        !py::text_or_absent(slots[3], "systems", letters)) {
         return nullptr;
     }
     return with_recording(
         std::string(obs_path), nav_paths,
-        [min_elevation](const arrays::Recording& recording) -> std::variant<VisibilityColumns, Refusal> {
+        [min_elevation, &letters](const arrays::Recording& recording) -> std::variant<VisibilityColumns, Refusal> {
             if (!recording.obs.approx_position) return Refusal{arrays::kNoReceiverPosition};
             const OrbitSource source = make_orbit_source(std::make_shared<const NavigationData>(*recording.nav));
-            return visibility_columns(source, recording.obs, min_elevation);
+            return visibility_columns(source, recording.obs, min_elevation, letters);
         },
         &timeline_table);
+}
+
+PyObject* visibility_summary(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    static constexpr auto sig =
+        py::signature("visibility_summary", 6, "obs_path", "nav_paths", "min_elevation", "systems",
+                      "spoofing_unexpected_threshold", "spoofing_min_unexpected_count");
+    py::Slots<6> slots;
+    std::string_view obs_path;
+    std::optional<std::vector<std::string>> nav_paths;
+    double min_elevation = 0.0;
+    std::string_view letters;
+    double unexpected_threshold = 0.0;
+    double min_unexpected_count = 0.0;
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "obs_path", obs_path) ||
+        !nav_paths_argument(slots[1], false, nav_paths) || !py::to_double(slots[2], "min_elevation", min_elevation) ||
+        !py::to_text(slots[3], "systems", letters) ||
+        !py::to_double(slots[4], "spoofing_unexpected_threshold", unexpected_threshold) ||
+        !py::to_double(slots[5], "spoofing_min_unexpected_count", min_unexpected_count)) {
+        return nullptr;
+    }
+    return with_recording(
+        std::string(obs_path), nav_paths,
+        [&](const arrays::Recording& recording) -> std::variant<SelectedVisibility, Refusal> {
+            const OrbitSource source = make_orbit_source(std::make_shared<const NavigationData>(*recording.nav));
+            SelectedVisibility selected;
+            selected.summary = predict_visibility(source, recording.obs, min_elevation, letters);
+            selected.spoofing = spoofing_detected(selected.summary, unexpected_threshold, min_unexpected_count);
+            return selected;
+        },
+        &summary_object);
+}
+
+PyObject* facts(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    static constexpr auto sig = py::signature("facts", 1, "obs_path");
+    py::Slots<1> slots;
+    std::string_view obs_path;
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "obs_path", obs_path)) return nullptr;
+    return with_recording(
+        std::string(obs_path), std::nullopt,
+        [](const arrays::Recording&) -> std::variant<std::monostate, Refusal> { return std::monostate{}; },
+        &facts_object);
 }
 
 }  // namespace vardoln::tools

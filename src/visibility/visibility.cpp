@@ -140,14 +140,37 @@ void walk_epochs(const OrbitSource& source, const PositionTable& table, const Ri
     }
 }
 
+// Whether a key's constellation letter is among `letters`; every key when there are none.
+std::vector<std::uint8_t> selected_keys(const std::vector<std::string_view>& keys,
+                                        const std::optional<std::string_view>& letters) {
+    std::vector<std::uint8_t> kept(keys.size(), 1);
+    if (!letters) return kept;
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        kept[k] = letters->find(satellite_letter(keys[k])) != std::string_view::npos ? 1 : 0;
+    }
+    return kept;
+}
+
 VisibilitySummary predict_with_table(const OrbitSource& source, const PositionTable& table, const RinexObsData& obs,
-                                     const TopocentricFrame& receiver, double min_elevation) {
+                                     const TopocentricFrame& receiver, double min_elevation,
+                                     const std::optional<std::string_view>& letters = std::nullopt) {
     KeySpace space = key_space(table, obs);
+    const std::vector<std::uint8_t> kept = selected_keys(space.keys, letters);
     visibility_detail::VisibilityTally tally(std::move(space.keys));
+    std::vector<std::uint32_t> kept_predicted;
+    std::vector<std::uint32_t> kept_observed;
     walk_epochs(source, table, obs, space.key_of_satellite, receiver, min_elevation,
                 [&](std::size_t e, const std::vector<std::uint32_t>& predicted,
                     const std::vector<std::uint32_t>& observed) {
-                    tally.add_epoch(obs.epochs[e].time, predicted, observed);
+                    if (!letters) {
+                        tally.add_epoch(obs.epochs[e].time, predicted, observed);
+                        return;
+                    }
+                    kept_predicted.clear();
+                    kept_observed.clear();
+                    for (const std::uint32_t k : predicted) if (kept[k] != 0) kept_predicted.push_back(k);
+                    for (const std::uint32_t k : observed) if (kept[k] != 0) kept_observed.push_back(k);
+                    tally.add_epoch(obs.epochs[e].time, kept_predicted, kept_observed);
                 });
     return tally.finish(source.source_text);
 }
@@ -224,16 +247,30 @@ VisibilitySummary predict_visibility(const OrbitSource& source, const PositionTa
     return predict_with_table(source, own, obs, receiver, min_elevation);
 }
 
-VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData& obs, double min_elevation) {
+VisibilitySummary predict_visibility(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
+                                     std::string_view letters) {
+    if (!obs.approx_position || obs.epochs.empty()) return {};
+    const TopocentricFrame receiver(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
+    const PositionTable table(source, obs);
+    return predict_with_table(source, table, obs, receiver, min_elevation, letters);
+}
+
+VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
+                                   const std::optional<std::string>& letters) {
     VisibilityCounts counts;
     if (!obs.approx_position || obs.epochs.empty()) return counts;
     const TopocentricFrame receiver(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
     const PositionTable table(source, obs);
     const KeySpace space = key_space(table, obs);
+    const std::vector<std::uint8_t> kept =
+        selected_keys(space.keys, letters ? std::optional<std::string_view>(*letters) : std::nullopt);
 
-    // Columns: the constellation letters of every candidate and observed satellite, ascending.
+    // Columns: the constellation letters of every candidate and observed satellite kept, ascending.
     std::array<std::uint8_t, 256> present{};
-    for (const std::string_view key : space.keys) present[key.empty() ? 0 : static_cast<unsigned char>(key.front())] = 1;
+    for (std::size_t k = 0; k < space.keys.size(); ++k) {
+        const std::string_view key = space.keys[k];
+        if (kept[k] != 0) present[key.empty() ? 0 : static_cast<unsigned char>(key.front())] = 1;
+    }
     std::array<std::uint32_t, 256> column{};
     for (std::size_t letter = 0; letter < present.size(); ++letter) {
         if (present[letter] == 0) continue;
@@ -258,12 +295,12 @@ VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData
                     const std::uint64_t stamp = e + 1;
                     const std::size_t row = e * width;
                     for (const std::uint32_t k : predicted) {
-                        if (predicted_stamp[k] == stamp) continue;
+                        if (kept[k] == 0 || predicted_stamp[k] == stamp) continue;
                         predicted_stamp[k] = stamp;
                         ++counts.predicted[row + letter_of_key[k]];
                     }
                     for (const std::uint32_t k : observed) {
-                        if (observed_stamp[k] == stamp) continue;
+                        if (kept[k] == 0 || observed_stamp[k] == stamp) continue;
                         observed_stamp[k] = stamp;
                         ++counts.observed[row + letter_of_key[k]];
                         if (predicted_stamp[k] == stamp) ++counts.confirmed[row + letter_of_key[k]];

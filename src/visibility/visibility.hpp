@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -60,6 +61,12 @@ private:
 VisibilitySummary predict_visibility(const OrbitSource& source, const PositionTable& positions,
                                      const RinexObsData& obs, double min_elevation);
 
+// The same summary over the satellites of the constellation letters in `letters` only ("GEC"):
+// the predicted and observed satellites of other constellations are left out of every figure,
+// as if the navigation data and the recording held none. An empty key counts as GPS.
+VisibilitySummary predict_visibility(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
+                                     std::string_view letters);
+
 // Predicted, observed and confirmed satellites per epoch and constellation letter: the counts
 // that predict_visibility condenses into means, kept for a view over time. Row-major, one row
 // per observation epoch, one column per letter. Empty without a receiver position or epochs.
@@ -70,6 +77,8 @@ struct VisibilityCounts {
     std::vector<std::uint32_t> confirmed;  // observed and predicted
 };
 
-VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData& obs, double min_elevation);
+// `letters`, when given, keeps the columns (and satellites) of those constellation letters only.
+VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
+                                   const std::optional<std::string>& letters = std::nullopt);
 
 }  // namespace vardoln

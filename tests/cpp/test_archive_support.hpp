@@ -187,6 +187,19 @@ inline std::string exact_difference(const RinexObsData& a, const RinexObsData& b
         }
     }
     if (a.glonass_slots != b.glonass_slots) return "glonass slots";
+    const auto same_time = [&](const EpochTime& x, const EpochTime& y) {
+        return x.year == y.year && x.month == y.month && x.day == y.day && x.hour == y.hour && x.minute == y.minute &&
+               same_bits(x.second, y.second);
+    };
+    if (a.cut_epoch.has_value() != b.cut_epoch.has_value()) return "cut epoch";
+    if (a.cut_epoch) {
+        const std::optional<EpochTime>& x = a.cut_epoch->last_complete;
+        const std::optional<EpochTime>& y = b.cut_epoch->last_complete;
+        if (!same_time(a.cut_epoch->time, b.cut_epoch->time) || x.has_value() != y.has_value() ||
+            (x && !same_time(*x, *y))) {
+            return "cut epoch";
+        }
+    }
     if (a.satellite_ids != b.satellite_ids) return "satellite table";
     if (a.codes != b.codes) return "code table";
     if (a.epochs.size() != b.epochs.size()) {

@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -83,6 +84,44 @@ TEST(Rinex3Records, WrongAnnouncedCountsEndAtTheNextEpochLine) {
     EXPECT_EQ(satellites_in(data, 1), (Ids{"G03"}));
     EXPECT_EQ(satellites_in(data, 2), (Ids{"G05"}));
     EXPECT_EQ(data.epochs[1].time.minute, 31u);
+}
+
+// The end of the text inside an epoch cuts it short; a count that the next block or an empty
+// line ends early is only wrong.
+struct CutCase {
+    const char* name;
+    std::vector<std::string> body;
+    std::optional<std::string_view> cut_minute;            // of the epoch the text ends inside
+    std::optional<std::string_view> last_complete_minute;  // of the epoch stored before it
+    std::size_t epochs;                                    // stored, the cut one with what it holds
+};
+
+TEST(Rinex3Records, TheEndOfTheTextInsideAnEpochIsNamed) {
+    const std::vector<CutCase> cases = {
+        {"complete", {epoch3("1", "0", "30"), sat3("G01", {full_g}), epoch3("2", "0", "31"), sat3("G02", {full_g}),
+                      sat3("E11", {field3("1.000"), field3("41.000")})}, std::nullopt, std::nullopt, 2},
+        {"cut after one of two", {epoch3("1", "0", "30"), sat3("G01", {full_g}), epoch3("2", "0", "31"),
+                                  sat3("G02", {full_g})}, "31", "30", 2},
+        {"cut before any satellite", {epoch3("1", "0", "30"), sat3("G01", {full_g}), epoch3("2", "0", "31")}, "31", "30",
+         1},
+        {"the first epoch cut", {epoch3("3", "0", "30"), sat3("G01", {full_g})}, "30", std::nullopt, 1},
+        {"count ended by the next block", {epoch3("2", "0", "30"), sat3("G01", {full_g}), epoch3("1", "0", "31"),
+                                           sat3("G02", {full_g})}, std::nullopt, std::nullopt, 2},
+        {"count ended by an empty line", {epoch3("2", "0", "30"), sat3("G01", {full_g}), ""}, std::nullopt,
+         std::nullopt, 1},
+    };
+    for (const CutCase& c : cases) {
+        const RinexObsData data = parse3(c.body);
+        EXPECT_EQ(data.epochs.size(), c.epochs) << c.name;
+        ASSERT_EQ(data.cut_epoch.has_value(), c.cut_minute.has_value()) << c.name;
+        if (!c.cut_minute) continue;
+        EXPECT_EQ(data.cut_epoch->time.minute, std::stoul(std::string(*c.cut_minute))) << c.name;
+        ASSERT_EQ(data.cut_epoch->last_complete.has_value(), c.last_complete_minute.has_value()) << c.name;
+        if (c.last_complete_minute) {
+            EXPECT_EQ(data.cut_epoch->last_complete->minute, std::stoul(std::string(*c.last_complete_minute)))
+                << c.name;
+        }
+    }
 }
 
 TEST(Rinex3Records, AHugeAnnouncedCountCostsOnlyTheLinesThere) {
@@ -486,6 +525,32 @@ TEST(Rinex2Records, EpochFieldsAndTheEndOfTheFileInsideAnEpoch) {
     EXPECT_EQ(data.epochs[0].flag, 1);
     EXPECT_EQ(data.epochs[1].time.year, 2079);
     EXPECT_EQ(satellites_in(data, 1), (Ids{"G01"}));
+    ASSERT_TRUE(data.cut_epoch.has_value());
+    EXPECT_EQ(data.cut_epoch->time, data.epochs[1].time);
+    EXPECT_EQ(data.cut_epoch->last_complete, data.epochs[0].time);
+}
+
+TEST(Rinex2Records, TheEndOfTheTextInsideTheSatelliteListOrLinesIsNamed) {
+    const std::string types = "     6    C1    L1    L2    P2    S1    S2";
+    const std::vector<std::string> g01 = obs2_lines({"1.000", "2.000", "3.000", "4.000", "45.000", "46.000"});
+    const auto body = [&](std::vector<std::string> tail) {
+        std::vector<std::string> lines = {epoch2(0, 0, "1", "G01")};
+        append(lines, g01);
+        append(lines, tail);
+        return lines;
+    };
+    // Fourteen satellites announced, the list line of the last two missing.
+    const RinexObsData in_list = parse2(body({epoch2(1, 0, "14", "G01G02G03G04G05G06G07G08G09G10G11G12")}), types);
+    ASSERT_TRUE(in_list.cut_epoch.has_value());
+    EXPECT_EQ(in_list.cut_epoch->time.minute, 1u);
+    EXPECT_EQ(in_list.cut_epoch->last_complete, in_list.epochs[0].time);
+    // Every line there: nothing cut; nor when the last satellite lacks only its last line, which
+    // writers drop at the end of a file when it is blank.
+    std::vector<std::string> whole = {epoch2(1, 0, "1", "G01")};
+    append(whole, g01);
+    EXPECT_FALSE(parse2(body(whole), types).cut_epoch.has_value());
+    whole.pop_back();
+    EXPECT_FALSE(parse2(body(whole), types).cut_epoch.has_value());
 }
 
 TEST(Rinex2Records, NoTypesMeansNoEpochs) {

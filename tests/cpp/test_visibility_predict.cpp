@@ -235,6 +235,32 @@ TEST(PredictVisibility, CandidatesAbsentFromAnEpochAreStillPredicted) {
     EXPECT_EQ(summary.anomalies[0].affected_satellites, (Keys{"G05"}));
 }
 
+TEST(PredictVisibility, ASelectionLeavesTheOtherConstellationsOut) {
+    const Scene scene;
+    const OrbitSource source = make_orbit_source(scene.nav);
+    ObsBuilder obs;
+    obs.position(scene.receiver)
+        .epoch(after(0), {{"G05", kStrong}, {"R07", kStrong}, {"S20", kStrong}})
+        .epoch(after(30), {{"G05", kStrong}, {"R07", kStrong}});
+    const VisibilitySummary every = predict_visibility(source, PositionTable(source, obs.get()), obs.get(), 5.0);
+    EXPECT_EQ(every.frequently_unexpected, (Keys{"R07", "S20"}));
+    // Every letter there selected: the very summary of the analysis.
+    const VisibilitySummary all = predict_visibility(source, obs.get(), 5.0, "GRS");
+    EXPECT_EQ(all.mean_observed, every.mean_observed);
+    EXPECT_EQ(all.mean_unexpected, every.mean_unexpected);
+    EXPECT_EQ(all.frequently_unexpected, every.frequently_unexpected);
+    EXPECT_EQ(all.anomalies.size(), every.anomalies.size());
+    // GPS alone: R07 and S20 are neither observed nor unexpected.
+    const VisibilitySummary gps = predict_visibility(source, obs.get(), 5.0, "G");
+    EXPECT_DOUBLE_EQ(gps.mean_observed, 1.0);
+    EXPECT_EQ(gps.mean_unexpected, 0.0);
+    EXPECT_EQ(gps.confirmation_rate, 100.0);
+    EXPECT_TRUE(gps.frequently_unexpected.empty());
+    // The per-epoch counts keep the selected columns only.
+    EXPECT_EQ(visibility_counts(source, obs.get(), 5.0, "G").letters, (std::vector<char>{'G'}));
+    EXPECT_EQ(visibility_counts(source, obs.get(), 5.0).letters, (std::vector<char>{'G', 'R', 'S'}));
+}
+
 // Real station files: clean receivers whose broadcast orbits agree with what they tracked.
 // (Pairs whose navigation file starts hours after the observations, such as delf0010.21o with
 // cbw10010.21n, rightly predict only the few satellites with a record inside the window.)

@@ -7,6 +7,7 @@ import pytest
 
 import vardoln_cn0 as v
 from vardoln_tools import batch, cli
+from vardoln_tools.visibility import visibility_summary
 
 NAV_NAMES = [
     "nav/SEPT2650.21P", "nav/cbw10010.21n", "nav/dlf10010.21g", "nav/brdc0010.21n",
@@ -67,9 +68,12 @@ def test_rows_follow_direct_analysis(shared_file):
     assert [row[f"anomalies_{level}"] for level in ("low", "high", "critical")] == [
         exported["summary"][f"{level}_count"] for level in ("low", "high", "critical")]
     assert row["mean_cn0_GPS"] == pytest.approx(exported["constellation_stats"]["GPS"]["mean_cn0"], abs=0.05)
-    assert row["mean_cn0_QZSS"] is None  # observed, but outside the default selection G, R, E, C
+    assert "mean_cn0_QZSS" not in row  # observed, but outside the default selection G, R, E, C
+    # The visibility figures are those of the selected constellations (QZSS left out).
+    shown = visibility_summary(obs, nav, ["G", "R", "E", "C"], 10.0)
     assert (row["notebook_rating"], row["spoofing"], row["confirmation_rate"]) == (
-        result.quality_score.rating, result.spoofing_detected, exported["visibility"]["confirmation_rate"])
+        result.quality_score.rating, shown.spoofing, shown.confirmation_rate)
+    assert shown.confirmation_rate != exported["visibility"]["confirmation_rate"]
 
 
 def test_unreadable_recordings_give_error_rows(small_jobs, bad_files):
@@ -77,7 +81,7 @@ def test_unreadable_recordings_give_error_rows(small_jobs, bad_files):
     rows = batch.analyze_many(paths, nav=small_jobs, workers=2, progress=False)
     assert [row["path"] for row in rows] == paths
     assert rows[0]["error"] == "Cannot read obs file: No such file or directory"
-    assert rows[1]["error"] == "wrong role: not a RINEX file, expected a RINEX observation file (or compact RINEX)"
+    assert rows[1]["error"] == "not a RINEX file, expected a RINEX observation file (or compact RINEX)"
     assert rows[1]["station"] is None
     assert all(row["error"] is None for row in rows[2:])
 
@@ -176,7 +180,7 @@ def test_batch_command(shared_file, bad_files, tmp_path, capsys):
     assert status == 1  # one file failed
     lines = printed.out.splitlines()
     assert lines[-1] == "2 analysed, 0 nothing to judge, 1 failed, 0 skipped (not recordings)"
-    assert lines[0].startswith("FILE") and lines[1].startswith("SEPT265G.21O") and "wrong role" in lines[3]
+    assert lines[0].startswith("FILE") and lines[1].startswith("SEPT265G.21O") and "expected a RINEX observation file" in lines[3]
     assert [row["station"] for row in batch.read_jsonl(out)] == ["SEPT", "PDEL", None]
 
     assert cli.main(["batch", *bad_files, "--no-progress"]) == 1

@@ -53,7 +53,7 @@ def test_analyze_sample(capsys):
                      "Satellites     20", "Anomalies      none", "  jamming        not detected",
                      "  spoofing       not detected", "Quality        grade D (score 65.8): Poor GNSS signal quality",
                      "Visibility     BRDC Navigation (41 satellites)",
-                     "  confirmation   89.1 % of the predicted satellites observed"):
+                     "  confirmation   86.8 % of the predicted satellites observed"):
         assert expected in out.splitlines(), expected
     gps = next(line for line in out.splitlines() if line.strip().startswith("GPS "))
     assert gps.split() == ["GPS", "8/9", "11770", "40.8", "17.8", "54.2", "8.66", "0", "10"]
@@ -101,7 +101,7 @@ ERRORS = {
                     "{tmp}/bad.24o: not a RINEX file, expected a RINEX navigation file"),
     "missing nav": (["analyze", str(SAMPLE_OBS), "--nav", "{tmp}/none.24n"], "{tmp}/none.24n: Cannot read nav file"),
     "info invalid": (["info", "{tmp}/bad.24o"], "{tmp}/bad.24o: not a RINEX file, expected a RINEX observation file"),
-    "nav directory": (["nav", "{tmp}"], "{tmp}: Is a directory"),
+    "nav directory": (["nav", "{tmp}"], "{tmp}: Cannot read nav file: Is a directory"),
     "unwritable json": (["analyze", str(SAMPLE_OBS), "--json", "{tmp}/no/such/dir.json"], "cannot write {tmp}/no"),
 }
 

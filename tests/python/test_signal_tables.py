@@ -175,5 +175,6 @@ def test_signals_command_exit_statuses(shared_file, tmp_path):
     nothing = _command("signals", shared_file("edge/blank3.10o"))
     assert nothing.returncode == 3 and "No C/N0 samples" in nothing.stdout
     missing = _command("signals", tmp_path / "none.rnx")
-    assert missing.returncode == 1 and missing.stderr.startswith("vardoln-cn0: error: [Errno 2]")
+    assert missing.returncode == 1 and missing.stderr == (
+        f"vardoln-cn0: error: {tmp_path / 'none.rnx'}: Cannot read obs file: No such file or directory\n")
     assert str(tmp_path / "none.rnx") in missing.stderr and len(missing.stderr.splitlines()) == 1

@@ -9,7 +9,7 @@ import shutil
 import pytest
 
 import vardoln_cn0 as v
-from vardoln_tools import assessment, batch, cli, settings, visibility_timeline
+from vardoln_tools import assessment, batch, cli, selection, settings, visibility_timeline
 
 ESBC_OBS = "crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx"
 ESBC_NAV = "nav/ESBC00DNK_R_20201770000_01D_MN.rnx"
@@ -131,8 +131,10 @@ def test_navigation_coverage_decides_what_can_be_judged(shared_file, tmp_path, c
     assert line(out, "Warning ") == ("Warning        navigation data cover 15.2 % of the observed satellite-epochs "
                                      "(GPS 25.3 %, GLONASS 0.0 %), below 95 %: visibility verdicts are not assessable")
 
-    # ESBC: SBAS makes 4.3 of the 7.4 unexpected satellites per epoch, satellites below the mask the rest.
-    code, out, _ = run(capsys, "analyze", shared_file(ESBC_OBS), "--nav", shared_file(ESBC_NAV))
+    # ESBC with every constellation selected: SBAS makes 4.3 of the 7.4 unexpected satellites per
+    # epoch, satellites below the mask the rest.
+    code, out, _ = run(capsys, "analyze", shared_file(ESBC_OBS), "--nav", shared_file(ESBC_NAV),
+                       "--systems", "G,R,E,C,J,S")
     assert line(out, "  unexpected ") == ("  unexpected   7.4 per epoch: 4.3 SBAS/IRNSS (never predicted), "
                                           "0.0 without ephemeris, 3.1 tracked below the 5° mask")
     assert line(out, "Coverage ") == "Coverage       100.0 % of the observed satellite-epochs have an ephemeris"
@@ -199,11 +201,19 @@ def test_batch_accounts_for_every_file_of_a_directory(shared_file, tmp_path, cap
 
 def test_visibility_over_time_adds_up_to_the_analysis(shared_file):
     """The plot's per-epoch counts sum to the analysis's means, also for per-system files that the
-    analysis reads as one merged file and the timeline merges natively."""
+    analysis reads as one merged file and the timeline merges natively; over every constellation
+    to the analysis's own, over the selected ones to those the tools show."""
     for obs, navs in [(SEPT_OBS, [SEPT_NAV]), (NYA1_OBS, NYA1_NAV)]:
         paths = [str(shared_file(nav)) for nav in navs]
         judged = assessment.assess(shared_file(obs), paths)
-        timeline = visibility_timeline(shared_file(obs), paths, 5.0)
+        everything = visibility_timeline(shared_file(obs), paths, 5.0)
+        own = selection.module_result(judged.result)
+        assert everything.predicted.sum() / everything.attrs["epochs"] == pytest.approx(
+            own.visibility_mean_predicted, rel=1e-12)
+        assert everything.observed.sum() / everything.attrs["epochs"] == pytest.approx(
+            own.visibility_mean_observed, rel=1e-12)
+        timeline = visibility_timeline(shared_file(obs), paths, 5.0, judged.settings["systems"])
+        assert set(timeline.system) <= {"GPS", "GLONASS", "Galileo", "BeiDou"}
         epochs = timeline.attrs["epochs"]
         result = judged.result
         assert timeline.predicted.sum() / epochs == pytest.approx(result.visibility_mean_predicted, rel=1e-12)

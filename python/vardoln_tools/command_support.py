@@ -1,0 +1,110 @@
+"""What every subcommand of vardoln-cn0 shares: exit statuses, the one-line errors, the checks of
+the files given (role and readability, worded alike everywhere), the recording arguments and
+the writing of outputs. The dispatcher (`cli`) and the command modules import it; it imports
+neither."""
+
+from __future__ import annotations
+
+import argparse
+import importlib.util
+import os
+from collections.abc import Iterable
+
+from . import roles
+
+# Exit statuses, as documented in --help and the README.
+EXIT_DONE = 0
+EXIT_ERROR = 1
+EXIT_USAGE = 2  # argparse's own
+EXIT_NOTHING_TO_JUDGE = 3
+EXIT_STATUSES = """exit status:
+  0  done
+  1  error: a file that cannot be read, or a file in the wrong role (an observation file where a
+     navigation file belongs, or the other way round)
+  2  usage error (bad options)
+  3  nothing to judge: the recording has no signal-strength (C/N0) samples"""
+
+OBS_HELP = "RINEX observation file (version 2, 3 or 4, also compact RINEX and gzip or Unix-compress archives)"
+
+
+class CommandError(Exception):
+    """A failure reported to the user as one line on stderr."""
+
+
+class NothingToJudgeExit(Exception):
+    """A recording without samples: one line on stderr, exit status 3."""
+
+
+# ---------------------------------------------------------------------------------------------------
+# The files given
+
+def check_files(obs_path: str | None = None, nav_paths: Iterable[str] = ()) -> None:
+    """Refuses, as one CommandError line, a file in the wrong role ("PATH: a RINEX 3.05 navigation
+    file, expected a RINEX observation file (or compact RINEX)") and a file that cannot be opened
+    ("PATH: Cannot read obs file: No such file or directory"), the observation file first. An
+    archived recording is looked into only by its reader (see roles.check_observation)."""
+    checks: list[tuple[str, str]] = [] if obs_path is None else [(obs_path, "observation")]
+    checks += [(path, "navigation") for path in nav_paths]
+    for path, role in checks:
+        try:
+            found = (roles.check_observation(path, resolve_archives=False) if role == "observation"
+                     else roles.check_navigation(path))
+        except roles.WrongRole as error:
+            raise CommandError(str(error)) from None
+        if found.kind == "unreadable":
+            raise CommandError(roles.cannot_read_text(path, role, found.text))
+
+
+def read_failure(error: OSError | ValueError, path: str, role: str) -> CommandError:
+    """A reader's exception about a file of a role ("observation" or "navigation"), worded as
+    check_files words its refusals."""
+    if isinstance(error, OSError):
+        return CommandError(roles.cannot_read_text(path, role, error.strerror or str(error)))
+    return CommandError(roles.not_readable_text(path, role, error))
+
+
+def add_recording_arguments(parser: argparse.ArgumentParser, navigation_use: str) -> None:
+    """The recording (OBS) and its navigation files (--nav, repeatable) of a command that judges one."""
+    parser.add_argument("obs", metavar="OBS", help=OBS_HELP)
+    parser.add_argument("--nav", metavar="NAV", action="append",
+                        help=f"RINEX navigation file of the same day, for {navigation_use}; repeat it for one file "
+                             "per constellation (RINEX 3 or 4 files of one version, merged as one)")
+
+
+# ---------------------------------------------------------------------------------------------------
+# Outputs
+
+def check_plotting() -> str | None:
+    """None when matplotlib can be imported, else why plots cannot be drawn (found without
+    importing it, so that a command fails before its analysis rather than after it)."""
+    from .plot_data import NEEDS_MATPLOTLIB
+
+    return NEEDS_MATPLOTLIB if importlib.util.find_spec("matplotlib") is None else None
+
+
+def make_directory(path: str) -> None:
+    try:
+        os.makedirs(path, exist_ok=True)
+    except OSError as error:
+        raise CommandError(f"cannot create directory {path}: {error.strerror or error}") from None
+
+
+def write(path: str, content: str | bytes) -> None:
+    try:
+        if isinstance(content, bytes):
+            with open(path, "wb") as out:
+                out.write(content)
+        else:
+            with open(path, "w", encoding="utf-8") as out:
+                out.write(content)
+    except OSError as error:
+        raise CommandError(f"cannot write {path}: {error.strerror or error}") from None
+
+
+def write_plots(directory: str, images: list[tuple[str, str, bytes]], when_none: str) -> str:
+    """Writes (stem, title, PNG) images as DIRECTORY/stem.png; the summary line naming them."""
+    make_directory(directory)
+    for stem, _, png in images:
+        write(os.path.join(directory, f"{stem}.png"), png)
+    names = ", ".join(f"{stem}.png" for stem, _, _ in images) or when_none
+    return f"Plots          {directory}: {names}"
