@@ -1,5 +1,6 @@
-"""One recording judged as every output of the tools shows it: the analysis, its stored grade,
-the navigation coverage behind the visibility verdicts, and the verdicts as shown.
+"""One recording judged as every output of the tools shows it: the analysis, the band detector's
+events, the health grade and its criteria, the navigation coverage behind the visibility
+verdicts, and the verdicts as shown.
 
 `assess` is the one path from files and settings to verdicts; the terminal summary, the HTML
 report, the summary JSON and the batch rows all read the `Assessment` it returns, so they
@@ -9,11 +10,13 @@ cannot disagree.
 from __future__ import annotations
 
 import datetime
+import functools
 import math
 import os
 from collections.abc import Sequence
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
-from typing import TYPE_CHECKING, Any
+from typing import TYPE_CHECKING, Any, cast
 
 from . import __version__, navfiles, roles, settings
 
@@ -208,6 +211,120 @@ def coverage_warning(coverage: Coverage) -> str | None:
     return None
 
 
+# Event types of the band detector, as the summary JSON writes them.
+JAMMING, INTERFERENCE, SPOOFING, LASTING_DROP = "jamming", "interference", "spoofing", "lasting_drop"
+
+
+@dataclass(frozen=True)
+class Event:
+    """One episode of the band detector (see `detector` in the guide): its type, first and last
+    epoch (timestamps as the analysis writes them), bands, constellations and satellites, and the
+    median drop over its satellites in dB (for spoofing the rise) beside the largest."""
+
+    type: str
+    start: str
+    end: str
+    bands: tuple[str, ...]
+    systems: tuple[str, ...]  # constellation names
+    satellites: tuple[str, ...]
+    drop_db: float
+    largest_db: float
+    share: float  # of the satellites tracked in the most touched band
+
+    @classmethod
+    def from_native(cls, event: dict[str, Any]) -> Event:
+        from ._tables import system_name
+
+        return cls(str(event["type"]), str(event["start"]), str(event["end"]), tuple(event["bands"]),
+                   tuple(system_name(letter) for letter in event["systems"]), tuple(event["satellites"]),
+                   float(event["median_db"]), float(event["largest_db"]), float(event["share"]))
+
+    def as_dict(self) -> dict[str, Any]:
+        return {"type": self.type, "start": self.start, "end": self.end, "bands": list(self.bands),
+                "systems": list(self.systems), "satellites": list(self.satellites),
+                "drop_db": _finite(self.drop_db), "largest_db": _finite(self.largest_db), "share": self.share}
+
+    def text(self) -> str:
+        """"jamming 2024-05-03T10:00:00.000Z .. 2024-05-03T10:05:00.000Z, L1, 12 satellites, 9 dB down"."""
+        how = "up" if self.type == SPOOFING else "down"
+        size = "-" if math.isnan(self.drop_db) else f"{self.drop_db:.0f}"
+        return (f"{self.type.replace('_', ' ')} {self.start} .. {self.end}, {'+'.join(self.bands)}, "
+                f"{len(self.satellites)} satellites, {size} dB {how}")
+
+
+def _finite(value: float | None) -> float | None:
+    return None if value is None or not math.isfinite(value) else value
+
+
+# The health criteria: group names as the core gives them, how each figure reads, and its threshold.
+CRITERION_GROUPS = {"completeness": "completeness", "multipath": "multipath", "slips": "slips",
+                    "cn0": "C/N0 at 30-60°", "events": "events", "navigation": "navigation coverage"}
+
+
+@dataclass(frozen=True)
+class Criterion:
+    """One health criterion: its group, what it is about, its figure and status ("pass", "warn",
+    "fail" or "not assessed", with the reason)."""
+
+    group: str
+    subject: str
+    figure: float | None
+    second_figure: float | None  # multipath: the second signal's RMS; C/N0: the nominal level
+    status: str
+    reason: str
+
+    def figure_text(self) -> str:
+        if self.status == "not assessed":
+            return f"not assessed: {self.reason}"
+        value, other = self.figure, self.second_figure
+        assert value is not None
+        if self.group == "completeness" or self.group == "navigation":
+            return f"{value:.1f} %"
+        if self.group == "multipath":
+            return f"{value:.2f} m, {other:.2f} m"
+        if self.group == "slips":
+            return "no slip" if math.isinf(value) else f"{value:.0f} observations per slip"
+        if self.group == "cn0":
+            if self.subject == "all signals":
+                return f"median {value:.1f} dB below nominal"
+            return f"{value:.1f} dB-Hz (nominal {other:.0f})"
+        return f"{value:.0f}"
+
+    def as_dict(self) -> dict[str, Any]:
+        return {"group": self.group, "subject": self.subject, "figure": _finite(self.figure),
+                "second_figure": _finite(self.second_figure), "status": self.status, "text": self.figure_text()}
+
+
+@dataclass(frozen=True)
+class Health:
+    """The health grade (A to F, by the rules of the guide's grade table), the sentence that goes
+    with it, and the criteria it was made from."""
+
+    grade: str
+    sentence: str
+    criteria: tuple[Criterion, ...]
+    warned: int
+    failed: int
+
+    @classmethod
+    def from_native(cls, judged: dict[str, Any]) -> Health:
+        criteria = tuple(Criterion(str(c["group"]), str(c["subject"]), c["figure"], c["second_figure"],
+                                   str(c["status"]), str(c["reason"])) for c in judged["criteria"])
+        return cls(str(judged["grade"]), str(judged["sentence"]), criteria, int(judged["warned"]),
+                   int(judged["failed"]))
+
+    def as_dict(self) -> dict[str, Any]:
+        return {"grade": self.grade, "sentence": self.sentence, "criteria_warned": self.warned,
+                "criteria_failed": self.failed, "criteria": [criterion.as_dict() for criterion in self.criteria]}
+
+
+@functools.cache
+def grade_rules() -> tuple[tuple[str, str], ...]:
+    """The rules behind the health grade's letter, first match wins, as the core applies them."""
+    from . import _native
+
+    return tuple((str(grade), str(rule)) for grade, rule in _native.health_rules()["grades"])
+
 DETECTED = "DETECTED"
 NOT_DETECTED = "not detected"
 
@@ -219,11 +336,15 @@ class Assessment:
     obs_path: str
     nav_paths: list[str]
     settings: dict[str, Any]
-    result: vardoln_cn0.AnalysisResult
-    quality: Quality
+    result: vardoln_cn0.AnalysisResult  # as shown: the selected constellations (selection.SelectedResult)
+    quality: Health  # the health grade, the one grade the outputs show
+    module_score: Quality  # the analysis's own stored score and grade
+    events: list[Event] = field(default_factory=list)
     coverage: Coverage | None = None
-    quality_without_navigation: Quality | None = None
     warnings: list[str] = field(default_factory=list)
+    # The navigation data can back the visibility verdicts: a receiver position, records that reach
+    # into the recording, and coverage of 95 % or more (decided by the native pass).
+    visibility_checked: bool = False
 
     @property
     def has_navigation(self) -> bool:
@@ -236,8 +357,7 @@ class Assessment:
 
     @property
     def visibility_assessable(self) -> bool:
-        return (self.coverage is not None and self.coverage.complete and self.result.has_visibility_prediction
-                and self.has_receiver_position)
+        return self.visibility_checked and self.result.has_visibility_prediction
 
     def not_assessable_text(self) -> str:
         if self.coverage is None:
@@ -247,9 +367,30 @@ class Assessment:
         percent = 0.0 if math.isnan(self.coverage.percent) else self.coverage.percent
         return f"not assessable: navigation data cover {percent:.1f} % of the observed satellites"
 
+    def events_of(self, kind: str) -> list[Event]:
+        return [event for event in self.events if event.type == kind]
+
+    @property
+    def jamming(self) -> bool | None:
+        """The jamming verdict; None when a lasting drop leaves it open."""
+        return self._drop_verdict(JAMMING)
+
+    @property
+    def interference(self) -> bool | None:
+        """The interference verdict; None when a lasting drop leaves it open."""
+        return self._drop_verdict(INTERFERENCE)
+
+    def _drop_verdict(self, kind: str) -> bool | None:
+        if self.events_of(kind):
+            return True
+        return None if self.events_of(LASTING_DROP) else False
+
     @property
     def spoofing(self) -> bool | None:
-        """The spoofing verdict, None when the navigation data cannot back it."""
+        """The spoofing verdict: the C/N0 indicator, or the visibility rule where the navigation data
+        can back it; None when neither can say."""
+        if self.events_of(SPOOFING):
+            return True
         return self.result.spoofing_detected if self.visibility_assessable else None
 
     @property
@@ -260,18 +401,37 @@ class Assessment:
     def confirmation_rate(self) -> float | None:
         return self.result.visibility_confirmation_rate if self.visibility_assessable else None
 
+    def _drop_text(self, kind: str) -> str:
+        found = self.events_of(kind)
+        if found:
+            first = found[0]
+            count = f"{len(found)} event" + ("s" if len(found) > 1 else "")
+            return (f"{DETECTED}: {count}, the first {first.start} .. {first.end} in {'+'.join(first.bands)}, "
+                    f"{first.drop_db:.0f} dB down")
+        lasting = self.events_of(LASTING_DROP)
+        if lasting:
+            drop = lasting[0]
+            return (f"not assessable: C/N0 fell by {drop.drop_db:.0f} dB in {'+'.join(drop.bands)} at {drop.start} "
+                    "and had not recovered when the recording ended (jamming, or an antenna, cable or attenuation "
+                    "fault)")
+        return NOT_DETECTED
+
     def verdicts(self) -> dict[str, str]:
         """The verdicts as every output shows them, in display order."""
         result = self.result
-        shown = {"jamming": DETECTED if result.jamming_detected else NOT_DETECTED,
-                 "interference": DETECTED if result.interference_detected else NOT_DETECTED}
+        shown = {"jamming": self._drop_text(JAMMING), "interference": self._drop_text(INTERFERENCE)}
+        raised = self.events_of(SPOOFING)
+        spoof_text = (f"{DETECTED}: the C/N0 of {len(raised[0].satellites)} satellites rose together, "
+                      f"{raised[0].drop_db:.0f} dB above their expected level, from {raised[0].start}"
+                      if raised else None)
         if not self.visibility_assessable:
             unassessable = self.not_assessable_text()
-            shown.update(spoofing=unassessable, missing_satellites=unassessable, confirmation=unassessable)
+            shown.update(spoofing=spoof_text or unassessable, missing_satellites=unassessable,
+                         confirmation=unassessable)
             return shown
         missing = self.frequently_missing or []
         shown.update(
-            spoofing=DETECTED if result.spoofing_detected else NOT_DETECTED,
+            spoofing=spoof_text or (DETECTED if result.spoofing_detected else NOT_DETECTED),
             missing_satellites=f"{DETECTED}: {', '.join(missing)} frequently missing" if missing else NOT_DETECTED,
             confirmation=f"{result.visibility_confirmation_rate:.1f} % of the predicted satellites observed")
         return shown
@@ -284,15 +444,6 @@ class Assessment:
         never, without = self.coverage.never_predicted, self.coverage.without_ephemeris
         below = max(0.0, self.result.visibility_mean_unexpected - never - without)
         return never, without, below
-
-    def incomplete_navigation_note(self) -> str | None:
-        """What the grade line adds when the grade includes penalties from incomplete navigation data."""
-        if self.quality_without_navigation is None:
-            return None
-        other = self.quality_without_navigation
-        return ("includes visibility penalties computed from incomplete navigation data; "
-                f"without navigation data: grade {other.grade} (score {other.overall:.1f})")
-
 
     def as_record(self, created: str) -> dict[str, Any]:
         """The tools' own account of this assessment, for --summary-json: what the outputs show,
@@ -308,9 +459,9 @@ class Assessment:
             "coverage": None if self.coverage is None else self.coverage.as_dict(),
             "warnings": list(self.warnings),
             "verdicts": self.verdicts(),
+            "events": [event.as_dict() for event in self.events],
             "quality": self.quality.as_dict(),
-            "quality_without_navigation": (None if self.quality_without_navigation is None
-                                           else self.quality_without_navigation.as_dict()),
+            "module_score": self.module_score.as_dict(),
             "notebook_score": {"overall": notebook.overall, "rating": notebook.rating,
                                "note": "a second, differently weighted score, not the grade"},
             "unexpected_per_epoch": None if breakdown is None else {
@@ -366,58 +517,67 @@ def _read_error(error: BaseException, obs_path: str, obs_kind: roles.FileKind,
 
 def assess(obs_path: str | os.PathLike[str], nav_paths: Sequence[str | os.PathLike[str]] = (),
            config: vardoln_cn0.AnalysisConfig | None = None, analyzer: vardoln_cn0.CN0Analyzer | None = None,
-           coverage_table: pd.DataFrame | None = None) -> Assessment:
+           detector: settings.DetectorSettings | None = None) -> Assessment:
     """Judges one recording. Raises roles.WrongRole for a file in the wrong role, NothingToJudge for
     a recording without samples and RecordingError for a file that cannot be read.
 
     `config` defaults to settings.analysis_config(); `analyzer`, built from that same `config`, may be
-    shared between threads; `coverage_table` is the recording's `navigation_coverage` table over the
-    selected constellations (`systems` of the settings) when already known. The assessment's
-    result shows only the selected constellations (see selection.SelectedResult); a file cut
-    inside its last epoch adds a warning.
+    shared between threads; `detector` sets the band detector (settings.DetectorSettings()). The
+    analysis and one native pass over the same files (the detector's events, the health criteria
+    and grade, coverage and the visibility check over the selected constellations) run side by
+    side. The assessment's result shows only the selected constellations (see
+    selection.SelectedResult); a file cut inside its last epoch adds a warning.
     """
     import vardoln_cn0
+
+    from . import _native, selection
+    from ._tables import attrs
+    from .signals import coverage_frame
+    from .visibility import summary_of
 
     obs = os.fspath(obs_path)
     navs = [os.fspath(path) for path in nav_paths]
     config = settings.analysis_config() if config is None else config
+    detector = settings.DetectorSettings() if detector is None else detector
     analyzer = vardoln_cn0.CN0Analyzer(config) if analyzer is None else analyzer
-    shown_settings = settings.describe(config)
+    shown_settings = settings.describe(config) | detector.as_dict()
+    systems = shown_settings["systems"]
 
     obs_kind = roles.check_observation(obs, resolve_archives=False)
     nav_kinds = [roles.check_navigation(path) for path in navs]
     refusal = navfiles.merge_refusal(navs) if len(navs) > 1 else None
     if refusal is not None:
         raise RecordingError(refusal)
-    try:
-        with navfiles.navigation_file(navs) as nav_file:
-            result = analyzer.analyze_file(obs) if nav_file is None else analyzer.analyze_with_nav(obs, nav_file)
-    except (OSError, ValueError) as error:
-        raise _read_error(error, obs, obs_kind, navs, nav_kinds) from None
-    if result.total_observations == 0:
-        if obs_kind.kind == "archive":
-            roles.check_observation(obs)
-        raise NothingToJudge(obs, _nothing_to_judge_reason(obs, shown_settings))
+    # Both release the interpreter lock while they read and compute.
+    with ThreadPoolExecutor(max_workers=1) as side:
+        native = side.submit(_native.judge, obs, navs or None, config.min_elevation, detector.drop_db,
+                             detector.event_satellites, systems, config.spoofing_unexpected_threshold,
+                             config.spoofing_min_unexpected_count)
+        try:
+            with navfiles.navigation_file(navs) as nav_file:
+                result = analyzer.analyze_file(obs) if nav_file is None else analyzer.analyze_with_nav(obs, nav_file)
+        except (OSError, ValueError) as error:
+            raise _read_error(error, obs, obs_kind, navs, nav_kinds) from None
+        if result.total_observations == 0:
+            if obs_kind.kind == "archive":
+                roles.check_observation(obs)
+            raise NothingToJudge(obs, _nothing_to_judge_reason(obs, shown_settings))
+        try:
+            judged = native.result()
+        except (OSError, ValueError) as error:
+            raise _read_error(error, obs, obs_kind, navs, nav_kinds) from None
 
-    from . import selection
-
-    # The grade is the analysis's stored score; what is shown comes from the selected constellations.
-    systems = shown_settings["systems"]
-    assessment = Assessment(obs, navs, shown_settings, selection.selected_result(result, obs, navs, config, systems),
-                            stored_quality(result))
-    facts = None
-    if navs:
-        if coverage_table is None:
-            from .signals import navigation_coverage
-
-            coverage_table = navigation_coverage(obs, navs, systems)
-        facts = coverage_table.attrs
-        assessment.coverage = coverage_from_table(coverage_table)
+    visibility = summary_of(judged["visibility"], obs, navs) if "visibility" in judged else None
+    shown = cast("vardoln_cn0.AnalysisResult", selection.SelectedResult(result, systems, visibility))
+    assessment = Assessment(obs, navs, shown_settings, shown, Health.from_native(judged), stored_quality(result),
+                            [Event.from_native(event) for event in judged["detector"]["events"]])
+    assessment.visibility_checked = bool(judged["visibility_checked"])
+    if "coverage" in judged:
+        assessment.coverage = coverage_from_table(coverage_frame(judged["coverage"], obs, navs))
         warning = coverage_warning(assessment.coverage)
         if warning is not None:
             assessment.warnings.append(warning)
-            assessment.quality_without_navigation = stored_quality(analyzer.analyze_file(obs))
-    cut = selection.cut_epoch_warning(selection.recording_facts(obs, facts))
+    cut = selection.cut_epoch_warning(attrs(judged["facts"], obs, navs or None))
     if cut is not None:
         assessment.warnings.append(cut)
     return assessment

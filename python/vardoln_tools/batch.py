@@ -30,7 +30,7 @@ from types import FrameType
 from typing import TYPE_CHECKING, Any, Protocol
 
 from . import navfiles, roles, rowfiles, settings, workers
-from .assessment import Assessment, NothingToJudge, RecordingError, assess, stored_quality
+from .assessment import Assessment, NothingToJudge, RecordingError, assess
 
 if TYPE_CHECKING:
     import pandas as pd
@@ -41,9 +41,9 @@ Row = dict[str, Any]
 MEAN_PREFIX = "mean_cn0_"
 COVERAGE_PREFIX = "nav_coverage_"
 HEAD_COLUMNS = ("path", "nav", "station", "start", "end", "epochs", "satellites", "mean_cn0")
-TAIL_COLUMNS = ("anomalies", "anomalies_low", "anomalies_high", "anomalies_critical",
+TAIL_COLUMNS = ("anomalies", "anomalies_low", "anomalies_high", "anomalies_critical", "events",
                 "jamming", "interference", "spoofing", "missing_satellites", "confirmation_rate", "nav_coverage",
-                "grade", "score", "interpretation", "grade_without_nav", "notebook_score", "notebook_rating",
+                "grade", "criteria_warned", "criteria_failed", "module_grade", "module_score",
                 "status", "reason", "warning", "error")
 # Constellation mean columns follow the overall mean in this order; names outside it go after, sorted.
 CONSTELLATION_ORDER = ("GPS", "GLONASS", "Galileo", "BeiDou", "QZSS", "IRNSS", "NavIC", "SBAS")
@@ -206,11 +206,6 @@ def config_from_dict(fields: Mapping[str, Any]) -> vardoln_cn0.AnalysisConfig:
 # ---------------------------------------------------------------------------------------------------
 # One recording, one row
 
-def stored_grade(result: vardoln_cn0.AnalysisResult) -> str:
-    """The grade of the result's stored quality score (the JSON export's quality_score.grade)."""
-    return stored_quality(result).grade
-
-
 def _nav_text(nav_paths: Sequence[str] | None) -> str | None:
     """The navigation files of a row: one path, or several (merged) joined by " + "."""
     return " + ".join(nav_paths) if nav_paths else None
@@ -240,24 +235,22 @@ def result_row(judged: Assessment) -> Row:
                 row[COVERAGE_PREFIX + entry.system] = entry.percent
     severities = result.get_anomaly_severities()
     missing = judged.frequently_missing
-    notebook = result.quality_score
-    without = judged.quality_without_navigation
     row.update(
         anomalies=len(severities),
         anomalies_low=severities.count("low"),
         anomalies_high=severities.count("high"),
         anomalies_critical=severities.count("critical"),
-        jamming=result.jamming_detected,
-        interference=result.interference_detected,
+        events=len(judged.events),
+        jamming=judged.jamming,
+        interference=judged.interference,
         spoofing=judged.spoofing,
         missing_satellites=None if missing is None else ",".join(missing),
         confirmation_rate=judged.confirmation_rate,
         grade=judged.quality.grade,
-        score=judged.quality.overall,
-        interpretation=judged.quality.interpretation,
-        grade_without_nav=None if without is None else without.grade,
-        notebook_score=notebook.overall,
-        notebook_rating=notebook.rating,
+        criteria_warned=judged.quality.warned,
+        criteria_failed=judged.quality.failed,
+        module_grade=judged.module_score.grade,
+        module_score=judged.module_score.overall,
         warning="; ".join(judged.warnings) or None,
     )
     return row
@@ -286,7 +279,8 @@ def error_row(obs_path: str, nav_path: str | Sequence[str] | None, error: BaseEx
 
 def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: Sequence[navfiles.Candidate],
                     config: vardoln_cn0.AnalysisConfig, analyzer: vardoln_cn0.CN0Analyzer,
-                    memory_budget: int | None = None, groups: Sequence[ColumnGroup] = ()) -> Row:
+                    memory_budget: int | None = None, groups: Sequence[ColumnGroup] = (),
+                    detector: settings.DetectorSettings | None = None) -> Row:
     """One row: the navigation data chosen among the candidates when none is given, then the
     assessment and the groups' columns (also for a recording with nothing to judge); every failure becomes the row's error. With a memory budget
     (bytes), a recording whose observation or navigation file is larger, or expands past it from an
@@ -299,17 +293,16 @@ def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: 
                     return _failed_row(obs_path, nav_paths, refusal if path == obs_path else f"{path}: {refusal}")
             candidates = [candidate for candidate in candidates
                           if all(budget_refusal(path, memory_budget) is None for path in candidate.paths)]
-        coverage = None
         unusable = None
         if nav_paths is None and candidates:
             choice = navfiles.choose(obs_path, candidates, settings.describe(config)["systems"])
             if choice is not None:
-                nav_paths, coverage = list(choice.paths), choice.coverage
+                nav_paths = list(choice.paths)
             else:
                 unusable = ("no navigation file of the recording's day could be read: "
                             + ", ".join(path for candidate in candidates for path in candidate.paths))
         try:
-            judged = assess(obs_path, nav_paths or [], config, analyzer, coverage)
+            judged = assess(obs_path, nav_paths or [], config, analyzer, detector)
         except NothingToJudge as nothing:
             # A recording without C/N0 can still have the groups' figures (multipath needs none).
             row = with_groups(nothing_row(obs_path, nav_paths, nothing.reason), groups, nav_paths)
@@ -380,7 +373,7 @@ def budget_refusal(path: str, budget: int) -> str | None:
 
 def analyze_recording(obs_path: str, nav_path: str | Sequence[str] | None, config: Mapping[str, Any] | None = None,
                       candidates: Sequence[tuple[Sequence[str], bool]] = (), memory_budget: int | None = None,
-                      groups: Sequence[ColumnGroup] = ()) -> Row:
+                      groups: Sequence[ColumnGroup] = (), detector: settings.DetectorSettings | None = None) -> Row:
     """The task run on a Dask worker: plain, picklable arguments in, one row out. `nav_path` is a
     path, several paths (merged) or None; `candidates` are (paths, mixed) to choose from when None."""
     import vardoln_cn0
@@ -392,7 +385,7 @@ def analyze_recording(obs_path: str, nav_path: str | Sequence[str] | None, confi
     except Exception as error:
         return error_row(obs_path, nav_paths, error)
     chosen = [navfiles.Candidate(tuple(paths), mixed) for paths, mixed in candidates]
-    return judge_recording(obs_path, nav_paths, chosen, built, analyzer, memory_budget, groups)
+    return judge_recording(obs_path, nav_paths, chosen, built, analyzer, memory_budget, groups, detector)
 
 
 # ---------------------------------------------------------------------------------------------------
@@ -523,7 +516,8 @@ def with_warning(row: Row, text: str) -> Row:
 def analyze_many(obs_paths: Iterable[str | os.PathLike[str]], *, nav: Any = None,
                  nav_dir: str | os.PathLike[str] | None = None, config: vardoln_cn0.AnalysisConfig | None = None,
                  workers: int | None = None, scheduler: Any = None, progress: bool = True, threads: bool = False,
-                 memory_budget: int | None = None, groups: Sequence[ColumnGroup] = ()) -> list[Row]:
+                 memory_budget: int | None = None, groups: Sequence[ColumnGroup] = (),
+                 detector: settings.DetectorSettings | None = None) -> list[Row]:
     """Analyses every recording and returns one row per path, in the order given.
 
     nav: one navigation path (or a list of paths, merged) for all recordings, or a mapping from
@@ -536,12 +530,13 @@ def analyze_many(obs_paths: Iterable[str | os.PathLike[str]], *, nav: Any = None
     scheduler address or a dask.distributed Client; each recording then runs as one task on the
     cluster, whose workers must see the same paths. memory_budget: bytes one recording may take
     (default default_memory_budget()); see budget_refusal. groups: optional columns (ColumnGroup).
+    detector: the band detector's settings (default settings.DetectorSettings()).
     """
     paths = [os.fspath(path) for path in obs_paths]
     rows: list[Row] = [{} for _ in paths]
     for index, row in _analyze_indexed(paths, nav=nav, nav_dir=nav_dir, config=config, workers=workers,
                                        scheduler=scheduler, progress=progress, threads=threads,
-                                       memory_budget=memory_budget, groups=groups):
+                                       memory_budget=memory_budget, groups=groups, detector=detector):
         rows[index] = row
     return rows
 
@@ -550,14 +545,15 @@ def analyze_iter(obs_paths: Iterable[str | os.PathLike[str]], *, nav: Any = None
                  nav_dir: str | os.PathLike[str] | None = None, config: vardoln_cn0.AnalysisConfig | None = None,
                  workers: int | None = None, scheduler: Any = None, progress: bool = True, threads: bool = False,
                  memory_budget: int | None = None, groups: Sequence[ColumnGroup] = (),
-                 stop: Callable[[], bool] | None = None) -> Iterator[Row]:
+                 stop: Callable[[], bool] | None = None, detector: settings.DetectorSettings | None = None
+                 ) -> Iterator[Row]:
     """The rows of analyze_many as each recording finishes, in the order of finishing, so that each can
     be written away at once. When `stop()` becomes true (it is looked at several times a second)
     the recordings in progress are abandoned, their workers ended, and workers.Stopped is raised."""
     paths = [os.fspath(path) for path in obs_paths]
     for _, row in _analyze_indexed(paths, nav=nav, nav_dir=nav_dir, config=config, workers=workers,
                                    scheduler=scheduler, progress=progress, threads=threads,
-                                   memory_budget=memory_budget, groups=groups, stop=stop):
+                                   memory_budget=memory_budget, groups=groups, stop=stop, detector=detector):
         yield row
 
 
@@ -568,19 +564,21 @@ class _Setup:
     config_fields: dict[str, Any]
     memory_budget: int
     groups: tuple[ColumnGroup, ...]
+    detector: settings.DetectorSettings
 
 
 def _analyze_indexed(paths: list[str], *, nav: Any, nav_dir: str | os.PathLike[str] | None,
                      config: vardoln_cn0.AnalysisConfig | None, workers: int | None, scheduler: Any, progress: bool,
                      threads: bool, memory_budget: int | None, groups: Sequence[ColumnGroup],
-                     stop: Callable[[], bool] | None = None) -> Iterator[tuple[int, Row]]:
+                     stop: Callable[[], bool] | None = None, detector: settings.DetectorSettings | None = None
+                     ) -> Iterator[tuple[int, Row]]:
     lookup = _nav_lookup(nav, nav_dir)
     looked_up = [lookup(path) for path in paths]
     jobs = [job for job, _ in looked_up]
     notes = [note for _, note in looked_up]
     config = settings.analysis_config() if config is None else config
     budget = default_memory_budget() if memory_budget is None else memory_budget
-    setup = _Setup(config_to_dict(config), budget, tuple(groups))
+    setup = _Setup(config_to_dict(config), budget, tuple(groups), detector or settings.DetectorSettings())
     stop = stop or (lambda: False)
     count = workers or os.cpu_count() or 1
     bar = _progress(len(jobs), progress)
@@ -609,7 +607,7 @@ def _run_on_threads(jobs: list[Work], config: vardoln_cn0.AnalysisConfig, setup:
     try:
         futures: dict[Future[Row], int] = {
             pool.submit(judge_recording, obs, navs, candidates, config, analyzer, setup.memory_budget,
-                        setup.groups): i for i, (obs, navs, candidates) in enumerate(jobs)}
+                        setup.groups, setup.detector): i for i, (obs, navs, candidates) in enumerate(jobs)}
         waiting = set(futures)
         while waiting:
             if stop():
@@ -641,7 +639,8 @@ def _work_in_worker(job: Work) -> Row:
     assert _worker_state is not None
     config, analyzer, setup = _worker_state
     obs, navs, candidates = job
-    return judge_recording(obs, navs, candidates, config, analyzer, setup.memory_budget, setup.groups)
+    return judge_recording(obs, navs, candidates, config, analyzer, setup.memory_budget, setup.groups,
+                           setup.detector)
 
 
 def _run_in_processes(jobs: list[Work], setup: _Setup, count: int,
@@ -666,7 +665,7 @@ def _run_on_cluster(jobs: list[Work], setup: _Setup, scheduler: Any,
     try:
         futures = [client.submit(analyze_recording, obs, navs, setup.config_fields,
                                  [(candidate.paths, candidate.mixed) for candidate in candidates],
-                                 setup.memory_budget, setup.groups, pure=False)
+                                 setup.memory_budget, setup.groups, setup.detector, pure=False)
                    for obs, navs, candidates in jobs]
         position = {future.key: i for i, future in enumerate(futures)}
         finished = cluster_completed(futures)  # type: ignore[no-untyped-call]
@@ -751,7 +750,7 @@ def read_jsonl(path: str | os.PathLike[str]) -> list[Row]:
 def format_table(rows: Sequence[Mapping[str, Any]]) -> str:
     """A compact fixed-width table of the rows, one line each."""
     lines = [f"{'FILE':<34} {'STATION':<9} {'START':<20} {'EPOCHS':>6} {'SATS':>4} {'C/N0':>5} "
-             f"{'L/H/C':>9}  JIS {'GRADE':<5} {'SCORE':>5} {'NAV COV':>7} {'CONFIRMED':>9}"]
+             f"{'EVENTS':>6}  JIS {'GRADE':<5} {'W/F':>5} {'NAV COV':>7} {'CONFIRMED':>9}"]
     for row in rows:
         name = os.path.basename(row["path"])
         name = name if len(name) <= 34 else name[:33] + "~"
@@ -761,7 +760,7 @@ def format_table(rows: Sequence[Mapping[str, Any]]) -> str:
         if row["status"] == NOTHING_TO_JUDGE:
             lines.append(f"{name:<34} nothing to judge: {row['reason']}")
             continue
-        counts = f"{row['anomalies_low']}/{row['anomalies_high']}/{row['anomalies_critical']}"
+        criteria = f"{row['criteria_warned']}/{row['criteria_failed']}"
         flags = "".join("?" if row[key] is None else letter if row[key] else "-" for letter, key in
                         (("J", "jamming"), ("I", "interference"), ("S", "spoofing")))
         confirmed = "-" if row["confirmation_rate"] is None else f"{row['confirmation_rate']:.1f}%"
@@ -769,16 +768,16 @@ def format_table(rows: Sequence[Mapping[str, Any]]) -> str:
         mean = "-" if row["mean_cn0"] is None else f"{row['mean_cn0']:.1f}"
         start = (row["start"] or "")[:19]
         lines.append(f"{name:<34} {(row['station'] or '-')[:9]:<9} {start:<20} {row['epochs']:>6} "
-                     f"{row['satellites']:>4} {mean:>5} {counts:>9}  {flags} {row['grade']:<5} "
-                     f"{row['score']:>5.1f} {coverage:>7} {confirmed:>9}")
+                     f"{row['satellites']:>4} {mean:>5} {row['events']:>6}  {flags} {row['grade']:<5} "
+                     f"{criteria:>5} {coverage:>7} {confirmed:>9}")
     warned = [row for row in rows if row.get("warning")]
     if warned:
         lines.append("")
         lines += [f"{os.path.basename(row['path'])}: {row['warning']}" for row in warned]
     lines.append("")
-    lines.append("J/I/S: jamming, interference, spoofing detected (-: not detected, ?: not assessable); L/H/C: "
-                 "low/high/critical anomalies; GRADE and SCORE: the stored quality score; NAV COV: observed "
-                 "satellite-epochs with an ephemeris")
+    lines.append("EVENTS: episodes of the event detector; J/I/S: jamming, interference, spoofing detected (-: not "
+                 "detected, ?: not assessable); GRADE: the health grade, W/F: its criteria that warn and fail; "
+                 "NAV COV: observed satellite-epochs with an ephemeris")
     return "\n".join(lines)
 
 
@@ -971,9 +970,9 @@ class _SignalStop:
 
 
 def _batch_settings(args: argparse.Namespace, config: vardoln_cn0.AnalysisConfig, budget: int,
-                    groups: Sequence[ColumnGroup]) -> dict[str, Any]:
+                    groups: Sequence[ColumnGroup], detector: settings.DetectorSettings) -> dict[str, Any]:
     """What shapes a row, as recorded beside the outputs and compared by --resume."""
-    return {"analysis": config_to_dict(config), "memory_budget": budget,
+    return {"analysis": config_to_dict(config), "detector": detector.as_dict(), "memory_budget": budget,
             "nav_dir": None if args.nav_dir is None else os.path.abspath(args.nav_dir),
             "column_groups": [group.name for group in groups], "columns": fixed_columns(groups)}
 
@@ -991,11 +990,12 @@ def command_batch(args: argparse.Namespace) -> int:
     if args.resume and not (args.jsonl or args.csv):
         args.parser.error("--resume needs the --jsonl or --csv output to continue")
     config = settings.from_arguments(args)
+    detector = settings.detector_from_arguments(args)
     budget = default_memory_budget() if args.memory_budget is None else args.memory_budget
     groups = [qc_group(args.min_elevation)] if args.qc else []
     names = fixed_columns(groups)
     try:
-        files = rowfiles.BatchFiles(args.jsonl, args.csv, names, _batch_settings(args, config, budget, groups),
+        files = rowfiles.BatchFiles(args.jsonl, args.csv, names, _batch_settings(args, config, budget, groups, detector),
                                     args.resume)
     except rowfiles.ResumeRefused as refused:
         print(f"vardoln-cn0: error: {refused}", file=sys.stderr)
@@ -1012,7 +1012,7 @@ def command_batch(args: argparse.Namespace) -> int:
             try:
                 for row in analyze_iter(todo, nav_dir=args.nav_dir, config=config, workers=args.workers,
                                         scheduler=args.scheduler, progress=not args.no_progress, threads=args.threads,
-                                        memory_budget=budget, groups=groups, stop=stop):
+                                        memory_budget=budget, groups=groups, stop=stop, detector=detector):
                     files.write(row)
                     done[os.path.abspath(row["path"])] = row
             except workers.Stopped:

@@ -8,7 +8,7 @@ import json
 import math
 from typing import TYPE_CHECKING, Any
 
-from .summary import grade_text, table
+from .summary import quality_lines, table
 
 if TYPE_CHECKING:
     from .quality_control import QcReport
@@ -138,10 +138,7 @@ def qc_summary(report: QcReport) -> str:
     lines += [f"Warning        {warning}" for warning in judged.warnings]
     lines += ["", f"Verdicts (C/N0 analysis, elevation mask {judged.settings['min_elevation']:g}°)"]
     lines += [f"  {VERDICT_LABELS[name]:<14} {text}" for name, text in judged.verdicts().items()]
-    lines += ["", f"Quality        {grade_text(judged.quality)}"]
-    note = judged.incomplete_navigation_note()
-    if note is not None:
-        lines.append(f"               {note}")
+    lines += ["", *quality_lines(judged.quality)]
     return "\n".join(lines)
 
 

@@ -458,7 +458,7 @@ def _report(obs_path: PathArg, nav_path: NavArg | None, min_elevation: float, ju
     judged_note: str | None = "not analysed"
     if judge:
         try:
-            judged = assessment.assess(obs, navs or [], config, coverage_table=coverage)
+            judged = assessment.assess(obs, navs or [], config)
             judged_note = None
         except assessment.NothingToJudge as nothing:
             judged_note = nothing.reason

@@ -8,7 +8,7 @@ import os
 from typing import TYPE_CHECKING, Any
 
 from . import __version__, selection, summary
-from .assessment import DETECTED, NOT_DETECTED, created_now, grade_bands_text, visibility_penalties
+from .assessment import DETECTED, NOT_DETECTED, created_now, grade_rules
 from .settings import setting_lines
 
 if TYPE_CHECKING:
@@ -60,15 +60,37 @@ def _recording_table(result: vardoln_cn0.AnalysisResult) -> str:
         ["Mean C/N0 (dB-Hz)", f"{result.mean_cn0:.1f}" if result.total_observations else "-"]], text_columns=2)
 
 
+# The analysis's own drop anomalies, named for what they are: no verdict rests on them.
+ANOMALY_APPENDIX = "epochs where two or more satellites fall more than 10 dB below their mean over all their signals"
+
+
 def _anomalies(result: vardoln_cn0.AnalysisResult) -> list[str]:
     anomalies = result.get_anomalies()
+    intro = ("<p class='note'>The analysis's drop anomalies (its JSON export's <code>anomalies</code>), set by "
+             "--threshold-low/high/critical. They compare every sample with its satellite's mean over all its "
+             "signals, so a weak signal or a fade near the horizon counts as a drop; the verdicts come from the "
+             "event detector instead.</p>")
     if not anomalies:
-        return ["<p>No multi-satellite C/N0 drops.</p>"]
+        return [intro, "<p>None.</p>"]
     counts = ", ".join(f"{sum(1 for a in anomalies if a['severity'] == s)} {s}" for s in summary.SEVERITIES)
     rows = [[a["start_time"], a["severity"], a["anomaly_type"], a["description"], a["affected_satellites"]]
             for a in anomalies]
-    return [f"<p>{html.escape(counts)}</p>",
+    return [intro, f"<p>{html.escape(counts)}</p>",
             table(["time", "severity", "type", "description", "satellites"], rows, text_columns=5)]
+
+
+def _events(judged: Assessment) -> list[str]:
+    intro = ("<p class='note'>Episodes of the event detector: epochs where several satellites of one frequency band "
+             "fall together below the C/N0 they are expected to show (" + html.escape(
+                 f"{judged.settings['event_satellites']} satellites, {judged.settings['event_drop']:g} dB")
+             + "), or rise together above it with their spread collapsing (spoofing).</p>")
+    if not judged.events:
+        return [intro, "<p>No event.</p>"]
+    rows = [[e.type.replace("_", " "), e.start, e.end, "+".join(e.bands), ", ".join(e.systems), len(e.satellites),
+             "-" if e.drop_db != e.drop_db else f"{e.drop_db:.1f}", f"{e.largest_db:.1f}", f"{100 * e.share:.0f}"]
+            for e in judged.events]
+    return [intro, table(["type", "start", "end", "bands", "constellations", "satellites", "median dB",
+                          "largest dB", "share of band (%)"], rows, text_columns=5)]
 
 
 def _coverage(judged: Assessment) -> list[str]:
@@ -103,27 +125,13 @@ def _visibility(judged: Assessment) -> list[str]:
 
 
 def grade_explanation(judged: Assessment) -> list[str]:
-    """How the grade is made, in two sentences, and what it is made of for this recording."""
-    quality = judged.quality
-    general = ("The grade is the analysis's stored score: 40 % consistency (100 less 10 points for each anomaly "
-               "per 1 % of the epochs and, with navigation data, less up to 30 points for predicted satellites "
-               "that were not observed and up to 20 points, 5 per satellite per epoch, for observed satellites "
-               "that were not predicted), 25 % sky coverage of the satellite tracks and 35 % mean C/N0 (30 dB-Hz "
-               "scores 0, 45 dB-Hz and above 100). " + grade_bands_text())
-    confirmation, unexpected = visibility_penalties(selection.module_result(judged.result))
-    here = (f"Here: consistency {quality.consistency_score:.1f}, sky coverage {quality.coverage_score:.1f}, "
-            f"C/N0 {quality.cn0_score:.1f}, overall {quality.overall:.1f}")
-    if judged.result.has_visibility_prediction:
-        here += (f"; the visibility check cost {confirmation:.1f} points for unconfirmed predictions and "
-                 f"{unexpected:.1f} for unexpected satellites")
-        breakdown = summary.unexpected_text(judged)
-        if breakdown is not None:
-            here += f" ({breakdown}: satellites never predicted and satellites below the mask count as unexpected)"
-    parts = [f"<p>{html.escape(general)}</p>", f"<p>{html.escape(here)}.</p>"]
-    note = judged.incomplete_navigation_note()
-    if note is not None:
-        parts.append(f"<p class='alarm'>The grade {html.escape(note)}.</p>")
-    return parts
+    """How the health grade is made, and every criterion of this recording with its status."""
+    rules = "; ".join(f"{grade}: {rule}" for grade, rule in grade_rules())
+    general = ("The grade comes from named criteria, each judged pass, warn or fail against its threshold (the "
+               "guide lists them); a criterion that cannot be computed is not assessed and counts for nothing. "
+               f"The first rule that matches gives the letter: {rules}.")
+    return [f"<p>{html.escape(general)}</p>",
+            table(summary.CRITERIA_HEADER, summary.criteria_rows(judged.quality), text_columns=4)]
 
 
 def _figure(name: str, title: str, png: bytes) -> str:
@@ -171,7 +179,6 @@ def html_report(judged: Assessment, images: list[tuple[str, str, bytes]] | None 
     PNG bytes) embedded as data: URIs; `plot_note` says why there are none; `qc`
     adds the station quality control section with its plots `qc_images`."""
     result = judged.result
-    quality = judged.quality
     station = result.station_name or os.path.basename(judged.obs_path)
     files = [["Recording", judged.obs_path], *(["Navigation", path] for path in judged.nav_paths)]
     made = [["Tool", f"vardoln-cn0 {__version__}"], ["Made", created or created_now()]]
@@ -184,10 +191,9 @@ def html_report(judged: Assessment, images: list[tuple[str, str, bytes]] | None 
         f"<style>{STYLE}</style></head><body>",
         f"<h1>GNSS signal-quality report: {html.escape(station)}</h1>",
         table(["item", "value"], files + made, text_columns=2),
-        f'<p><span class="grade">{html.escape(quality.grade)}</span>'
-        f"{html.escape(summary.grade_text(quality))}</p>",
+        f'<p><span class="grade">{html.escape(judged.quality.grade)}</span>'
+        f"{html.escape(judged.quality.sentence)}</p>",
         *(f"<p class='alarm'>Warning: {html.escape(warning)}</p>" for warning in judged.warnings),
-        f"<p class='note'>Notebook score {html.escape(summary.notebook_text(result))}</p>",
         '<h2>Verdicts</h2><p class="verdicts">',
         *(_verdict(summary.VERDICT_LABELS[name].capitalize(), text) for name, text in judged.verdicts().items()),
         "</p><h2>Grade</h2>",
@@ -199,8 +205,8 @@ def html_report(judged: Assessment, images: list[tuple[str, str, bytes]] | None 
         "<h2>Constellations</h2>",
         table([*summary.CONSTELLATION_HEADER[:3], "mean C/N0 (dB-Hz)", "min", "max", "std", "C/N0 jumps",
                "data gaps"], summary.constellation_rows(result)),
-        "<h2>Anomalies</h2>",
-        *_anomalies(result),
+        "<h2>Events</h2>",
+        *_events(judged),
         "<h2>Navigation coverage</h2>",
         *_coverage(judged),
         "<h2>Visibility</h2>",
@@ -212,5 +218,6 @@ def html_report(judged: Assessment, images: list[tuple[str, str, bytes]] | None 
         parts += [_figure(name, title, png) for name, title, png in images]
     else:
         parts.append(f"<p class='note'>{html.escape(plot_note or 'No plots.')}</p>")
+    parts += [f"<h2>Appendix: {html.escape(ANOMALY_APPENDIX)}</h2>", *_anomalies(result)]
     parts.append("</body></html>")
     return "\n".join(parts) + "\n"

@@ -24,8 +24,20 @@ Row = dict[str, Any]
 
 SETTINGS_SUFFIX = ".settings.json"
 # Columns holding text; the others are read back from a CSV file as numbers or truth values.
-TEXT_COLUMNS = frozenset({"path", "nav", "station", "start", "end", "missing_satellites", "grade", "interpretation",
-                          "grade_without_nav", "notebook_rating", "status", "reason", "warning", "error"})
+TEXT_COLUMNS = frozenset({"path", "nav", "station", "start", "end", "missing_satellites", "grade", "module_grade",
+                          "status", "reason", "warning", "error"})
+# Columns of outputs written before the health grade: such an output is not continued.
+RETIRED_COLUMNS = ("score", "interpretation", "grade_without_nav", "notebook_score", "notebook_rating")
+
+
+def retired_columns_refusal(path: Path, columns: Sequence[str]) -> str | None:
+    """Why an output written with the columns of an earlier version cannot be continued, or None."""
+    retired = [name for name in RETIRED_COLUMNS if name in columns]
+    if not retired:
+        return None
+    return (f"cannot resume {path}: it was written with the columns of an earlier version ({', '.join(retired)}), "
+            "when the grade was the analysis's stored score; the grade is now the health grade (columns grade, "
+            "criteria_warned, criteria_failed, module_grade, module_score): run without --resume to start over")
 
 
 class ResumeRefused(Exception):
@@ -128,6 +140,9 @@ def read_csv_rows(path: Path, columns: Sequence[str]) -> list[Row]:
     if whole == 0:  # not even the header was written whole
         _write_atomically(path, _csv_text(columns, [], header=True))
         return []
+    refusal = retired_columns_refusal(path, records[0])
+    if refusal is not None:
+        raise ResumeRefused(refusal)
     if records[0] != list(columns):
         raise ResumeRefused(f"{path}: its columns differ from this batch's; the file was written with other "
                             "column groups")
@@ -214,6 +229,9 @@ class BatchFiles:
         except (OSError, ValueError):
             raise ResumeRefused(f"cannot resume {path}: its settings file {recorded_path} is missing or damaged; "
                                 "run without --resume to start over") from None
+        refusal = retired_columns_refusal(path, recorded.get("columns", []) if isinstance(recorded, dict) else [])
+        if refusal is not None:
+            raise ResumeRefused(refusal)
         there, now = _flat(recorded), _flat(self._settings)
         differing = [key for key in sorted(set(there) | set(now)) if there.get(key) != now.get(key)]
         if differing:

@@ -13,6 +13,7 @@ import functools
 import inspect
 import math
 from collections.abc import Callable
+from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
 if TYPE_CHECKING:
@@ -26,6 +27,21 @@ DEFAULT_MIN_ELEVATION = 5.0
 DEFAULT_THRESHOLD_LOW = 3.0
 DEFAULT_THRESHOLD_HIGH = 6.0
 DEFAULT_THRESHOLD_CRITICAL = 10.0
+DEFAULT_EVENT_DROP = 6.0
+DEFAULT_EVENT_SATELLITES = 4
+
+
+@dataclass(frozen=True)
+class DetectorSettings:
+    """The band detector behind the jamming and interference verdicts: an epoch is affected in a
+    band when `event_satellites` of the satellites tracked there (with fewer than 8 tracked, the
+    larger of 2 and half of them) fall `drop_db` or more below their expected C/N0 or lose the band."""
+
+    drop_db: float = DEFAULT_EVENT_DROP
+    event_satellites: int = DEFAULT_EVENT_SATELLITES
+
+    def as_dict(self) -> dict[str, Any]:
+        return {"event_drop": self.drop_db, "event_satellites": self.event_satellites}
 
 
 def analysis_config(min_elevation: float = DEFAULT_MIN_ELEVATION, systems: list[str] | None = None,
@@ -78,12 +94,15 @@ def setting_lines(settings: dict[str, Any]) -> list[tuple[str, str]]:
     return [
         ("elevation mask", f"{settings['min_elevation']:g}°"),
         ("constellations", ",".join(settings["systems"]) or "none"),
-        ("drop thresholds", f"affected above {settings['threshold_low']:g} x the satellite's C/N0 spread "
+        ("drop anomalies", f"affected above {settings['threshold_low']:g} x the satellite's C/N0 spread "
                             f"(and 10 dB); high from {settings['threshold_high']:g} dB, "
                             f"critical from {settings['threshold_critical']:g} dB"),
         ("C/N0 range", f"{settings['min_cn0']:g} to {settings['max_cn0']:g} dB-Hz"),
         ("spoofing test", f"unexpected share above {settings['spoofing_unexpected_threshold']:g} and more than "
                           f"{settings['spoofing_min_unexpected_count']:g} unexpected satellites per epoch"),
+        *([("event detector", f"{settings['event_satellites']} satellites of a band (fewer with fewer than 8 "
+                              f"tracked) {settings['event_drop']:g} dB or more below their expected C/N0")]
+          if "event_drop" in settings else []),
     ]
 
 
@@ -113,6 +132,10 @@ def _elevation(text: str) -> float:
     return _number(text, lambda value: -90.0 <= value <= 90.0, "degrees between -90 and 90")
 
 
+def _positive(text: str) -> float:
+    return _number(text, lambda value: math.isfinite(value) and value > 0.0, "a number above 0")
+
+
 def _threshold(text: str) -> float:
     return _number(text, lambda value: math.isfinite(value) and value >= 0.0, "a number of 0 or more")
 
@@ -135,16 +158,28 @@ def add_arguments(parser: argparse.ArgumentParser) -> None:
                        help="constellations to analyse, comma-separated letters (default G,R,E,C)")
     group.add_argument("--min-elevation", metavar="DEG", type=_elevation, default=DEFAULT_MIN_ELEVATION,
                        help="elevation mask in degrees (default 5)")
+    group.add_argument("--event-drop", metavar="DB", type=_positive, default=DEFAULT_EVENT_DROP,
+                       help="the event detector behind the jamming and interference verdicts: a satellite counts "
+                            "when its C/N0 falls DB or more below what it is expected to show (default 6)")
+    group.add_argument("--event-satellites", metavar="N", type=count, default=DEFAULT_EVENT_SATELLITES,
+                       help="the event detector: satellites of one band that must fall together, with 8 or more "
+                            "tracked in it (with fewer: the larger of 2 and half of them; default 4)")
     group.add_argument("--threshold-low", metavar="K", type=_threshold, default=DEFAULT_THRESHOLD_LOW,
-                       help="a sample counts as a C/N0 drop when it falls more than 10 dB and more than K "
+                       help="the drop-anomaly rule of the analysis (its JSON export and the report's appendix, "
+                            "not the verdicts): a sample counts when it falls more than 10 dB and more than K "
                             "times its satellite's C/N0 spread (at least 5 dB) below its mean (default 3)")
     group.add_argument("--threshold-high", metavar="DB", type=_threshold, default=DEFAULT_THRESHOLD_HIGH,
-                       help="drop in dB from which an anomaly is high (default 6)")
+                       help="the drop-anomaly rule: drop in dB from which an anomaly is high (default 6)")
     group.add_argument("--threshold-critical", metavar="DB", type=_threshold, default=DEFAULT_THRESHOLD_CRITICAL,
-                       help="drop in dB from which an anomaly is critical (default 10)")
+                       help="the drop-anomaly rule: drop in dB from which an anomaly is critical (default 10)")
 
 
 def from_arguments(args: argparse.Namespace) -> vardoln_cn0.AnalysisConfig:
     """The AnalysisConfig of parsed command-line options (see add_arguments)."""
     return analysis_config(args.min_elevation, args.systems, args.threshold_low, args.threshold_high,
                            args.threshold_critical)
+
+
+def detector_from_arguments(args: argparse.Namespace) -> DetectorSettings:
+    """The detector settings of parsed command-line options (see add_arguments)."""
+    return DetectorSettings(float(args.event_drop), int(args.event_satellites))

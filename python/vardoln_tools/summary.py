@@ -3,22 +3,20 @@
 from __future__ import annotations
 
 import math
-from collections.abc import Mapping, Sequence
+from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any
 
-from .assessment import NO_DATA_GRADE
+from .assessment import CRITERION_GROUPS
 
 if TYPE_CHECKING:
     import vardoln_cn0
 
-    from .assessment import Assessment, Coverage, Quality
+    from .assessment import Assessment, Coverage, Event, Health
 
 SEVERITIES = ("critical", "high", "low")
 # "C/N0 jumps": the module's cycle_slips, steps of over 10 dB-Hz between sorted C/N0 values; not
 # the phase slips of the quality control.
 CONSTELLATION_HEADER = ["system", "seen/expected", "obs", "mean", "min", "max", "std", "C/N0 jumps", "gaps"]
-# Anomaly times listed per severity before the rest is counted.
-TIMES_SHOWN = 5
 
 
 def _number(value: object, decimals: int = 1) -> str:
@@ -57,47 +55,38 @@ def constellation_rows(result: vardoln_cn0.AnalysisResult) -> list[list[str]]:
     return rows
 
 
-def anomaly_lines(anomalies: Sequence[Mapping[str, Any]]) -> list[str]:
-    """The anomaly count by severity, then the first times of each severity."""
-    counts = {severity: sum(1 for a in anomalies if a["severity"] == severity) for severity in SEVERITIES}
-    lines = ["Anomalies      " + (", ".join(f"{counts[s]} {s}" for s in SEVERITIES) if anomalies else "none")]
-    for severity in SEVERITIES:
-        events = [a for a in anomalies if a["severity"] == severity]
-        for event in events[:TIMES_SHOWN]:
-            lines.append(f"  {severity:<10} {event['start_time']}  {event['description']} "
-                         f"({event['affected_satellites']})")
-        if len(events) > TIMES_SHOWN:
-            lines.append(f"  {severity:<10} ... {len(events) - TIMES_SHOWN} more")
-    return lines
-
-
 VERDICT_LABELS = {"jamming": "jamming", "interference": "interference", "spoofing": "spoofing",
                   "missing_satellites": "missing sats", "confirmation": "confirmation"}
 COVERAGE_HEADER = ["system", "sat-epochs", "coverage", "without ephemeris"]
 # Satellites without ephemeris listed per constellation before the rest is counted.
 UNCOVERED_SHOWN = 8
-NOTEBOOK_LABEL = "a second, differently weighted score, not the grade"
-
-
-def grade_text(quality: Quality) -> str:
-    """The stored grade as every output writes it."""
-    if quality.grade == NO_DATA_GRADE:
-        return f"grade {quality.grade}: {quality.interpretation}"
-    return f"grade {quality.grade} (score {quality.overall:.1f}): {quality.interpretation}"
-
-
-def notebook_text(result: vardoln_cn0.AnalysisResult) -> str:
-    """The notebook scoring, labelled as what it is."""
-    notebook = result.quality_score
-    return (f"{notebook.overall:.1f}, rating {notebook.rating}: {NOTEBOOK_LABEL} (C/N0 {notebook.cn0_quality:.0f}, "
-            f"availability {notebook.availability:.0f}, continuity {notebook.continuity:.0f}, "
-            f"stability {notebook.stability:.0f}, diversity {notebook.diversity:.0f})")
+CRITERIA_HEADER = ["criterion", "subject", "figure", "status"]
 
 
 def settings_text(shown: dict[str, Any]) -> str:
-    return (f"elevation mask {shown['min_elevation']:g}°, constellations {','.join(shown['systems']) or 'none'}, "
-            f"drop thresholds {shown['threshold_low']:g} x spread / high {shown['threshold_high']:g} dB / "
-            f"critical {shown['threshold_critical']:g} dB")
+    events = (f", events {shown['event_satellites']} satellites {shown['event_drop']:g} dB down"
+              if "event_drop" in shown else "")
+    return f"elevation mask {shown['min_elevation']:g}°, constellations {','.join(shown['systems']) or 'none'}{events}"
+
+
+def criteria_rows(health: Health, statuses: tuple[str, ...] = ("pass", "warn", "fail", "not assessed")) -> list[list[str]]:
+    """The criteria of these statuses as table rows, in the grade's order."""
+    return [[CRITERION_GROUPS.get(c.group, c.group), c.subject or "-", c.figure_text(), c.status]
+            for c in health.criteria if c.status in statuses]
+
+
+def criteria_counts(health: Health) -> str:
+    """"31 pass, 4 warn, 0 fail, 2 not assessed"."""
+    counts = {status: sum(1 for c in health.criteria if c.status == status)
+              for status in ("pass", "warn", "fail", "not assessed")}
+    return ", ".join(f"{count} {status}" for status, count in counts.items())
+
+
+def event_lines(events: Sequence[Event]) -> list[str]:
+    """The detector's events, one line each."""
+    if not events:
+        return ["Events         none"]
+    return ["Events", *(f"  {event.text()}" for event in events)]
 
 
 def coverage_rows(coverage: Coverage) -> list[list[str]]:
@@ -176,19 +165,22 @@ def analysis_summary(assessment: Assessment) -> str:
     rows = constellation_rows(result)
     if rows:
         lines += ["", "Constellations (C/N0 in dB-Hz)", *table(rows, CONSTELLATION_HEADER)]
-    lines += ["", *anomaly_lines(result.get_anomalies())]
+    lines += ["", *event_lines(assessment.events)]
     if assessment.coverage is not None:
         lines += ["", *coverage_lines(assessment)]
     lines += [f"Warning        {warning}" for warning in assessment.warnings]
     lines += ["", "Verdicts"]
     lines += [f"  {VERDICT_LABELS[name]:<14} {text}" for name, text in assessment.verdicts().items()]
-    lines += ["", f"Quality        {grade_text(assessment.quality)}"]
-    note = assessment.incomplete_navigation_note()
-    if note is not None:
-        lines.append(f"               {note}")
-    lines.append(f"Notebook score {notebook_text(result)}")
+    lines += ["", *quality_lines(assessment.quality)]
     lines += visibility_lines(assessment)
     return "\n".join(lines)
+
+
+def quality_lines(health: Health) -> list[str]:
+    """The health grade's sentence, the criteria counts and the criteria that warn or fail."""
+    lines = [f"Quality        {health.sentence}", f"  criteria     {criteria_counts(health)}"]
+    rows = criteria_rows(health, ("warn", "fail"))
+    return lines + (table(rows, CRITERIA_HEADER) if rows else [])
 
 
 def observation_summary(obs: vardoln_cn0.RinexObsData, source: str) -> str:

@@ -3,7 +3,7 @@ visibility check condenses into its means, and that summary over chosen constell
 
 from __future__ import annotations
 
-from collections.abc import Iterable
+from collections.abc import Iterable, Mapping
 from dataclasses import dataclass
 from typing import Any
 
@@ -77,6 +77,11 @@ def visibility_summary(obs_path: PathArg, nav_path: NavArg, systems: Iterable[st
     navs = nav_argument(nav_path)
     table = _native.visibility_summary(obs, navs, float(min_elevation), _letters(systems) or "",
                                        float(spoofing_unexpected_threshold), float(spoofing_min_unexpected_count))
+    return summary_of(table, obs, navs)
+
+
+def summary_of(table: Mapping[str, Any], obs: str, navs: list[str]) -> VisibilitySummary:
+    """The VisibilitySummary of a native visibility summary of the recording `obs`."""
     return VisibilitySummary(
         confirmation_rate=float(table["confirmation_rate"]), mean_predicted=float(table["mean_predicted"]),
         mean_observed=float(table["mean_observed"]), mean_missing=float(table["mean_missing"]),

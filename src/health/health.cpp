@@ -22,17 +22,10 @@ constexpr double kInfinity = std::numeric_limits<double>::infinity();
 // Fewer samples at 30 to 60 degrees than this say nothing about a signal's level.
 constexpr std::uint64_t kMinLevelSamples = 30;
 
-// Nominal C/N0 at 30 to 60 degrees: the typical level of healthy geodetic stations of this
-// collection (ESBC, NYA1 and AJAC days) per signal type. `modes` empty: every tracking mode.
-struct Nominal {
-    char system;
-    char band;
-    std::string_view modes;
-    double db_hz;
-};
-
+// Nominal C/N0 at 30 to 60 degrees: the typical level of healthy geodetic stations (the ESBC,
+// NYA1 and AJAC days of the test recordings) per signal type.
 // clang-format off
-constexpr std::array<Nominal, 24> kNominals{{
+constexpr std::array<NominalLevel, 24> kNominals{{
     {'G', '1', "WPYDM", 43.0}, {'G', '1', "", 46.0},   // L1 P(Y) semi-codeless, L1 C/A and L1C
     {'G', '2', "WPYDM", 41.0}, {'G', '2', "", 45.0},   // L2 semi-codeless, L2C
     {'G', '5', "", 41.0},                              // L5
@@ -165,7 +158,7 @@ void cn0_criteria(const HealthInputs& in, std::vector<Criterion>& out) {
 }
 
 void event_criterion(const HealthInputs& in, std::vector<Criterion>& out) {
-    const std::size_t count = in.detector == nullptr ? 0 : in.detector->events.size();
+    const std::size_t count = (in.detector == nullptr ? 0 : in.detector->events.size()) + in.visibility_spoofing;
     out.push_back({Group::events, "", static_cast<double>(count), kNaN, count == 0 ? Status::pass : Status::fail, {}});
 }
 
@@ -215,7 +208,9 @@ std::string group_text(const Criterion& c) {
         case Group::navigation: figure = format("%.1f %%", c.figure); break;
         case Group::events: figure = format("%.0f", c.figure); break;
     }
-    const std::string name = c.group == Group::cn0 ? "C/N0" : std::string(group_name(c.group));
+    const std::string name = c.group == Group::cn0          ? "C/N0"
+                             : c.group == Group::navigation ? "navigation coverage"
+                                                            : std::string(group_name(c.group));
     return name + " (" + (c.subject.empty() ? "" : c.subject + ' ') + figure + ')';
 }
 
@@ -285,11 +280,15 @@ Status Threshold::judge(double figure) const noexcept {
 std::optional<double> nominal_cn0(char system, std::string_view code) noexcept {
     if (code.size() < 2) return std::nullopt;
     const char mode = code.size() >= 3 ? code[2] : ' ';
-    for (const Nominal& nominal : kNominals) {
+    for (const NominalLevel& nominal : kNominals) {
         if (nominal.system != system || nominal.band != code[1]) continue;
         if (nominal.modes.empty() || nominal.modes.find(mode) != std::string_view::npos) return nominal.db_hz;
     }
     return std::nullopt;
+}
+
+std::span<const NominalLevel> nominal_levels() noexcept {
+    return kNominals;
 }
 
 std::vector<SignalLevel> signal_levels(const RinexObsData& obs, const std::vector<double>& entry_elevations_deg,
@@ -336,7 +335,7 @@ Health assess_health(const HealthInputs& in) {
         health.warned += c.status == Status::warn;
         health.failed += c.status == Status::fail;
     }
-    bool severe_event = false;
+    bool severe_event = in.visibility_spoofing;
     bool interference = false;
     if (in.detector != nullptr) {
         for (const DetectorEvent& event : in.detector->events) {
@@ -358,25 +357,33 @@ Health assess_health(const HealthInputs& in) {
                                                          : 'A';
 
     // One sentence: events first, then failing and warning groups with their worst criterion.
-    std::string failing;
-    std::string warned;
+    std::vector<std::string> failing;
+    std::vector<std::string> warned;
     for (std::size_t g = 0; g < kGroupCount; ++g) {
         const Group group = static_cast<Group>(g);
         if (group == Group::events) continue;
         const Criterion* worst = worst_of(health.criteria, group);
         if (worst == nullptr || worst->status == Status::pass) continue;
-        std::string& list = worst->status == Status::fail ? failing : warned;
-        list += (list.empty() ? "" : ", ") + group_text(*worst);
+        (worst->status == Status::fail ? failing : warned).push_back(group_text(*worst));
     }
     std::string sentence = in.detector != nullptr ? event_clause(*in.detector) : std::string();
     const auto add = [&](const std::string& part) {
         if (part.empty()) return;
         sentence += (sentence.empty() ? "" : "; ") + part;
     };
-    if (!failing.empty()) add("failing " + failing);
-    if (!warned.empty()) add(std::string(failing.empty() && sentence.empty() ? "healthy, with warnings on "
-                                                                              : "warnings on ") + warned);
-    if (sentence.empty()) sentence = "healthy: every assessed criterion passes";
+    if (in.visibility_spoofing) add("spoofing indicated by the visibility check: many satellites observed that "
+                                    "the navigation data do not place in view");
+    // "a, b and c fail"
+    const auto listed = [](const std::vector<std::string>& items, const char* one, const char* many) {
+        std::string text;
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            text += (i == 0 ? "" : i + 1 == items.size() ? " and " : ", ") + items[i];
+        }
+        return items.empty() ? text : text + ' ' + (items.size() == 1 ? one : many);
+    };
+    add(listed(failing, "fails", "fail"));
+    add(listed(warned, "warns", "warn"));
+    if (sentence.empty()) sentence = "every assessed criterion passes";
     sentence[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(sentence[0])));
     health.sentence = "Grade " + std::string(1, health.grade) + ": " + sentence + '.';
     return health;

@@ -15,6 +15,7 @@
 #include <array>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,6 +57,15 @@ inline constexpr double kCn0BandHighDeg = 60.0;
 // where it matters, the tracking mode), dB-Hz; nothing for a type without one.
 std::optional<double> nominal_cn0(char system, std::string_view code) noexcept;
 
+// The table behind nominal_cn0, first match wins; `modes` empty: every tracking mode.
+struct NominalLevel {
+    char system;
+    char band;
+    std::string_view modes;
+    double db_hz;
+};
+std::span<const NominalLevel> nominal_levels() noexcept;
+
 struct Criterion {
     Group group = Group::completeness;
     std::string subject;             // "GPS", "GPS L1/L2", "GPS S1C", "all signals"; empty when the group has one
@@ -77,6 +87,9 @@ struct HealthInputs {
     // without navigation data or receiver position.
     const std::vector<double>* entry_elevations_deg = nullptr;
     const DetectorResult* detector = nullptr;
+    // The visibility check's spoofing rule found unexpected satellites, with navigation data that
+    // can back it.
+    bool visibility_spoofing = false;
     std::string systems;  // letters judged; empty: every one
     std::string no_navigation_reason = "no navigation data";
 };
@@ -96,7 +109,7 @@ struct GradeRule {
     std::string_view rule;
 };
 inline constexpr std::array<GradeRule, 5> kGradeRules{{
-    {'F', "a jamming, spoofing or lasting-drop event"},
+    {'F', "a jamming, spoofing or lasting-drop event, or spoofing by the visibility check"},
     {'D', "an interference event, or failing criteria in two or more groups"},
     {'C', "failing criteria in one group"},
     {'B', "warnings, and no criterion fails"},

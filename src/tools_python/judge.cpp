@@ -7,6 +7,7 @@
 #include "arrays/completeness.hpp"
 #include "arrays/coverage.hpp"
 #include "arrays/positions.hpp"
+#include "arrays/tables.hpp"
 #include "health/health.hpp"
 #include "qc/qc.hpp"
 #include "tools_python/tools.hpp"
@@ -15,11 +16,43 @@ namespace vardoln::tools {
 
 namespace {
 
+// Below this coverage of the observed satellite-epochs the visibility check cannot back a verdict.
+constexpr double kCompleteCoveragePercent = 95.0;
+// A broadcast record serves up to 4 hours from its clock epoch (GLONASS 1 hour): records this close
+// to the recording can still position its satellites.
+constexpr std::int64_t kRecordWindowNs = 4LL * 3600 * 1'000'000'000;
+
+// Whether the visibility check can back a verdict: a receiver position, records reaching into the
+// recording, and coverage of 95 % or more of the observed satellite-epochs.
+bool visibility_checkable(const arrays::Recording& recording, const std::vector<arrays::CoverageRow>& coverage) {
+    if (!recording.nav || !recording.obs.approx_position || recording.obs.epochs.empty()) return false;
+    const arrays::NavigationSpan all = arrays::navigation_spans(*recording.nav).front();
+    std::int64_t first = arrays::kNoTime;
+    std::int64_t last = arrays::kNoTime;
+    for (const ObservationEpoch& epoch : recording.obs.epochs) {
+        const std::int64_t at = arrays::epoch_nanoseconds(epoch.time);
+        if (at == arrays::kNoTime) continue;
+        if (first == arrays::kNoTime || at < first) first = at;
+        if (last == arrays::kNoTime || at > last) last = at;
+    }
+    if (all.first == arrays::kNoTime || first == arrays::kNoTime) return false;
+    if (all.first - kRecordWindowNs > last || all.last + kRecordWindowNs < first) return false;
+    for (const arrays::CoverageRow& row : coverage) {
+        if (row.system == "all") {
+            return row.observed > 0 &&
+                   100.0 * static_cast<double>(row.covered) / static_cast<double>(row.observed) >= kCompleteCoveragePercent;
+        }
+    }
+    return false;
+}
+
 struct Judged {
+    bool visibility_checked = false;
     DetectorResult detector;
     QcResult qc;
     std::optional<std::vector<arrays::CoverageRow>> coverage;
     std::optional<std::variant<arrays::Completeness, std::string>> completeness;
+    std::optional<SelectedVisibility> visibility;
     Health health;
 };
 
@@ -55,10 +88,15 @@ PyObject* judged_object(Judged&& judged, const arrays::Recording& recording) {
         !py::dict_set(out.get(), "warned", py::new_int(health.warned)) ||
         !py::dict_set(out.get(), "failed", py::new_int(health.failed)) ||
         !py::dict_set(out.get(), "qc_epochs", py::new_int(judged.qc.epochs)) ||
+        !py::dict_set(out.get(), "visibility_checked", py::new_bool(judged.visibility_checked)) ||
         !py::dict_set(out.get(), "facts", recording_facts(recording.obs))) {
         return nullptr;
     }
     if (judged.coverage && !py::dict_set(out.get(), "coverage", coverage_table(std::move(*judged.coverage), recording))) {
+        return nullptr;
+    }
+    if (judged.visibility &&
+        !py::dict_set(out.get(), "visibility", summary_object(std::move(*judged.visibility), recording))) {
         return nullptr;
     }
     return out.release();
@@ -67,17 +105,25 @@ PyObject* judged_object(Judged&& judged, const arrays::Recording& recording) {
 }  // namespace
 
 PyObject* judge(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    static constexpr auto sig = py::signature("judge", 1, "obs_path", "nav_paths", "min_elevation", "drop_db",
-                                              "event_satellites", "systems");
-    py::Slots<6> slots;
+    static constexpr auto sig =
+        py::signature("judge", 1, "obs_path", "nav_paths", "min_elevation", "drop_db", "event_satellites", "systems",
+                      "spoofing_unexpected_threshold", "spoofing_min_unexpected_count");
+    py::Slots<8> slots;
     std::string_view obs_path;
     std::optional<std::vector<std::string>> nav_paths;
     DetectorSettings settings;
+    double unexpected_threshold = 0.4;
+    double min_unexpected_count = 8.0;
     if (!py::bind(sig, args, nargsf, kwnames, slots) ||
         !table_arguments(slots.data(), true, "min_elevation", obs_path, nav_paths, settings.min_elevation_deg) ||
-        !detector_arguments(slots.data() + 3, settings)) {
+        !detector_arguments(slots.data() + 3, settings) ||
+        !py::double_or_default(slots[6], "spoofing_unexpected_threshold", unexpected_threshold) ||
+        !py::double_or_default(slots[7], "spoofing_min_unexpected_count", min_unexpected_count)) {
         return nullptr;
     }
+    // The detector's letters; the tables take "every constellation" as no selection.
+    const std::optional<std::string> letters =
+        settings.systems.empty() ? std::nullopt : std::optional<std::string>(settings.systems);
     return with_recording(
         std::string(obs_path), nav_paths,
         [&](const arrays::Recording& recording) -> std::variant<Judged, Refusal> {
@@ -89,12 +135,15 @@ PyObject* judge(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, 
                 nav && recording.obs.approx_position ? arrays::entry_geometry(recording.obs, *nav) : std::nullopt;
             const arrays::EntryGeometry* known = geometry ? &*geometry : nullptr;
             const std::vector<double>* elevations = known ? &known->elevation_deg : nullptr;
-            // Coverage and completeness on a second thread beside the QC pass and the detector;
-            // each reads the record and keeps its own results.
+            // Coverage, completeness and the visibility check on a second thread beside the QC pass
+            // and the detector; each reads the record and keeps its own results.
             auto side = [&] {
                 if (!nav) return;
-                judged.coverage = arrays::navigation_coverage(recording.obs, *nav, known);
+                judged.coverage = arrays::navigation_coverage(recording.obs, *nav, known, letters);
                 judged.completeness = arrays::completeness(recording.obs, *nav, settings.min_elevation_deg, known);
+                judged.visibility = selected_visibility(recording.obs, *nav, settings.min_elevation_deg,
+                                                        letters.value_or(""), unexpected_threshold,
+                                                        min_unexpected_count);
             };
             std::jthread helper;
             try {
@@ -123,10 +172,44 @@ PyObject* judge(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, 
                     inputs.completeness = &std::get<arrays::Completeness>(*judged.completeness);
                 }
             }
+            judged.visibility_checked = judged.coverage && visibility_checkable(recording, *judged.coverage);
+            inputs.visibility_spoofing = judged.visibility_checked && judged.visibility && judged.visibility->spoofing;
             judged.health = assess_health(inputs);
             return judged;
         },
         &judged_object);
+}
+
+PyObject* health_rules(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    static constexpr auto sig = py::signature("health_rules", 0);
+    py::Slots<0> slots;
+    if (!py::bind(sig, args, nargsf, kwnames, slots)) return nullptr;
+    Ref grades(PyList_New(0));
+    Ref thresholds(PyDict_New());
+    Ref nominals(PyList_New(0));
+    if (!grades || !thresholds || !nominals) return nullptr;
+    for (const GradeRule& rule : kGradeRules) {
+        Ref item(Py_BuildValue("(s#s#)", &rule.grade, Py_ssize_t{1}, rule.rule.data(),
+                               static_cast<Py_ssize_t>(rule.rule.size())));
+        if (!item || PyList_Append(grades.get(), item.get()) < 0) return nullptr;
+    }
+    const std::pair<const char*, Threshold> named[] = {
+        {"completeness_percent", kCompletenessPercent},     {"multipath_metres", kMultipathMetres},
+        {"observations_per_slip", kObservationsPerSlip},    {"cn0_shortfall_db", kCn0ShortfallDb},
+        {"cn0_median_shortfall_db", kCn0MedianShortfallDb}, {"navigation_coverage_percent", kNavigationCoveragePercent},
+    };
+    for (const auto& [name, threshold] : named) {
+        Ref item(Py_BuildValue("{s:d,s:d,s:O}", "pass", threshold.pass, "warn", threshold.warn, "higher_is_better",
+                               threshold.higher_is_better ? Py_True : Py_False));
+        if (!item || PyDict_SetItemString(thresholds.get(), name, item.get()) < 0) return nullptr;
+    }
+    for (const NominalLevel& level : nominal_levels()) {
+        Ref item(Py_BuildValue("(s#s#s#d)", &level.system, Py_ssize_t{1}, &level.band, Py_ssize_t{1},
+                               level.modes.data(), static_cast<Py_ssize_t>(level.modes.size()), level.db_hz));
+        if (!item || PyList_Append(nominals.get(), item.get()) < 0) return nullptr;
+    }
+    return Py_BuildValue("{s:N,s:N,s:N}", "grades", grades.release(), "thresholds", thresholds.release(), "nominal_cn0",
+                         nominals.release());
 }
 
 }  // namespace vardoln::tools

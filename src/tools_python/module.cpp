@@ -45,9 +45,12 @@ PyMethodDef functions[] = {
                   "Jamming, interference and spoofing events of the band detector."),
     py::fastcall_method<&judge>(
         "judge", "judge(obs_path, nav_paths=None, min_elevation=5.0, drop_db=6.0, event_satellites=4, "
-                 "systems=None)\n--\n\n"
-                 "The detector's events, the health criteria and grade, and the navigation coverage, "
-                 "from one read of the files."),
+                 "systems=None, spoofing_unexpected_threshold=0.4, spoofing_min_unexpected_count=8.0)\n--\n\n"
+                 "The detector's events, the health criteria and grade, the navigation coverage and the "
+                 "visibility check over the selected constellations, from one read of the files."),
+    py::fastcall_method<&health_rules>("health_rules", "health_rules()\n--\n\n"
+                                                       "The grade rules, the criteria thresholds and the nominal "
+                                                       "C/N0 levels of the health grade."),
     py::fastcall_method<&band>("band", "band(system, code, rinex_version)\n--\n\n"
                                        "The frequency band (L1, L2, E6, L5) of an observation code, or None."),
     py::fastcall_method<&budget_fit>("budget_fit", "budget_fit(path, budget)\n--\n\n"

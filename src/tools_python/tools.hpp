@@ -99,6 +99,17 @@ VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsDa
                                      const std::optional<std::string>& letters = std::nullopt);
 bool set_visibility_columns(PyObject* dict, VisibilityColumns&& columns);
 
+// The analysis's visibility summary over the selected constellations (letters, "" for all), and
+// its spoofing rule on it; summary_object makes the dict of it.
+struct SelectedVisibility {
+    VisibilitySummary summary;
+    bool spoofing = false;
+};
+SelectedVisibility selected_visibility(const RinexObsData& obs, const NavigationData& nav, double min_elevation,
+                                       std::string_view letters, double unexpected_threshold,
+                                       double min_unexpected_count);
+PyObject* summary_object(SelectedVisibility&& selected, const arrays::Recording& recording);
+
 // The tables of signals.cpp, also built by the QC pass from the same recording.
 PyObject* coverage_table(std::vector<arrays::CoverageRow>&& rows, const arrays::Recording& recording);
 PyObject* signal_stats_tables(arrays::SignalStats&& stats, const arrays::Recording& recording);
@@ -170,6 +181,7 @@ PyObject* qc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObjec
 PyObject* events(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* band(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* judge(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* health_rules(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 // The detector's settings from the slots (drop_db, event_satellites, systems), and its result.
 bool detector_arguments(PyObject* const* slots, DetectorSettings& settings);

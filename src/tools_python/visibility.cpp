@@ -31,22 +31,15 @@ bool set_visibility_columns(PyObject* dict, VisibilityColumns&& columns) {
            set_array(dict, "confirmed", std::move(columns.counts.confirmed));
 }
 
-namespace {
-
-PyObject* timeline_table(VisibilityColumns&& columns, const arrays::Recording& recording) {
-    Ref table(PyDict_New());
-    if (!table || !set_visibility_columns(table.get(), std::move(columns)) ||
-        !py::dict_set(table.get(), "facts", recording_facts(recording.obs))) {
-        return nullptr;
-    }
-    return table.release();
+SelectedVisibility selected_visibility(const RinexObsData& obs, const NavigationData& nav, double min_elevation,
+                                       std::string_view letters, double unexpected_threshold,
+                                       double min_unexpected_count) {
+    const OrbitSource source = make_orbit_source(std::make_shared<const NavigationData>(nav));
+    SelectedVisibility selected;
+    selected.summary = predict_visibility(source, obs, min_elevation, letters);
+    selected.spoofing = spoofing_detected(selected.summary, unexpected_threshold, min_unexpected_count);
+    return selected;
 }
-
-// The analysis's visibility summary over the selected constellations, and its spoofing rule on it.
-struct SelectedVisibility {
-    VisibilitySummary summary;
-    bool spoofing = false;
-};
 
 PyObject* summary_object(SelectedVisibility&& selected, const arrays::Recording& recording) {
     const VisibilitySummary& summary = selected.summary;
@@ -66,6 +59,17 @@ PyObject* summary_object(SelectedVisibility&& selected, const arrays::Recording&
         !py::dict_set(table.get(), "anomaly_types", py::new_text_list(types)) ||
         !py::dict_set(table.get(), "anomaly_descriptions", py::new_text_list(descriptions)) ||
         !py::dict_set(table.get(), "spoofing", py::new_bool(selected.spoofing)) ||
+        !py::dict_set(table.get(), "facts", recording_facts(recording.obs))) {
+        return nullptr;
+    }
+    return table.release();
+}
+
+namespace {
+
+PyObject* timeline_table(VisibilityColumns&& columns, const arrays::Recording& recording) {
+    Ref table(PyDict_New());
+    if (!table || !set_visibility_columns(table.get(), std::move(columns)) ||
         !py::dict_set(table.get(), "facts", recording_facts(recording.obs))) {
         return nullptr;
     }
@@ -122,11 +126,8 @@ PyObject* visibility_summary(PyObject* /*module*/, PyObject* const* args, Py_ssi
     return with_recording(
         std::string(obs_path), nav_paths,
         [&](const arrays::Recording& recording) -> std::variant<SelectedVisibility, Refusal> {
-            const OrbitSource source = make_orbit_source(std::make_shared<const NavigationData>(*recording.nav));
-            SelectedVisibility selected;
-            selected.summary = predict_visibility(source, recording.obs, min_elevation, letters);
-            selected.spoofing = spoofing_detected(selected.summary, unexpected_threshold, min_unexpected_count);
-            return selected;
+            return selected_visibility(recording.obs, *recording.nav, min_elevation, letters, unexpected_threshold,
+                                       min_unexpected_count);
         },
         &summary_object);
 }

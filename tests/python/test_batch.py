@@ -64,15 +64,16 @@ def test_rows_follow_direct_analysis(shared_file):
     exported = json.loads(result.to_json())
     assert row["nav"] == nav and row["error"] is None
     assert (row["station"], row["start"], row["epochs"]) == ("SEPT", "2021-09-22T06:30:00.000Z", 360)
-    assert row["grade"] == exported["quality_score"]["grade"]
+    assert (row["module_grade"], row["module_score"]) == (exported["quality_score"]["grade"],
+                                                          pytest.approx(exported["quality_score"]["overall"]))
+    assert row["grade"] in "ABCDF" and row["criteria_warned"] >= 0 and row["events"] == 0
     assert [row[f"anomalies_{level}"] for level in ("low", "high", "critical")] == [
         exported["summary"][f"{level}_count"] for level in ("low", "high", "critical")]
     assert row["mean_cn0_GPS"] == pytest.approx(exported["constellation_stats"]["GPS"]["mean_cn0"], abs=0.05)
     assert "mean_cn0_QZSS" not in row  # observed, but outside the default selection G, R, E, C
     # The visibility figures are those of the selected constellations (QZSS left out).
     shown = visibility_summary(obs, nav, ["G", "R", "E", "C"], 10.0)
-    assert (row["notebook_rating"], row["spoofing"], row["confirmation_rate"]) == (
-        result.quality_score.rating, shown.spoofing, shown.confirmation_rate)
+    assert (row["spoofing"], row["confirmation_rate"]) == (shown.spoofing, shown.confirmation_rate)
     assert shown.confirmation_rate != exported["visibility"]["confirmation_rate"]
 
 

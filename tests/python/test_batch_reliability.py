@@ -193,14 +193,14 @@ def csv_text(rows: list[dict], names: list[str]) -> str:
 
 
 @settings(max_examples=40, deadline=None)
-@given(rows=st.lists(st.fixed_dictionaries({"score": cells, "warning": cells, "error": cells}), min_size=1,
+@given(rows=st.lists(st.fixed_dictionaries({"module_score": cells, "warning": cells, "error": cells}), min_size=1,
                      max_size=5), cut=st.integers(0, 10**6))
 def test_a_torn_output_resumes_with_its_whole_rows(tmp_path_factory, rows, cut):
     """Whatever byte a crash cuts the files at, a resume keeps exactly the rows written whole before it,
     unaltered, and leaves each file as it stood after the last of them. Every cut just after a line end
     or a quote is tried (where a reader is most easily fooled), and one anywhere."""
     folder = tmp_path_factory.mktemp("torn")
-    names = ["path", "score", "warning", "error"]
+    names = ["path", "module_score", "warning", "error"]
     written = [{"path": f"r{i}.obs", **row} for i, row in enumerate(rows)]
     files = rowfiles.BatchFiles(folder / "r.jsonl", folder / "r.csv", names, {"a": 1}, resume=False)
     for row in written:

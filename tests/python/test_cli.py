@@ -50,8 +50,8 @@ def test_analyze_sample(capsys):
     code, out, err = run(capsys, "analyze", SAMPLE_OBS, "--nav", SAMPLE_NAV)
     assert (code, err) == (0, "")
     for expected in ("Station        SEPT", "Receiver       SEPT MOSAIC-X5", "Epochs         360",
-                     "Satellites     20", "Anomalies      none", "  jamming        not detected",
-                     "  spoofing       not detected", "Quality        grade D (score 65.8): Poor GNSS signal quality",
+                     "Satellites     20", "Events         none", "  jamming        not detected",
+                     "  spoofing       not detected", "Quality        Grade A: Every assessed criterion passes.",
                      "Visibility     BRDC Navigation (41 satellites)",
                      "  confirmation   86.8 % of the predicted satellites observed"):
         assert expected in out.splitlines(), expected
@@ -69,13 +69,15 @@ def test_analyze_json_equals_export(capsys, tmp_path, pretty):
     assert path.read_text(encoding="utf-8") == (result.to_json_pretty() if pretty else result.to_json())
 
 
-def test_analyze_lists_anomalies(capsys, write_rinex):
-    code, out, _ = run(capsys, "analyze", fade_recording(write_rinex))
-    lines = out.splitlines()
+def test_analysis_drop_anomalies_stay_out_of_the_summary(capsys, tmp_path, write_rinex):
+    """A fade that the analysis's drop rule flags (its JSON export keeps it) is no verdict and no line
+    of the summary; the detector's events decide the verdicts."""
+    export = tmp_path / "fade.json"
+    code, out, _ = run(capsys, "analyze", fade_recording(write_rinex), "--json", export)
     assert code == 0
-    assert "Anomalies      1 critical, 0 high, 0 low" in lines
-    assert any(line.startswith("  critical   2024-01-15T06:05:00.000Z") and "(G05,G07)" in line for line in lines)
-    assert "Visibility" not in out
+    assert [a["severity"] for a in json.loads(export.read_text())["anomalies"]] == ["critical"]
+    assert "Anomalies" not in out and "critical" not in out
+    assert "  jamming        not detected" in out.splitlines() and "Visibility" not in out
 
 
 def test_info_and_nav(capsys, write_rinex):

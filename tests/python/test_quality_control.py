@@ -204,7 +204,7 @@ def test_qc_command_on_real_files_with_and_without_navigation(tmp_path, shared_f
         assert block in out
     assert "  L1/L2  C1C L1C C2W L2W    31" in out and "L1 0.215" in out and "L2 0.280" in out
     assert "no rows: observed only below the elevation mask of 10 degrees" in out
-    assert "Verdicts (C/N0 analysis, elevation mask 10°)" in out and "Quality        grade" in out
+    assert "Verdicts (C/N0 analysis, elevation mask 10°)" in out and "Quality        Grade " in out
     document = json.loads((tmp_path / "qc.json").read_text())
     assert document["files"]["navigation"] == [str(nav)] and document["epochs"] == 2880
     assert sorted(path.name for path in (tmp_path / "plots").iterdir()) == ["multipath-elevation.png",

@@ -10,6 +10,7 @@ import pytest
 
 import vardoln_cn0 as v
 from vardoln_tools import __version__
+from vardoln_tools.assessment import CRITERION_GROUPS, assess
 
 from test_cli import SAMPLE_NAV, SAMPLE_OBS, fade_recording
 from vardoln_tools import cli
@@ -77,24 +78,29 @@ def test_report_contents(sample_outputs):
     text = " ".join(page.text)
     for verdict in ("Jamming: not detected", "Interference: not detected", "Spoofing: not detected"):
         assert verdict in text
-    assert "Poor GNSS signal quality" in text and "BRDC Navigation (41 satellites)" in text
-    # files, settings, recording, constellations, navigation coverage, visibility lists
-    assert [tag for tag, _ in page.tags].count("table") == 6
-    gps = page.cells.index("GPS")
+    assert "BRDC Navigation (41 satellites)" in text
+    # files, criteria, settings, recording, constellations, navigation coverage, visibility lists
+    assert [tag for tag, _ in page.tags].count("table") == 7
+    gps = next(i for i, cell in enumerate(page.cells) if cell == "GPS" and page.cells[i + 1] == "8/9")
     assert page.cells[gps:gps + 9] == ["GPS", "8/9", "11770", "40.8", "17.8", "54.2", "8.66", "0", "10"]
-    # The grade is the export's; the report names what produced it.
+    # The health grade and its sentence head the page; every criterion is listed with its status, and
+    # the analysis's own stored grade is not shown.
+    assert page.text[page.text.index("A") + 1] == "Grade A: Every assessed criterion passes."
+    judged = assess(SAMPLE_OBS, [SAMPLE_NAV])
+    statuses = [page.cells[index + 3] for index, cell in enumerate(page.cells) if cell in CRITERION_GROUPS.values()]
+    assert statuses == [criterion.status for criterion in judged.quality.criteria]
     stored = json.loads(v.analyze_cn0(str(SAMPLE_OBS), str(SAMPLE_NAV)).to_json())["quality_score"]
-    grade = page.text[page.text.index(stored["grade"]) + 1]
-    assert grade == f"grade {stored['grade']} (score {stored['overall']:.1f}): {stored['interpretation']}"
+    assert stored["interpretation"] not in text and "Notebook" not in text
+    assert "No event." in text and "Appendix: epochs where two or more satellites fall" in text
     made = page.cells[page.cells.index("Made") + 1]
     assert re.fullmatch(r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\dZ", made)
     for cell in ("Tool", f"vardoln-cn0 {__version__}", str(SAMPLE_OBS), str(SAMPLE_NAV), "elevation mask", "5°",
                  "constellations", "G,R,E,C", "100.0%"):
         assert cell in page.cells, cell
-    assert "The grade is the analysis's stored score" in text and "2021-09-22T06:30:00" in text
+    assert "The first rule that matches gives the letter" in text and "2021-09-22T06:30:00" in text
 
 
-def test_report_without_navigation_lists_anomalies(tmp_path, write_rinex, capsys):
+def test_report_without_navigation_lists_anomalies_in_its_appendix(tmp_path, write_rinex, capsys):
     report = tmp_path / "fade.html"
     assert cli.main(["analyze", str(fade_recording(write_rinex)), "--html", str(report)]) == 0
     page = Page(report.read_text(encoding="utf-8"))

@@ -59,8 +59,9 @@ def test_stored_grade_from_accessors_equals_the_export(shared_file):
 
 
 def test_analyze_and_batch_give_the_same_verdicts_and_grade(shared_file, tmp_path, capsys):
-    """The found cases: ESBC with 3 critical anomalies and no jamming in both (not 637 in batch), the
-    incomplete pdel navigation not assessable in both, grade and score equal to the JSON export's."""
+    """The found cases: ESBC with 3 critical drop anomalies of the analysis and no jamming in both
+    (not 637 in batch), the incomplete pdel navigation not assessable in both; the health grade the
+    same in both, the analysis's stored grade and score beside it equal to the JSON export's."""
     recordings = [shared_file(name) for name in (ESBC_OBS, PDEL_OBS, SEPT_OBS)]
     nav_dir = shared_file(ESBC_NAV).parent
     flags = ["--threshold-high", "8"]  # every drop event is critical (above 10 dB): counts stay those of the defaults
@@ -81,20 +82,21 @@ def test_analyze_and_batch_give_the_same_verdicts_and_grade(shared_file, tmp_pat
         shown = json.loads(summary_file.read_text())
         stored = json.loads(export_file.read_text())["quality_score"]
         verdicts = shown["verdicts"]
-        assert verdicts["jamming"] == ("DETECTED" if row["jamming"] else "not detected")
-        assert verdicts["interference"] == ("DETECTED" if row["interference"] else "not detected")
+        assert verdicts["jamming"] == "not detected" and row["jamming"] is False
+        assert verdicts["interference"] == "not detected" and row["interference"] is False
         if row["spoofing"] is None:
             assert verdicts["spoofing"].startswith("not assessable: navigation data cover")
             assert row["confirmation_rate"] is None and row["missing_satellites"] is None
         else:
             assert verdicts["spoofing"] == ("DETECTED" if row["spoofing"] else "not detected")
             assert verdicts["confirmation"] == f"{row['confirmation_rate']:.1f} % of the predicted satellites observed"
-        assert (row["grade"], row["score"], row["interpretation"]) == (
-            stored["grade"], stored["overall"], stored["interpretation"])
-        assert shown["quality"] == stored
-        assert line(out, "Quality ") == f"Quality        grade {stored['grade']} (score {stored['overall']:.1f}): " \
-                                        f"{stored['interpretation']}"
-        assert "a second, differently weighted score, not the grade" in line(out, "Notebook score ")
+        assert (row["module_grade"], row["module_score"]) == (stored["grade"], stored["overall"])
+        assert shown["module_score"] == stored
+        health = shown["quality"]
+        assert (row["grade"], row["criteria_warned"], row["criteria_failed"]) == (
+            health["grade"], health["criteria_warned"], health["criteria_failed"])
+        assert line(out, "Quality ") == f"Quality        {health['sentence']}"
+        assert "Notebook" not in out
         assert shown["settings"]["threshold_high"] == 8.0
         assert row["anomalies_critical"] == json.loads(export_file.read_text())["summary"]["critical_count"]
         assert shown["coverage"]["percent"] == row["nav_coverage"]
@@ -102,8 +104,8 @@ def test_analyze_and_batch_give_the_same_verdicts_and_grade(shared_file, tmp_pat
 
 
 def test_navigation_coverage_decides_what_can_be_judged(shared_file, tmp_path, capsys):
-    """Same-day navigation covers the recording; a wrong-day file covers nothing and the visibility
-    verdicts become not assessable, with the grade of the analysis without navigation beside."""
+    """Same-day navigation covers the recording; a wrong-day file covers nothing, the visibility
+    verdicts become not assessable, and the grade's navigation criterion fails."""
     obs = shared_file(SEPT_OBS)
     summary_file = tmp_path / "summary.json"
     code, out, _ = run(capsys, "analyze", obs, "--nav", shared_file(SEPT_NAV), "--summary-json", summary_file)
@@ -118,13 +120,9 @@ def test_navigation_coverage_decides_what_can_be_judged(shared_file, tmp_path, c
     not_assessable = "not assessable: navigation data cover 0.0 % of the observed satellites"
     assert shown["verdicts"]["spoofing"] == shown["verdicts"]["confirmation"] == not_assessable
     assert "DETECTED" not in out
-    without = v.CN0Analyzer(settings.analysis_config()).analyze_file(str(obs))
-    other = json.loads(without.to_json())["quality_score"]
-    lines = out.splitlines()
-    grade_line = lines.index(line(out, "Quality "))
-    assert lines[grade_line + 1].strip() == (
-        "includes visibility penalties computed from incomplete navigation data; without navigation data: "
-        f"grade {other['grade']} (score {other['overall']:.1f})")
+    navigation = [c for c in shown["quality"]["criteria"] if c["group"] == "navigation"]
+    assert [(c["figure"], c["status"]) for c in navigation] == [(0.0, "fail")]
+    assert shown["quality"]["sentence"] == "Grade C: Navigation coverage (0.0 %) fails."
 
     # Few records in the first hours: 15.2 % covered.
     code, out, _ = run(capsys, "analyze", shared_file(PDEL_OBS), "--nav", shared_file(PDEL_NAV))
