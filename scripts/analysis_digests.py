@@ -23,6 +23,7 @@ import os
 import re
 import sys
 import tempfile
+from collections.abc import Callable
 from pathlib import Path
 
 import vardoln_cn0
@@ -37,8 +38,10 @@ def default_data_dir() -> Path:
     return Path(__file__).resolve().parents[1].parent / "shared" / "data"
 
 
-def recordings_with_nav(data: Path) -> list[tuple[str, str | None]]:
-    """(recording, navigation file or None) for every observation row of the README."""
+def recordings_with_nav(data: Path, present: Callable[[str], bool] | None = None) -> list[tuple[str, str | None]]:
+    """(recording, navigation file or None) for every observation row of the README whose files are
+    `present` (by default: exist under `data` by their names)."""
+    present = present or (lambda name: (data / name).is_file())
     rows: dict[str, str] = {}
     order: list[str] = []
     for line in (data / "README.md").read_text(encoding="utf-8").splitlines():
@@ -46,7 +49,7 @@ def recordings_with_nav(data: Path) -> list[tuple[str, str | None]]:
         if len(cells) < 16 or not cells[1].startswith(SECTIONS):
             continue
         name = cells[1]
-        if not (data / name).is_file():
+        if not present(name):
             continue
         rows[name] = cells[14]
         order.append(name)
@@ -59,7 +62,7 @@ def recordings_with_nav(data: Path) -> list[tuple[str, str | None]]:
             other = by_base.get(match.group(1))
             return nav_of(other, depth + 1) if other else None
         for token in re.findall(r"(?:nav|edge)/[^\s,+()]+", text):
-            if (data / token).is_file():
+            if present(token):
                 return token
         return None
 

@@ -36,6 +36,9 @@ FILES = [
     "obs3/SEPT265G.21O",
     "nav/SEPT2650.21P",
     "nav/SEPT078M.21P",
+    # a quarter hour at 1 Hz, and a low-cost receiver whose C/N0 falls by 20 dB for good
+    "obs3/SEPT078M.21O",
+    "obs3/16dBatt_no_interference_coldstart.obs",
     "obs3/pdel0010.21o",
     "crinex/pdel0010.21d",
     "nav/cbw10010.21n",

@@ -61,7 +61,7 @@ class PlotWorker:
         answer: tuple[str, Any] = ("failed", "no worker")
         if self._process is not None:
             try:
-                output, _ = self._process.communicate(pickle.dumps(result_series(judged.result)), timeout=TIMEOUT_S)
+                output, _ = self._process.communicate(pickle.dumps(result_series(judged)), timeout=TIMEOUT_S)
                 answer = pickle.loads(output)
             except (OSError, EOFError, pickle.UnpicklingError, ValueError, subprocess.TimeoutExpired):
                 self.close()

@@ -124,8 +124,9 @@ class ResultSeries:
     station: str
     mean_cn0: Series  # per epoch with samples
     satellites: Series  # distinct satellites per epoch with samples
-    anomaly_times: Times
-    anomaly_severities: list[str]
+    event_starts: Times  # the detector's events: first and last epoch, and type
+    event_ends: Times
+    event_types: list[str]
 
 
 @dataclass(frozen=True)
@@ -141,15 +142,17 @@ def station_name(marker_name: str | None) -> str:
     return marker_name or "unnamed station"
 
 
-def result_series(result: vardoln_cn0.AnalysisResult) -> ResultSeries:
-    """The epoch series and the anomaly epochs of a result, from its accessors."""
+def result_series(judged: Assessment) -> ResultSeries:
+    """The epoch series of the assessment's result, from its accessors, and its events."""
+    result = judged.result
     epochs = timestamp_array(result.get_timestamps())
     return ResultSeries(
         station=station_name(result.station_name),
         mean_cn0=Series(epochs, np.asarray(result.get_timeseries_cn0(), dtype=np.float64)),
         satellites=Series(epochs, np.asarray(result.get_satellite_count_series(), dtype=np.float64)),
-        anomaly_times=timestamp_array(result.get_anomaly_timestamps()),
-        anomaly_severities=list(result.get_anomaly_severities()),
+        event_starts=timestamp_array([event.start for event in judged.events]),
+        event_ends=timestamp_array([event.end for event in judged.events]),
+        event_types=[event.type for event in judged.events],
     )
 
 
@@ -208,7 +211,7 @@ def views_of(judged: Assessment) -> RecordingViews:
 def plot_data(judged: Assessment) -> PlotData:
     """The extract the plots of an assessment draw: `result_series` of its result and
     `recording_views` of its files and settings; no JSON export is made or read."""
-    return PlotData(result_series(judged.result), views_of(judged))
+    return PlotData(result_series(judged), views_of(judged))
 
 
 # ---------------------------------------------------------------------------------------------------

@@ -43,7 +43,8 @@ DPI = 90
 CN0_RANGE = (20.0, 55.0)
 # Skyplot tracks are drawn in colour levels of this many dB-Hz.
 CN0_STEP = 0.25
-SEVERITY_COLOURS = {"critical": "tab:red", "high": "tab:orange", "low": "gold"}
+EVENT_COLOURS = {"jamming": "tab:red", "interference": "tab:orange", "spoofing": "tab:purple",
+                 "lasting_drop": "tab:brown"}
 # zlib level of the PNG images: 1 compresses twice as fast as the usual 6 for 4 to 9 % more bytes.
 PNG_COMPRESSION = 1
 # Margin around the cropped figure, as savefig's default for bbox_inches="tight".
@@ -172,26 +173,23 @@ def heatmap(views: RecordingViews) -> Figure | None:
     return fig
 
 
-def _mark_anomalies(data: ResultSeries, axes: list[Axes]) -> bool:
-    """One vertical line per anomaly epoch, coloured by severity; True when there was one."""
-    severities = np.array(data.anomaly_severities, dtype=object)
-    marked = False
-    for severity in dict.fromkeys(data.anomaly_severities):
-        when = data.anomaly_times[(severities == severity) & ~np.isnat(data.anomaly_times)]
-        if len(when) == 0:
+def _mark_events(data: ResultSeries, axes: list[Axes]) -> bool:
+    """One shaded span per event, coloured by its type; True when there was one."""
+    labelled: set[str] = set()
+    for start, end, kind in zip(data.event_starts, data.event_ends, data.event_types):
+        if np.isnat(start) or np.isnat(end):
             continue
-        colour = SEVERITY_COLOURS.get(severity, "tab:red")
+        colour = EVENT_COLOURS.get(kind, "tab:red")
         for index, ax in enumerate(axes):
-            marks = ax.vlines(when, 0, 1, transform=ax.get_xaxis_transform(), colors=colour, alpha=0.6,
-                              linewidths=1.2)
-            if index == 0:
-                marks.set_label(f"{severity} anomaly")
-        marked = True
-    return marked
+            span = ax.axvspan(start, max(end, start + np.timedelta64(1, "s")), color=colour, alpha=0.25, lw=0)
+            if index == 0 and kind not in labelled:
+                span.set_label(kind.replace("_", " "))
+                labelled.add(kind)
+    return bool(labelled)
 
 
 def timeseries(data: ResultSeries) -> Figure | None:
-    """Mean C/N0 and tracked satellites per epoch, with the anomaly epochs marked."""
+    """Mean C/N0 and tracked satellites per epoch, with the detector's events shaded."""
     cn0 = decimate(data.mean_cn0.time, data.mean_cn0.value)
     counts = decimate(data.satellites.time, data.satellites.value)
     if len(cn0.time) == 0:
@@ -205,12 +203,12 @@ def timeseries(data: ResultSeries) -> Figure | None:
     bottom.yaxis.get_major_locator().set_params(integer=True)
     bottom.set_ylim(0, float(np.nanmax(counts.value, initial=1.0)) * 1.15 + 0.5)
     bottom.grid(alpha=0.3)
-    if _mark_anomalies(data, [top, bottom]):
+    if _mark_events(data, [top, bottom]):
         top.legend(loc="lower left", fontsize=8)
     top.grid(alpha=0.3)
     _time_axis(bottom)
-    count = len(data.anomaly_times)
-    title = "no anomalies" if count == 0 else f"{count} anomaly epochs marked"
+    count = len(data.event_types)
+    title = "no events" if count == 0 else f"{count} event{'s' if count > 1 else ''} shaded"
     top.set_title(f"Mean C/N0 and tracked satellites per epoch, {data.station} ({title})", fontsize=11)
     return fig
 
@@ -333,7 +331,7 @@ def render_all(judged: Assessment | PlotData, views: RecordingViews | None = Non
         if isinstance(judged, PlotData):
             series, views = judged.series, judged.views
         else:
-            series = result_series(judged.result)
+            series = result_series(judged)
         if views is not None:
             images = draw_series(series)
         else:
