@@ -229,6 +229,7 @@ def main():
         if nav is not None:
             data += b"\n@@NAV@@\n" + nav_records(DATA / nav, keep)
         write("fuzz_qc", Path(obs).name + ("+nav" if nav else ""), data)
+        write("fuzz_verdicts", Path(obs).name + ("+nav" if nav else ""), data)
     for name in CRINEX:
         write("fuzz_archive", Path(name).name, cut(DATA / name, 30))
     for name in OBS[:3] + OBS[6:8]:

@@ -96,8 +96,52 @@ def package_text(name: str) -> str:
     """A text that the package itself writes, so that the pages and the tools say the same."""
     from vardoln_tools import assessment
 
-    texts = {"grade bands": assessment.grade_bands_text}
+    texts = {"grade bands": assessment.grade_bands_text, "grade rules": grade_rules_table,
+             "criteria thresholds": thresholds_table, "nominal cn0": nominal_table}
     return texts[name]() + "\n"
+
+
+def grade_rules_table() -> str:
+    """The grade rules as the core applies them, first match wins."""
+    from vardoln_tools import assessment
+
+    rows = [f"| {grade} | {rule} |" for grade, rule in assessment.grade_rules()]
+    return "\n".join(["| grade | when (the first rule that matches) |", "|---|---|", *rows])
+
+
+THRESHOLD_NAMES = {
+    "completeness_percent": ("completeness", "per constellation: present of the expected observations above the "
+                             "mask, %"),
+    "multipath_metres": ("multipath", "per constellation and signal pair: the larger RMS of the two signals, m"),
+    "observations_per_slip": ("slips", "per constellation and signal pair: observations per phase slip"),
+    "cn0_shortfall_db": ("C/N0 at 30-60°", "per signal: nominal level minus the mean at 30 to 60°, dB"),
+    "cn0_median_shortfall_db": ("C/N0 at 30-60°", "all signals: the median of those shortfalls, dB"),
+    "navigation_coverage_percent": ("navigation coverage", "observed satellite-epochs that the records position, "
+                                    "over the constellations the records hold, %"),
+}
+
+
+def thresholds_table() -> str:
+    """The criteria thresholds of the core."""
+    from vardoln_tools import _native
+
+    rows = []
+    for key, limit in _native.health_rules()["thresholds"].items():
+        group, figure = THRESHOLD_NAMES[key]
+        sign = "≥" if limit["higher_is_better"] else "≤"
+        rows.append(f"| {group} | {figure} | {sign} {limit['pass']:g} | {sign} {limit['warn']:g} |")
+    rows.append("| events | the event detector's episodes | none | (any event fails) |")
+    return "\n".join(["| criterion | figure | pass | warn (else fail) |", "|---|---|---|---|", *rows])
+
+
+def nominal_table() -> str:
+    """The nominal C/N0 levels of the core, by signal type."""
+    from vardoln_tools import _native
+
+    names = {"G": "GPS", "R": "GLONASS", "E": "Galileo", "C": "BeiDou", "J": "QZSS"}
+    rows = [f"| {names.get(system, system)} | {band} | {', '.join(modes) if modes else 'any'} | {level:g} |"
+            for system, band, modes, level in _native.health_rules()["nominal_cn0"]]
+    return "\n".join(["| constellation | band digit | tracking modes | nominal dB-Hz |", "|---|---|---|---|", *rows])
 
 
 def expand(kind: str, argument: str) -> str:

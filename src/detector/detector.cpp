@@ -314,6 +314,7 @@ Pass run_pass(const Prepared& prepared, const Templates* templates, const Detect
     reference_s.fill(-std::numeric_limits<double>::infinity());
     std::array<std::vector<BandTally>, kBandCount> tallies;
     std::array<std::vector<std::uint32_t>, kBandCount> touched;
+    std::array<std::vector<std::uint32_t>, kBandCount> held;  // lost during an affected stretch
     for (auto& tally : tallies) tally.assign(prepared.satellite_count, BandTally{});
     std::vector<double> sample_residual;
     std::vector<double> scratch;
@@ -387,6 +388,27 @@ Pass run_pass(const Prepared& prepared, const Templates* templates, const Detect
             if (lost) ++tally_of(prepared.signals[s].band, prepared.signals[s].satellite).lost;
         }
         previous.swap(current);
+        // Satellites that lost a band during an episode stay lost while they stay gone, as long as
+        // the band still shows the episode: a carried satellite down by D or more, or none left of
+        // at least N lost.
+        for (const Band band : kBands) {
+            auto& kept = held[band_index(band)];
+            if (kept.empty()) continue;
+            bool dropped = false;
+            bool carried = false;
+            for (const std::uint32_t satellite : touched[band_index(band)]) {
+                const BandTally& tally = tallies[band_index(band)][satellite];
+                if (tally.used == 0) continue;
+                carried = true;
+                dropped = dropped || (tally.residuals > 0 && tally.residual_sum / tally.residuals <= -settings.drop_db);
+            }
+            // A band gone silent is an episode only with enough satellites to say so.
+            if (carried ? !dropped : kept.size() < settings.event_satellites) continue;
+            for (const std::uint32_t satellite : kept) {
+                BandTally& tally = tally_of(band, satellite);
+                if (tally.used == 0 && tally.lost == 0) ++tally.lost;
+            }
+        }
 
         // Each band: drops and losses, and the spoofing signature.
         BandMask affected = 0;
@@ -421,6 +443,15 @@ Pass run_pass(const Prepared& prepared, const Templates* templates, const Detect
                 const double centre = median_of(levels);
                 for (const double level : levels) spread_scratch.push_back(std::fabs(level - centre));
                 if (kMadToSigma * median_of(spread_scratch) <= settings.spoof_spread_db) spoofed |= bit(band);
+            }
+        }
+        for (const Band band : kBands) {
+            auto& kept = held[band_index(band)];
+            kept.clear();
+            if ((affected & bit(band)) == 0) continue;
+            for (const std::uint32_t satellite : touched[band_index(band)]) {
+                const BandTally& tally = tallies[band_index(band)][satellite];
+                if (tally.used == 0 && tally.lost > 0) kept.push_back(satellite);
             }
         }
         pass.affected[e] = affected;
@@ -482,7 +513,7 @@ std::vector<Run> runs_of(std::size_t epochs, const std::vector<double>& seconds,
             continue;
         }
         Run run{e, e};
-        while (run.first > floor && reaches(run.first - 1)) --run.first;
+        if (run.first > floor && reaches(run.first - 1)) --run.first;  // an onset takes one epoch at most
         std::size_t count = 1;
         std::size_t next = e + 1;
         while (next < epochs) {

@@ -11,14 +11,16 @@
 //
 // Per band and epoch, a satellite's residual is the mean over its signals in that band; it
 // loses the band when every band signal it carried in the previous epoch (without elevations:
-// in each of the previous three epochs) is gone while it stands above the mask. An epoch is
+// in each of the previous three epochs) is gone while it stands above the mask; once lost in an
+// affected stretch it stays lost while it stays gone and the band still shows the episode (a
+// carried satellite down by D or more, or none carried of N or more lost). An epoch is
 // affected in a band when at least N of the satellites tracked there show a residual of at
 // most -D dB or lose the band (N = event_satellites; with fewer than 8 tracked, the larger of 2
 // and half of them rounded up). Epochs missing from the file count as nothing.
 //
 // An event is a run of affected epochs (one clean epoch inside a run does not split it) lasting
-// at least min_event_s with at least three affected epochs; it takes in the neighbouring epochs
-// that pass the same rule at half the drop (the onset and fading of an episode). It is jamming when two or more bands
+// at least min_event_s with at least three affected epochs; it takes in the epoch before it and
+// the epochs after it that pass the same rule at half the drop (the onset and fading of an episode). It is jamming when two or more bands
 // are affected at once or when at least 80 % of the satellites tracked in a band are touched
 // (the median of their residuals over the run is at most -D/2, or they lost the band);
 // interference otherwise. Events less than lasting_gap_s apart that reach to within

@@ -200,7 +200,9 @@ std::string group_text(const Criterion& c) {
     switch (c.group) {
         case Group::completeness: figure = format("%.1f %%", c.figure); break;
         case Group::multipath: figure = format("%.2f m", std::max(c.figure, c.second_figure)); break;
-        case Group::slips: figure = format("%.0f observations per slip", c.figure); break;
+        case Group::slips:
+            figure = format(c.figure < 10.0 ? "%.1f observations per slip" : "%.0f observations per slip", c.figure);
+            break;
         case Group::cn0:
             figure = c.subject == "all signals" ? format("%.1f dB below nominal", c.figure)
                                                 : format("%.1f dB-Hz", c.figure) + format(", nominal %.0f", c.second_figure);
