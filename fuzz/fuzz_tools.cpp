@@ -18,25 +18,15 @@
 #include "rinex/obs_data.hpp"
 #include "visibility/visibility.hpp"
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view input(reinterpret_cast<const char*>(data), size);
-    constexpr std::string_view separator = "\n@@NAV@@\n";
-    std::size_t split = input.find(separator);
+#include "fuzz_input.hpp"
 
-    auto parsed = vardoln::parse_observation_file(input.substr(0, split), "fuzz.obs");
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    auto [parsed, files] = vardoln::fuzzing::split_recording(
+        std::string_view(reinterpret_cast<const char*>(data), size));
     auto* obs = std::get_if<vardoln::RinexObsData>(&parsed);
     if (obs == nullptr) return 0;
     for (const auto& epoch : obs->epochs) (void)vardoln::arrays::epoch_nanoseconds(epoch.time);
 
-    std::vector<vardoln::NavigationData> files;
-    while (split != std::string_view::npos && files.size() < 4) {
-        const std::size_t start = split + separator.size();
-        split = input.find(separator, start);
-        const std::string_view part =
-            input.substr(start, split == std::string_view::npos ? std::string_view::npos : split - start);
-        auto nav = vardoln::parse_navigation(part);
-        if (auto* nav_data = std::get_if<vardoln::NavigationData>(&nav)) files.push_back(std::move(*nav_data));
-    }
     if (files.empty()) return 0;
     auto merged = std::make_shared<const vardoln::NavigationData>(vardoln::merge_navigation(std::move(files)));
     (void)vardoln::arrays::navigation_spans(*merged);

@@ -1,6 +1,6 @@
 // The verdicts' core: the band detector with and without elevations, and the health grade over the
 // QC figures, completeness and coverage of the same recording. The input is an observation file
-// followed by navigation files, each after a line "@@NAV@@" (as fuzz_tools). Events must lie in
+// followed by navigation files, each after a line "@@NAV@@" (fuzz_input.hpp). Events must lie in
 // the record, in order, with shares between 0 and 1; the grade must be a letter of its rules.
 #include <cmath>
 #include <cstddef>
@@ -20,6 +20,8 @@
 #include "qc/qc.hpp"
 #include "rinex/obs_data.hpp"
 
+#include "fuzz_input.hpp"
+
 namespace {
 
 void check(const vardoln::DetectorResult& result, const vardoln::RinexObsData& obs) {
@@ -35,21 +37,10 @@ void check(const vardoln::DetectorResult& result, const vardoln::RinexObsData& o
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    const std::string_view input(reinterpret_cast<const char*>(data), size);
-    constexpr std::string_view separator = "\n@@NAV@@\n";
-    std::size_t split = input.find(separator);
-    auto parsed = vardoln::parse_observation_file(input.substr(0, split), "fuzz.obs");
+    auto [parsed, files] = vardoln::fuzzing::split_recording(
+        std::string_view(reinterpret_cast<const char*>(data), size));
     auto* obs = std::get_if<vardoln::RinexObsData>(&parsed);
     if (obs == nullptr) return 0;
-
-    std::vector<vardoln::NavigationData> files;
-    while (split != std::string_view::npos && files.size() < 4) {
-        const std::size_t start = split + separator.size();
-        split = input.find(separator, start);
-        auto nav = vardoln::parse_navigation(
-            input.substr(start, split == std::string_view::npos ? std::string_view::npos : split - start));
-        if (auto* nav_data = std::get_if<vardoln::NavigationData>(&nav)) files.push_back(std::move(*nav_data));
-    }
     std::optional<vardoln::NavigationData> nav;
     if (!files.empty()) nav = vardoln::merge_navigation(std::move(files));
 

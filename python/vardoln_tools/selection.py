@@ -12,7 +12,7 @@ quality score and the JSON export stay the analysis's own (`module_result`).
 from __future__ import annotations
 
 from collections.abc import Iterable, Mapping
-from typing import TYPE_CHECKING, Any, cast
+from typing import TYPE_CHECKING, Any
 
 from ._tables import SYSTEM_NAMES
 
@@ -103,22 +103,6 @@ class SelectedResult:
     def get_visibility_anomaly_descriptions(self) -> list[str]:
         v = self._visibility
         return self.module_result.get_visibility_anomaly_descriptions() if v is None else list(v.anomaly_descriptions)
-
-
-def selected_result(result: vardoln_cn0.AnalysisResult, obs_path: str, nav_paths: list[str],
-                    config: vardoln_cn0.AnalysisConfig, systems: Iterable[str]) -> vardoln_cn0.AnalysisResult:
-    """The result as the tools show it under the selection `systems` (letters): a SelectedResult,
-    which answers every accessor of the result. With navigation data the visibility figures are
-    computed over the selected constellations (one more reading of the files)."""
-    letters = list(systems)
-    visibility = None
-    if nav_paths and result.has_visibility_prediction:
-        from .visibility import visibility_summary
-
-        visibility = visibility_summary(obs_path, nav_paths, letters, config.min_elevation,
-                                        config.spoofing_unexpected_threshold, config.spoofing_min_unexpected_count)
-    # A stand-in with the same accessors: typed as the result so that every reader of one takes it.
-    return cast("vardoln_cn0.AnalysisResult", SelectedResult(result, letters, visibility))
 
 
 def module_result(result: vardoln_cn0.AnalysisResult) -> vardoln_cn0.AnalysisResult:
