@@ -142,6 +142,22 @@ TEST(Detector, SignalsLostInAnEpisodeCountAsDrops) {
     }
 }
 
+TEST(Detector, SatellitesLostInAnEpisodeStayLostWhileItLasts) {
+    // Interference on half the satellites: the five weakest vanish, the sixth stays 12 dB down,
+    // the other six hold. The lost ones keep counting while one of theirs shows the drop.
+    const Change part = [](std::size_t e, std::size_t s, const std::string& c, double value) {
+        if (e < 150 || e >= 160 || s >= 6 || c != "S1C") return value;
+        return s < 5 ? NAN : value - 12.0;
+    };
+    for (const DetectorResult& result : detect_both(make(part))) {
+        ASSERT_EQ(result.events.size(), 1u);
+        EXPECT_EQ(result.events[0].first_epoch, 150u);
+        EXPECT_GE(result.events[0].last_epoch, 158u);
+        EXPECT_EQ(result.events[0].type, EventType::interference);
+        EXPECT_EQ(result.events[0].satellites.size(), 6u);
+    }
+}
+
 TEST(Detector, SatellitesLostWithoutADropAreNoEpisode) {
     // Seven satellites vanish for ten epochs (an obstruction as much as interference): the loss
     // counts at its epoch only, which is no event.
