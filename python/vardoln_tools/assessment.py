@@ -406,14 +406,14 @@ class Assessment:
         if found:
             first = found[0]
             count = f"{len(found)} event" + ("s" if len(found) > 1 else "")
-            return (f"{DETECTED}: {count}, the first {first.start} .. {first.end} in {'+'.join(first.bands)}, "
-                    f"{first.drop_db:.0f} dB down")
+            depth = "signals lost" if math.isnan(first.drop_db) else f"{first.drop_db:.0f} dB down"
+            return f"{DETECTED}: {count}, the first {first.start} .. {first.end} in {'+'.join(first.bands)}, {depth}"
         lasting = self.events_of(LASTING_DROP)
         if lasting:
             drop = lasting[0]
-            return (f"not assessable: C/N0 fell by {drop.drop_db:.0f} dB in {'+'.join(drop.bands)} at {drop.start} "
-                    "and had not recovered when the recording ended (jamming, or an antenna, cable or attenuation "
-                    "fault)")
+            fell = "C/N0 fell" if math.isnan(drop.drop_db) else f"C/N0 fell by {drop.drop_db:.0f} dB"
+            return (f"not assessable: {fell} in {'+'.join(drop.bands)} at {drop.start} and had not recovered when the "
+                    "recording ended (jamming, or an antenna, cable or attenuation fault)")
         return NOT_DETECTED
 
     def verdicts(self) -> dict[str, str]:

@@ -316,7 +316,6 @@ Pass run_pass(const Prepared& prepared, const Templates* templates, const Detect
     std::array<std::vector<std::uint32_t>, kBandCount> touched;
     std::array<std::vector<std::uint32_t>, kBandCount> held;  // lost during an affected stretch
     for (auto& tally : tallies) tally.assign(prepared.satellite_count, BandTally{});
-    std::vector<double> sample_residual;
     std::vector<double> scratch;
     std::vector<double> levels;
     std::vector<double> spread_scratch;
@@ -345,7 +344,6 @@ Pass run_pass(const Prepared& prepared, const Templates* templates, const Detect
         // Samples of this epoch: residuals against the template or the trailing median.
         const std::uint32_t first = prepared.first_sample[e];
         const std::uint32_t end = prepared.first_sample[e + 1];
-        sample_residual.assign(end - first, kNaN);
         current.clear();
         for (std::uint32_t i = first; i < end; ++i) {
             const Sample& sample = prepared.samples[i];
@@ -371,9 +369,7 @@ Pass run_pass(const Prepared& prepared, const Templates* templates, const Detect
             ++tally.used;
             tally.value_sum += sample.value;
             if (std::isfinite(expected)) {
-                const double residual = sample.value - expected;
-                sample_residual[i - first] = residual;
-                tally.residual_sum += residual;
+                tally.residual_sum += sample.value - expected;
                 ++tally.residuals;
             }
         }

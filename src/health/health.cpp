@@ -231,7 +231,8 @@ std::string event_clause(const DetectorResult& detector) {
     };
     const auto add = [&](const std::string& part) { clause += (clause.empty() ? "" : "; ") + part; };
     if (const DetectorEvent* e = first_of[static_cast<std::size_t>(EventType::lasting_drop)]) {
-        add("C/N0 fell by " + format("%.0f", e->median_drop_db) + " dB in " + bands_of(*e) + " at " + e->start +
+        const std::string by = std::isnan(e->median_drop_db) ? "" : " by " + format("%.0f", e->median_drop_db) + " dB";
+        add("C/N0 fell" + by + " in " + bands_of(*e) + " at " + e->start +
             " and had not recovered when the recording ended (jamming, or an antenna, cable or attenuation fault)");
     }
     for (const auto& [type, word] : {std::pair{EventType::jamming, "jamming"},
@@ -239,8 +240,10 @@ std::string event_clause(const DetectorResult& detector) {
         const DetectorEvent* e = first_of[static_cast<std::size_t>(type)];
         if (e == nullptr) continue;
         const std::size_t n = counts[static_cast<std::size_t>(type)];
+        const std::string depth =
+            std::isnan(e->median_drop_db) ? "signals lost" : format("%.0f", e->median_drop_db) + " dB down";
         add(std::string(word) + " detected: " + std::to_string(n) + (n == 1 ? " event" : " events") + ", the first at " +
-            e->start + " in " + bands_of(*e) + ", " + format("%.0f", e->median_drop_db) + " dB down");
+            e->start + " in " + bands_of(*e) + ", " + depth);
     }
     if (const DetectorEvent* e = first_of[static_cast<std::size_t>(EventType::spoofing)]) {
         add("spoofing indicated: the C/N0 of " + std::to_string(e->satellites.size()) +
