@@ -135,7 +135,7 @@ def detection(cases_per_drop: int, seed: int, drops: tuple[float, ...] = DROPS) 
                                                 satellites=chosen)
                     touched = injection.inject(source, target, episode)
                     nav = [str(SHARED / n) for n in navs] if use_nav else None
-                    events = _native.events(target, nav)["events"]
+                    events = _native.judge(target, nav)["detector"]["events"]
                     near = {(touched[0] + datetime.timedelta(seconds=k * step)).isoformat(timespec="milliseconds") + "Z"
                             for k in (-1, 0, 1)}
                     hit = [event for event in events if event["start"] in near]

@@ -80,21 +80,6 @@ struct Prepared {
     bool any_elevation = false;
 };
 
-double most_common_step(const std::vector<double>& seconds, double header_interval) {
-    std::map<std::int64_t, std::uint32_t> steps;  // milliseconds
-    for (std::size_t i = 1; i < seconds.size(); ++i) {
-        const double step = seconds[i] - seconds[i - 1];
-        if (step > 0.0 && step < 86400.0) ++steps[static_cast<std::int64_t>(std::llround(step * 1000.0))];
-    }
-    std::int64_t best = 0;
-    std::uint32_t best_count = 0;
-    for (const auto& [step, count] : steps) {
-        if (count > best_count) best = step, best_count = count;
-    }
-    if (best_count > 0) return static_cast<double>(best) / 1000.0;
-    return header_interval > 0.0 && std::isfinite(header_interval) ? header_interval : 0.0;
-}
-
 Prepared prepare(const RinexObsData& obs, const std::vector<double>* elevations, const DetectorSettings& settings) {
     Prepared prepared;
     const bool use_elevations = elevations != nullptr && elevations->size() == obs.satellite_entries.size();
@@ -153,7 +138,7 @@ Prepared prepare(const RinexObsData& obs, const std::vector<double>* elevations,
     prepared.first_sample.push_back(static_cast<std::uint32_t>(prepared.samples.size()));
     prepared.type_count = static_cast<std::uint32_t>(types.size());
     prepared.satellite_count = obs.satellite_ids.size();
-    prepared.interval_s = most_common_step(prepared.seconds, obs.interval);
+    prepared.interval_s = most_common_step_s(prepared.seconds, obs.interval);
     return prepared;
 }
 

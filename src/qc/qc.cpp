@@ -59,31 +59,6 @@ UsableEpochs usable_epochs(const RinexObsData& obs) {
     return usable;
 }
 
-// The most common step between consecutive epochs, to the millisecond; the header's interval
-// when there is no step.
-double measured_interval_s(const UsableEpochs& usable, double header_interval_s) {
-    std::vector<std::int64_t> steps_ms;
-    steps_ms.reserve(usable.size());
-    for (std::size_t k = 1; k < usable.size(); ++k) {
-        const double step_ms = std::round((usable.time_s[k] - usable.time_s[k - 1]) * 1000.0);
-        if (step_ms >= 1.0 && step_ms < 1e15) steps_ms.push_back(static_cast<std::int64_t>(step_ms));
-    }
-    if (steps_ms.empty()) return std::isfinite(header_interval_s) && header_interval_s > 0.0 ? header_interval_s : 0.0;
-    std::sort(steps_ms.begin(), steps_ms.end());
-    std::int64_t best = steps_ms.front();
-    std::size_t best_count = 0;
-    for (std::size_t k = 0; k < steps_ms.size();) {
-        std::size_t end = k;
-        while (end < steps_ms.size() && steps_ms[end] == steps_ms[k]) ++end;
-        if (end - k > best_count) {
-            best_count = end - k;
-            best = steps_ms[k];
-        }
-        k = end;
-    }
-    return static_cast<double>(best) / 1000.0;
-}
-
 // Each satellite's entries in the usable epochs, in time order: a counting sort by satellite.
 struct SatelliteEntries {
     std::vector<std::uint32_t> offsets;  // satellite s owns [offsets[s], offsets[s + 1])
@@ -338,7 +313,7 @@ public:
         : obs_(obs), nav_(nav), settings_(settings), usable_(usable_epochs(obs)),
           groups_(group_by_satellite(obs, usable_)), candidates_(resolve_candidates(obs)), values_(obs.codes.size()) {
         result_.epochs = static_cast<std::uint32_t>(usable_.size());
-        result_.interval_s = measured_interval_s(usable_, obs.interval);
+        result_.interval_s = most_common_step_s(usable_.time_s, obs.interval);
         result_.rules = ArcRules::for_interval(result_.interval_s);
         if (nav_ && nav_->has_data() && usable_receiver(obs.approx_position)) {
             const Ecef& receiver = *obs.approx_position;

@@ -1,7 +1,10 @@
 #include "rinex/epoch_time.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "rinex/numbers.hpp"
 
@@ -106,6 +109,29 @@ std::optional<EpochTime> parse_timestamp_text(std::string_view text) noexcept {
     epoch.minute = *mi;
     epoch.second = *s;
     return epoch;
+}
+
+double most_common_step_s(std::span<const double> seconds, double header_interval_s) {
+    std::vector<std::int64_t> steps_ms;
+    steps_ms.reserve(seconds.size());
+    for (std::size_t k = 1; k < seconds.size(); ++k) {
+        const double step_ms = std::round((seconds[k] - seconds[k - 1]) * 1000.0);
+        if (step_ms >= 1.0 && step_ms < 1e15) steps_ms.push_back(static_cast<std::int64_t>(step_ms));
+    }
+    if (steps_ms.empty()) return std::isfinite(header_interval_s) && header_interval_s > 0.0 ? header_interval_s : 0.0;
+    std::sort(steps_ms.begin(), steps_ms.end());
+    std::int64_t best = steps_ms.front();
+    std::size_t best_count = 0;
+    for (std::size_t k = 0; k < steps_ms.size();) {
+        std::size_t end = k;
+        while (end < steps_ms.size() && steps_ms[end] == steps_ms[k]) ++end;
+        if (end - k > best_count) {
+            best_count = end - k;
+            best = steps_ms[k];
+        }
+        k = end;
+    }
+    return static_cast<double>(best) / 1000.0;
 }
 
 }  // namespace vardoln

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -36,6 +37,11 @@ double epoch_difference_seconds(const EpochTime& a, const EpochTime& b) noexcept
 // 59.9996 gives "60.000" (no carry into the minute). Sorts chronologically as bytes.
 std::string timestamp_text(const EpochTime& epoch);
 void append_timestamp_text(std::string& out, const EpochTime& epoch);
+
+// The most common step between consecutive epochs given in seconds (file order), to the
+// millisecond, the shortest among equally common ones; the header's interval when there is no
+// step (0 without a usable one).
+double most_common_step_s(std::span<const double> seconds, double header_interval_s);
 
 // The inverse of timestamp_text; no value for text of another shape.
 std::optional<EpochTime> parse_timestamp_text(std::string_view text) noexcept;

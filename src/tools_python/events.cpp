@@ -1,5 +1,5 @@
-// Jamming, interference and spoofing events of a recording from the band detector.
-#include "arrays/positions.hpp"
+// The band detector's settings and events as the companion extension takes and gives them, and
+// the band table.
 #include "detector/detector.hpp"
 #include "tools_python/tools.hpp"
 
@@ -70,34 +70,6 @@ bool detector_arguments(PyObject* const* slots, DetectorSettings& settings) {
     }
     return true;
 }
-
-PyObject* events(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
-    static constexpr auto sig = py::signature("events", 1, "obs_path", "nav_paths", "min_elevation", "drop_db",
-                                              "event_satellites", "systems");
-    py::Slots<6> slots;
-    std::string_view obs_path;
-    std::optional<std::vector<std::string>> nav_paths;
-    DetectorSettings settings;
-    if (!py::bind(sig, args, nargsf, kwnames, slots) ||
-        !table_arguments(slots.data(), true, "min_elevation", obs_path, nav_paths, settings.min_elevation_deg) ||
-        !detector_arguments(slots.data() + 3, settings)) {
-        return nullptr;
-    }
-    return with_recording(
-        std::string(obs_path), nav_paths,
-        [&](const arrays::Recording& recording) -> std::variant<DetectorResult, Refusal> {
-            std::optional<arrays::EntryGeometry> geometry;
-            if (recording.nav && recording.obs.approx_position) {
-                geometry = arrays::entry_geometry(recording.obs, *recording.nav);
-            }
-            return detect_events(recording.obs, geometry ? &geometry->elevation_deg : nullptr, settings);
-        },
-        [](DetectorResult&& result, const arrays::Recording&) { return detector_object(result); });
-}
-
-}  // namespace vardoln::tools
-
-namespace vardoln::tools {
 
 PyObject* band(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("band", 3, "system", "code", "rinex_version");

@@ -141,9 +141,8 @@ PyObject* judge(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, 
                 if (!nav) return;
                 judged.coverage = arrays::navigation_coverage(recording.obs, *nav, known, letters);
                 judged.completeness = arrays::completeness(recording.obs, *nav, settings.min_elevation_deg, known);
-                judged.visibility = selected_visibility(recording.obs, *nav, settings.min_elevation_deg,
-                                                        letters.value_or(""), unexpected_threshold,
-                                                        min_unexpected_count);
+                judged.visibility = selected_visibility(recording.obs, *nav, known, settings.min_elevation_deg,
+                                                        letters, unexpected_threshold, min_unexpected_count);
             };
             std::jthread helper;
             try {

@@ -39,10 +39,6 @@ PyMethodDef functions[] = {
                                    "coverage_systems=None)\n--\n\n"
                                    "Multipath, arcs and phase slips per satellite and signal pair; with tables "
                                    "also the per-signal C/N0, completeness and coverage."),
-    py::fastcall_method<&events>(
-        "events", "events(obs_path, nav_paths=None, min_elevation=5.0, drop_db=6.0, event_satellites=4, "
-                  "systems=None)\n--\n\n"
-                  "Jamming, interference and spoofing events of the band detector."),
     py::fastcall_method<&judge>(
         "judge", "judge(obs_path, nav_paths=None, min_elevation=5.0, drop_db=6.0, event_satellites=4, "
                  "systems=None, spoofing_unexpected_threshold=0.4, spoofing_min_unexpected_count=8.0)\n--\n\n"

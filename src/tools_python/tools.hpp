@@ -99,14 +99,16 @@ VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsDa
                                      const std::optional<std::string>& letters = std::nullopt);
 bool set_visibility_columns(PyObject* dict, VisibilityColumns&& columns);
 
-// The analysis's visibility summary over the selected constellations (letters, "" for all), and
-// its spoofing rule on it; summary_object makes the dict of it.
+// The analysis's visibility summary over the constellation letters selected (nothing: every one),
+// and its spoofing rule on it; `geometry`, when given, holds the entries' positions already
+// computed. summary_object makes the dict of it.
 struct SelectedVisibility {
     VisibilitySummary summary;
     bool spoofing = false;
 };
-SelectedVisibility selected_visibility(const RinexObsData& obs, const NavigationData& nav, double min_elevation,
-                                       std::string_view letters, double unexpected_threshold,
+SelectedVisibility selected_visibility(const RinexObsData& obs, const NavigationData& nav,
+                                       const arrays::EntryGeometry* geometry, double min_elevation,
+                                       std::optional<std::string_view> letters, double unexpected_threshold,
                                        double min_unexpected_count);
 PyObject* summary_object(SelectedVisibility&& selected, const arrays::Recording& recording);
 
@@ -178,7 +180,6 @@ PyObject* facts(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyOb
 PyObject* plot_views(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 PyObject* qc(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
-PyObject* events(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* band(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* judge(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* health_rules(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);

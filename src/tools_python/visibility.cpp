@@ -31,12 +31,15 @@ bool set_visibility_columns(PyObject* dict, VisibilityColumns&& columns) {
            set_array(dict, "confirmed", std::move(columns.counts.confirmed));
 }
 
-SelectedVisibility selected_visibility(const RinexObsData& obs, const NavigationData& nav, double min_elevation,
-                                       std::string_view letters, double unexpected_threshold,
+SelectedVisibility selected_visibility(const RinexObsData& obs, const NavigationData& nav,
+                                       const arrays::EntryGeometry* geometry, double min_elevation,
+                                       std::optional<std::string_view> letters, double unexpected_threshold,
                                        double min_unexpected_count) {
-    const OrbitSource source = make_orbit_source(std::make_shared<const NavigationData>(nav));
+    // A source that borrows the recording's navigation data, which outlive this call.
+    const OrbitSource source = make_orbit_source(std::shared_ptr<const NavigationData>(std::shared_ptr<void>(), &nav));
+    const PositionTable positions = geometry ? PositionTable(source, obs, geometry->positions) : PositionTable(source, obs);
     SelectedVisibility selected;
-    selected.summary = predict_visibility(source, obs, min_elevation, letters);
+    selected.summary = predict_visibility(source, positions, obs, min_elevation, letters);
     selected.spoofing = spoofing_detected(selected.summary, unexpected_threshold, min_unexpected_count);
     return selected;
 }
@@ -126,8 +129,8 @@ PyObject* visibility_summary(PyObject* /*module*/, PyObject* const* args, Py_ssi
     return with_recording(
         std::string(obs_path), nav_paths,
         [&](const arrays::Recording& recording) -> std::variant<SelectedVisibility, Refusal> {
-            return selected_visibility(recording.obs, *recording.nav, min_elevation, letters, unexpected_threshold,
-                                       min_unexpected_count);
+            return selected_visibility(recording.obs, *recording.nav, nullptr, min_elevation, letters,
+                                       unexpected_threshold, min_unexpected_count);
         },
         &summary_object);
 }

@@ -177,15 +177,14 @@ VisibilitySummary predict_with_table(const OrbitSource& source, const PositionTa
 
 }  // namespace
 
-PositionTable::PositionTable(const OrbitSource& source, const RinexObsData& obs) {
+template <typename PositionAt>
+void PositionTable::build(const OrbitSource& source, const RinexObsData& obs, PositionAt&& position_at) {
     keys_.assign(source.candidates.begin(), source.candidates.end());
     // make_orbit_source sorts its list; a list put together by hand is sorted here so that
     // the binary search of candidate_index holds.
     if (!std::is_sorted(keys_.begin(), keys_.end())) std::sort(keys_.begin(), keys_.end());
     candidate_count_ = keys_.size();
     if (!source.nav || !obs.approx_position || keys_.empty() || obs.satellite_entries.empty()) return;
-    OrbitEvaluator orbits(*source.nav);
-    for (const std::string_view key : keys_) orbits.add_satellite(key);
 
     std::vector<std::uint32_t> candidate_of_satellite(obs.satellite_ids.size(), kNoCandidate);
     for (std::size_t s = 0; s < obs.satellite_ids.size(); ++s) {
@@ -208,9 +207,27 @@ PositionTable::PositionTable(const OrbitSource& source, const RinexObsData& obs)
             const std::uint32_t c = candidate_of_satellite[satellite];
             if (c == kNoCandidate) continue;
             entry_candidate_[i] = c;
-            positions_[i] = orbits.position(c, at);
+            positions_[i] = position_at(i, c, at);
         }
     }
+}
+
+PositionTable::PositionTable(const OrbitSource& source, const RinexObsData& obs) {
+    std::optional<OrbitEvaluator> orbits;
+    build(source, obs, [&](std::size_t, std::uint32_t candidate, const OrbitEpoch& at) {
+        if (!orbits) {
+            orbits.emplace(*source.nav);
+            for (const std::string_view key : keys_) orbits->add_satellite(key);
+        }
+        return orbits->position(candidate, at);
+    });
+}
+
+PositionTable::PositionTable(const OrbitSource& source, const RinexObsData& obs,
+                             std::span<const std::optional<Ecef>> entry_positions) {
+    build(source, obs, [&](std::size_t entry, std::uint32_t, const OrbitEpoch&) {
+        return entry < entry_positions.size() ? entry_positions[entry] : std::nullopt;
+    });
 }
 
 std::optional<std::size_t> PositionTable::candidate_index(std::string_view key) const noexcept {
@@ -237,22 +254,20 @@ std::string_view PositionTable::key(std::size_t candidate) const noexcept {
 }
 
 VisibilitySummary predict_visibility(const OrbitSource& source, const PositionTable& positions,
-                                     const RinexObsData& obs, double min_elevation) {
+                                     const RinexObsData& obs, double min_elevation,
+                                     std::optional<std::string_view> letters) {
     if (!obs.approx_position || obs.epochs.empty()) return {};
     const TopocentricFrame receiver(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
     if (table_fits(positions, source, obs)) {
-        return predict_with_table(source, positions, obs, receiver, min_elevation);
+        return predict_with_table(source, positions, obs, receiver, min_elevation, letters);
     }
     const PositionTable own(source, obs);
-    return predict_with_table(source, own, obs, receiver, min_elevation);
+    return predict_with_table(source, own, obs, receiver, min_elevation, letters);
 }
 
 VisibilitySummary predict_visibility(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
                                      std::string_view letters) {
-    if (!obs.approx_position || obs.epochs.empty()) return {};
-    const TopocentricFrame receiver(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
-    const PositionTable table(source, obs);
-    return predict_with_table(source, table, obs, receiver, min_elevation, letters);
+    return predict_visibility(source, PositionTable(), obs, min_elevation, letters);
 }
 
 VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData& obs, double min_elevation,

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,10 @@ class PositionTable {
 public:
     PositionTable() = default;
     PositionTable(const OrbitSource& source, const RinexObsData& obs);
+    // The same table from the positions of every entry of the record computed already by the
+    // same orbit arithmetic (one per RinexObsData::satellite_entries, as the tools' geometry
+    // holds them); those of satellites that are no candidate are left out.
+    PositionTable(const OrbitSource& source, const RinexObsData& obs, std::span<const std::optional<Ecef>> entry_positions);
 
     // Index of a candidate key, or nothing for a satellite that is no candidate.
     std::optional<std::size_t> candidate_index(std::string_view key) const noexcept;
@@ -45,6 +50,10 @@ public:
     std::size_t entry_count() const noexcept { return positions_.size(); }
 
 private:
+    // The candidate list, and per entry of a candidate `position_at(entry, candidate, epoch)`.
+    template <typename PositionAt>
+    void build(const OrbitSource& source, const RinexObsData& obs, PositionAt&& position_at);
+
     struct EntryRange {
         std::uint32_t first = 0;
         std::uint32_t count = 0;
@@ -58,12 +67,14 @@ private:
 };
 
 // Everything of the summary except has_prediction, which the caller sets.
-VisibilitySummary predict_visibility(const OrbitSource& source, const PositionTable& positions,
-                                     const RinexObsData& obs, double min_elevation);
-
-// The same summary over the satellites of the constellation letters in `letters` only ("GEC"):
+// With `letters` ("GEC"), the summary over the satellites of those constellation letters only:
 // the predicted and observed satellites of other constellations are left out of every figure,
 // as if the navigation data and the recording held none. An empty key counts as GPS.
+VisibilitySummary predict_visibility(const OrbitSource& source, const PositionTable& positions,
+                                     const RinexObsData& obs, double min_elevation,
+                                     std::optional<std::string_view> letters = std::nullopt);
+
+// The same over a table of its own.
 VisibilitySummary predict_visibility(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
                                      std::string_view letters);
 
