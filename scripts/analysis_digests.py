@@ -11,7 +11,9 @@ outputs to prove that a change leaves every analysis byte-identical:
 
 Options: --data DIR (default: $VARDOLN_TEST_DATA or ../shared/data); --twins also runs a gzip twin of
 every recording, written to a temporary directory (its digests must equal the plain file's); --pretty
-adds a second digest, of the indented export.
+adds a second digest, of the indented export; --loaded analyses each recording loaded once by the
+tools' companion extension (`vardoln_tools._native.load`, with the configuration whose thresholds
+are analyze_cn0's), whose digests must equal analyze_cn0's.
 """
 
 from __future__ import annotations
@@ -69,9 +71,22 @@ def recordings_with_nav(data: Path, present: Callable[[str], bool] | None = None
     return [(name, nav_of(name)) for name in order]
 
 
-def digest(obs: Path, nav: Path | None, pretty: bool) -> str:
+# analyze_cn0's thresholds as a configuration: no sensitivity folding, a 10 dB critical level.
+QUICK_CONFIG = {"anomaly_sensitivity": 0.0, "interference_threshold_db": 10.0}
+
+
+def analyse(obs: Path, nav: Path | None, loaded: bool) -> vardoln_cn0.AnalysisResult:
+    if not loaded:
+        return vardoln_cn0.analyze_cn0(str(obs), None if nav is None else str(nav))
+    from vardoln_tools import _native
+
+    recording = _native.load(str(obs), None if nav is None else [str(nav)])
+    return recording.analyze(vardoln_cn0.AnalysisConfig(**QUICK_CONFIG))  # type: ignore[arg-type]
+
+
+def digest(obs: Path, nav: Path | None, pretty: bool, loaded: bool = False) -> str:
     try:
-        result = vardoln_cn0.analyze_cn0(str(obs), None if nav is None else str(nav))
+        result = analyse(obs, nav, loaded)
     except (OSError, ValueError) as error:
         return "error:" + hashlib.sha256(f"{type(error).__name__}: {error}".encode()).hexdigest()[:58]
     texts = [result.to_json()] + ([result.to_json_pretty()] if pretty else [])
@@ -83,6 +98,7 @@ def main() -> int:
     parser.add_argument("--data", type=Path, default=default_data_dir())
     parser.add_argument("--twins", action="store_true")
     parser.add_argument("--pretty", action="store_true")
+    parser.add_argument("--loaded", action="store_true")
     args = parser.parse_args()
     if not (args.data / "README.md").is_file():
         print(f"no shared data at {args.data}", file=sys.stderr)
@@ -98,7 +114,7 @@ def main() -> int:
             for label, path in inputs:
                 for nav in (None, nav_name):
                     nav_path = None if nav is None else args.data / nav
-                    print(digest(path, nav_path, args.pretty), label, nav or "-", flush=True)
+                    print(digest(path, nav_path, args.pretty, args.loaded), label, nav or "-", flush=True)
     return 0
 
 

@@ -3,12 +3,14 @@
 #include <utility>
 
 #include "archive/archive.hpp"
+#include "rinex/counters.hpp"
 
 namespace vardoln {
 
 bool is_archived(std::string_view bytes) noexcept { return is_compressed(bytes) || is_crinex(bytes); }
 
 std::variant<RinexObsData, ParseError> read_observation_bytes(std::string_view bytes, std::string_view file_name) {
+    count(core_counters().parses);
     if (!is_archived(bytes)) return parse_observation_file(bytes, file_name);
     const std::size_t cap = archive_output_cap(bytes.size(), ArchiveLimits{});
     ArchiveResult inner;

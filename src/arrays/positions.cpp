@@ -6,11 +6,13 @@
 #include <array>
 
 #include "arrays/tables.hpp"
+#include "rinex/counters.hpp"
 #include "rinex/ids.hpp"
 
 namespace vardoln::arrays {
 
 std::vector<std::optional<Ecef>> entry_positions(const RinexObsData& obs, const NavigationData& nav) {
+    count(core_counters().geometry_passes);
     std::vector<std::optional<Ecef>> positions(obs.satellite_entries.size());
     OrbitEvaluator orbits(nav);
     // Handles follow the interned satellite indices; records are found by navigation key.

@@ -53,28 +53,72 @@ BudgetFit budget_fit(const std::string& path, std::uint64_t budget) {
     return archive_budget_fit(std::get<std::string>(bytes), budget);
 }
 
+Recording::Recording() : Recording(std::make_shared<const RinexObsData>(), nullptr) {}
+
+Recording::Recording(std::shared_ptr<const RinexObsData> obs, std::shared_ptr<const NavigationData> nav)
+    : obs_(obs ? std::move(obs) : std::make_shared<const RinexObsData>()),
+      nav_(std::move(nav)),
+      cache_(std::make_shared<Cache>()) {}
+
+const EntryGeometry* Recording::geometry() const {
+    if (!nav_ || !obs_->approx_position) return nullptr;
+    std::call_once(cache_->once, [&] { cache_->geometry = entry_geometry(*obs_, *nav_); });
+    return cache_->geometry ? &*cache_->geometry : nullptr;
+}
+
+std::variant<RinexObsData, LoadFailure> parse_observation_file(const FileBytes& file) {
+    auto parsed = read_observation_bytes(file.bytes, file_name_of(file.path));
+    if (auto* error = std::get_if<ParseError>(&parsed)) return parse_failure(file.path, std::move(error->message), false);
+    return std::get<RinexObsData>(std::move(parsed));
+}
+
+std::variant<NavigationData, LoadFailure> parse_navigation_file(const FileBytes& file) {
+    auto parsed = read_navigation_bytes(file.bytes);
+    if (auto* error = std::get_if<NavParseError>(&parsed)) return parse_failure(file.path, std::move(error->message), true);
+    return std::get<NavigationData>(std::move(parsed));
+}
+
+std::variant<std::shared_ptr<const NavigationData>, LoadFailure> load_navigation(const std::vector<FileBytes>& navs) {
+    if (navs.empty()) return std::shared_ptr<const NavigationData>();
+    std::vector<NavigationData> files;
+    files.reserve(navs.size());
+    for (const FileBytes& file : navs) {
+        auto parsed = parse_navigation_file(file);
+        if (auto* failure = std::get_if<LoadFailure>(&parsed)) return std::move(*failure);
+        files.push_back(std::get<NavigationData>(std::move(parsed)));
+    }
+    if (files.size() == 1) return std::make_shared<const NavigationData>(std::move(files.front()));
+    return std::make_shared<const NavigationData>(merge_navigation(std::move(files)));
+}
+
+std::variant<Recording, LoadFailure> load_recording(const FileBytes& obs, const std::vector<FileBytes>& navs) {
+    auto nav = load_navigation(navs);
+    if (auto* failure = std::get_if<LoadFailure>(&nav)) return std::move(*failure);
+    auto parsed = parse_observation_file(obs);
+    if (auto* failure = std::get_if<LoadFailure>(&parsed)) return std::move(*failure);
+    return Recording(std::make_shared<const RinexObsData>(std::get<RinexObsData>(std::move(parsed))),
+                     std::get<std::shared_ptr<const NavigationData>>(std::move(nav)));
+}
+
 std::variant<Recording, LoadFailure> load_recording(const std::string& obs_path,
                                                     const std::optional<std::vector<std::string>>& nav_paths) {
-    Recording recording;
+    std::vector<FileBytes> navs;
     if (nav_paths) {
         // Navigation files first: they are small, and a wrong one fails before the large read.
-        std::vector<NavigationData> files;
-        files.reserve(nav_paths->size());
+        navs.reserve(nav_paths->size());
         for (const std::string& path : *nav_paths) {
             auto bytes = read_whole_file(path);
             if (auto* error = std::get_if<FileError>(&bytes)) return read_failure(path, std::move(*error), true);
-            auto parsed = read_navigation_bytes(std::get<std::string>(bytes));
-            if (auto* error = std::get_if<NavParseError>(&parsed)) {
-                return parse_failure(path, std::move(error->message), true);
-            }
-            files.push_back(std::get<NavigationData>(std::move(parsed)));
+            navs.push_back({path, std::get<std::string>(std::move(bytes))});
         }
-        recording.nav = merge_navigation(std::move(files));
     }
+    auto nav = load_navigation(navs);
+    if (auto* failure = std::get_if<LoadFailure>(&nav)) return std::move(*failure);
+    navs.clear();
     auto obs = load_observation_file(obs_path);
     if (auto* failure = std::get_if<LoadFailure>(&obs)) return std::move(*failure);
-    recording.obs = std::get<RinexObsData>(std::move(obs));
-    return recording;
+    return Recording(std::make_shared<const RinexObsData>(std::get<RinexObsData>(std::move(obs))),
+                     std::get<std::shared_ptr<const NavigationData>>(std::move(nav)));
 }
 
 }  // namespace vardoln::arrays

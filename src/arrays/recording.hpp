@@ -1,22 +1,52 @@
-// A recording as the tools take it: an observation file and, optionally, navigation files
-// merged into one, read through the same readers (and archive layers) as the module's.
+// A recording loaded once: its observations and, when given, its navigation files merged into one
+// (read through the same readers and archive layers as the module's), and the satellite geometry
+// of its entries, computed on first use and then shared by every analysis and table of it.
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
+#include "arrays/positions.hpp"
 #include "navigation/nav_data.hpp"
 #include "rinex/obs_data.hpp"
 
 namespace vardoln::arrays {
 
-struct Recording {
-    RinexObsData obs;
-    std::optional<NavigationData> nav;  // present when navigation files were given
+// Immutable once made; copies share the records and the geometry. Safe to read from several
+// threads at once.
+class Recording {
+public:
+    // An empty recording (no epochs, no navigation data).
+    Recording();
+    // `nav` may be null: a recording without navigation data.
+    Recording(std::shared_ptr<const RinexObsData> obs, std::shared_ptr<const NavigationData> nav);
+
+    const RinexObsData& obs() const noexcept { return *obs_; }
+    // Nullptr without navigation data.
+    const NavigationData* nav() const noexcept { return nav_.get(); }
+    const std::shared_ptr<const RinexObsData>& shared_obs() const noexcept { return obs_; }
+    const std::shared_ptr<const NavigationData>& shared_nav() const noexcept { return nav_; }
+
+    // The position of every entry and its elevation from the header's receiver position,
+    // computed by the first caller (the others wait for it) and kept; nullptr without navigation
+    // data or without a receiver position.
+    const EntryGeometry* geometry() const;
+
+private:
+    struct Cache {
+        std::once_flag once;
+        std::optional<EntryGeometry> geometry;
+    };
+    std::shared_ptr<const RinexObsData> obs_;
+    std::shared_ptr<const NavigationData> nav_;
+    std::shared_ptr<Cache> cache_;
 };
 
 struct LoadFailure {
@@ -42,5 +72,22 @@ BudgetFit budget_fit(const std::string& path, std::uint64_t budget);
 // An empty list reads no navigation data; a list of one or more files gives merged data.
 std::variant<Recording, LoadFailure> load_recording(const std::string& obs_path,
                                                     const std::optional<std::vector<std::string>>& nav_paths);
+
+// The same from files read already: each navigation file's records are read by the layout of
+// its own version (RINEX 2 per-constellation files, 3 and 4 alike) and merged in the order given.
+// `name` is the observation file's name, standing in for a missing marker name; a failure names
+// the `path` of the file it concerns.
+struct FileBytes {
+    std::string path;
+    std::string bytes;
+};
+std::variant<Recording, LoadFailure> load_recording(const FileBytes& obs, const std::vector<FileBytes>& navs);
+
+// One file read already, parsed by its own reader.
+std::variant<RinexObsData, LoadFailure> parse_observation_file(const FileBytes& file);
+std::variant<NavigationData, LoadFailure> parse_navigation_file(const FileBytes& file);
+
+// Navigation files read already, merged; nothing when `navs` is empty.
+std::variant<std::shared_ptr<const NavigationData>, LoadFailure> load_navigation(const std::vector<FileBytes>& navs);
 
 }  // namespace vardoln::arrays

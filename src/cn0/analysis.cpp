@@ -18,6 +18,7 @@
 #include "cn0/samples.hpp"
 #include "cn0/skyplot.hpp"
 #include "navigation/orbits.hpp"
+#include "rinex/counters.hpp"
 #include "rinex/ids.hpp"
 #include "visibility/visibility.hpp"
 
@@ -502,10 +503,15 @@ std::vector<std::string> epoch_timestamps(const RinexObsData& obs) {
 // sample geometry and the visibility prediction (`positions`, left empty without an orbit
 // source); without a receiver position the samples sit at the fixed stand-in angles.
 Extraction extract_run_samples(const RinexObsData& obs, const AnalysisSettings& settings,
-                               std::vector<std::string> epoch_texts, std::optional<PositionTable>& positions) {
+                               std::vector<std::string> epoch_texts, std::optional<PositionTable>& positions,
+                               std::span<const std::optional<Ecef>> known_positions) {
     Geometry geometry;
     if (settings.orbit_source) {
-        positions.emplace(*settings.orbit_source, obs);
+        if (known_positions.empty()) {
+            positions.emplace(*settings.orbit_source, obs);
+        } else {
+            positions.emplace(*settings.orbit_source, obs, known_positions);
+        }
         if (obs.approx_position) {
             geometry.positions = &*positions;
             geometry.receiver.emplace(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
@@ -517,9 +523,10 @@ Extraction extract_run_samples(const RinexObsData& obs, const AnalysisSettings& 
 }  // namespace
 
 RunViews run_views(const RinexObsData& obs, const AnalysisSettings& settings) {
+    count(core_counters().analyses);
     RunViews views;
     std::optional<PositionTable> positions;
-    const Extraction run = extract_run_samples(obs, settings, epoch_timestamps(obs), positions);
+    const Extraction run = extract_run_samples(obs, settings, epoch_timestamps(obs), positions, {});
     if (run.set.samples.empty()) return views;
     const SampleGroups groups = group_samples(run.set);
     TimeSeriesData series;
@@ -530,14 +537,16 @@ RunViews run_views(const RinexObsData& obs, const AnalysisSettings& settings) {
     return views;
 }
 
-AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& settings) {
+AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& settings,
+                            std::span<const std::optional<Ecef>> known_positions) {
+    count(core_counters().analyses);
     AnalysisResult result;
 
     std::vector<std::string> epoch_texts = epoch_timestamps(obs);
     fill_file_info(result.file_info, obs, epoch_texts);
 
     std::optional<PositionTable> positions;
-    Extraction run = extract_run_samples(obs, settings, std::move(epoch_texts), positions);
+    Extraction run = extract_run_samples(obs, settings, std::move(epoch_texts), positions, known_positions);
     if (run.set.samples.empty()) return result;
     const SampleSet& set = run.set;
 

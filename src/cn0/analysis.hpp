@@ -1,13 +1,22 @@
 // One analysis run: observation record + settings -> result. Never fails.
 #pragma once
 
+#include <optional>
+#include <span>
+
 #include "cn0/result.hpp"
 #include "cn0/settings.hpp"
+#include "navigation/orbits.hpp"
 #include "rinex/obs_data.hpp"
 
 namespace vardoln {
 
-AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& settings);
+// `known_positions`, when not empty, are the positions of every satellite entry of the record
+// (one per RinexObsData::satellite_entries) computed already from the settings' orbit source by
+// the same orbit arithmetic, as a loaded recording keeps them: the run takes them instead of
+// computing them again, with the same result.
+AnalysisResult run_analysis(const RinexObsData& obs, const AnalysisSettings& settings,
+                            std::span<const std::optional<Ecef>> known_positions = {});
 
 // What the plots of a run draw, made by run_analysis's own steps and so equal to its fields
 // value for value: the skyplot, the heatmap and the per-constellation series. Skips the

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "python/c_api.hpp"
 #include "python/classes.hpp"
 
 namespace vardoln::py {
@@ -76,7 +77,9 @@ bool fill_module(PyObject* module) {
                                    &download_tle_def, &parse_tle_content_def}) {
         if (!add_function(module, module_name.get(), definition_getter())) return false;
     }
-    return true;
+    // Private, outside __all__: the records for the companion extension.
+    Ref api(new_module_api_capsule());
+    return api && PyModule_AddObjectRef(module, "_C_API", api.get()) == 0;
 }
 
 PyObject* initialise() {

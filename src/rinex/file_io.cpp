@@ -1,4 +1,5 @@
 #include "rinex/file_io.hpp"
+#include "rinex/counters.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -52,6 +53,7 @@ std::variant<std::string, FileError> read_whole_file(const std::string& path, st
     // writer reads as empty and one with a writer reads until that writer closes it.
     Descriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (file.fd < 0) return system_error(errno);
+    count(core_counters().files_read);
 
     std::string bytes;
     struct stat info {};

@@ -100,16 +100,35 @@ bool nav_paths_argument(PyObject* slot, bool optional, std::optional<std::vector
     return true;
 }
 
-bool bind_obs_and_nav(const py::Signature<2>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
-                      std::string_view& obs_path, std::optional<std::vector<std::string>>& nav_paths) {
-    py::Slots<2> slots;
-    return py::bind(sig, args, nargsf, kwnames, slots) && py::to_text(slots[0], "obs_path", obs_path) &&
-           nav_paths_argument(slots[1], false, nav_paths);
+bool source_argument(PyObject* obs_slot, PyObject* nav_slot, bool nav_optional, Source& out) {
+    if (const arrays::Recording* recording = loaded_recording(obs_slot)) {
+        if (nav_slot != nullptr && !py::is_absent(nav_slot)) {
+            py::raise_value_error("a loaded recording carries its navigation data: give nav_paths=None");
+            return false;
+        }
+        if (!nav_optional && recording->nav() == nullptr) {
+            py::raise_value_error("no navigation file given");
+            return false;
+        }
+        out.loaded = *recording;
+        return true;
+    }
+    std::string_view path;
+    if (!py::to_text(obs_slot, "obs_path", path)) return false;
+    out.obs_path = std::string(path);
+    if (nav_slot == nullptr) return true;
+    return nav_paths_argument(nav_slot, nav_optional, out.nav_paths);
 }
 
-bool table_arguments(PyObject* const* slots, bool nav_optional, const char* degrees_name, std::string_view& obs_path,
-                     std::optional<std::vector<std::string>>& nav_paths, double& degrees) {
-    if (!py::to_text(slots[0], "obs_path", obs_path) || !nav_paths_argument(slots[1], nav_optional, nav_paths) ||
+bool bind_obs_and_nav(const py::Signature<2>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
+                      Source& source) {
+    py::Slots<2> slots;
+    return py::bind(sig, args, nargsf, kwnames, slots) && source_argument(slots[0], slots[1], false, source);
+}
+
+bool table_arguments(PyObject* const* slots, bool nav_optional, const char* degrees_name, Source& source,
+                     double& degrees) {
+    if (!source_argument(slots[0], slots[1], nav_optional, source) ||
         !py::double_or_default(slots[2], degrees_name, degrees)) {
         return false;
     }

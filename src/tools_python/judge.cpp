@@ -25,11 +25,11 @@ constexpr std::int64_t kRecordWindowNs = 4LL * 3600 * 1'000'000'000;
 // Whether the visibility check can back a verdict: a receiver position, records reaching into the
 // recording, and coverage of 95 % or more of the observed satellite-epochs.
 bool visibility_checkable(const arrays::Recording& recording, const std::vector<arrays::CoverageRow>& coverage) {
-    if (!recording.nav || !recording.obs.approx_position || recording.obs.epochs.empty()) return false;
-    const arrays::NavigationSpan all = arrays::navigation_spans(*recording.nav).front();
+    if (!recording.nav() || !recording.obs().approx_position || recording.obs().epochs.empty()) return false;
+    const arrays::NavigationSpan all = arrays::navigation_spans(*recording.nav()).front();
     std::int64_t first = arrays::kNoTime;
     std::int64_t last = arrays::kNoTime;
-    for (const ObservationEpoch& epoch : recording.obs.epochs) {
+    for (const ObservationEpoch& epoch : recording.obs().epochs) {
         const std::int64_t at = arrays::epoch_nanoseconds(epoch.time);
         if (at == arrays::kNoTime) continue;
         if (first == arrays::kNoTime || at < first) first = at;
@@ -89,7 +89,7 @@ PyObject* judged_object(Judged&& judged, const arrays::Recording& recording) {
         !py::dict_set(out.get(), "failed", py::new_int(health.failed)) ||
         !py::dict_set(out.get(), "qc_epochs", py::new_int(judged.qc.epochs)) ||
         !py::dict_set(out.get(), "visibility_checked", py::new_bool(judged.visibility_checked)) ||
-        !py::dict_set(out.get(), "facts", recording_facts(recording.obs))) {
+        !py::dict_set(out.get(), "facts", recording_facts(recording.obs()))) {
         return nullptr;
     }
     if (judged.coverage && !py::dict_set(out.get(), "coverage", coverage_table(std::move(*judged.coverage), recording))) {
@@ -109,13 +109,12 @@ PyObject* judge(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, 
         py::signature("judge", 1, "obs_path", "nav_paths", "min_elevation", "drop_db", "event_satellites", "systems",
                       "spoofing_unexpected_threshold", "spoofing_min_unexpected_count");
     py::Slots<8> slots;
-    std::string_view obs_path;
-    std::optional<std::vector<std::string>> nav_paths;
+    Source source;
     DetectorSettings settings;
     double unexpected_threshold = 0.4;
     double min_unexpected_count = 8.0;
     if (!py::bind(sig, args, nargsf, kwnames, slots) ||
-        !table_arguments(slots.data(), true, "min_elevation", obs_path, nav_paths, settings.min_elevation_deg) ||
+        !table_arguments(slots.data(), true, "min_elevation", source, settings.min_elevation_deg) ||
         !detector_arguments(slots.data() + 3, settings) ||
         !py::double_or_default(slots[6], "spoofing_unexpected_threshold", unexpected_threshold) ||
         !py::double_or_default(slots[7], "spoofing_min_unexpected_count", min_unexpected_count)) {
@@ -125,23 +124,21 @@ PyObject* judge(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, 
     const std::optional<std::string> letters =
         settings.systems.empty() ? std::nullopt : std::optional<std::string>(settings.systems);
     return with_recording(
-        std::string(obs_path), nav_paths,
+        source,
         [&](const arrays::Recording& recording) -> std::variant<Judged, Refusal> {
             Judged judged;
-            const NavigationData* nav = recording.nav ? &*recording.nav : nullptr;
+            const NavigationData* nav = recording.nav();
             // Without a receiver position nothing has an elevation: QC masks nothing and the C/N0
             // criterion says why it is missing.
-            const std::optional<arrays::EntryGeometry> geometry =
-                nav && recording.obs.approx_position ? arrays::entry_geometry(recording.obs, *nav) : std::nullopt;
-            const arrays::EntryGeometry* known = geometry ? &*geometry : nullptr;
+            const arrays::EntryGeometry* known = recording.geometry();
             const std::vector<double>* elevations = known ? &known->elevation_deg : nullptr;
             // Coverage, completeness and the visibility check on a second thread beside the QC pass
             // and the detector; each reads the record and keeps its own results.
             auto side = [&] {
                 if (!nav) return;
-                judged.coverage = arrays::navigation_coverage(recording.obs, *nav, known, letters);
-                judged.completeness = arrays::completeness(recording.obs, *nav, settings.min_elevation_deg, known);
-                judged.visibility = selected_visibility(recording.obs, *nav, known, settings.min_elevation_deg,
+                judged.coverage = arrays::navigation_coverage(recording.obs(), *nav, known, letters);
+                judged.completeness = arrays::completeness(recording.obs(), *nav, settings.min_elevation_deg, known);
+                judged.visibility = selected_visibility(recording.obs(), *nav, known, settings.min_elevation_deg,
                                                         letters, unexpected_threshold, min_unexpected_count);
             };
             std::jthread helper;
@@ -150,17 +147,17 @@ PyObject* judge(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, 
             } catch (const std::system_error&) {
                 side();  // no thread to be had: the same work, one after the other
             }
-            judged.qc = run_qc(recording.obs, nav, QcSettings{settings.min_elevation_deg}, elevations);
-            judged.detector = detect_events(recording.obs, elevations, settings);
+            judged.qc = run_qc(recording.obs(), nav, QcSettings{settings.min_elevation_deg}, elevations);
+            judged.detector = detect_events(recording.obs(), elevations, settings);
             if (helper.joinable()) helper.join();
 
             HealthInputs inputs;
-            inputs.obs = &recording.obs;
+            inputs.obs = &recording.obs();
             inputs.qc = &judged.qc;
             inputs.detector = &judged.detector;
             inputs.entry_elevations_deg = elevations;
             inputs.systems = settings.systems;
-            if (nav && !recording.obs.approx_position) {
+            if (nav && !recording.obs().approx_position) {
                 inputs.no_navigation_reason = "the observation header has no receiver position";
             }
             if (judged.coverage) inputs.coverage = &*judged.coverage;

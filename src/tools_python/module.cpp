@@ -32,7 +32,7 @@ PyMethodDef functions[] = {
     py::fastcall_method<&facts>("facts", "facts(obs_path)\n--\n\n"
                                          "The header facts and time span of a recording, as every table carries them."),
     py::fastcall_method<&plot_views>(
-        "plot_views", "plot_views(obs_path, nav_paths, systems, min_elevation, min_cn0, max_cn0)\n--\n\n"
+        "plot_views", "plot_views(obs_path, nav_paths, systems, min_elevation, min_cn0, max_cn0, result=None)\n--\n\n"
                       "Skyplot tracks, heatmap grid and per-constellation series as the analysis with these "
                       "settings makes them, and the per-epoch visibility counts."),
     py::fastcall_method<&qc>("qc", "qc(obs_path, nav_paths=None, min_elevation=10.0, with_tables=False, "
@@ -49,6 +49,15 @@ PyMethodDef functions[] = {
                                                        "C/N0 levels of the health grade."),
     py::fastcall_method<&band>("band", "band(system, code, rinex_version)\n--\n\n"
                                        "The frequency band (L1, L2, E6, L5) of an observation code, or None."),
+    py::fastcall_method<&load>("load", "load(obs, nav=None)\n--\n\n"
+                                       "A recording loaded once: the observations (a path, a (path, bytes) pair or a "
+                                       "vardoln_cn0.RinexObsData) and the navigation data (None, a NavigationData, or "
+                                       "a list of files, merged), for every table, check and analysis of it."),
+    py::fastcall_method<&read_file>("read_file", "read_file(path)\n--\n\n"
+                                                 "The bytes of a file, read once by the core's reader."),
+    py::fastcall_method<&counters>("counters", "counters()\n--\n\n"
+                                               "Files read, files parsed, satellite geometry passes and analyses "
+                                               "run so far in this process, by both extensions."),
     py::fastcall_method<&budget_fit>("budget_fit", "budget_fit(path, budget)\n--\n\n"
                                                "'within', or 'file' or 'expansion' when the file or the text of "
                                                "its archive layers passes budget bytes."),
@@ -73,6 +82,9 @@ PyObject* initialise() {
     PyTypeObject* buffer = buffer_type();
     if (buffer == nullptr) return nullptr;
     if (PyModule_AddObjectRef(module.get(), "Buffer", reinterpret_cast<PyObject*>(buffer)) < 0) return nullptr;
+    PyTypeObject* recording = recording_type();
+    if (recording == nullptr) return nullptr;
+    if (PyModule_AddObjectRef(module.get(), "Recording", reinterpret_cast<PyObject*>(recording)) < 0) return nullptr;
     return module.release();
 }
 

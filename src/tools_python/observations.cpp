@@ -20,7 +20,7 @@ PyObject* observation_table(arrays::ObservationColumns&& columns, const arrays::
         !set_flags(table.get(), "ssi_missing", std::move(columns.ssi_missing)) ||
         !py::dict_set(table.get(), "satellites", py::new_text_list(columns.satellites)) ||
         !py::dict_set(table.get(), "codes", py::new_text_list(columns.codes)) ||
-        !py::dict_set(table.get(), "facts", recording_facts(recording.obs))) {
+        !py::dict_set(table.get(), "facts", recording_facts(recording.obs()))) {
         return nullptr;
     }
     return table.release();
@@ -34,8 +34,8 @@ PyObject* geometry_table(arrays::GeometryColumns&& columns, const arrays::Record
         !set_array(table.get(), "azimuth", std::move(columns.azimuth)) ||
         !set_array(table.get(), "elevation", std::move(columns.elevation)) ||
         !py::dict_set(table.get(), "satellites", py::new_text_list(columns.satellites)) ||
-        !py::dict_set(table.get(), "facts", recording_facts(recording.obs)) ||
-        !py::dict_set(table.get(), "navigation_spans", navigation_spans_object(*recording.nav))) {
+        !py::dict_set(table.get(), "facts", recording_facts(recording.obs())) ||
+        !py::dict_set(table.get(), "navigation_spans", navigation_spans_object(*recording.nav()))) {
         return nullptr;
     }
     return table.release();
@@ -46,26 +46,25 @@ PyObject* geometry_table(arrays::GeometryColumns&& columns, const arrays::Record
 PyObject* observations(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("observations", 1, "path");
     py::Slots<1> slots;
-    std::string_view path;
-    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "path", path)) return nullptr;
+    Source source;
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !source_argument(slots[0], nullptr, true, source)) return nullptr;
     return with_recording(
-        std::string(path), std::nullopt,
+        source,
         [](const arrays::Recording& recording) -> std::variant<arrays::ObservationColumns, Refusal> {
-            return arrays::observation_columns(recording.obs);
+            return arrays::observation_columns(recording.obs());
         },
         &observation_table);
 }
 
 PyObject* geometry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("geometry", 2, "obs_path", "nav_paths");
-    std::string_view obs_path;
-    std::optional<std::vector<std::string>> nav_paths;
-    if (!bind_obs_and_nav(sig, args, nargsf, kwnames, obs_path, nav_paths)) return nullptr;
+    Source source;
+    if (!bind_obs_and_nav(sig, args, nargsf, kwnames, source)) return nullptr;
     return with_recording(
-        std::string(obs_path), nav_paths,
+        source,
         [](const arrays::Recording& recording) -> std::variant<arrays::GeometryColumns, Refusal> {
-            if (!recording.obs.approx_position) return Refusal{arrays::kNoReceiverPosition};
-            return arrays::geometry_columns(recording.obs, *recording.nav);
+            if (!recording.obs().approx_position) return Refusal{arrays::kNoReceiverPosition};
+            return arrays::geometry_columns(recording.obs(), *recording.nav());
         },
         &geometry_table);
 }

@@ -111,35 +111,43 @@ PyObject* views_table(Views&& views, const arrays::Recording& /*recording*/) {
 
 PyObject* plot_views(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig =
-        py::signature("plot_views", 6, "obs_path", "nav_paths", "systems", "min_elevation", "min_cn0", "max_cn0");
-    py::Slots<6> slots;
-    std::string_view obs_path;
-    std::optional<std::vector<std::string>> nav_paths;
+        py::signature("plot_views", 6, "obs_path", "nav_paths", "systems", "min_elevation", "min_cn0", "max_cn0", "result");
+    py::Slots<7> slots;
+    Source source;
     std::optional<std::vector<std::string>> systems;
     AnalysisSettings settings;
-    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "obs_path", obs_path) ||
-        !nav_paths_argument(slots[1], true, nav_paths) || !py::text_list_or_absent(slots[2], "systems", systems) ||
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !source_argument(slots[0], slots[1], true, source) ||
+        !py::text_list_or_absent(slots[2], "systems", systems) ||
         !py::to_double(slots[3], "min_elevation", settings.min_elevation) ||
         !py::to_double(slots[4], "min_cn0", settings.min_cn0) || !py::to_double(slots[5], "max_cn0", settings.max_cn0)) {
         return nullptr;
     }
     settings.systems = system_letters(systems);
+    // The module's result of the same analysis, when the caller has it: its views are taken, not made again.
+    const AnalysisResult* result = nullptr;
+    if (!py::is_absent(slots[6])) {
+        const py::ModuleApi* api = module_api();
+        if (api == nullptr || (result = api->analysis_result(slots[6], "result")) == nullptr) return nullptr;
+    }
     return with_recording(
-        std::string(obs_path), nav_paths,
-        [&settings](const arrays::Recording& recording) -> std::variant<Views, Refusal> {
+        source,
+        [&settings, result](const arrays::Recording& recording) -> std::variant<Views, Refusal> {
             AnalysisSettings run = settings;
-            if (recording.nav) run.orbit_source = make_orbit_source(std::make_shared<const NavigationData>(*recording.nav));
-            Views views = flatten(run_views(recording.obs, run));
-            views.marker_name = recording.obs.marker_name;
+            if (recording.nav()) run.orbit_source = make_orbit_source(recording.shared_nav());
+            Views views = flatten(result ? RunViews{result->skyplot, result->heatmap,
+                                                    result->timeseries.constellation_timeseries}
+                                         : run_views(recording.obs(), run));
+            views.marker_name = recording.obs().marker_name;
             if (run.orbit_source) views.source = run.orbit_source->source_text;
             // The counts need the receiver's position; without one the analysis predicts nothing.
             // Only the analysed constellations, as in the summary's visibility figures.
-            if (run.orbit_source && recording.obs.approx_position) {
+            if (run.orbit_source && recording.obs().approx_position) {
                 std::string letters;
                 for (const char32_t letter : *settings.systems) {
                     if (letter < 0x80) letters.push_back(static_cast<char>(letter));
                 }
-                views.visibility = visibility_columns(*run.orbit_source, recording.obs, settings.min_elevation, letters);
+                views.visibility = visibility_columns(*run.orbit_source, recording.obs(), settings.min_elevation, letters,
+                                                      recording.geometry());
             }
             return views;
         },

@@ -240,8 +240,8 @@ PyObject* qc_object(QcOutcome&& outcome, const arrays::Recording& recording) {
         !py::dict_set(out.get(), "missing", missing_object(result.missing)) ||
         !py::dict_set(out.get(), "samples", samples_object(std::move(result.samples), outcome.epoch_times)) ||
         !py::dict_set(out.get(), "slips", slips_object(std::move(result.slip_events), outcome.epoch_times)) ||
-        !py::dict_set(out.get(), "facts", recording_facts(recording.obs)) ||
-        (recording.nav && !py::dict_set(out.get(), "navigation_spans", navigation_spans_object(*recording.nav)))) {
+        !py::dict_set(out.get(), "facts", recording_facts(recording.obs())) ||
+        (recording.nav() && !py::dict_set(out.get(), "navigation_spans", navigation_spans_object(*recording.nav())))) {
         return nullptr;
     }
     if (outcome.tables && !set_signal_tables(out.get(), std::move(*outcome.tables), recording)) return nullptr;
@@ -254,24 +254,23 @@ PyObject* qc(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyO
     static constexpr auto sig =
         py::signature("qc", 1, "obs_path", "nav_paths", "min_elevation", "with_tables", "coverage_systems");
     py::Slots<5> slots;
-    std::string_view obs_path;
-    std::optional<std::vector<std::string>> nav_paths;
+    Source source;
     double min_elevation = 10.0;
     bool with_tables = false;
     std::optional<std::string> coverage_letters;
     if (!py::bind(sig, args, nargsf, kwnames, slots) ||
-        !table_arguments(slots.data(), true, "min_elevation", obs_path, nav_paths, min_elevation) ||
+        !table_arguments(slots.data(), true, "min_elevation", source, min_elevation) ||
         !py::bool_or_default(slots[3], "with_tables", with_tables) ||
         !py::text_or_absent(slots[4], "coverage_systems", coverage_letters)) {
         return nullptr;
     }
     return with_recording(
-        std::string(obs_path), nav_paths,
+        source,
         [&](const arrays::Recording& recording) -> std::variant<QcOutcome, Refusal> {
-            const NavigationData* nav = recording.nav ? &*recording.nav : nullptr;
+            const NavigationData* nav = recording.nav();
             QcOutcome outcome;
-            outcome.epoch_times.reserve(recording.obs.epochs.size());
-            for (const ObservationEpoch& epoch : recording.obs.epochs) {
+            outcome.epoch_times.reserve(recording.obs().epochs.size());
+            for (const ObservationEpoch& epoch : recording.obs().epochs) {
                 outcome.epoch_times.push_back(arrays::epoch_nanoseconds(epoch.time));
             }
             if (with_tables) {
@@ -281,14 +280,12 @@ PyObject* qc(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyO
                 SignalTables tables;
                 // Without a receiver position no sample has an elevation: the statistics mask
                 // nothing (as the QC pass) and completeness says why it is missing.
-                const NavigationData* masked = recording.obs.approx_position ? nav : nullptr;
-                const std::optional<arrays::EntryGeometry> geometry =
-                    masked ? arrays::entry_geometry(recording.obs, *nav) : std::nullopt;
-                const arrays::EntryGeometry* known = geometry ? &*geometry : nullptr;
+                const NavigationData* masked = recording.obs().approx_position ? nav : nullptr;
+                const arrays::EntryGeometry* known = masked ? recording.geometry() : nullptr;
                 auto side = [&] {
                     if (!nav) return;
-                    tables.coverage = arrays::navigation_coverage(recording.obs, *nav, known, coverage_letters);
-                    tables.completeness = arrays::completeness(recording.obs, *nav, min_elevation, known);
+                    tables.coverage = arrays::navigation_coverage(recording.obs(), *nav, known, coverage_letters);
+                    tables.completeness = arrays::completeness(recording.obs(), *nav, min_elevation, known);
                 };
                 std::jthread helper;
                 try {
@@ -296,13 +293,13 @@ PyObject* qc(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyO
                 } catch (const std::system_error&) {
                     side();  // no thread to be had: the same work, one after the other
                 }
-                outcome.result = run_qc(recording.obs, nav, QcSettings{min_elevation},
+                outcome.result = run_qc(recording.obs(), nav, QcSettings{min_elevation},
                                         known ? &known->elevation_deg : nullptr);
-                tables.stats = arrays::signal_stats(recording.obs, masked, min_elevation, std::nullopt, known);
+                tables.stats = arrays::signal_stats(recording.obs(), masked, min_elevation, std::nullopt, known);
                 if (helper.joinable()) helper.join();
                 outcome.tables = std::move(tables);
             } else {
-                outcome.result = run_qc(recording.obs, nav, QcSettings{min_elevation});
+                outcome.result = run_qc(recording.obs(), nav, QcSettings{min_elevation});
             }
             return outcome;
         },

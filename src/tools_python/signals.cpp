@@ -30,8 +30,8 @@ PyObject* coverage_table(std::vector<arrays::CoverageRow>&& rows, const arrays::
         !set_array(table.get(), "covered", std::move(covered)) ||
         !py::dict_set(table.get(), "uncovered_satellites", uncovered.release()) ||
         !set_flags(table.get(), "predictable", std::move(predictable)) ||
-        !py::dict_set(table.get(), "facts", recording_facts(recording.obs)) ||
-        !py::dict_set(table.get(), "navigation_spans", navigation_spans_object(*recording.nav))) {
+        !py::dict_set(table.get(), "facts", recording_facts(recording.obs())) ||
+        !py::dict_set(table.get(), "navigation_spans", navigation_spans_object(*recording.nav()))) {
         return nullptr;
     }
     return table.release();
@@ -79,8 +79,8 @@ PyObject* signal_stats_tables(arrays::SignalStats&& stats, const arrays::Recordi
     if (!tables) return nullptr;
     if (!py::dict_set(tables.get(), "by_signal", stats_table(std::move(stats.by_signal), true)) ||
         !py::dict_set(tables.get(), "by_constellation", stats_table(std::move(stats.by_constellation), false)) ||
-        !py::dict_set(tables.get(), "facts", recording_facts(recording.obs)) ||
-        (recording.nav && !py::dict_set(tables.get(), "navigation_spans", navigation_spans_object(*recording.nav)))) {
+        !py::dict_set(tables.get(), "facts", recording_facts(recording.obs())) ||
+        (recording.nav() && !py::dict_set(tables.get(), "navigation_spans", navigation_spans_object(*recording.nav())))) {
         return nullptr;
     }
     return tables.release();
@@ -112,8 +112,8 @@ PyObject* profile_table(std::vector<arrays::ProfileRow>&& rows, const arrays::Re
         !set_array(table.get(), "samples", std::move(samples)) || !set_array(table.get(), "mean", std::move(mean)) ||
         !set_array(table.get(), "p10", std::move(p10)) || !set_array(table.get(), "p50", std::move(p50)) ||
         !set_array(table.get(), "p90", std::move(p90)) ||
-        !py::dict_set(table.get(), "facts", recording_facts(recording.obs)) ||
-        !py::dict_set(table.get(), "navigation_spans", navigation_spans_object(*recording.nav))) {
+        !py::dict_set(table.get(), "facts", recording_facts(recording.obs())) ||
+        !py::dict_set(table.get(), "navigation_spans", navigation_spans_object(*recording.nav()))) {
         return nullptr;
     }
     return table.release();
@@ -153,8 +153,8 @@ PyObject* completeness_table(arrays::Completeness&& result, const arrays::Record
         !py::dict_set(table.get(), "satellites_without_code", without.release()) ||
         !set_flags(table.get(), "predictable", std::move(predictable)) ||
         !py::dict_set(table.get(), "grid", grid.release()) ||
-        !py::dict_set(table.get(), "facts", recording_facts(recording.obs)) ||
-        !py::dict_set(table.get(), "navigation_spans", navigation_spans_object(*recording.nav))) {
+        !py::dict_set(table.get(), "facts", recording_facts(recording.obs())) ||
+        !py::dict_set(table.get(), "navigation_spans", navigation_spans_object(*recording.nav()))) {
         return nullptr;
     }
     return table.release();
@@ -164,20 +164,19 @@ PyObject* completeness_table(arrays::Completeness&& result, const arrays::Record
 PyObject* signal_stats(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("signal_stats", 1, "obs_path", "nav_paths", "min_elevation", "systems");
     py::Slots<4> slots;
-    std::string_view obs_path;
-    std::optional<std::vector<std::string>> nav_paths;
+    Source source;
     double min_elevation = 5.0;
     std::optional<std::string> letters;
     if (!py::bind(sig, args, nargsf, kwnames, slots) ||
-        !table_arguments(slots.data(), true, "min_elevation", obs_path, nav_paths, min_elevation)) {
+        !table_arguments(slots.data(), true, "min_elevation", source, min_elevation)) {
         return nullptr;
     }
     if (!py::text_or_absent(slots[3], "systems", letters)) return nullptr;
     return with_recording(
-        std::string(obs_path), nav_paths,
+        source,
         [&](const arrays::Recording& recording) -> std::variant<arrays::SignalStats, Refusal> {
-            if (recording.nav && !recording.obs.approx_position) return Refusal{arrays::kNoReceiverPosition};
-            return arrays::signal_stats(recording.obs, recording.nav ? &*recording.nav : nullptr, min_elevation, letters);
+            if (recording.nav() && !recording.obs().approx_position) return Refusal{arrays::kNoReceiverPosition};
+            return arrays::signal_stats(recording.obs(), recording.nav(), min_elevation, letters, recording.geometry());
         },
         &signal_stats_tables);
 }
@@ -185,19 +184,18 @@ PyObject* signal_stats(PyObject* /*module*/, PyObject* const* args, Py_ssize_t n
 PyObject* elevation_profile(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("elevation_profile", 2, "obs_path", "nav_paths", "bin_deg");
     py::Slots<3> slots;
-    std::string_view obs_path;
-    std::optional<std::vector<std::string>> nav_paths;
+    Source source;
     double bin_deg = 5.0;
     if (!py::bind(sig, args, nargsf, kwnames, slots) ||
-        !table_arguments(slots.data(), false, "bin_deg", obs_path, nav_paths, bin_deg)) {
+        !table_arguments(slots.data(), false, "bin_deg", source, bin_deg)) {
         return nullptr;
     }
     if (!(bin_deg > 0.0)) return py::raise_value_error("bin_deg must be a positive number of degrees");
     return with_recording(
-        std::string(obs_path), nav_paths,
+        source,
         [&](const arrays::Recording& recording) -> std::variant<std::vector<arrays::ProfileRow>, Refusal> {
-            if (!recording.obs.approx_position) return Refusal{arrays::kNoReceiverPosition};
-            return arrays::elevation_profile(recording.obs, *recording.nav, bin_deg);
+            if (!recording.obs().approx_position) return Refusal{arrays::kNoReceiverPosition};
+            return arrays::elevation_profile(recording.obs(), *recording.nav(), bin_deg);
         },
         &profile_table);
 }
@@ -205,17 +203,16 @@ PyObject* elevation_profile(PyObject* /*module*/, PyObject* const* args, Py_ssiz
 PyObject* completeness(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("completeness", 2, "obs_path", "nav_paths", "min_elevation");
     py::Slots<3> slots;
-    std::string_view obs_path;
-    std::optional<std::vector<std::string>> nav_paths;
+    Source source;
     double min_elevation = 10.0;
     if (!py::bind(sig, args, nargsf, kwnames, slots) ||
-        !table_arguments(slots.data(), false, "min_elevation", obs_path, nav_paths, min_elevation)) {
+        !table_arguments(slots.data(), false, "min_elevation", source, min_elevation)) {
         return nullptr;
     }
     return with_recording(
-        std::string(obs_path), nav_paths,
+        source,
         [&](const arrays::Recording& recording) -> std::variant<arrays::Completeness, Refusal> {
-            auto result = arrays::completeness(recording.obs, *recording.nav, min_elevation);
+            auto result = arrays::completeness(recording.obs(), *recording.nav(), min_elevation, recording.geometry());
             if (auto* refusal = std::get_if<std::string>(&result)) return Refusal{std::move(*refusal)};
             return std::get<arrays::Completeness>(std::move(result));
         },
@@ -225,17 +222,16 @@ PyObject* completeness(PyObject* /*module*/, PyObject* const* args, Py_ssize_t n
 PyObject* coverage(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("coverage", 2, "obs_path", "nav_paths", "systems");
     py::Slots<3> slots;
-    std::string_view obs_path;
-    std::optional<std::vector<std::string>> nav_paths;
+    Source source;
     std::optional<std::string> letters;
-    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "obs_path", obs_path) ||
-        !nav_paths_argument(slots[1], false, nav_paths) || !py::text_or_absent(slots[2], "systems", letters)) {
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !source_argument(slots[0], slots[1], false, source) ||
+        !py::text_or_absent(slots[2], "systems", letters)) {
         return nullptr;
     }
     return with_recording(
-        std::string(obs_path), nav_paths,
+        source,
         [&letters](const arrays::Recording& recording) -> std::variant<std::vector<arrays::CoverageRow>, Refusal> {
-            return arrays::navigation_coverage(recording.obs, *recording.nav, nullptr, letters);
+            return arrays::navigation_coverage(recording.obs(), *recording.nav(), recording.geometry(), letters);
         },
         &coverage_table);
 }

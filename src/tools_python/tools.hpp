@@ -19,6 +19,7 @@
 #include "detector/detector.hpp"
 #include "navigation/orbit_source.hpp"
 #include "python/binding.hpp"
+#include "python/c_api.hpp"
 #include "visibility/visibility.hpp"
 
 namespace vardoln::tools {
@@ -96,7 +97,8 @@ struct VisibilityColumns {
     std::vector<std::int64_t> times;
 };
 VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
-                                     const std::optional<std::string>& letters = std::nullopt);
+                                     const std::optional<std::string>& letters = std::nullopt,
+                                     const arrays::EntryGeometry* geometry = nullptr);
 bool set_visibility_columns(PyObject* dict, VisibilityColumns&& columns);
 
 // The analysis's visibility summary over the constellation letters selected (nothing: every one),
@@ -123,14 +125,39 @@ PyObject* completeness_table(arrays::Completeness&& result, const arrays::Record
 // nav_paths: a list of str, or None (allowed only when `optional`).
 bool nav_paths_argument(PyObject* slot, bool optional, std::optional<std::vector<std::string>>& out);
 
+// What a table is computed from: a recording loaded already (a Recording object), or the files
+// to read.
+struct Source {
+    std::optional<arrays::Recording> loaded;
+    std::string obs_path;
+    std::optional<std::vector<std::string>> nav_paths;
+};
+
+// obs_path (a path or a Recording) and nav_paths (a list of paths; None allowed only when
+// `nav_optional`; no slot: no navigation files). A Recording carries its own navigation data:
+// nav_paths must then be None or left out, and a table that needs navigation data refuses a
+// Recording without them.
+bool source_argument(PyObject* obs_slot, PyObject* nav_slot, bool nav_optional, Source& out);
+
 // The arguments (obs_path, nav_paths) of a table that needs navigation data.
 bool bind_obs_and_nav(const py::Signature<2>& sig, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames,
-                      std::string_view& obs_path, std::optional<std::vector<std::string>>& nav_paths);
+                      Source& source);
 
 // The common arguments: obs_path, nav_paths (None allowed only where `nav_optional`), and one
 // number in degrees that must be finite.
-bool table_arguments(PyObject* const* slots, bool nav_optional, const char* degrees_name, std::string_view& obs_path,
-                     std::optional<std::vector<std::string>>& nav_paths, double& degrees);
+bool table_arguments(PyObject* const* slots, bool nav_optional, const char* degrees_name, Source& source,
+                     double& degrees);
+
+// ---------------------------------------------------------------------------------------------
+// Loaded recordings (recording.cpp)
+
+// The module's table of records, imported on first use; nullptr with ImportError set when the
+// module cannot be imported or comes from another build.
+const py::ModuleApi* module_api();
+// The Recording type, created on first use; nullptr with an error set if that fails.
+PyTypeObject* recording_type();
+// The recording of a Recording object; nullptr (no error set) for any other object.
+const arrays::Recording* loaded_recording(PyObject* object);
 
 // ---------------------------------------------------------------------------------------------
 // Running a table: load, compute without the interpreter lock, build.
@@ -140,11 +167,11 @@ struct Refusal {
     std::string message;
 };
 
-// Reads the recording and runs `compute(const Recording&)`, which gives a result or a Refusal,
-// with the lock released; then `build(Result&&, const Recording&)` makes the Python value.
+// Reads the recording (unless loaded already) and runs `compute(const Recording&)`, which gives
+// a result or a Refusal, with the lock released; then `build(Result&&, const Recording&)` makes
+// the Python value.
 template <typename Compute, typename Build>
-PyObject* with_recording(const std::string& obs_path, const std::optional<std::vector<std::string>>& nav_paths,
-                         Compute&& compute, Build&& build) {
+PyObject* with_recording(const Source& source, Compute&& compute, Build&& build) {
     using Computed = decltype(compute(std::declval<const arrays::Recording&>()));
     struct Done {
         arrays::Recording recording;
@@ -153,7 +180,11 @@ PyObject* with_recording(const std::string& obs_path, const std::optional<std::v
     using Outcome = std::variant<Done, arrays::LoadFailure>;
     // Safe without the lock: the work reads files into private values and touches no Python object.
     Outcome outcome = py::without_gil([&]() -> Outcome {
-        auto loaded = arrays::load_recording(obs_path, nav_paths);
+        if (source.loaded) {
+            Computed computed = compute(*source.loaded);
+            return Done{*source.loaded, std::move(computed)};
+        }
+        auto loaded = arrays::load_recording(source.obs_path, source.nav_paths);
         if (auto* failure = std::get_if<arrays::LoadFailure>(&loaded)) return std::move(*failure);
         auto& recording = std::get<arrays::Recording>(loaded);
         Computed computed = compute(std::as_const(recording));
@@ -187,6 +218,10 @@ PyObject* health_rules(PyObject* module, PyObject* const* args, Py_ssize_t nargs
 // The detector's settings from the slots (drop_db, event_satellites, systems), and its result.
 bool detector_arguments(PyObject* const* slots, DetectorSettings& settings);
 PyObject* detector_object(const DetectorResult& result);
+
+PyObject* load(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* read_file(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* counters(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
 PyObject* budget_fit(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* navigation_text(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);

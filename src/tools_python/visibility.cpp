@@ -14,8 +14,11 @@
 namespace vardoln::tools {
 
 VisibilityColumns visibility_columns(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
-                                     const std::optional<std::string>& letters) {
-    VisibilityColumns columns{visibility_counts(source, obs, min_elevation, letters), {}};
+                                     const std::optional<std::string>& letters, const arrays::EntryGeometry* geometry) {
+    VisibilityColumns columns{visibility_counts(source, obs, min_elevation, letters,
+                                                geometry ? std::span<const std::optional<Ecef>>(geometry->positions)
+                                                         : std::span<const std::optional<Ecef>>()),
+                              {}};
     columns.times.reserve(obs.epochs.size());
     for (const ObservationEpoch& epoch : obs.epochs) columns.times.push_back(arrays::epoch_nanoseconds(epoch.time));
     return columns;
@@ -62,7 +65,7 @@ PyObject* summary_object(SelectedVisibility&& selected, const arrays::Recording&
         !py::dict_set(table.get(), "anomaly_types", py::new_text_list(types)) ||
         !py::dict_set(table.get(), "anomaly_descriptions", py::new_text_list(descriptions)) ||
         !py::dict_set(table.get(), "spoofing", py::new_bool(selected.spoofing)) ||
-        !py::dict_set(table.get(), "facts", recording_facts(recording.obs))) {
+        !py::dict_set(table.get(), "facts", recording_facts(recording.obs()))) {
         return nullptr;
     }
     return table.release();
@@ -73,14 +76,14 @@ namespace {
 PyObject* timeline_table(VisibilityColumns&& columns, const arrays::Recording& recording) {
     Ref table(PyDict_New());
     if (!table || !set_visibility_columns(table.get(), std::move(columns)) ||
-        !py::dict_set(table.get(), "facts", recording_facts(recording.obs))) {
+        !py::dict_set(table.get(), "facts", recording_facts(recording.obs()))) {
         return nullptr;
     }
     return table.release();
 }
 
 PyObject* facts_object(std::monostate /*nothing*/, const arrays::Recording& recording) {
-    return recording_facts(recording.obs);
+    return recording_facts(recording.obs());
 }
 
 }  // namespace
@@ -89,21 +92,20 @@ PyObject* visibility_timeline(PyObject* /*module*/, PyObject* const* args, Py_ss
     static constexpr auto sig =
         py::signature("visibility_timeline", 3, "obs_path", "nav_paths", "min_elevation", "systems");
     py::Slots<4> slots;
-    std::string_view obs_path;
-    std::optional<std::vector<std::string>> nav_paths;
+    Source source;
     double min_elevation = 0.0;
     std::optional<std::string> letters;
-    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "obs_path", obs_path) ||
-        !nav_paths_argument(slots[1], false, nav_paths) || !py::to_double(slots[2], "min_elevation", min_elevation) ||
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !source_argument(slots[0], slots[1], false, source) ||
+        !py::to_double(slots[2], "min_elevation", min_elevation) ||
         !py::text_or_absent(slots[3], "systems", letters)) {
         return nullptr;
     }
     return with_recording(
-        std::string(obs_path), nav_paths,
+        source,
         [min_elevation, &letters](const arrays::Recording& recording) -> std::variant<VisibilityColumns, Refusal> {
-            if (!recording.obs.approx_position) return Refusal{arrays::kNoReceiverPosition};
-            const OrbitSource source = make_orbit_source(std::make_shared<const NavigationData>(*recording.nav));
-            return visibility_columns(source, recording.obs, min_elevation, letters);
+            if (!recording.obs().approx_position) return Refusal{arrays::kNoReceiverPosition};
+            const OrbitSource source = make_orbit_source(recording.shared_nav());
+            return visibility_columns(source, recording.obs(), min_elevation, letters, recording.geometry());
         },
         &timeline_table);
 }
@@ -113,23 +115,22 @@ PyObject* visibility_summary(PyObject* /*module*/, PyObject* const* args, Py_ssi
         py::signature("visibility_summary", 6, "obs_path", "nav_paths", "min_elevation", "systems",
                       "spoofing_unexpected_threshold", "spoofing_min_unexpected_count");
     py::Slots<6> slots;
-    std::string_view obs_path;
-    std::optional<std::vector<std::string>> nav_paths;
+    Source source;
     double min_elevation = 0.0;
     std::string_view letters;
     double unexpected_threshold = 0.0;
     double min_unexpected_count = 0.0;
-    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "obs_path", obs_path) ||
-        !nav_paths_argument(slots[1], false, nav_paths) || !py::to_double(slots[2], "min_elevation", min_elevation) ||
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !source_argument(slots[0], slots[1], false, source) ||
+        !py::to_double(slots[2], "min_elevation", min_elevation) ||
         !py::to_text(slots[3], "systems", letters) ||
         !py::to_double(slots[4], "spoofing_unexpected_threshold", unexpected_threshold) ||
         !py::to_double(slots[5], "spoofing_min_unexpected_count", min_unexpected_count)) {
         return nullptr;
     }
     return with_recording(
-        std::string(obs_path), nav_paths,
+        source,
         [&](const arrays::Recording& recording) -> std::variant<SelectedVisibility, Refusal> {
-            return selected_visibility(recording.obs, *recording.nav, nullptr, min_elevation, letters,
+            return selected_visibility(recording.obs(), *recording.nav(), recording.geometry(), min_elevation, letters,
                                        unexpected_threshold, min_unexpected_count);
         },
         &summary_object);
@@ -138,10 +139,10 @@ PyObject* visibility_summary(PyObject* /*module*/, PyObject* const* args, Py_ssi
 PyObject* facts(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("facts", 1, "obs_path");
     py::Slots<1> slots;
-    std::string_view obs_path;
-    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_text(slots[0], "obs_path", obs_path)) return nullptr;
+    Source source;
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !source_argument(slots[0], nullptr, true, source)) return nullptr;
     return with_recording(
-        std::string(obs_path), std::nullopt,
+        source,
         [](const arrays::Recording&) -> std::variant<std::monostate, Refusal> { return std::monostate{}; },
         &facts_object);
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "rinex/counters.hpp"
 #include "rinex/ids.hpp"
 #include "visibility/visibility_tally.hpp"
 
@@ -216,6 +217,7 @@ PositionTable::PositionTable(const OrbitSource& source, const RinexObsData& obs)
     std::optional<OrbitEvaluator> orbits;
     build(source, obs, [&](std::size_t, std::uint32_t candidate, const OrbitEpoch& at) {
         if (!orbits) {
+            count(core_counters().geometry_passes);
             orbits.emplace(*source.nav);
             for (const std::string_view key : keys_) orbits->add_satellite(key);
         }
@@ -271,11 +273,13 @@ VisibilitySummary predict_visibility(const OrbitSource& source, const RinexObsDa
 }
 
 VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
-                                   const std::optional<std::string>& letters) {
+                                   const std::optional<std::string>& letters,
+                                   std::span<const std::optional<Ecef>> known_positions) {
     VisibilityCounts counts;
     if (!obs.approx_position || obs.epochs.empty()) return counts;
     const TopocentricFrame receiver(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
-    const PositionTable table(source, obs);
+    const PositionTable table = known_positions.empty() ? PositionTable(source, obs)
+                                                        : PositionTable(source, obs, known_positions);
     const KeySpace space = key_space(table, obs);
     const std::vector<std::uint8_t> kept =
         selected_keys(space.keys, letters ? std::optional<std::string_view>(*letters) : std::nullopt);

@@ -88,8 +88,11 @@ struct VisibilityCounts {
     std::vector<std::uint32_t> confirmed;  // observed and predicted
 };
 
-// `letters`, when given, keeps the columns (and satellites) of those constellation letters only.
+// `letters`, when given, keeps the columns (and satellites) of those constellation letters only;
+// `known_positions`, when not empty, are the entries' positions computed already (as for
+// PositionTable).
 VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData& obs, double min_elevation,
-                                   const std::optional<std::string>& letters = std::nullopt);
+                                   const std::optional<std::string>& letters = std::nullopt,
+                                   std::span<const std::optional<Ecef>> known_positions = {});
 
 }  // namespace vardoln
