@@ -1,5 +1,7 @@
 #include "arrays/coverage.hpp"
 
+#include <limits>
+
 #include <algorithm>
 #include <array>
 
@@ -73,6 +75,32 @@ std::vector<CoverageRow> navigation_coverage(const RinexObsData& obs, const Navi
     }
     rows.push_back(std::move(all));
     return rows;
+}
+
+double coverage_percent(const CoverageRow& row) noexcept {
+    return row.predictable ? percent_of(row.covered, row.observed) : std::numeric_limits<double>::quiet_NaN();
+}
+
+bool spans_overlap(const RinexObsData& obs, const NavigationData& nav) {
+    const NavigationSpan all = navigation_spans(nav).front();
+    std::int64_t first = kNoTime;
+    std::int64_t last = kNoTime;
+    for (const ObservationEpoch& epoch : obs.epochs) {
+        const std::int64_t at = epoch_nanoseconds(epoch.time);
+        if (at == kNoTime) continue;
+        if (first == kNoTime || at < first) first = at;
+        if (last == kNoTime || at > last) last = at;
+    }
+    if (all.first == kNoTime || first == kNoTime) return false;
+    return all.first - kRecordWindowNs <= last && all.last + kRecordWindowNs >= first;
+}
+
+bool coverage_complete(const std::vector<CoverageRow>& rows, bool overlap) noexcept {
+    if (!overlap) return false;
+    for (const CoverageRow& row : rows) {
+        if (row.system == "all") return coverage_percent(row) >= kCompleteCoveragePercent;
+    }
+    return false;
 }
 
 }  // namespace vardoln::arrays

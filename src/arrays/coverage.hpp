@@ -23,6 +23,22 @@ struct CoverageRow {
     bool predictable = false;
 };
 
+// Covered of observed in percent; NaN where nothing was observed or nothing is predictable.
+double coverage_percent(const CoverageRow& row) noexcept;
+
+// Below this coverage of the observed satellite-epochs the comparison of predicted and observed
+// satellites cannot back a verdict.
+inline constexpr double kCompleteCoveragePercent = 95.0;
+// A broadcast record serves up to 4 hours from its clock epoch (GLONASS 1 hour): records this
+// close to the recording can still position its satellites.
+inline constexpr std::int64_t kRecordWindowNs = 4LL * 3600 * 1'000'000'000;
+
+// Whether the navigation records, with the hours each one serves, reach into the recording.
+bool spans_overlap(const RinexObsData& obs, const NavigationData& nav);
+// Whether coverage can back the visibility verdicts: records reaching into the recording and the
+// "all" row covering 95 % or more of the observed satellite-epochs.
+bool coverage_complete(const std::vector<CoverageRow>& rows, bool overlap) noexcept;
+
 // One row per constellation letter present in the record, in letter order, then the "all" row.
 // SBAS, IRNSS and unknown letters are listed as not predictable: no satellite of theirs counts
 // as uncovered.

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 #include <cmath>
 #include <limits>
 #include <span>
@@ -29,8 +30,15 @@ std::int64_t epoch_nanoseconds(const EpochTime& epoch) noexcept;
 
 // Constellations whose broadcast records the navigation reader keeps and so can be positioned.
 // SBAS and IRNSS are never predicted.
+inline constexpr std::string_view kPredictableLetters = "GRECJ";
 constexpr bool is_predictable(char letter) noexcept {
-    return letter == 'G' || letter == 'R' || letter == 'E' || letter == 'C' || letter == 'J';
+    return letter != '\0' && kPredictableLetters.find(letter) != std::string_view::npos;
+}
+
+// A part of a whole in percent, part / whole * 100; NaN for an empty whole.
+inline double percent_of(std::uint64_t part, std::uint64_t whole) noexcept {
+    return whole == 0 ? std::numeric_limits<double>::quiet_NaN()
+                      : static_cast<double>(part) / static_cast<double>(whole) * 100.0;
 }
 
 // A C/N0 sample is an S-code value above 0: receivers write 0 for a signal they do not track,

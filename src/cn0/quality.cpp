@@ -11,12 +11,6 @@ namespace {
 // Written as min(max(x, 0), 100) on purpose: a NaN input stays NaN (and grades as "F").
 double clamp_score(double x) noexcept { return std::min(std::max(x, 0.0), 100.0); }
 
-struct GradeBand {
-    double lower;
-    std::string_view grade;
-    std::string_view sentence;
-};
-
 constexpr GradeBand grade_bands[] = {
     {90.0, "A", "Excellent GNSS signal quality"},
     {80.0, "B", "Good GNSS signal quality"},
@@ -30,6 +24,18 @@ const GradeBand& band_of(double overall) noexcept {
         if (overall >= band.lower) return band;
     return lowest_band;
 }
+
+}  // namespace
+
+std::span<const GradeBand> stored_grade_bands() noexcept {
+    return grade_bands;
+}
+
+const GradeBand& lowest_stored_grade_band() noexcept {
+    return lowest_band;
+}
+
+namespace {
 
 std::string_view rating_of(double overall) noexcept {
     if (overall >= 90.0) return "A - Excellent";

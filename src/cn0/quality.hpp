@@ -2,7 +2,9 @@
 // (computed from a stored result whenever it is asked for).
 #pragma once
 
+#include <span>
 #include <string>
+#include <string_view>
 
 #include "cn0/result.hpp"
 
@@ -10,6 +12,16 @@ namespace vardoln {
 
 // Severity counts into the summary, then the stored score, grade and interpretation.
 void apply_stored_quality_score(AnalysisResult& result);
+
+// The stored grade: the first band whose lower bound the overall score reaches, else the lowest
+// (a NaN score grades lowest).
+struct GradeBand {
+    double lower;
+    std::string_view grade;
+    std::string_view sentence;
+};
+std::span<const GradeBand> stored_grade_bands() noexcept;
+const GradeBand& lowest_stored_grade_band() noexcept;
 
 struct NotebookScore {
     double overall = 0.0;

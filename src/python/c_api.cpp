@@ -66,11 +66,15 @@ PyObject* new_analysis_result_object(AnalysisResult* record) {
     return guarded<PyObject*>([&] { return new_analysis_result(std::move(*record)); }, nullptr);
 }
 
+PyObject* new_analysis_config(AnalysisConfig* record) {
+    return new_object(record, &analysis_config_type);
+}
+
 const std::string module_layout = layout_text();
 
 const ModuleApi module_api = {
     module_layout.c_str(), &obs_data, &navigation_data, &analysis_result, &analysis_config,
-    &new_obs_data, &new_navigation_data, &new_analysis_result_object, &core_counters(),
+    &new_obs_data, &new_navigation_data, &new_analysis_result_object, &new_analysis_config, &core_counters(),
 };
 
 }  // namespace

@@ -33,6 +33,7 @@ struct ModuleApi {
     PyObject* (*new_obs_data)(RinexObsData* record);
     PyObject* (*new_navigation_data)(NavigationData* record);
     PyObject* (*new_analysis_result)(AnalysisResult* record);
+    PyObject* (*new_analysis_config)(AnalysisConfig* record);
     // The module's own tallies of reads, parses, geometry passes and analyses.
     const CoreCounters* counters;
 };

@@ -16,38 +16,15 @@ namespace vardoln::tools {
 
 namespace {
 
-// Below this coverage of the observed satellite-epochs the visibility check cannot back a verdict.
-constexpr double kCompleteCoveragePercent = 95.0;
-// A broadcast record serves up to 4 hours from its clock epoch (GLONASS 1 hour): records this close
-// to the recording can still position its satellites.
-constexpr std::int64_t kRecordWindowNs = 4LL * 3600 * 1'000'000'000;
-
-// Whether the visibility check can back a verdict: a receiver position, records reaching into the
-// recording, and coverage of 95 % or more of the observed satellite-epochs.
-bool visibility_checkable(const arrays::Recording& recording, const std::vector<arrays::CoverageRow>& coverage) {
-    if (!recording.nav() || !recording.obs().approx_position || recording.obs().epochs.empty()) return false;
-    const arrays::NavigationSpan all = arrays::navigation_spans(*recording.nav()).front();
-    std::int64_t first = arrays::kNoTime;
-    std::int64_t last = arrays::kNoTime;
-    for (const ObservationEpoch& epoch : recording.obs().epochs) {
-        const std::int64_t at = arrays::epoch_nanoseconds(epoch.time);
-        if (at == arrays::kNoTime) continue;
-        if (first == arrays::kNoTime || at < first) first = at;
-        if (last == arrays::kNoTime || at > last) last = at;
-    }
-    if (all.first == arrays::kNoTime || first == arrays::kNoTime) return false;
-    if (all.first - kRecordWindowNs > last || all.last + kRecordWindowNs < first) return false;
-    for (const arrays::CoverageRow& row : coverage) {
-        if (row.system == "all") {
-            return row.observed > 0 &&
-                   100.0 * static_cast<double>(row.covered) / static_cast<double>(row.observed) >= kCompleteCoveragePercent;
-        }
-    }
-    return false;
+// Whether the visibility check can back a verdict: a receiver position and complete coverage.
+bool visibility_checkable(const arrays::Recording& recording, bool coverage_complete) {
+    return recording.nav() && recording.obs().approx_position && !recording.obs().epochs.empty() && coverage_complete;
 }
 
 struct Judged {
     bool visibility_checked = false;
+    bool spans_overlap = false;
+    bool coverage_complete = false;
     DetectorResult detector;
     QcResult qc;
     std::optional<std::vector<arrays::CoverageRow>> coverage;
@@ -89,6 +66,8 @@ PyObject* judged_object(Judged&& judged, const arrays::Recording& recording) {
         !py::dict_set(out.get(), "failed", py::new_int(health.failed)) ||
         !py::dict_set(out.get(), "qc_epochs", py::new_int(judged.qc.epochs)) ||
         !py::dict_set(out.get(), "visibility_checked", py::new_bool(judged.visibility_checked)) ||
+        !py::dict_set(out.get(), "spans_overlap", py::new_bool(judged.spans_overlap)) ||
+        !py::dict_set(out.get(), "coverage_complete", py::new_bool(judged.coverage_complete)) ||
         !py::dict_set(out.get(), "facts", recording_facts(recording.obs()))) {
         return nullptr;
     }
@@ -168,7 +147,11 @@ PyObject* judge(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, 
                     inputs.completeness = &std::get<arrays::Completeness>(*judged.completeness);
                 }
             }
-            judged.visibility_checked = judged.coverage && visibility_checkable(recording, *judged.coverage);
+            if (judged.coverage) {
+                judged.spans_overlap = arrays::spans_overlap(recording.obs(), *nav);
+                judged.coverage_complete = arrays::coverage_complete(*judged.coverage, judged.spans_overlap);
+            }
+            judged.visibility_checked = visibility_checkable(recording, judged.coverage_complete);
             inputs.visibility_spoofing = judged.visibility_checked && judged.visibility && judged.visibility->spoofing;
             judged.health = assess_health(inputs);
             return judged;

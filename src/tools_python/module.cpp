@@ -58,6 +58,19 @@ PyMethodDef functions[] = {
     py::fastcall_method<&counters>("counters", "counters()\n--\n\n"
                                                "Files read, files parsed, satellite geometry passes and analyses "
                                                "run so far in this process, by both extensions."),
+    py::fastcall_method<&stored_quality>("stored_quality", "stored_quality(result)\n--\n\n"
+                                                           "The quality score an AnalysisResult stores, as a dict."),
+    py::fastcall_method<&grade_bands>("grade_bands", "grade_bands()\n--\n\n"
+                                                     "The stored grade's bands: (lower bound, grade, sentence), the "
+                                                     "lowest with None."),
+    py::fastcall_method<&config_record>("config_record", "config_record(config)\n--\n\n"
+                                                         "The values an AnalysisConfig stores, as a dict."),
+    py::fastcall_method<&analysis_config>("analysis_config", "analysis_config(record)\n--\n\n"
+                                                             "An AnalysisConfig storing exactly the values of a "
+                                                             "config_record dict (absent keys: the record's defaults)."),
+    py::fastcall_method<&predictable_systems>("predictable_systems",
+                                              "predictable_systems()\n--\n\n"
+                                              "The constellations whose broadcast records position satellites."),
     py::fastcall_method<&budget_fit>("budget_fit", "budget_fit(path, budget)\n--\n\n"
                                                "'within', or 'file' or 'expansion' when the file or the text of "
                                                "its archive layers passes budget bytes."),

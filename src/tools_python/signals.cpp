@@ -1,10 +1,12 @@
 // Navigation coverage, per-signal C/N0 statistics, the C/N0-elevation profile and completeness.
 #include <cmath>
+#include <limits>
 
 #include "arrays/completeness.hpp"
 #include "arrays/coverage.hpp"
 #include "arrays/positions.hpp"
 #include "arrays/signals.hpp"
+#include "arrays/tables.hpp"
 #include "tools_python/tools.hpp"
 
 namespace vardoln::tools {
@@ -14,10 +16,12 @@ PyObject* coverage_table(std::vector<arrays::CoverageRow>&& rows, const arrays::
     if (!table) return nullptr;
     std::vector<std::string> systems;
     std::vector<std::uint64_t> observed, covered;
+    std::vector<double> percent;
     std::vector<std::uint8_t> predictable;
     Ref uncovered(PyList_New(0));
     if (!uncovered) return nullptr;
     for (arrays::CoverageRow& row : rows) {
+        percent.push_back(arrays::coverage_percent(row));
         systems.push_back(std::move(row.system));
         observed.push_back(row.observed);
         covered.push_back(row.covered);
@@ -28,6 +32,7 @@ PyObject* coverage_table(std::vector<arrays::CoverageRow>&& rows, const arrays::
     if (!py::dict_set(table.get(), "system", py::new_text_list(systems)) ||
         !set_array(table.get(), "observed", std::move(observed)) ||
         !set_array(table.get(), "covered", std::move(covered)) ||
+        !set_array(table.get(), "percent", std::move(percent)) ||
         !py::dict_set(table.get(), "uncovered_satellites", uncovered.release()) ||
         !set_flags(table.get(), "predictable", std::move(predictable)) ||
         !py::dict_set(table.get(), "facts", recording_facts(recording.obs())) ||
@@ -126,10 +131,13 @@ PyObject* completeness_table(arrays::Completeness&& result, const arrays::Record
     if (!table) return nullptr;
     std::vector<std::string> systems, codes;
     std::vector<std::uint64_t> expected, observed, below_mask, no_ephemeris;
+    std::vector<double> percent;
     std::vector<std::uint8_t> predictable;
     Ref without(PyList_New(0));
     if (!without) return nullptr;
     for (arrays::CompletenessRow& row : result.rows) {
+        percent.push_back(row.predictable ? arrays::percent_of(row.observed, row.expected.value_or(0))
+                                          : std::numeric_limits<double>::quiet_NaN());
         systems.push_back(std::move(row.system));
         codes.push_back(std::move(row.code));
         predictable.push_back(row.predictable);
@@ -148,6 +156,7 @@ PyObject* completeness_table(arrays::Completeness&& result, const arrays::Record
         !py::dict_set(table.get(), "code", py::new_text_list(codes)) ||
         !set_array(table.get(), "expected", std::move(expected)) ||
         !set_array(table.get(), "observed", std::move(observed)) ||
+        !set_array(table.get(), "percent", std::move(percent)) ||
         !set_array(table.get(), "below_mask", std::move(below_mask)) ||
         !set_array(table.get(), "no_ephemeris", std::move(no_ephemeris)) ||
         !py::dict_set(table.get(), "satellites_without_code", without.release()) ||

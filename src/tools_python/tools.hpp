@@ -223,6 +223,13 @@ PyObject* load(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObj
 PyObject* read_file(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* counters(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
+// The module's records as plain values (records.cpp).
+PyObject* stored_quality(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* grade_bands(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* config_record(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* analysis_config(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* predictable_systems(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+
 PyObject* budget_fit(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* navigation_text(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
