@@ -4,7 +4,6 @@
 // and the ratio to zlib in the same run; the last line times the gzip layer as the readers use it.
 //
 //   bench/run, or: build/bench/bench/bench_inflate [rounds]
-#include <libdeflate.h>
 #include <zlib.h>
 
 #include <climits>
@@ -14,6 +13,9 @@
 #include <string>
 #include <variant>
 
+#if VARDOLN_BENCH_LIBDEFLATE
+#include <libdeflate.h>
+#endif
 #if VARDOLN_BENCH_ISAL
 #include <isa-l/igzip_lib.h>
 #endif
@@ -41,6 +43,7 @@ bool zlib_inflate(const std::string& gz, std::string& out) {
     return ok;
 }
 
+#if VARDOLN_BENCH_LIBDEFLATE
 bool libdeflate_inflate(const std::string& gz, std::string& out) {
     const std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)> decompressor(
         libdeflate_alloc_decompressor(), libdeflate_free_decompressor);
@@ -49,6 +52,7 @@ bool libdeflate_inflate(const std::string& gz, std::string& out) {
                                                       out.size(), &written) == LIBDEFLATE_SUCCESS &&
            written == out.size();
 }
+#endif
 
 #if VARDOLN_BENCH_ISAL
 bool isal_inflate_gzip(const std::string& gz, std::string& out) {
@@ -71,7 +75,9 @@ struct Library {
 
 constexpr Library kLibraries[] = {
     {"zlib", zlib_inflate},
+#if VARDOLN_BENCH_LIBDEFLATE
     {"libdeflate", libdeflate_inflate},
+#endif
 #if VARDOLN_BENCH_ISAL
     {"ISA-L", isal_inflate_gzip},
 #endif

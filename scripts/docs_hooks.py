@@ -4,9 +4,8 @@
   module appears without editing anything.
 - Plots of the bundled sample recording are drawn at build time, as the current code draws them.
 - Markers in the pages are replaced by what they name, so that nothing is copied by hand:
-  `<!-- readme: Heading -->` by that section of README.md, `<!-- file: path -->` by the file as a
-  code block, `<!-- command: vardoln-cn0 ... -->` by the command and what it prints, and
-  `<!-- text: name -->` by a text of the package (TEXTS).
+  `<!-- file: path -->` by the file as a code block, `<!-- command: vardoln-cn0 ... -->` by the
+  command and what it prints, and `<!-- text: name -->` by a text of the package (package_text).
 """
 
 from __future__ import annotations
@@ -27,7 +26,9 @@ ROOT = Path(__file__).resolve().parents[1]
 TOOLS = ROOT / "python" / "vardoln_tools"
 SAMPLE_OBS = "samples/SEPT265G.21O"
 SAMPLE_NAV = "samples/SEPT2650.21P"
-MARKER = re.compile(r"^<!-- (readme|file|command|text): (.+?) -->$", re.MULTILINE)
+MARKER = re.compile(r"^<!-- (file|command|text): (.+?) -->$", re.MULTILINE)
+# Anything shaped like a marker, so that one of an unknown kind fails the build instead of vanishing.
+MARKER_SHAPE = re.compile(r"^<!-- ([a-z]+): .+ -->$", re.MULTILINE)
 LANGUAGES = {".py": "python", ".toml": "toml", ".sh": "sh"}
 
 
@@ -65,15 +66,6 @@ def sample_plots() -> list[tuple[str, bytes]]:
         if status != 0:
             raise RuntimeError(f"vardoln-cn0 analyze of the sample ended with status {status}")
         return [(png.stem, png.read_bytes()) for png in sorted(Path(directory).glob("*.png"))]
-
-
-def readme_section(heading: str) -> str:
-    """The body of the README section "## heading", up to the next section."""
-    text = (ROOT / "README.md").read_text(encoding="utf-8")
-    match = re.search(rf"^## {re.escape(heading)}\n(.*?)(?=^## |\Z)", text, re.MULTILINE | re.DOTALL)
-    if match is None:
-        raise ValueError(f"README.md has no section '## {heading}'")
-    return match.group(1).strip() + "\n"
 
 
 def file_block(relative: str) -> str:
@@ -147,8 +139,6 @@ def nominal_table() -> str:
 def expand(kind: str, argument: str) -> str:
     if kind == "text":
         return package_text(argument)
-    if kind == "readme":
-        return readme_section(argument)
     if kind == "file":
         return file_block(argument)
     return command_block(argument)
@@ -173,4 +163,7 @@ def on_files(files: Files, config: MkDocsConfig) -> Files:
 
 
 def on_page_markdown(markdown: str, page: Page, config: MkDocsConfig, files: Files) -> str:
+    for match in MARKER_SHAPE.finditer(markdown):
+        if not MARKER.fullmatch(match.group(0)):
+            raise ValueError(f"{page.file.src_path}: unknown marker {match.group(0)}")
     return MARKER.sub(lambda match: expand(match.group(1), match.group(2)), markdown)

@@ -12,7 +12,7 @@ from collections.abc import Iterable
 
 from . import roles
 
-# Exit statuses, as documented in --help and the README.
+# Exit statuses, as documented in --help and docs/cli.md.
 EXIT_DONE = 0
 EXIT_ERROR = 1
 EXIT_USAGE = 2  # argparse's own

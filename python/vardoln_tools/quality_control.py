@@ -263,7 +263,7 @@ def multipath(obs_path: PathArg, nav_path: NavArg | None = None) -> Multipath:
 
     Pairs: GPS L1/L2 and L1/L5, GLONASS G1/G2, Galileo E1/E5a and E1/E5b, BeiDou B1I/B3I and
     B1I/B2I, QZSS L1/L2; per band the code and phase of one tracking mode, by the fixed priority
-    of the README. With navigation data (a path or a list of paths, merged) epochs below 10
+    of docs/qc.md. With navigation data (a path or a list of paths, merged) epochs below 10
     degrees are left out and the RMS per 5-degree elevation bin is given; without them nothing
     is masked. A recording that cannot give a pair says so in ``missing``.
     """

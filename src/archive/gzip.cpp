@@ -6,7 +6,13 @@
 // symbols 286 and 287, the distance codes 30 and 31 and tables that announce them, which zlib
 // refuses. Such a member is still checked against its CRC-32 and size, so it is read only when
 // it was built to be read that way.
+//
+// Built without libdeflate (VARDOLN_HAVE_LIBDEFLATE unset: its development files were missing),
+// zlib inflates every stream: the failure path of the fast one, so the output, the errors and the
+// cap are the same, more slowly.
+#if VARDOLN_HAVE_LIBDEFLATE
 #include <libdeflate.h>
+#endif
 #include <zlib.h>
 
 #include <climits>
@@ -45,6 +51,7 @@ private:
     bool ok_ = false;
 };
 
+#if VARDOLN_HAVE_LIBDEFLATE
 using Decompressor = std::unique_ptr<libdeflate_decompressor, decltype(&libdeflate_free_decompressor)>;
 
 // gzip header flag: a CRC-16 of the header follows it. zlib checks it and libdeflate skips it,
@@ -94,6 +101,7 @@ FastResult inflate_fast(std::string_view bytes, OutputBuffer& out) {
         if (!starts_member(next, left)) return FastResult::done;
     }
 }
+#endif  // VARDOLN_HAVE_LIBDEFLATE
 
 }  // namespace
 
@@ -103,10 +111,12 @@ bool is_gzip(std::string_view bytes) noexcept {
 }
 
 ArchiveResult inflate_gzip(std::string_view bytes, std::size_t max_output) {
+#if VARDOLN_HAVE_LIBDEFLATE
     {
         OutputBuffer out(first_guess(bytes), max_output);
         if (inflate_fast(bytes, out) == FastResult::done) return out.finish();
     }
+#endif
     // The failure path: zlib reads the whole input again and says what is wrong with it.
     return inflate_gzip_reference(bytes, max_output);
 }

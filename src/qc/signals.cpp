@@ -20,7 +20,7 @@ constexpr double kGlonassG2Mhz = 1246.0;
 constexpr double kGlonassG2StepMhz = 0.4375;
 
 // The signals of the pairs, with the tracking modes tried for each, highest priority first
-// (documented in the README). A code and a phase are only combined when they share a mode.
+// (documented in docs/qc.md). A code and a phase are only combined when they share a mode.
 constexpr std::array<SignalRule, 13> kSignalRules{{
     {'G', "L1", "1", "1", "CSLXPWYM", {{{"C1C", "L1C"}, {"C1P", "L1C"}}}},
     {'G', "L2", "2", "2", "WLXSDPYMC", {{{"C2P", "L2C"}, {"C2C", "L2C"}}}},

@@ -1,7 +1,9 @@
-"""The README's Python examples (examples/*.py) run on the bundled sample and print what the module
-computes."""
+"""The examples of the guide (examples/*.py) run on the bundled sample and print what the module
+computes; the README stays a short front page whose examples print what it shows."""
 
 import json
+import re
+import shlex
 import subprocess
 import sys
 
@@ -9,8 +11,11 @@ import pytest
 
 import vardoln_cn0 as v
 from conftest import REPO_ROOT
+from vardoln_tools import cli
 
 EXAMPLES = REPO_ROOT / "examples"
+README = REPO_ROOT / "README.md"
+README_LIMIT_BYTES = 16 * 1024
 SAMPLE_OBS = str(REPO_ROOT / "samples" / "SEPT265G.21O")
 SAMPLE_NAV = str(REPO_ROOT / "samples" / "SEPT2650.21P")
 
@@ -52,3 +57,43 @@ def test_examples_analyse_the_sample(name):
         "batch_table.py": "SEPT265G.21O",
     }[name]
     assert any(line.startswith(expected) for line in lines), lines
+
+
+def readme_blocks(language):
+    """The fenced blocks of one language in README.md, in order, without their fences."""
+    text = README.read_text(encoding="utf-8")
+    return re.findall(rf"^```{language}\n(.*?)^```$", text, re.MULTILINE | re.DOTALL)
+
+
+def test_readme_is_a_short_front_page_that_starts_with_the_two_commands():
+    text = README.read_text(encoding="utf-8")
+    assert text.splitlines()[:4] == [
+        "```sh",
+        "./scripts/demo   # set up (CPython 3.12 venv, packages, build) and analyse the bundled sample recording",
+        "./scripts/test   # set up and run every test (C++ core with GoogleTest, Python surface with pytest)",
+        "```",
+    ]
+    assert len(README.read_bytes()) <= README_LIMIT_BYTES
+    # Every relative link and picture points at a file of the repository.
+    targets = [target for target in re.findall(r"\]\(([^)#\s]+)", text) if "://" not in target]
+    assert any(target.startswith("docs/images/") for target in targets)
+    for target in targets:
+        assert (REPO_ROOT / target).is_file(), target
+
+
+def test_readme_python_example_prints_what_the_readme_shows():
+    (example,) = readme_blocks("python")
+    shown = readme_blocks("text")[0]
+    done = subprocess.run([sys.executable, "-c", example], cwd=REPO_ROOT, capture_output=True, text=True,
+                          timeout=300)
+    assert done.returncode == 0, done.stderr
+    assert done.stdout == shown
+
+
+def test_readme_command_line_example_prints_what_the_readme_shows(capsys, monkeypatch):
+    command, shown = readme_blocks("text")[1].split("\n", 1)
+    words = shlex.split(command.removeprefix("$ "))
+    assert words[0] == "vardoln-cn0"
+    monkeypatch.chdir(REPO_ROOT)  # the summary names the files as given
+    assert cli.main(words[1:]) == 0
+    assert capsys.readouterr().out == shown
