@@ -6,8 +6,8 @@ import warnings
 from .judge import assessment as _moved
 from .judge.assessment import *  # noqa: F403
 
-warnings.warn("vardoln_tools.assessment is deprecated: import vardoln_tools.judge.assessment", DeprecationWarning,
-              stacklevel=2)
+warnings.warn("vardoln_tools.assessment is deprecated: import vardoln_tools.judge.assessment",
+              DeprecationWarning, stacklevel=2)
 
 
 def __getattr__(name: str) -> object:

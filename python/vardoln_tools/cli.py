@@ -6,8 +6,8 @@ import warnings
 from .commands import cli as _moved
 from .commands.cli import *  # noqa: F403
 
-warnings.warn("vardoln_tools.cli is deprecated: import vardoln_tools.commands.cli", DeprecationWarning,
-              stacklevel=2)
+warnings.warn("vardoln_tools.cli is deprecated: import vardoln_tools.commands.cli",
+              DeprecationWarning, stacklevel=2)
 
 
 def __getattr__(name: str) -> object:

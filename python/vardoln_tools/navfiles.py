@@ -7,8 +7,8 @@ from .batch.navigation import Candidate, Choice, choose, overall_percent  # the 
 from .tables import navigation as _moved
 from .tables.navigation import *  # noqa: F403
 
-warnings.warn("vardoln_tools.navfiles is deprecated: import vardoln_tools.tables.navigation", DeprecationWarning,
-              stacklevel=2)
+warnings.warn("vardoln_tools.navfiles is deprecated: import vardoln_tools.tables.navigation",
+              DeprecationWarning, stacklevel=2)
 
 
 def __getattr__(name: str) -> object:

@@ -6,8 +6,8 @@ import warnings
 from .tables import observations as _moved
 from .tables.observations import *  # noqa: F403
 
-warnings.warn("vardoln_tools.observations is deprecated: import vardoln_tools.tables.observations", DeprecationWarning,
-              stacklevel=2)
+warnings.warn("vardoln_tools.observations is deprecated: import vardoln_tools.tables.observations",
+              DeprecationWarning, stacklevel=2)
 
 
 def __getattr__(name: str) -> object:

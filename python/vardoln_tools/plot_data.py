@@ -6,8 +6,8 @@ import warnings
 from .render import plot_data as _moved
 from .render.plot_data import *  # noqa: F403
 
-warnings.warn("vardoln_tools.plot_data is deprecated: import vardoln_tools.render.plot_data", DeprecationWarning,
-              stacklevel=2)
+warnings.warn("vardoln_tools.plot_data is deprecated: import vardoln_tools.render.plot_data",
+              DeprecationWarning, stacklevel=2)
 
 
 def __getattr__(name: str) -> object:

@@ -6,8 +6,8 @@ import warnings
 from .render import plots as _moved
 from .render.plots import *  # noqa: F403
 
-warnings.warn("vardoln_tools.plots is deprecated: import vardoln_tools.render.plots", DeprecationWarning,
-              stacklevel=2)
+warnings.warn("vardoln_tools.plots is deprecated: import vardoln_tools.render.plots",
+              DeprecationWarning, stacklevel=2)
 
 
 def __getattr__(name: str) -> object:

@@ -6,8 +6,8 @@ import warnings
 from .judge import quality_control as _moved
 from .judge.quality_control import *  # noqa: F403
 
-warnings.warn("vardoln_tools.quality_control is deprecated: import vardoln_tools.judge.quality_control", DeprecationWarning,
-              stacklevel=2)
+warnings.warn("vardoln_tools.quality_control is deprecated: import vardoln_tools.judge.quality_control",
+              DeprecationWarning, stacklevel=2)
 
 
 def __getattr__(name: str) -> object:

@@ -6,8 +6,8 @@ import warnings
 from .render import report as _moved
 from .render.report import *  # noqa: F403
 
-warnings.warn("vardoln_tools.report is deprecated: import vardoln_tools.render.report", DeprecationWarning,
-              stacklevel=2)
+warnings.warn("vardoln_tools.report is deprecated: import vardoln_tools.render.report",
+              DeprecationWarning, stacklevel=2)
 
 
 def __getattr__(name: str) -> object:

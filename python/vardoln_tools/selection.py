@@ -6,8 +6,8 @@ import warnings
 from .judge import selection as _moved
 from .judge.selection import *  # noqa: F403
 
-warnings.warn("vardoln_tools.selection is deprecated: import vardoln_tools.judge.selection", DeprecationWarning,
-              stacklevel=2)
+warnings.warn("vardoln_tools.selection is deprecated: import vardoln_tools.judge.selection",
+              DeprecationWarning, stacklevel=2)
 
 
 def __getattr__(name: str) -> object:

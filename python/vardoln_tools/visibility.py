@@ -6,8 +6,8 @@ import warnings
 from .tables import visibility as _moved
 from .tables.visibility import *  # noqa: F403
 
-warnings.warn("vardoln_tools.visibility is deprecated: import vardoln_tools.tables.visibility", DeprecationWarning,
-              stacklevel=2)
+warnings.warn("vardoln_tools.visibility is deprecated: import vardoln_tools.tables.visibility",
+              DeprecationWarning, stacklevel=2)
 
 
 def __getattr__(name: str) -> object:

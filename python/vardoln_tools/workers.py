@@ -6,8 +6,8 @@ import warnings
 from .batch import workers as _moved
 from .batch.workers import *  # noqa: F403
 
-warnings.warn("vardoln_tools.workers is deprecated: import vardoln_tools.batch.workers", DeprecationWarning,
-              stacklevel=2)
+warnings.warn("vardoln_tools.workers is deprecated: import vardoln_tools.batch.workers",
+              DeprecationWarning, stacklevel=2)
 
 
 def __getattr__(name: str) -> object:

@@ -34,8 +34,8 @@ BATCH_EXIT_MEANINGS = {
     EXIT_ERROR: "a file failed (an error row), or no recording found",
     EXIT_USAGE: "usage error (bad options), or a --resume refused",
     EXIT_NOTHING_TO_JUDGE: "nothing to judge: no file had signal-strength (C/N0) samples",
-    EXIT_BY_SIGNAL + signal.SIGINT: f"stopped by SIGINT (Ctrl-C), {EXIT_BY_SIGNAL + signal.SIGTERM} stopped by SIGTERM: "
-                                    "the finished rows are in the\noutput files, which --resume continues",
+    EXIT_BY_SIGNAL + signal.SIGINT: f"stopped by SIGINT (Ctrl-C), {EXIT_BY_SIGNAL + signal.SIGTERM} stopped by "
+                                    "SIGTERM: the finished rows are in the\noutput files, which --resume continues",
 }
 
 
