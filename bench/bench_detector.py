@@ -157,7 +157,7 @@ def detection(cases_per_drop: int, seed: int, drops: tuple[float, ...] = DROPS) 
 
 
 def timing(rounds: int) -> None:
-    from vardoln_tools.assessment import assess
+    from vardoln_tools.judge.assessment import assess
 
     obs = str(SHARED / "obs3" / "ESBC00DNK_R_20201770000_01D_30S_MO.rnx")
     nav = str(SHARED / "nav" / "ESBC00DNK_R_20201770000_01D_MN.rnx")

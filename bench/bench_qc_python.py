@@ -23,7 +23,7 @@ TIMING = r"""
 import json, sys, time
 import vardoln_cn0
 import vardoln_tools as vt
-from vardoln_tools import quality_control  # noqa: F401  (imports outside the timed calls)
+from vardoln_tools.judge import quality_control  # noqa: F401  (imports outside the timed calls)
 obs, nav, rounds = sys.argv[1], sys.argv[2], int(sys.argv[3])
 best = {"analyze_cn0": float("inf"), "qc": float("inf")}
 cpu = dict(best)
@@ -48,7 +48,8 @@ obs, nav, mode = sys.argv[1], sys.argv[2], sys.argv[3]
 import vardoln_cn0
 if mode == "qc":
     import vardoln_tools as vt
-    from vardoln_tools import assessment, quality_control, signals  # noqa: F401
+    from vardoln_tools.judge import assessment, quality_control  # noqa: F401
+    from vardoln_tools.tables import signals  # noqa: F401
 def resident_kib():
     with open("/proc/self/status") as status:
         for line in status:

@@ -35,7 +35,7 @@ def located(relative: str) -> Path:
 
 def command() -> list[str]:
     script = shutil.which("vardoln-cn0", path=str(Path(sys.executable).parent))
-    return [script] if script else [sys.executable, "-m", "vardoln_tools.cli"]
+    return [script] if script else [sys.executable, "-m", "vardoln_tools"]
 
 
 def _resident_mb(pid: int) -> float:

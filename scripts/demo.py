@@ -5,7 +5,7 @@ import os
 import sys
 from pathlib import Path
 
-from vardoln_tools import cli
+from vardoln_tools import commands
 
 ROOT = Path(__file__).resolve().parents[1]
 
@@ -21,7 +21,7 @@ def main() -> int:
             "--plots", str(out / "plots"),
             "--html", str(out / "report.html")]
     print("$ vardoln-cn0 " + " ".join(argv), flush=True)
-    return cli.main(argv)
+    return commands.main(argv)
 
 
 if __name__ == "__main__":

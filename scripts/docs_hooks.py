@@ -1,7 +1,7 @@
 """Build-time parts of the documentation site (mkdocs.yml names this file as its hooks).
 
-- The Python API section gets one page per public module of vardoln_tools, found on disk, so a new
-  module appears without editing anything.
+- The Python API section gets one page per public subpackage of vardoln_tools (with its public
+  modules), found on disk, so a new one appears without editing anything.
 - Plots of the bundled sample recording are drawn at build time, as the current code draws them.
 - Markers in the pages are replaced by what they name, so that nothing is copied by hand:
   `<!-- file: path -->` by the file as a code block, `<!-- command: vardoln-cn0 ... -->` by the
@@ -33,21 +33,19 @@ LANGUAGES = {".py": "python", ".toml": "toml", ".sh": "sh"}
 
 
 def tool_modules() -> list[str]:
-    """The public modules of vardoln_tools: its .py files and subpackages not starting with "_"."""
-    names = []
-    for path in sorted(TOOLS.iterdir()):
-        if path.name.startswith("_"):
-            continue
-        if path.suffix == ".py" or (path / "__init__.py").is_file():
-            names.append(path.stem)
-    return names
+    """The public subpackages of vardoln_tools: its folders with an __init__.py not starting with
+    "_". Its top-level modules are the former paths of moved modules and get no page."""
+    return [path.name for path in sorted(TOOLS.iterdir())
+            if not path.name.startswith("_") and (path / "__init__.py").is_file()]
 
 
 def api_pages() -> dict[str, str]:
-    """Page path -> page text of the generated reference pages."""
+    """Page path -> page text of the generated reference pages: one per subpackage, with its
+    public modules."""
     pages = {"reference/vardoln_tools.md": "::: vardoln_tools\n"}
     for name in tool_modules():
-        pages[f"reference/vardoln_tools.{name}.md"] = f"::: vardoln_tools.{name}\n"
+        pages[f"reference/vardoln_tools.{name}.md"] = (f"::: vardoln_tools.{name}\n"
+                                                        "    options:\n      show_submodules: true\n")
     return pages
 
 

@@ -6,8 +6,9 @@ import json
 import pytest
 
 import vardoln_cn0 as v
-from vardoln_tools import batch, cli
-from vardoln_tools.visibility import visibility_summary
+from vardoln_tools import batch, commands
+from vardoln_tools.batch import recording
+from vardoln_tools.tables.visibility import visibility_summary
 
 NAV_NAMES = [
     "nav/SEPT2650.21P", "nav/cbw10010.21n", "nav/dlf10010.21g", "nav/brdc0010.21n",
@@ -112,7 +113,7 @@ def test_a_fault_of_one_recording_is_its_row_and_interrupts_go_through(small_job
     else:
         row = judge()
         assert row["error"] is None and row["warning"] == f"failing: {type(raised).__name__}: {raised}"
-    monkeypatch.setattr(batch, "assess", fail)
+    monkeypatch.setattr(recording, "assess", fail)
     if escapes:
         with pytest.raises(type(raised)):
             judge()
@@ -174,7 +175,7 @@ def test_cluster_rows_equal_thread_rows(small_jobs, bad_files):
 def test_batch_command(shared_file, bad_files, tmp_path, capsys):
     nav_dir = shared_file("nav/SEPT2650.21P").parent
     out = tmp_path / "rows.jsonl"
-    status = cli.main(["batch", str(shared_file("obs3/SEPT265G.21O")), str(shared_file("obs3/pdel0010.21o")), bad_files[1],
+    status = commands.main(["batch", str(shared_file("obs3/SEPT265G.21O")), str(shared_file("obs3/pdel0010.21o")), bad_files[1],
                        "--nav-dir", str(nav_dir), "--workers", "2", "--systems", "G,E", "--jsonl", str(out),
                        "--no-progress"])
     printed = capsys.readouterr()
@@ -184,4 +185,4 @@ def test_batch_command(shared_file, bad_files, tmp_path, capsys):
     assert lines[0].startswith("FILE") and lines[1].startswith("SEPT265G.21O") and "expected a RINEX observation file" in lines[3]
     assert [row["station"] for row in batch.read_jsonl(out)] == ["SEPT", "PDEL", None]
 
-    assert cli.main(["batch", *bad_files, "--no-progress"]) == 1
+    assert commands.main(["batch", *bad_files, "--no-progress"]) == 1

@@ -17,10 +17,12 @@ from pathlib import Path
 import pytest
 from hypothesis import given, settings, strategies as st
 
-from vardoln_tools import batch, rowfiles
+from vardoln_tools import batch
+from vardoln_tools.batch import rowfiles
+from vardoln_tools.commands.batch import parse_size
 
 RECORDING = "obs3/ACOR00ESP_R_20213550000_01D_30S_MO.rnx"
-CLI = [sys.executable, "-c", "import sys; from vardoln_tools.cli import main; sys.exit(main())"]
+CLI = [sys.executable, "-c", "import sys; from vardoln_tools.commands import main; sys.exit(main())"]
 
 
 def copies(shared_file, folder: Path, count: int, first: int = 0) -> list[str]:
@@ -175,7 +177,7 @@ def test_memory_budget_refuses_large_files_and_expanding_archives(shared_file, t
     roomy = batch.analyze_many([str(plain), str(archive)], memory_budget=len(text), progress=False, threads=True)
     assert roomy[0]["status"] == "analysed"
     assert {**roomy[1], "path": None} == {**roomy[0], "path": None}
-    assert batch.parse_size("1.5K") == 1536 and batch.parse_size("2GiB") == 2 << 30
+    assert parse_size("1.5K") == 1536 and parse_size("2GiB") == 2 << 30
 
 
 # Cells as a row holds them; text most often, and text made of what CSV and JSON must quote or escape.

@@ -1,9 +1,11 @@
 """The vardoln-cn0 command: subcommands on the bundled sample and on small files, help, error exits."""
 
+import importlib
 import json
 import shutil
 import subprocess
 import sys
+import tomllib
 from pathlib import Path
 
 import pytest
@@ -11,7 +13,7 @@ import pytest
 import vardoln_cn0 as v
 from conftest import REPO_ROOT
 from rinex_text import obs_epoch, obs_header
-from vardoln_tools import cli
+from vardoln_tools import commands
 
 SAMPLE_OBS = REPO_ROOT / "samples" / "SEPT265G.21O"
 SAMPLE_NAV = REPO_ROOT / "samples" / "SEPT2650.21P"
@@ -21,7 +23,7 @@ FADE = [45.0] * 10 + [25.0] + [45.0] * 9
 
 def run(capsys, *argv):
     """Runs the command in-process: (exit code, stdout, stderr)."""
-    code = cli.main([str(arg) for arg in argv])
+    code = commands.main([str(arg) for arg in argv])
     out, err = capsys.readouterr()
     return code, out, err
 
@@ -37,7 +39,7 @@ def fade_recording(write_rinex):
 @pytest.mark.parametrize("command", [[], ["analyze"], ["info"], ["nav"]])
 def test_help(capsys, command):
     with pytest.raises(SystemExit) as stop:
-        cli.main([*command, "--help"])
+        commands.main([*command, "--help"])
     assert stop.value.code == 0
     out = capsys.readouterr().out
     assert out.startswith("usage: vardoln-cn0")
@@ -126,7 +128,7 @@ def test_bad_option_is_a_usage_error(capsys, option):
     errors = []
     for command in ("analyze", "batch"):
         with pytest.raises(SystemExit) as stop:
-            cli.main([command, str(SAMPLE_OBS), *option])
+            commands.main([command, str(SAMPLE_OBS), *option])
         assert stop.value.code == 2
         err = capsys.readouterr().err
         assert err.startswith(f"usage: vardoln-cn0 {command} ")
@@ -141,7 +143,7 @@ def test_bad_option_is_a_usage_error(capsys, option):
 ])
 def test_batch_option_checks_are_usage_errors(capsys, options, message):
     with pytest.raises(SystemExit) as stop:
-        cli.main(["batch", str(SAMPLE_OBS), "--no-progress", *options])
+        commands.main(["batch", str(SAMPLE_OBS), "--no-progress", *options])
     assert stop.value.code == 2
     err = capsys.readouterr().err
     assert err.startswith("usage: vardoln-cn0 batch ") and err.endswith(f"vardoln-cn0 batch: error: {message}\n")
@@ -149,7 +151,7 @@ def test_batch_option_checks_are_usage_errors(capsys, options, message):
 
 def test_without_matplotlib(capsys, tmp_path, monkeypatch):
     monkeypatch.setitem(sys.modules, "matplotlib", None)
-    monkeypatch.delitem(sys.modules, "vardoln_tools.plots", raising=False)
+    monkeypatch.delitem(sys.modules, "vardoln_tools.render.plots", raising=False)
     code, _, err = run(capsys, "analyze", SAMPLE_OBS, "--plots", tmp_path / "plots")
     assert code == 1 and err.count("\n") == 1 and "matplotlib" in err
     assert not (tmp_path / "plots").exists()
@@ -159,9 +161,14 @@ def test_without_matplotlib(capsys, tmp_path, monkeypatch):
 
 
 def test_installed_console_script(tmp_path):
+    entry = tomllib.loads((REPO_ROOT / "pyproject.toml").read_text())["project"]["scripts"]["vardoln-cn0"]
+    module, function = entry.split(":")
+    assert getattr(importlib.import_module(module), function) is commands.main
     script = shutil.which("vardoln-cn0", path=str(Path(sys.executable).parent))
     if script is None:
         pytest.skip("console script not installed in this environment")
+    if f"from {module} import {function}" not in Path(script).read_text():
+        pytest.skip(f"{script} was installed from an earlier entry point; reinstall the package")
     done = subprocess.run([script, "analyze", str(SAMPLE_OBS), "--json", str(tmp_path / "a.json")],
                           capture_output=True, text=True, timeout=120)
     assert done.returncode == 0, done.stderr

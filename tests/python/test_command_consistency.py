@@ -1,6 +1,7 @@
 """The commands behave alike: the constellation selection governs everything shown, a cut file
-says where it ends, a batch row says when its day has no navigation file, and every command
-words a missing file or a file in the wrong role the same way."""
+says where it ends, a batch row says when its day has no navigation file, every command words a
+missing file or a file in the wrong role the same way, and every command that analyses takes the
+same analysis options with the same defaults."""
 
 import json
 import shutil
@@ -8,7 +9,8 @@ import shutil
 import pytest
 
 from conftest import REPO_ROOT
-from vardoln_tools import batch, cli
+from vardoln_tools import batch, commands
+from vardoln_tools.judge import settings
 
 SAMPLE_OBS = REPO_ROOT / "samples" / "SEPT265G.21O"
 SAMPLE_NAV = REPO_ROOT / "samples" / "SEPT2650.21P"
@@ -18,7 +20,7 @@ UNSELECTED = ("GLONASS", "QZSS", "SBAS")
 
 
 def run(capsys, *argv):
-    code = cli.main([str(arg) for arg in argv])
+    code = commands.main([str(arg) for arg in argv])
     out, err = capsys.readouterr()
     return code, out, err
 
@@ -43,6 +45,31 @@ def test_nya1_without_glonass_is_fully_covered_and_shows_no_unselected_constella
     # The same recording with GLONASS selected: its satellites count, uncovered.
     code, out, _ = run(capsys, "analyze", shared_file(NYA1_OBS), *navs, "--systems", "G,R,E,C")
     assert "Coverage       74.3 % of the observed satellite-epochs have an ephemeris" in out.splitlines()
+
+
+@pytest.mark.parametrize("command", ["analyze", "batch", "qc", "signals"])
+def test_every_command_that_analyses_has_the_one_elevation_mask(command):
+    assert commands.build_parser().parse_args([command, "x"]).min_elevation == settings.DEFAULT_MIN_ELEVATION
+
+
+def test_qc_and_batch_qc_give_the_same_multipath(shared_file, tmp_path, capsys):
+    """`qc` and `batch --qc` of one recording with its navigation data, both with their defaults:
+    the same mask, hence the same figures (this recording's multipath differs between 5 and 10
+    degrees)."""
+    obs, nav = shared_file("obs2/delf0010.21o"), shared_file("nav/cbw10010.21n")
+    nav_dir = tmp_path / "nav"
+    nav_dir.mkdir()
+    shutil.copy(nav, nav_dir)
+    assert run(capsys, "qc", obs, "--nav", nav, "--json", tmp_path / "qc.json")[0] == 0
+    assert run(capsys, "batch", obs, "--nav-dir", nav_dir, "--qc", "--no-progress",
+               "--jsonl", tmp_path / "rows.jsonl")[0] == 0
+    report = json.loads((tmp_path / "qc.json").read_text())
+    [row] = batch.read_jsonl(tmp_path / "rows.jsonl")
+    pairs = [pair for pair in report["constellations"] if pair["reason"] is None]
+    assert report["settings"]["min_elevation"] == settings.DEFAULT_MIN_ELEVATION and pairs
+    for pair in pairs:
+        assert row[f"mp_{pair['first']}_{pair['second']}_{pair['system']}"] == pair["mp_first_rms"]
+        assert row[f"mp_{pair['second']}_{pair['first']}_{pair['system']}"] == pair["mp_second_rms"]
 
 
 def cut_copy(source, target, lines_dropped):

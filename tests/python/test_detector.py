@@ -11,8 +11,8 @@ import pytest
 import injection
 from conftest import BUNDLED_DATA, REPO_ROOT, full_data_directories, real_file
 from vardoln_tools import _native
-from vardoln_tools.assessment import DETECTED, NothingToJudge, assess, grade_rules
-from vardoln_tools.cli import main
+from vardoln_tools.judge.assessment import DETECTED, NothingToJudge, assess, grade_rules
+from vardoln_tools.commands import main
 
 ESBC = "crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx"
 ESBC_NAV = ["nav/ESBC00DNK_R_20201770000_01D_MN.rnx"]

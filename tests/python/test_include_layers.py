@@ -70,3 +70,57 @@ def test_checker_names_each_fault(tmp_path, files, expected):
     problems = [problem.replace(f"{root}/", "") for problem in checker.check(root)]
     assert sorted(problems) == sorted(expected)
     assert checker.main(["check_includes.py", str(root)]) == (1 if expected else 0)
+
+
+@pytest.mark.parametrize(
+    ("files", "expected"),
+    [
+        # downward and within a subpackage, absolute and relative, in functions and under
+        # TYPE_CHECKING; the public face and a former path above everything
+        (
+            {
+                "__init__.py": "from typing import TYPE_CHECKING\nfrom ._version import __version__\n"
+                               "if TYPE_CHECKING:\n    from .tables.signals import stats\n",
+                "__main__.py": "from .commands import main\n",
+                "_version.py": "", "_native.pyi": "", "tables/__init__.py": "",
+                "tables/signals.py": "import os\nfrom .. import _native\nfrom .._version import __version__\n",
+                "judge/__init__.py": "", "judge/other.py": "from ..tables import signals\n",
+                "judge/settings.py": "import vardoln_tools.tables.signals\n\n\ndef f():\n    from . import other\n",
+                "commands/__init__.py": "from .cli import main\n",
+                "commands/cli.py": "from vardoln_tools.judge.settings import f\n",
+                "cli.py": "from .commands.cli import *\n",
+            },
+            [],
+        ),
+        (
+            {
+                "tables/a.py": "\n\ndef f():\n    from ..judge import b\n", "judge/b.py": "",
+                "judge/c.py": "from typing import TYPE_CHECKING\nif TYPE_CHECKING:\n    from vardoln_tools import __version__\n",
+            },
+            [
+                "tables/a.py:4: vardoln_tools.tables.a imports vardoln_tools.judge.b, a higher layer",
+                "judge/c.py:3: vardoln_tools.judge.c imports vardoln_tools, a higher layer",
+            ],
+        ),
+        (
+            # the package's __init__ runs rows, which wants a name that __init__ has not made yet
+            {"batch/__init__.py": "from .rows import Row\nLIMIT = 1\n", "batch/rows.py": "from . import LIMIT\n"},
+            ["import cycle between modules: vardoln_tools.batch -> vardoln_tools.batch.rows (batch/__init__.py:1), "
+             "vardoln_tools.batch.rows -> vardoln_tools.batch (batch/rows.py:1)"],
+        ),
+        (
+            {"gui/w.py": "", "tables/t.py": "from ..widgets import draw\n"},
+            [
+                "gui/w.py: module 'gui' is missing from the layer map",
+                "tables/t.py:1: imports vardoln_tools.widgets, a module missing from the layer map",
+            ],
+        ),
+    ],
+    ids=["clean", "upward", "cycle", "unmapped"],
+)
+def test_checker_names_each_python_fault(tmp_path, files, expected):
+    checker = load_checker()
+    root = write_tree(tmp_path / "vardoln_tools", files)
+    problems = [problem.replace(f"{root}/", "") for problem in checker.check_python(root)]
+    assert sorted(problems) == sorted(expected)
+    assert checker.main(["check_includes.py", "--python", str(root)]) == (1 if expected else 0)

@@ -5,7 +5,8 @@ import gzip
 import json
 
 import vardoln_cn0 as v
-from vardoln_tools import _native, cli, navfiles
+from vardoln_tools import _native, commands
+from vardoln_tools.tables import navigation
 
 NYA1_OBS = "crinex/NYA100NOR_S_20241240000_01D_30S_MO.crx"
 NYA1_NAV = [f"nav/NYA100NOR_S_20241240000_01D_{system}.rnx" for system in ("GN", "EN", "CN")]
@@ -34,12 +35,12 @@ def test_gzipped_per_system_files_merge_like_their_plain_text(shared_file, tmp_p
     for navs in (plain, wrapped):
         export = tmp_path / f"export{len(exports)}.json"
         argv = ["analyze", obs, *(arg for nav in navs for arg in ("--nav", str(nav))), "--json", str(export)]
-        assert cli.main(argv) == 0, capsys.readouterr().err
+        assert commands.main(argv) == 0, capsys.readouterr().err
         exports.append(export.read_text(encoding="utf-8"))
     assert exports[0] == exports[1]
     assert json.loads(exports[0])["visibility"]["mean_predicted"] > 0
 
-    merged = v.read_navigation_bytes(navfiles.merged_text([str(path) for path in wrapped]).encode("latin-1"))
+    merged = v.read_navigation_bytes(navigation.merged_text([str(path) for path in wrapped]).encode("latin-1"))
     alone = [v.read_navigation(str(path)) for path in plain]
     assert (merged.gps_count, merged.galileo_count, merged.beidou_count) == (
         alone[0].gps_count, alone[1].galileo_count, alone[2].beidou_count)
@@ -50,7 +51,7 @@ def test_rinex4_files_merge_with_their_marker_lines(shared_file, tmp_path):
     """A real RINEX 4 file split into one gzip file per constellation merges back into records
     that read as the whole file does: every record keeps its `>` marker line."""
     path = str(shared_file(KMS3_NAV))
-    header, body = navfiles.split(path, _native.navigation_text(path).decode("latin-1"))
+    header, body = navigation.split(path, _native.navigation_text(path).decode("latin-1"))
     records: dict[str, list[str]] = {}
     for line in body:
         if line.startswith(">"):
@@ -61,7 +62,7 @@ def test_rinex4_files_merge_with_their_marker_lines(shared_file, tmp_path):
     for system, lines in records.items():
         parts.append(tmp_path / f"KMS3_{system}.rnx.gz")
         parts[-1].write_bytes(gzip.compress("\n".join([*header, *lines, ""]).encode("latin-1")))
-    merged = navfiles.merged_text([str(path) for path in parts])
+    merged = navigation.merged_text([str(path) for path in parts])
     assert merged.startswith("     4.00")
     assert sum(line.startswith(">") for line in merged.splitlines()) == sum(line.startswith(">") for line in body)
     assert repr(v.read_navigation_bytes(merged.encode("latin-1"))) == repr(v.read_navigation(str(shared_file(KMS3_NAV))))
@@ -70,9 +71,9 @@ def test_rinex4_files_merge_with_their_marker_lines(shared_file, tmp_path):
 def test_rinex3_and_rinex4_files_are_not_merged(shared_file, capsys):
     """A mix of versions is refused by name before anything is read with the wrong layout."""
     version3, version4 = str(shared_file(NYA1_NAV[1])), str(shared_file(KMS3_NAV))
-    assert navfiles.mergeable_version(version3) == 3 and navfiles.mergeable_version(version4) == 4
+    assert navigation.mergeable_version(version3) == 3 and navigation.mergeable_version(version4) == 4
     obs = str(shared_file(NYA1_OBS))
-    assert cli.main(["analyze", obs, "--nav", version3, "--nav", version4]) == 1
+    assert commands.main(["analyze", obs, "--nav", version3, "--nav", version4]) == 1
     err = capsys.readouterr().err
     assert err.count("\n") == 1 and version3 in err and version4 in err
     assert "RINEX 3.03 navigation file" in err and "RINEX 4.00 navigation file" in err

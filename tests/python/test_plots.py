@@ -10,12 +10,14 @@ from hypothesis import given, settings
 from hypothesis import strategies as st
 
 import vardoln_cn0 as v
-from vardoln_tools import _plot_worker, assessment, cli, plot_data
-from vardoln_tools import settings as tool_settings
+from vardoln_tools import commands
+from vardoln_tools.judge import assessment
+from vardoln_tools.judge import settings as tool_settings
+from vardoln_tools.render import _plot_worker, plot_data
 
 from test_cli import SAMPLE_NAV, SAMPLE_OBS
 
-plots = pytest.importorskip("vardoln_tools.plots")
+plots = pytest.importorskip("vardoln_tools.render.plots")
 image = pytest.importorskip("matplotlib.image")
 
 DAY = "crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx"
@@ -90,7 +92,7 @@ def test_plots_drawn_in_a_worker_process_equal_those_drawn_here(tmp_path, monkey
     on drawing in the command's); without one (no interpreter to start) it draws in its own, and the
     images are the same bytes."""
     def plots_of(folder):
-        assert cli.main(["analyze", str(SAMPLE_OBS), "--nav", str(SAMPLE_NAV), "--plots", str(folder)]) == 0
+        assert commands.main(["analyze", str(SAMPLE_OBS), "--nav", str(SAMPLE_NAV), "--plots", str(folder)]) == 0
         return {path.name: path.read_bytes() for path in folder.iterdir()}
 
     def not_here(judged):
@@ -108,7 +110,7 @@ def test_plots_drawn_in_a_worker_process_equal_those_drawn_here(tmp_path, monkey
 def test_day_file_plots_and_report_without_the_export(shared_file, tmp_path, capsys, refuse_export):
     """The whole day through the command, with json.loads refusing the export (79 MB for this day)."""
     report = tmp_path / "report.html"
-    code = cli.main(["analyze", str(shared_file(DAY)), "--nav", str(shared_file(DAY_NAV)), "--plots",
+    code = commands.main(["analyze", str(shared_file(DAY)), "--nav", str(shared_file(DAY_NAV)), "--plots",
                      str(tmp_path / "plots"), "--html", str(report)])
     assert code == 0, capsys.readouterr().err
     assert sorted(path.stem for path in (tmp_path / "plots").iterdir()) == ALL_PLOTS

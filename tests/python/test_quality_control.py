@@ -151,7 +151,7 @@ def test_real_day_multipath_lies_in_the_geodetic_range_and_grows_towards_the_hor
                for name, part in (("low", low), ("high", high))}
         assert rms["low"] > rms["high"]
     # the report's C/N0 verdicts are the assessment's, with the same mask
-    from vardoln_tools import assessment, settings
+    from vardoln_tools.judge import assessment, settings
 
     judged = assessment.assess(str(obs), [str(nav)], settings.analysis_config(min_elevation=10.0))
     assert report.verdicts() == judged.verdicts() and report.assessment.quality == judged.quality
@@ -185,7 +185,7 @@ def test_report_tables_equal_the_per_signal_functions_and_to_dict_round_trips(es
     assert len(document["multipath"]["by_satellite"]) == 2 * len(report.phase_slips)
 
 
-COMMAND = "import sys; from vardoln_tools.cli import main; sys.exit(main(sys.argv[1:]))"
+COMMAND = "import sys; from vardoln_tools.commands import main; sys.exit(main(sys.argv[1:]))"
 
 
 def _command(*args):
@@ -202,9 +202,10 @@ def test_qc_command_on_real_files_with_and_without_navigation(tmp_path, shared_f
     out = done.stdout
     for block in ("\nBeiDou (", "\nGalileo (", "\nGPS (", "\nGLONASS (", "\nQZSS ("):
         assert block in out
-    assert "  L1/L2  C1C L1C C2W L2W    31" in out and "L1 0.215" in out and "L2 0.280" in out
-    assert "no rows: observed only below the elevation mask of 10 degrees" in out
-    assert "Verdicts (C/N0 analysis, elevation mask 10°)" in out and "Quality        Grade " in out
+    # the mask of every command that analyses, 5 degrees: QZSS, seen only below 10 degrees that day, has rows
+    assert "  L1/L2  C1C L1C C2W L2W    31    30483" in out and "L1 0.267" in out and "L2 0.297" in out
+    assert "  L1/L2  C1C L1C C2L L2L     3     1105" in out and "below the elevation mask" not in out
+    assert "Verdicts (C/N0 analysis, elevation mask 5°)" in out and "Quality        Grade " in out
     document = json.loads((tmp_path / "qc.json").read_text())
     assert document["files"]["navigation"] == [str(nav)] and document["epochs"] == 2880
     assert sorted(path.name for path in (tmp_path / "plots").iterdir()) == ["multipath-elevation.png",

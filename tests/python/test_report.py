@@ -10,10 +10,10 @@ import pytest
 
 import vardoln_cn0 as v
 from vardoln_tools import __version__
-from vardoln_tools.assessment import CRITERION_GROUPS, assess
+from vardoln_tools.judge.assessment import CRITERION_GROUPS, assess
 
 from test_cli import SAMPLE_NAV, SAMPLE_OBS, fade_recording
-from vardoln_tools import cli
+from vardoln_tools import commands
 
 image = pytest.importorskip("matplotlib.image")
 
@@ -49,7 +49,7 @@ class Page(HTMLParser):
 def sample_outputs(tmp_path_factory):
     """One analysis of the bundled sample with plots and report (plotting is the slow part)."""
     out = tmp_path_factory.mktemp("report")
-    code = cli.main(["analyze", str(SAMPLE_OBS), "--nav", str(SAMPLE_NAV), "--plots", str(out / "plots"),
+    code = commands.main(["analyze", str(SAMPLE_OBS), "--nav", str(SAMPLE_NAV), "--plots", str(out / "plots"),
                      "--html", str(out / "report.html")])
     assert code == 0
     return out
@@ -102,7 +102,7 @@ def test_report_contents(sample_outputs):
 
 def test_report_without_navigation_lists_anomalies_in_its_appendix(tmp_path, write_rinex, capsys):
     report = tmp_path / "fade.html"
-    assert cli.main(["analyze", str(fade_recording(write_rinex)), "--html", str(report)]) == 0
+    assert commands.main(["analyze", str(fade_recording(write_rinex)), "--html", str(report)]) == 0
     page = Page(report.read_text(encoding="utf-8"))
     alts = [attrs["alt"] for tag, attrs in page.tags if tag == "img"]
     # No satellite positions without navigation data: no skyplot, heatmap or visibility plot.

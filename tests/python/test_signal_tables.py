@@ -3,10 +3,8 @@ whose answers are known by construction, and real recordings against the analysi
 
 import json
 import math
-import shutil
 import subprocess
 import sys
-from pathlib import Path
 
 import numpy as np
 import pandas as pd
@@ -147,8 +145,9 @@ def test_arguments_are_checked(shared_file, call, error, text):
 
 
 def _command(*argv):
-    script = shutil.which("vardoln-cn0", path=str(Path(sys.executable).parent))
-    return subprocess.run([script, *map(str, argv)], capture_output=True, text=True, timeout=300)
+    """`python -m vardoln_tools ARGV`: the command in a fresh interpreter."""
+    return subprocess.run([sys.executable, "-m", "vardoln_tools", *map(str, argv)], capture_output=True, text=True,
+                          timeout=300)
 
 
 def test_signals_command_on_split_navigation_files(shared_file, tmp_path):

@@ -9,7 +9,8 @@ import shutil
 import pytest
 
 import vardoln_cn0 as v
-from vardoln_tools import assessment, batch, cli, selection, settings, visibility_timeline
+from vardoln_tools import batch, commands, visibility_timeline
+from vardoln_tools.judge import assessment, selection, settings
 
 ESBC_OBS = "crinex/ESBC00DNK_R_20201770000_01D_30S_MO.crx"
 ESBC_NAV = "nav/ESBC00DNK_R_20201770000_01D_MN.rnx"
@@ -22,7 +23,7 @@ YORK_OBS = "crinex/york0440.15d"
 
 
 def run(capsys, *argv):
-    code = cli.main([str(arg) for arg in argv])
+    code = commands.main([str(arg) for arg in argv])
     out, err = capsys.readouterr()
     return code, out, err
 

@@ -1,28 +1,52 @@
-"""What every subcommand of vardoln-cn0 shares: exit statuses, the one-line errors, the checks of
-the files given (role and readability, worded alike everywhere), the recording arguments and
-the writing of outputs. The dispatcher (`cli`) and the command modules import it; it imports
-neither."""
+"""What every subcommand of vardoln-cn0 shares: the exit statuses (each defined once, here, with
+the text --help shows), the one-line errors, the checks of the files given (role and readability,
+worded alike everywhere), the recording arguments and the writing of outputs. The command modules
+and the parser (`cli`) import it; it imports none of them."""
 
 from __future__ import annotations
 
 import argparse
 import importlib.util
 import os
-from collections.abc import Iterable
+import signal
+from collections.abc import Callable, Iterable, Mapping
+from types import ModuleType
+from typing import TypeVar
 
-from . import roles
+from ..tables import roles
+
+T = TypeVar("T")
 
 # Exit statuses, as documented in --help and docs/cli.md.
 EXIT_DONE = 0
 EXIT_ERROR = 1
 EXIT_USAGE = 2  # argparse's own
 EXIT_NOTHING_TO_JUDGE = 3
-EXIT_STATUSES = """exit status:
-  0  done
-  1  error: a file that cannot be read, or a file in the wrong role (an observation file where a
-     navigation file belongs, or the other way round)
-  2  usage error (bad options)
-  3  nothing to judge: the recording has no signal-strength (C/N0) samples"""
+EXIT_BY_SIGNAL = 128  # plus the signal's number: 130 for SIGINT, 143 for SIGTERM
+EXIT_INTERRUPTED = EXIT_BY_SIGNAL + signal.SIGINT
+
+# What each status means for a command that judges one recording; a command whose statuses mean
+# more (or other) things gives its own wording of the same statuses to exit_statuses_text.
+EXIT_MEANINGS: Mapping[int, str] = {
+    EXIT_DONE: "done",
+    EXIT_ERROR: "error: a file that cannot be read, or a file in the wrong role (an observation file where a\n"
+                "navigation file belongs, or the other way round)",
+    EXIT_USAGE: "usage error (bad options)",
+    EXIT_NOTHING_TO_JUDGE: "nothing to judge: the recording has no signal-strength (C/N0) samples",
+}
+
+
+def exit_statuses_text(meanings: Mapping[int, str] = EXIT_MEANINGS) -> str:
+    """The "exit status:" epilog of --help: one status a line (a meaning's own line breaks go on
+    under its text), the statuses in one column."""
+    width = max(len(str(status)) for status in meanings)
+    lines = ["exit status:"]
+    for status, meaning in meanings.items():
+        first, *more = meaning.split("\n")
+        lines.append(f"  {status:<{width}}  {first}")
+        lines += [" " * (width + 4) + line for line in more]
+    return "\n".join(lines)
+
 
 OBS_HELP = "RINEX observation file (version 2, 3 or 4, also compact RINEX and gzip or Unix-compress archives)"
 
@@ -32,7 +56,17 @@ class CommandError(Exception):
 
 
 class NothingToJudgeExit(Exception):
-    """A recording without samples: one line on stderr, exit status 3."""
+    """A recording without samples: one line on stderr, exit status EXIT_NOTHING_TO_JUDGE."""
+
+
+def extension() -> ModuleType:
+    """The compiled module, imported late so that --help works without it."""
+    try:
+        import vardoln_cn0
+    except ImportError as error:
+        raise CommandError(f"the vardoln_cn0 extension module is not installed ({error})") from None
+    module: ModuleType = vardoln_cn0
+    return module
 
 
 # ---------------------------------------------------------------------------------------------------
@@ -63,6 +97,19 @@ def read_failure(error: OSError | ValueError, path: str, role: str) -> CommandEr
     return CommandError(roles.not_readable_text(path, role, error))
 
 
+def read_checked(function: Callable[[str], T], path: str, role: str) -> T:
+    """Runs a reader on a file of a role ("observation" or "navigation") after the checks that every
+    command makes, and turns its exceptions into the same one line naming the file."""
+    if role == "observation":
+        check_files(path)
+    else:
+        check_files(None, [path])
+    try:
+        return function(path)
+    except (OSError, ValueError) as error:
+        raise read_failure(error, path, role) from None
+
+
 def add_recording_arguments(parser: argparse.ArgumentParser, navigation_use: str) -> None:
     """The recording (OBS) and its navigation files (--nav, repeatable) of a command that judges one."""
     parser.add_argument("obs", metavar="OBS", help=OBS_HELP)
@@ -77,7 +124,7 @@ def add_recording_arguments(parser: argparse.ArgumentParser, navigation_use: str
 def check_plotting() -> str | None:
     """None when matplotlib can be imported, else why plots cannot be drawn (found without
     importing it, so that a command fails before its analysis rather than after it)."""
-    from .plot_data import NEEDS_MATPLOTLIB
+    from ..render.plot_data import NEEDS_MATPLOTLIB
 
     return NEEDS_MATPLOTLIB if importlib.util.find_spec("matplotlib") is None else None
 

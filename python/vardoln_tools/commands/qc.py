@@ -8,34 +8,37 @@ import json
 import math
 from typing import TYPE_CHECKING, Any
 
-from .summary import quality_lines, table
+from ..judge import settings
+from ..render.summary import quality_lines, table
+from .support import (EXIT_DONE, EXIT_MEANINGS, EXIT_NOTHING_TO_JUDGE, CommandError, NothingToJudgeExit,
+                      add_recording_arguments, check_files, check_plotting, exit_statuses_text, read_failure, write,
+                      write_plots)
 
 if TYPE_CHECKING:
-    from .quality_control import QcReport
+    from ..judge.quality_control import QcReport
 
-NOTHING_TO_JUDGE = 3
+# The statuses of support, with what a recording needs for QC to have nothing to show.
+QC_EXIT_MEANINGS = {**EXIT_MEANINGS,
+                    EXIT_NOTHING_TO_JUDGE: "nothing to judge: the recording has no signal-strength (C/N0) samples "
+                                           "and no\nsignal pair for multipath"}
 PAIR_HEADER = ["pair", "codes", "sats", "samples", "MP first (m)", "MP second (m)", "phase slips", "LLI", "obs/slip"]
 # Satellites named per reason before the rest is counted.
 SATELLITES_SHOWN = 8
 
 
-def add_command(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
+def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
     """Registers the `qc` subcommand on the CLI's subparsers."""
-    from .command_support import EXIT_STATUSES, add_recording_arguments
-    from .settings import _elevation
-
     qc = commands.add_parser(
         "qc", help="station quality control: multipath, phase slips, completeness, C/N0",
-        epilog=EXIT_STATUSES.replace("no signal-strength (C/N0) samples",
-                                     "no signal-strength (C/N0) samples and no\n     signal pair for multipath"),
+        epilog=exit_statuses_text(QC_EXIT_MEANINGS),
         formatter_class=argparse.RawDescriptionHelpFormatter,
         description="Quality control of one RINEX observation file, per constellation: signals, completeness,\n"
                     "mean C/N0, code multipath RMS per signal pair, phase slips and observations per slip,\n"
                     "then the C/N0 verdicts and grade of the analysis with the same elevation mask. Phase\n"
                     "slips are carrier-phase discontinuities, not the C/N0 jumps of `analyze`.")
     add_recording_arguments(qc, "elevations (mask, multipath per elevation, completeness) and the visibility check")
-    qc.add_argument("--min-elevation", metavar="DEG", type=_elevation, default=10.0,
-                    help="elevation mask in degrees, for the QC figures and the C/N0 analysis (default 10)")
+    # The one mask of the QC figures and of the C/N0 analysis beside them.
+    settings.add_arguments(qc, only=["min_elevation"])
     output = qc.add_argument_group("output")
     output.add_argument("--json", metavar="FILE", help="write the QC report as JSON to FILE")
     output.add_argument("--plots", metavar="DIR", help="write multipath plots (against elevation and time) as PNG "
@@ -133,7 +136,7 @@ def qc_summary(report: QcReport) -> str:
     if judged is None:
         lines += ["", f"Verdicts       no C/N0 analysis: {report.assessment_note}"]
         return "\n".join(lines)
-    from .summary import VERDICT_LABELS
+    from ..render.summary import VERDICT_LABELS
 
     lines += [f"Warning        {warning}" for warning in judged.warnings]
     lines += ["", f"Verdicts (C/N0 analysis, elevation mask {judged.settings['min_elevation']:g}°)"]
@@ -148,15 +151,13 @@ def _nothing_at_all(report: QcReport) -> bool:
 
 def command_qc(args: argparse.Namespace) -> int:
     """Runs `vardoln-cn0 qc`: the summary on stdout, then the files asked for; the exit status."""
-    from .command_support import (CommandError, NothingToJudgeExit, check_files, check_plotting, read_failure, write,
-                                  write_plots)
-
     check_files(args.obs, args.nav or [])
     plot_problem = check_plotting() if (args.plots or args.html) else None
     if args.plots and plot_problem:
         raise CommandError(plot_problem)
-    from . import assessment, roles
-    from .quality_control import qc
+    from ..judge import assessment
+    from ..judge.quality_control import qc
+    from ..tables import roles
 
     try:
         report = qc(args.obs, args.nav, args.min_elevation)
@@ -175,7 +176,7 @@ def command_qc(args: argparse.Namespace) -> int:
         written.append(f"JSON           {args.json}")
     images: list[tuple[str, str, bytes]] = []
     if (args.plots or args.html) and not plot_problem:
-        from . import qc_plots
+        from ..render import qc_plots
 
         images = qc_plots.render(report)
     if args.plots:
@@ -184,12 +185,12 @@ def command_qc(args: argparse.Namespace) -> int:
         if report.assessment is None:
             raise CommandError(f"{args.obs}: no HTML report: the report is built on the C/N0 analysis, and "
                                f"{report.assessment_note}")
-        from . import report as html_report
-        from .assessment import created_now
+        from ..judge.assessment import created_now
+        from ..render import report as html_report
 
         analysis_images = []
         if not plot_problem:
-            from . import plots
+            from ..render import plots
 
             analysis_images = plots.render_all(report.assessment)
         write(args.html, html_report.html_report(report.assessment, analysis_images, plot_problem,
@@ -197,4 +198,4 @@ def command_qc(args: argparse.Namespace) -> int:
         written.append(f"HTML report    {args.html}")
     if written:
         print("", *written, sep="\n")
-    return 0
+    return EXIT_DONE

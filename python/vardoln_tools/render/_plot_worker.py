@@ -26,7 +26,7 @@ from concurrent.futures import ThreadPoolExecutor
 from typing import IO, TYPE_CHECKING, Any
 
 if TYPE_CHECKING:
-    from .assessment import Assessment
+    from ..judge.assessment import Assessment
 
 Images = list[tuple[str, str, bytes]]
 # A worker that has not answered in this many seconds is ended and the plots are drawn here (those
@@ -46,7 +46,7 @@ class PlotWorker:
         if not sys.executable:
             return
         try:
-            self._process = subprocess.Popen([sys.executable, "-m", "vardoln_tools._plot_worker"],
+            self._process = subprocess.Popen([sys.executable, "-m", "vardoln_tools.render._plot_worker"],
                                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
             assert self._process.stdin is not None
             pickle.dump((obs_path, list(nav_paths), dict(settings)), self._process.stdin)

@@ -22,7 +22,7 @@ except ImportError as error:  # pragma: no cover - depends on the installation
     raise ImportError("plots need matplotlib: pip install 'vardoln_cn0[plots]'") from error
 
 if TYPE_CHECKING:
-    from .quality_control import QcReport
+    from ..judge.quality_control import QcReport
 
 # A day of 30 s data holds some 30,000 samples per pair and signal; this many dots draw the same cloud.
 MAX_POINTS_PER_SIGNAL = 6000

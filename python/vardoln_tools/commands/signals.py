@@ -8,30 +8,26 @@ import math
 import os
 from typing import TYPE_CHECKING, Any
 
-from .summary import table
+from ..judge import settings
+from ..render.summary import table
+from .support import (EXIT_DONE, EXIT_NOTHING_TO_JUDGE, CommandError, add_recording_arguments, check_files,
+                      make_directory, read_failure, write)
 
 if TYPE_CHECKING:
     import pandas as pd
 
-# Exit status when the recording holds no C/N0 sample to judge.
-NOTHING_TO_JUDGE = 3
 SIGNAL_HEADER = ["system", "code", "samples", "mean C/N0", "complete"]
 
 
-def add_command(commands: "argparse._SubParsersAction[argparse.ArgumentParser]") -> None:
-    from .command_support import OBS_HELP
-    from .settings import _elevation
-
+def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
+    """Registers the `signals` subcommand on the CLI's subparsers."""
     signals = commands.add_parser(
         "signals", help="C/N0 and completeness per constellation and signal",
         description="Samples, mean C/N0 and completeness per constellation and S code, and how much of what was "
                     "observed the navigation data can position. Without --nav only the C/N0 columns are shown. "
-                    "Exit status 3 when the recording holds no C/N0 sample.")
-    signals.add_argument("obs", metavar="OBS", help=OBS_HELP)
-    signals.add_argument("--nav", metavar="NAV", action="append",
-                         help="RINEX navigation file of the same day; repeat for one file per constellation")
-    signals.add_argument("--min-elevation", metavar="DEG", type=_elevation, default=10.0,
-                         help="elevation mask in degrees (default 10)")
+                    f"Exit status {EXIT_NOTHING_TO_JUDGE} when the recording holds no C/N0 sample.")
+    add_recording_arguments(signals, "the elevation mask, completeness and the navigation coverage")
+    settings.add_arguments(signals, only=["min_elevation"])
     signals.add_argument("--json", metavar="FILE", help="write the tables as JSON to FILE")
     signals.add_argument("--plots", metavar="DIR", help="write C/N0-versus-elevation and completeness PNGs into DIR "
                                                         "(needs --nav and matplotlib)")
@@ -77,8 +73,6 @@ def _table_failure(error: OSError | ValueError, obs: str, navs: list[str]) -> Ex
     """A table's exception as the one line of every command: a file that cannot be read is named
     by the error when it says which, else the recording; content refused (a header without a
     receiver position) keeps the table's own words."""
-    from .command_support import CommandError, read_failure
-
     if isinstance(error, OSError):
         path = error.filename if isinstance(error.filename, str) else obs
         return read_failure(error, path, "navigation" if path in navs else "observation")
@@ -86,20 +80,18 @@ def _table_failure(error: OSError | ValueError, obs: str, navs: list[str]) -> Ex
 
 
 def command_signals(args: argparse.Namespace) -> int:
-    from .command_support import CommandError, check_files, make_directory, read_failure, write
-
     if args.plots and not args.nav:
         raise CommandError("--plots needs --nav (the curves are C/N0 against elevation)")
     plot_error = None
     if args.plots:
         try:
-            from . import signal_plots  # noqa: F401
+            from ..render import signal_plots  # noqa: F401
         except ImportError as error:
             plot_error = str(error)
         if plot_error:
             raise CommandError(plot_error)
-    from . import signals as tables
-    from .selection import cut_epoch_warning
+    from ..judge.selection import cut_epoch_warning
+    from ..tables import signals as tables
 
     check_files(args.obs, args.nav or [])
     try:
@@ -128,7 +120,7 @@ def command_signals(args: argparse.Namespace) -> int:
     if int(by_constellation.samples.sum()) == 0:
         print("\nNo C/N0 samples (no S observation above 0 dB-Hz"
               + (f" at or above {args.min_elevation:g} degrees" if args.nav else "") + ")")
-        return NOTHING_TO_JUDGE
+        return EXIT_NOTHING_TO_JUDGE
 
     percent = {}
     if complete is not None:
@@ -151,7 +143,7 @@ def command_signals(args: argparse.Namespace) -> int:
         write(args.json, json.dumps(document, indent=1))
         written.append(f"JSON           {args.json}")
     if args.plots and profile is not None and complete is not None:
-        from . import signal_plots
+        from ..render import signal_plots
 
         make_directory(args.plots)
         names = []
@@ -161,4 +153,4 @@ def command_signals(args: argparse.Namespace) -> int:
         written.append(f"Plots          {args.plots}: {', '.join(names) or 'none (no data to plot)'}")
     if written:
         print("", *written, sep="\n")
-    return 0
+    return EXIT_DONE

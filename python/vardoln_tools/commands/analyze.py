@@ -1,0 +1,100 @@
+"""The `vardoln-cn0 analyze` subcommand: one recording judged, its summary printed, and the JSON
+export, the summary JSON, the plots and the HTML report written when asked for."""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import json
+from typing import TYPE_CHECKING
+
+from ..judge import settings
+from ..render import summary
+from .support import (EXIT_DONE, CommandError, NothingToJudgeExit, add_recording_arguments, check_files, check_plotting,
+                      exit_statuses_text, write, write_plots)
+
+if TYPE_CHECKING:
+    from ..judge.assessment import Assessment
+    from ..render._plot_worker import PlotWorker
+
+
+def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
+    """Registers the `analyze` subcommand on the CLI's subparsers."""
+    analyze = commands.add_parser(
+        "analyze", help="analyse a recording and print a summary", epilog=exit_statuses_text(),
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+        description="Analyse the C/N0 quality of one RINEX observation file and print a summary: statistics\n"
+                    "per constellation, anomalies, jamming/interference/spoofing verdicts, the quality grade\n"
+                    "and, with --nav, the navigation coverage and predicted versus observed satellites.")
+    add_recording_arguments(analyze, "satellite positions and the visibility check")
+    settings.add_arguments(analyze)
+    output = analyze.add_argument_group("output")
+    output.add_argument("--json", metavar="FILE", help="write the module's JSON export of the analysis to FILE")
+    output.add_argument("--pretty", action="store_true", help="indent the JSON export")
+    output.add_argument("--summary-json", metavar="FILE",
+                        help="write what this summary shows to FILE as JSON: tool version, time, files, settings, "
+                             "navigation coverage, warnings, verdicts and grade")
+    output.add_argument("--plots", metavar="DIR", help="write PNG plots into DIR (needs matplotlib)")
+    output.add_argument("--html", metavar="FILE", help="write a self-contained HTML report to FILE "
+                                                       "(plots included when matplotlib is installed)")
+    analyze.set_defaults(run=command_analyze)
+
+
+def _assess(args: argparse.Namespace) -> Assessment:
+    from ..judge import assessment
+    from ..tables import roles
+
+    try:
+        return assessment.assess(args.obs, args.nav or [], settings.from_arguments(args))
+    except (roles.WrongRole, assessment.RecordingError) as error:
+        raise CommandError(str(error)) from None
+    except assessment.NothingToJudge as error:
+        raise NothingToJudgeExit(str(error)) from None
+
+
+def command_analyze(args: argparse.Namespace) -> int:
+    check_files(args.obs, args.nav or [])
+    plot_problem = None
+    worker = None
+    if args.plots or args.html:
+        plot_problem = check_plotting()
+        if args.plots and plot_problem:
+            raise CommandError(plot_problem)
+        if plot_problem is None:
+            from ..render._plot_worker import PlotWorker
+
+            worker = PlotWorker(args.obs, args.nav or [], settings.describe(settings.from_arguments(args)))
+    with worker or contextlib.nullcontext():
+        return _analyze(args, worker, plot_problem)
+
+
+def _analyze(args: argparse.Namespace, worker: PlotWorker | None, plot_problem: str | None) -> int:
+    from ..judge.assessment import created_now
+
+    judged = _assess(args)
+    created = created_now()
+    print(summary.analysis_summary(judged))
+    result = judged.result
+    written = []
+    if args.json:
+        write(args.json, result.to_json_pretty() if args.pretty else result.to_json())
+        written.append(f"JSON export    {args.json}")
+    if args.summary_json:
+        write(args.summary_json, json.dumps(judged.as_record(created), indent=2, ensure_ascii=False) + "\n")
+        written.append(f"Summary JSON   {args.summary_json}")
+    if args.plots or args.html:
+        images: list[tuple[str, str, bytes]] = []
+        if worker is not None:
+            images, plot_problem = worker.render(judged)
+        if args.plots and plot_problem:
+            raise CommandError(plot_problem)
+        if args.plots:
+            written.append(write_plots(args.plots, images, "none (no data to plot)"))
+        if args.html:
+            from ..render import report
+
+            write(args.html, report.html_report(judged, images, plot_problem, created))
+            written.append(f"HTML report    {args.html}")
+    if written:
+        print("", *written, sep="\n")
+    return EXIT_DONE
