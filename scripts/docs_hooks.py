@@ -57,10 +57,10 @@ def sample_plots() -> list[tuple[str, bytes]]:
     import io
     import tempfile
 
-    from vardoln_tools import cli
+    from vardoln_tools import commands
 
     with tempfile.TemporaryDirectory() as directory, contextlib.redirect_stdout(io.StringIO()):
-        status = cli.main(["analyze", str(ROOT / SAMPLE_OBS), "--nav", str(ROOT / SAMPLE_NAV), "--plots", directory])
+        status = commands.main(["analyze", str(ROOT / SAMPLE_OBS), "--nav", str(ROOT / SAMPLE_NAV), "--plots", directory])
         if status != 0:
             raise RuntimeError(f"vardoln-cn0 analyze of the sample ended with status {status}")
         return [(png.stem, png.read_bytes()) for png in sorted(Path(directory).glob("*.png"))]
@@ -84,7 +84,7 @@ def command_block(command: str) -> str:
 
 def package_text(name: str) -> str:
     """A text that the package itself writes, so that the pages and the tools say the same."""
-    from vardoln_tools import assessment
+    from vardoln_tools.judge import assessment
 
     texts = {"grade bands": assessment.grade_bands_text, "grade rules": grade_rules_table,
              "criteria thresholds": thresholds_table, "nominal cn0": nominal_table}
@@ -93,7 +93,7 @@ def package_text(name: str) -> str:
 
 def grade_rules_table() -> str:
     """The grade rules as the core applies them, first match wins."""
-    from vardoln_tools import assessment
+    from vardoln_tools.judge import assessment
 
     rows = [f"| {grade} | {rule} |" for grade, rule in assessment.grade_rules()]
     return "\n".join(["| grade | when (the first rule that matches) |", "|---|---|", *rows])

@@ -1,13 +1,13 @@
-"""Deprecated: `vardoln_tools.navfiles` is now `vardoln_tools.tables.navigation`; this path goes in the next
-release."""
+"""Deprecated: `vardoln_tools.navfiles` is now `vardoln_tools.batch.navigation` (the choice of
+navigation files); several files are merged by `vardoln_tools.tables.recording.load`. This path goes
+in the next release."""
 
 import warnings
 
-from .batch.navigation import Candidate, Choice, choose, overall_percent  # the choice moved to the batch
-from .tables import navigation as _moved
-from .tables.navigation import *  # noqa: F403
+from .batch import navigation as _moved
+from .batch.navigation import *  # noqa: F403
 
-warnings.warn("vardoln_tools.navfiles is deprecated: import vardoln_tools.tables.navigation",
+warnings.warn("vardoln_tools.navfiles is deprecated: import vardoln_tools.batch.navigation",
               DeprecationWarning, stacklevel=2)
 
 

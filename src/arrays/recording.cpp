@@ -102,19 +102,22 @@ std::variant<Recording, LoadFailure> load_recording(const FileBytes& obs, const 
 
 std::variant<Recording, LoadFailure> load_recording(const std::string& obs_path,
                                                     const std::optional<std::vector<std::string>>& nav_paths) {
+    std::vector<std::string> contents;
     std::vector<FileBytes> navs;
     if (nav_paths) {
         // Navigation files first: they are small, and a wrong one fails before the large read.
-        navs.reserve(nav_paths->size());
+        contents.reserve(nav_paths->size());
         for (const std::string& path : *nav_paths) {
             auto bytes = read_whole_file(path);
             if (auto* error = std::get_if<FileError>(&bytes)) return read_failure(path, std::move(*error), true);
-            navs.push_back({path, std::get<std::string>(std::move(bytes))});
+            contents.push_back(std::get<std::string>(std::move(bytes)));
         }
+        for (std::size_t i = 0; i < contents.size(); ++i) navs.push_back({(*nav_paths)[i], contents[i]});
     }
     auto nav = load_navigation(navs);
     if (auto* failure = std::get_if<LoadFailure>(&nav)) return std::move(*failure);
     navs.clear();
+    contents.clear();
     auto obs = load_observation_file(obs_path);
     if (auto* failure = std::get_if<LoadFailure>(&obs)) return std::move(*failure);
     return Recording(std::make_shared<const RinexObsData>(std::get<RinexObsData>(std::move(obs))),

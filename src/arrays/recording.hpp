@@ -79,7 +79,7 @@ std::variant<Recording, LoadFailure> load_recording(const std::string& obs_path,
 // the `path` of the file it concerns.
 struct FileBytes {
     std::string path;
-    std::string bytes;
+    std::string_view bytes;  // owned by the caller, alive for the call
 };
 std::variant<Recording, LoadFailure> load_recording(const FileBytes& obs, const std::vector<FileBytes>& navs);
 

@@ -85,7 +85,19 @@ std::nullptr_t raise_load_failure(const arrays::LoadFailure& failure) {
     std::string message = "cannot read ";
     message.append(what).append(" file '").append(failure.path).append("': ").append(failure.message);
     if (failure.kind == arrays::LoadFailure::Kind::read) return py::raise_os_error(message);
-    return py::raise_value_error(message);
+    // A file that does not parse: the message, and the file, its role and the reader's reason as
+    // attributes, so that the package words it as it words every other file fault.
+    Ref error(PyObject_CallFunction(PyExc_ValueError, "s#", message.data(), static_cast<Py_ssize_t>(message.size())));
+    Ref path(py::new_text(failure.path));
+    Ref role(py::new_text(what));
+    Ref reason(py::new_text(failure.message));
+    if (!error || !path || !role || !reason || PyObject_SetAttrString(error.get(), "path", path.get()) < 0 ||
+        PyObject_SetAttrString(error.get(), "role", role.get()) < 0 ||
+        PyObject_SetAttrString(error.get(), "reason", reason.get()) < 0) {
+        return nullptr;
+    }
+    PyErr_SetObject(PyExc_ValueError, error.get());
+    return nullptr;
 }
 
 bool nav_paths_argument(PyObject* slot, bool optional, std::optional<std::vector<std::string>>& out) {

@@ -187,8 +187,9 @@ PyObject* health_rules(PyObject* /*module*/, PyObject* const* args, Py_ssize_t n
                                level.modes.data(), static_cast<Py_ssize_t>(level.modes.size()), level.db_hz));
         if (!item || PyList_Append(nominals.get(), item.get()) < 0) return nullptr;
     }
-    return Py_BuildValue("{s:N,s:N,s:N}", "grades", grades.release(), "thresholds", thresholds.release(), "nominal_cn0",
-                         nominals.release());
+    return Py_BuildValue("{s:N,s:N,s:N,s:d}", "grades", grades.release(), "thresholds", thresholds.release(),
+                         "nominal_cn0", nominals.release(), "complete_coverage_percent",
+                         arrays::kCompleteCoveragePercent);
 }
 
 }  // namespace vardoln::tools

@@ -143,9 +143,10 @@ bool given_argument(PyObject* item, const char* argument, bool navigation, Given
     if (PyTuple_Check(item) && PyTuple_GET_SIZE(item) == 2 && PyBytes_Check(PyTuple_GET_ITEM(item, 1))) {
         std::string_view path;
         if (!py::to_text(PyTuple_GET_ITEM(item, 0), argument, path)) return false;
+        // Read in place: the bytes object is immutable and the caller's argument holds it.
         PyObject* bytes = PyTuple_GET_ITEM(item, 1);
-        out.bytes = arrays::FileBytes{std::string(path),
-                                      std::string(PyBytes_AS_STRING(bytes), static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)))};
+        out.bytes = arrays::FileBytes{std::string(path), std::string_view(PyBytes_AS_STRING(bytes),
+                                                                          static_cast<std::size_t>(PyBytes_GET_SIZE(bytes)))};
         return true;
     }
     const py::ModuleApi* api = module_api();
@@ -168,14 +169,17 @@ struct Loaded {
     std::optional<NavigationData> nav;     // read or merged here
 };
 
-std::variant<arrays::FileBytes, arrays::LoadFailure> read_given(const Given& given, bool navigation) {
+// The file's bytes: those given, or those read into `storage`.
+std::variant<arrays::FileBytes, arrays::LoadFailure> read_given(const Given& given, bool navigation,
+                                                               std::string& storage) {
     if (given.bytes) return *given.bytes;
     auto bytes = read_whole_file(*given.path);
     if (auto* error = std::get_if<FileError>(&bytes)) {
         return arrays::LoadFailure{arrays::LoadFailure::Kind::read, navigation, *given.path, std::move(error->message),
                                    error->code};
     }
-    return arrays::FileBytes{*given.path, std::get<std::string>(std::move(bytes))};
+    storage = std::get<std::string>(std::move(bytes));
+    return arrays::FileBytes{*given.path, storage};
 }
 
 PyObject* load_recording(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
@@ -188,13 +192,14 @@ PyObject* load_recording(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwn
     Given obs;
     if (!given_argument(slots[0], "obs", false, obs)) return nullptr;
     std::vector<Given> navs;
+    Ref sequence;  // holds the items (and their bytes) for the work below
     if (!py::is_absent(slots[1])) {
         if (api->navigation_data(slots[1], "nav") != nullptr) {
             navs.push_back(Given{std::nullopt, std::nullopt, slots[1]});
         } else {
             PyErr_Clear();
-            Ref sequence(PySequence_Fast(slots[1], "argument 'nav': expected None, a NavigationData object or a list of "
-                                                   "navigation files"));
+            sequence = Ref(PySequence_Fast(slots[1], "argument 'nav': expected None, a NavigationData object or a "
+                                                     "list of navigation files"));
             if (!sequence) return nullptr;
             const Py_ssize_t count = PySequence_Fast_GET_SIZE(sequence.get());
             if (count == 0) return py::raise_value_error("no navigation file given");
@@ -225,7 +230,8 @@ PyObject* load_recording(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwn
                     files.push_back(*nav_records[i]);
                     continue;
                 }
-                auto bytes = read_given(navs[i], true);
+                std::string storage;
+                auto bytes = read_given(navs[i], true, storage);
                 if (auto* failure = std::get_if<arrays::LoadFailure>(&bytes)) return std::move(*failure);
                 auto parsed = arrays::parse_navigation_file(std::get<arrays::FileBytes>(bytes));
                 if (auto* failure = std::get_if<arrays::LoadFailure>(&parsed)) return std::move(*failure);
@@ -234,7 +240,8 @@ PyObject* load_recording(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwn
             loaded.nav = files.size() == 1 ? std::move(files.front()) : merge_navigation(std::move(files));
         }
         if (obs_record == nullptr) {
-            auto bytes = read_given(obs, false);
+            std::string storage;
+            auto bytes = read_given(obs, false, storage);
             if (auto* failure = std::get_if<arrays::LoadFailure>(&bytes)) return std::move(*failure);
             auto parsed = arrays::parse_observation_file(std::get<arrays::FileBytes>(bytes));
             if (auto* failure = std::get_if<arrays::LoadFailure>(&parsed)) return std::move(*failure);

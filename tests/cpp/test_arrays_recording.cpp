@@ -22,22 +22,18 @@
 namespace vardoln::arrays {
 namespace {
 
-std::optional<FileBytes> file(const std::string& relative) {
-    auto bytes = test::real_bytes(relative);
-    if (!bytes) return std::nullopt;
-    return FileBytes{relative, std::move(*bytes)};
-}
-
 std::optional<Recording> recording(const std::string& obs, const std::vector<std::string>& navs) {
-    auto obs_file = file(obs);
-    std::vector<FileBytes> nav_files;
+    std::vector<std::string> contents;
     for (const std::string& name : navs) {
-        auto nav = file(name);
-        if (!nav) return std::nullopt;
-        nav_files.push_back(std::move(*nav));
+        auto bytes = test::real_bytes(name);
+        if (!bytes) return std::nullopt;
+        contents.push_back(std::move(*bytes));
     }
-    if (!obs_file) return std::nullopt;
-    auto loaded = load_recording(*obs_file, nav_files);
+    auto obs_bytes = test::real_bytes(obs);
+    if (!obs_bytes) return std::nullopt;
+    std::vector<FileBytes> nav_files;
+    for (std::size_t i = 0; i < navs.size(); ++i) nav_files.push_back({navs[i], contents[i]});
+    auto loaded = load_recording(FileBytes{obs, *obs_bytes}, nav_files);
     EXPECT_TRUE(std::holds_alternative<Recording>(loaded));
     if (!std::holds_alternative<Recording>(loaded)) return std::nullopt;
     return std::get<Recording>(std::move(loaded));

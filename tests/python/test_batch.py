@@ -106,7 +106,7 @@ def test_a_fault_of_one_recording_is_its_row_and_interrupts_go_through(small_job
 
     group = batch.ColumnGroup("failing", ("x",), fail)
     config = v.AnalysisConfig()
-    judge = lambda: batch.judge_recording(obs, None, [], config, v.CN0Analyzer(config), groups=[group])  # noqa: E731
+    judge = lambda: batch.judge_recording(obs, None, [], config, groups=[group])  # noqa: E731
     if escapes:
         with pytest.raises(type(raised)):
             judge()

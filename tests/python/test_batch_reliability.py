@@ -38,11 +38,11 @@ def jsonl_rows(path: Path) -> list[dict]:
     return [json.loads(line) for line in path.read_text().splitlines()]
 
 
-def kill_self_on_third(obs_path: str, nav_paths: list[str] | None) -> dict:
+def kill_self_on_third(loaded) -> dict:
     """A column group that ends its worker process on one recording, as a native fault would."""
-    if obs_path.endswith("ACOR002.obs"):
+    if loaded.obs_path.endswith("ACOR002.obs"):
         os.kill(os.getpid(), signal.SIGKILL)
-    return {"size_bytes": os.path.getsize(obs_path)}
+    return {"size_bytes": os.path.getsize(loaded.obs_path)}
 
 
 def test_dead_worker_gives_its_recording_an_error_row_and_the_batch_goes_on(shared_file, tmp_path):

@@ -11,7 +11,7 @@ import pytest
 
 import vardoln_cn0 as v
 from conftest import REPO_ROOT
-from vardoln_tools import cli
+from vardoln_tools import commands
 
 EXAMPLES = REPO_ROOT / "examples"
 README = REPO_ROOT / "README.md"
@@ -95,5 +95,5 @@ def test_readme_command_line_example_prints_what_the_readme_shows(capsys, monkey
     words = shlex.split(command.removeprefix("$ "))
     assert words[0] == "vardoln-cn0"
     monkeypatch.chdir(REPO_ROOT)  # the summary names the files as given
-    assert cli.main(words[1:]) == 0
+    assert commands.main(words[1:]) == 0
     assert capsys.readouterr().out == shown

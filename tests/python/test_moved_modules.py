@@ -9,7 +9,7 @@ import pytest
 import vardoln_tools
 
 MOVED = {
-    "assessment": "judge.assessment", "cli": "commands.cli", "navfiles": "tables.navigation",
+    "assessment": "judge.assessment", "cli": "commands.cli", "navfiles": "batch.navigation",
     "observations": "tables.observations", "plot_data": "render.plot_data", "plots": "render.plots",
     "quality_control": "judge.quality_control", "report": "render.report", "roles": "tables.roles",
     "rowfiles": "batch.rowfiles", "selection": "judge.selection", "settings": "judge.settings",

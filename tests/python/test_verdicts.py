@@ -147,8 +147,6 @@ def test_navigation_coverage_decides_what_can_be_judged(shared_file, tmp_path, c
      f"{YORK_OBS}: a compact RINEX (Hatanaka) observation file, expected a RINEX navigation file"),
     (["nav", SEPT_OBS], 1, f"{SEPT_OBS}: a RINEX 3.04 observation file, expected a RINEX navigation file"),
     (["info", PDEL_NAV], 1, f"{PDEL_NAV}: a RINEX 2.11 navigation file, expected a RINEX observation file"),
-    (["analyze", PDEL_OBS, "--nav", PDEL_NAV, "--nav", "nav/dlf10010.21g"], 1,
-     f"{PDEL_NAV}: a RINEX 2.11 navigation file; only RINEX 3 or 4 navigation files are merged"),
     (["analyze", KMS3_OBS, "--nav", KMS3_NAV], 3,
      f"{KMS3_OBS}: nothing to judge: the recording has no signal-strength (S) observables"),
 ])

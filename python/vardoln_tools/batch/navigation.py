@@ -17,11 +17,12 @@ from collections.abc import Iterable, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
-from ..tables import navigation
+from ..tables import recording, roles
 from .names import name_facts
 
 if TYPE_CHECKING:
     import pandas as pd
+    import vardoln_cn0
 
 # Among the files of one day: mixed first, then one constellation, GPS before the others.
 _SYSTEM_RANK = {"M": 0, "G": 1, "R": 2, "E": 3, "C": 4, "J": 5}
@@ -46,10 +47,12 @@ class Candidate:
 
 @dataclass(frozen=True)
 class Choice:
-    """The chosen navigation data, with the coverage table that decided it."""
+    """The chosen navigation data, with the coverage table that decided it and the recording
+    loaded with it."""
 
     paths: tuple[str, ...]
     coverage: pd.DataFrame
+    loaded: recording.Loaded
 
 
 class NavigationIndex:
@@ -63,14 +66,6 @@ class NavigationIndex:
             if facts is None or facts.kind != "nav":
                 continue
             self._by_day.setdefault((facts.year, facts.doy), []).append((facts.station, facts.system, text))
-        # Major versions of the files met so far: a compressed file is expanded to learn its version,
-        # once per batch rather than once per recording of its day.
-        self._versions: dict[str, int | None] = {}
-
-    def _mergeable_version(self, path: str) -> int | None:
-        if path not in self._versions:
-            self._versions[path] = navigation.mergeable_version(path)
-        return self._versions[path]
 
     @classmethod
     def from_directory(cls, nav_dir: str | os.PathLike[str]) -> NavigationIndex:
@@ -97,21 +92,30 @@ class NavigationIndex:
         return min(day, key=rank)[2]
 
     def candidates(self, obs_path: str | os.PathLike[str]) -> list[Candidate]:
-        """The navigation data of a recording's day to choose from: every file of that day alone, and
-        each station's per-constellation RINEX 3 (or 4) files of that day, of one version, together
-        (merged)."""
+        """The navigation data of a recording's day to choose from: every file of that day alone;
+        each station's per-constellation files of that day together; and, when the day's
+        per-constellation files come from several stations (RINEX 2 `.n` and `.g` files of two
+        stations, say), one file per constellation together: the recording's own station's,
+        else a combined broadcast file's, else the first by name. Files of any version merge."""
         facts = name_facts(os.path.basename(os.fspath(obs_path)))
         if facts is None or facts.kind != "obs":
             return []
         day = sorted(self._by_day.get((facts.year, facts.doy), []), key=lambda entry: entry[2])
         chosen = [Candidate((path,), system == "M") for _, system, path in day]
-        by_station: dict[tuple[str, int], list[str]] = {}
+        by_station: dict[str, list[str]] = {}
+        by_system: dict[str, list[tuple[int, str]]] = {}
         for station, system, path in day:
-            major = None if system == "M" else self._mergeable_version(path)
-            if major is not None:
-                by_station.setdefault((station, major), []).append(path)
-        chosen += [Candidate(tuple(paths), False) for paths in by_station.values() if len(paths) > 1]
-        return chosen
+            if system == "M":
+                continue
+            by_station.setdefault(station, []).append(path)
+            station_rank = 0 if station == facts.station else 1 if station in _COMBINED_STATIONS else 2
+            by_system.setdefault(system, []).append((station_rank, path))
+        together = [tuple(paths) for paths in by_station.values() if len(paths) > 1]
+        one_each = tuple(min(files)[1] for _, files in sorted(by_system.items(), key=lambda item: _SYSTEM_RANK.get(
+            item[0], len(_SYSTEM_RANK))))
+        if len(one_each) > 1 and not any(set(one_each) == set(paths) for paths in together):
+            together.append(one_each)
+        return chosen + [Candidate(paths, False) for paths in together]
 
 
 def match_navigation(obs_path: str | os.PathLike[str], nav_paths: Iterable[str | os.PathLike[str]]) -> str | None:
@@ -137,20 +141,34 @@ def overall_percent(coverage: pd.DataFrame) -> float:
     return float(row.percent.iloc[0]) if len(row) else math.nan
 
 
-def choose(obs_path: str, candidates: Sequence[Candidate], systems: Sequence[str] | None = None) -> Choice | None:
+def choose(obs: str | recording.Loaded, candidates: Sequence[Candidate], systems: Sequence[str] | None = None,
+           budget: int | None = None) -> Choice | None:
     """The candidate with the highest overall coverage of the recording's observed satellite-epochs
     (of the constellations `systems` only, when given); ties go to a mixed file, then to the larger.
-    Candidates that cannot be read are passed over."""
+    The observations are read once (or given loaded), each candidate's files once; candidates that
+    cannot be read, or that the memory budget refuses, are passed over."""
     from ..tables.signals import navigation_coverage  # pandas, only once there is a choice to make
+
+    loaded = obs if isinstance(obs, recording.Loaded) else recording.load(obs, budget=budget)
+    parsed: dict[str, vardoln_cn0.NavigationData | None] = {}  # each file read and parsed once
+
+    def navigation_data(path: str) -> vardoln_cn0.NavigationData | None:
+        if path not in parsed:
+            try:
+                parsed[path] = recording.navigation_data(path, budget)
+            except (recording.RecordingError, roles.WrongRole):
+                parsed[path] = None
+        return parsed[path]
 
     best: tuple[tuple[float, bool, int], Choice] | None = None
     for candidate in candidates:
-        try:
-            coverage = navigation_coverage(obs_path, list(candidate.paths), systems)
-        except (OSError, ValueError):
+        navs = [navigation_data(path) for path in candidate.paths]
+        if any(nav is None for nav in navs):
             continue
+        with_candidate = recording.with_navigation_data(loaded, candidate.paths, [nav for nav in navs if nav])
+        coverage = navigation_coverage(with_candidate, None, systems)
         percent = overall_percent(coverage)
         key = (-1.0 if math.isnan(percent) else percent, candidate.mixed, candidate.size)
         if best is None or key > best[0]:
-            best = key, Choice(candidate.paths, coverage)
+            best = key, Choice(candidate.paths, coverage, with_candidate)
     return None if best is None else best[1]

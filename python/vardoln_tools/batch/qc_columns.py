@@ -5,7 +5,7 @@ from __future__ import annotations
 
 import functools
 
-from ..tables import roles
+from ..tables import recording, roles
 from . import rowfiles
 from .rows import CONSTELLATION_ORDER, ColumnGroup, Row
 
@@ -28,15 +28,15 @@ def qc_column_names() -> tuple[str, ...]:
     return (*names, "qc_error")
 
 
-def qc_values(obs_path: str, nav_paths: list[str] | None, min_elevation: float) -> Row:
+def qc_values(loaded: recording.Loaded, min_elevation: float) -> Row:
     """The QC columns of one analysed recording (see qc_column_names): completeness is None without
     navigation data, obs_per_slip None without slips; a recording the QC pass cannot read gets
     only `qc_error`."""
     from ..judge.quality_control import build_report  # pandas, only in a batch that asks for QC
 
     try:
-        report = build_report(obs_path, nav_paths, min_elevation, judge=False)
-    except (OSError, ValueError, roles.WrongRole) as error:
+        report = build_report(loaded, None, min_elevation, judge=False)
+    except (OSError, ValueError, roles.WrongRole, recording.RecordingError) as error:
         return {"qc_error": str(error)}
     values: Row = {}
     for system in report.constellations():

@@ -8,9 +8,9 @@ from typing import TYPE_CHECKING, Any
 
 from ..judge import settings
 from ..judge.assessment import NothingToJudge, assess
+from ..tables import recording
 from . import navigation
 from .config import config_from_dict
-from .memory import budget_refusal
 from .rows import (ColumnGroup, Row, error_row, failed_row, is_internal_fault, nothing_row, result_row, with_groups,
                    with_warning)
 
@@ -19,37 +19,34 @@ if TYPE_CHECKING:
 
 
 def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: Sequence[navigation.Candidate],
-                    config: vardoln_cn0.AnalysisConfig, analyzer: vardoln_cn0.CN0Analyzer,
-                    memory_budget: int | None = None, groups: Sequence[ColumnGroup] = (),
-                    detector: settings.DetectorSettings | None = None) -> Row:
-    """One row: the navigation data chosen among the candidates when none is given, then the
-    assessment and the groups' columns (also for a recording with nothing to judge); every failure
-    becomes the row's error. With a memory budget (bytes), a recording whose observation or
-    navigation file is larger, or expands past it from an archive, is refused unread (see
-    budget_refusal); candidates with such a file are passed over."""
+                    config: vardoln_cn0.AnalysisConfig, memory_budget: int | None = None,
+                    groups: Sequence[ColumnGroup] = (), detector: settings.DetectorSettings | None = None) -> Row:
+    """One row: the recording loaded once, the navigation data chosen among the candidates when
+    none is given (each candidate's files read once, the observations not again), then the
+    assessment and the groups' columns on that same recording (also for a recording with nothing
+    to judge); every failure becomes the row's error. With a memory budget (bytes), a recording
+    whose observation or navigation file is larger, or expands past it from an archive, is
+    refused unread; candidates with such a file are passed over."""
     try:
-        if memory_budget is not None:
-            for path in [obs_path, *(nav_paths or ())]:
-                refusal = budget_refusal(path, memory_budget)
-                if refusal is not None:
-                    return failed_row(obs_path, nav_paths, refusal if path == obs_path else f"{path}: {refusal}")
-            candidates = [candidate for candidate in candidates
-                          if all(budget_refusal(path, memory_budget) is None for path in candidate.paths)]
+        try:
+            loaded = recording.load(obs_path, nav_paths or [], memory_budget)
+        except recording.OverBudget as refused:
+            return failed_row(obs_path, nav_paths, refused.refusal if refused.path == obs_path else str(refused))
         unusable = None
         if nav_paths is None and candidates:
-            choice = navigation.choose(obs_path, candidates, settings.describe(config)["systems"])
+            choice = navigation.choose(loaded, candidates, settings.describe(config)["systems"], memory_budget)
             if choice is not None:
-                nav_paths = list(choice.paths)
+                nav_paths, loaded = list(choice.paths), choice.loaded
             else:
                 unusable = ("no navigation file of the recording's day could be read: "
                             + ", ".join(path for candidate in candidates for path in candidate.paths))
         try:
-            judged = assess(obs_path, nav_paths or [], config, analyzer, detector)
+            judged = assess(loaded, config=config, detector=detector)
         except NothingToJudge as nothing:
             # A recording without C/N0 can still have the groups' figures (multipath needs none).
-            row = with_groups(nothing_row(obs_path, nav_paths, nothing.reason), groups, nav_paths)
+            row = with_groups(nothing_row(obs_path, nav_paths, nothing.reason), groups, loaded)
         else:
-            row = with_groups(result_row(judged), groups, nav_paths)
+            row = with_groups(result_row(judged), groups, loaded)
         return row if unusable is None else with_warning(row, unusable)
     except Exception as error:
         return error_row(obs_path, nav_paths, error)
@@ -64,13 +61,10 @@ def analyze_recording(obs_path: str, nav_path: str | Sequence[str] | None, confi
                       groups: Sequence[ColumnGroup] = (), detector: settings.DetectorSettings | None = None) -> Row:
     """The task run on a Dask worker: plain, picklable arguments in, one row out. `nav_path` is a
     path, several paths (merged) or None; `candidates` are (paths, mixed) to choose from when None."""
-    import vardoln_cn0
-
     nav_paths = [nav_path] if isinstance(nav_path, str) else None if nav_path is None else list(nav_path)
     try:
         built = settings.analysis_config() if config is None else config_from_dict(config)
-        analyzer = vardoln_cn0.CN0Analyzer(built)
     except Exception as error:
         return error_row(obs_path, nav_paths, error)
     chosen = [navigation.Candidate(tuple(paths), mixed) for paths, mixed in candidates]
-    return judge_recording(obs_path, nav_paths, chosen, built, analyzer, memory_budget, groups, detector)
+    return judge_recording(obs_path, nav_paths, chosen, built, memory_budget, groups, detector)

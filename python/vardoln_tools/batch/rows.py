@@ -9,8 +9,9 @@ from collections.abc import Callable, Iterable, Mapping, Sequence
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any
 
+from .. import _native
 from ..judge.assessment import RecordingError
-from ..tables import roles
+from ..tables import recording, roles
 
 if TYPE_CHECKING:
     from ..judge.assessment import Assessment
@@ -26,8 +27,9 @@ TAIL_COLUMNS = ("anomalies", "anomalies_low", "anomalies_high", "anomalies_criti
                 "status", "reason", "warning", "error")
 # Constellation mean columns follow the overall mean in this order; names outside it go after, sorted.
 CONSTELLATION_ORDER = ("GPS", "GLONASS", "Galileo", "BeiDou", "QZSS", "IRNSS", "NavIC", "SBAS")
-# The constellations whose satellites broadcast ephemerides give positions for: those with coverage columns.
-PREDICTABLE_CONSTELLATIONS = ("GPS", "GLONASS", "Galileo", "BeiDou", "QZSS")
+# The constellations whose satellites broadcast ephemerides give positions for (the core's rule):
+# those with coverage columns.
+PREDICTABLE_CONSTELLATIONS = tuple(_native.predictable_systems())
 
 ANALYSED = "analysed"
 NOTHING_TO_JUDGE = "nothing to judge"
@@ -157,23 +159,25 @@ class ColumnGroup:
     """Optional columns of a batch, declared before the first row so that a CSV file can carry them.
 
     `name` identifies the group in messages and in the settings file of an output; `columns` are its
-    column names in order; `compute(obs_path, nav_paths)` gives their values for one analysed
-    recording (a mapping from some of those names to plain values). `compute` must be a module-level
+    column names in order; `compute(loaded)` gives their values for one analysed recording, loaded
+    once with its navigation data (tables.recording.Loaded), as a mapping from some of those names
+    to plain values. `compute` must be a module-level
     function: worker processes receive it by reference. A failure of `compute` leaves the group's
     values empty and is named in the row's warning.
     """
 
     name: str
     columns: tuple[str, ...]
-    compute: Callable[[str, list[str] | None], Mapping[str, Any]]
+    compute: Callable[[recording.Loaded], Mapping[str, Any]]
 
 
-def with_groups(row: Row, groups: Sequence[ColumnGroup], nav_paths: Sequence[str] | None) -> Row:
-    """The row of a recording that was read with every group's columns."""
+def with_groups(row: Row, groups: Sequence[ColumnGroup], loaded: recording.Loaded) -> Row:
+    """The row of a recording that was read with every group's columns, computed from the
+    recording as loaded for the row (with the navigation data chosen for it)."""
     for group in groups:
         row.update(dict.fromkeys(group.columns))
         try:
-            values = group.compute(row["path"], None if nav_paths is None else list(nav_paths))
+            values = group.compute(loaded)
         except BaseException as error:
             if not isinstance(error, Exception) and not is_internal_fault(error):
                 raise

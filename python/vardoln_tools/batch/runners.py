@@ -173,15 +173,12 @@ def _analyze_indexed(paths: list[str], *, nav: Any, nav_dir: str | os.PathLike[s
 
 def _run_on_threads(jobs: list[Work], config: vardoln_cn0.AnalysisConfig, setup: _Setup, count: int,
                     stop: Callable[[], bool]) -> Iterator[tuple[int, Row]]:
-    import vardoln_cn0
-
-    # One analyzer serves every thread: its file methods take a shared borrow and run without the GIL.
-    analyzer = vardoln_cn0.CN0Analyzer(config)
+    # Every recording's analysis and native pass run without the GIL.
     pool = ThreadPoolExecutor(max_workers=max(1, count))
     try:
         futures: dict[Future[Row], int] = {
-            pool.submit(judge_recording, obs, navs, candidates, config, analyzer, setup.memory_budget,
-                        setup.groups, setup.detector): i for i, (obs, navs, candidates) in enumerate(jobs)}
+            pool.submit(judge_recording, obs, navs, candidates, config, setup.memory_budget, setup.groups,
+                        setup.detector): i for i, (obs, navs, candidates) in enumerate(jobs)}
         waiting = set(futures)
         while waiting:
             if stop():
@@ -199,23 +196,19 @@ WORKER_MODULES = ("vardoln_cn0", "vardoln_tools.batch", "vardoln_tools.judge.ass
                   "vardoln_tools.tables.signals")
 
 # The analysis state of a worker process, made once by _start_worker.
-_worker_state: tuple[vardoln_cn0.AnalysisConfig, vardoln_cn0.CN0Analyzer, _Setup] | None = None
+_worker_state: tuple[vardoln_cn0.AnalysisConfig, _Setup] | None = None
 
 
 def _start_worker(setup: _Setup) -> None:
-    import vardoln_cn0
-
     global _worker_state
-    config = config_from_dict(setup.config_fields)
-    _worker_state = config, vardoln_cn0.CN0Analyzer(config), setup
+    _worker_state = config_from_dict(setup.config_fields), setup
 
 
 def _work_in_worker(job: Work) -> Row:
     assert _worker_state is not None
-    config, analyzer, setup = _worker_state
+    config, setup = _worker_state
     obs, navs, candidates = job
-    return judge_recording(obs, navs, candidates, config, analyzer, setup.memory_budget, setup.groups,
-                           setup.detector)
+    return judge_recording(obs, navs, candidates, config, setup.memory_budget, setup.groups, setup.detector)
 
 
 def _run_in_processes(jobs: list[Work], setup: _Setup, count: int,

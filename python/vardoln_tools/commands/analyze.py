@@ -10,10 +10,12 @@ from typing import TYPE_CHECKING
 
 from ..judge import settings
 from ..render import summary
-from .support import (EXIT_DONE, CommandError, NothingToJudgeExit, add_recording_arguments, check_files, check_plotting,
+from .support import (EXIT_DONE, CommandError, NothingToJudgeExit, add_recording_arguments, check_plotting,
                       exit_statuses_text, write, write_plots)
 
 if TYPE_CHECKING:
+    import vardoln_cn0
+
     from ..judge.assessment import Assessment
     from ..render._plot_worker import PlotWorker
 
@@ -40,12 +42,26 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     analyze.set_defaults(run=command_analyze)
 
 
-def _assess(args: argparse.Namespace) -> Assessment:
+def _assess(args: argparse.Namespace, worker: PlotWorker | None) -> Assessment:
+    """The recording read once (each file's role checked on its loaded bytes) and judged; with a
+    plot worker, the recording's views go to it as soon as the analysis's result is there."""
     from ..judge import assessment
-    from ..tables import roles
+    from ..tables import recording, roles
 
+    config = settings.from_arguments(args)
+    detector = settings.detector_from_arguments(args)
     try:
-        return assessment.assess(args.obs, args.nav or [], settings.from_arguments(args))
+        loaded = recording.load(args.obs, args.nav or [])
+        on_result = None
+        if worker is not None:
+            from ..render.plot_data import recording_views
+
+            shown = settings.describe(config)
+
+            def on_result(result: vardoln_cn0.AnalysisResult) -> None:
+                worker.send_views(recording_views(loaded, [], shown, result))
+
+        return assessment.assess(loaded, config=config, detector=detector, on_result=on_result)
     except (roles.WrongRole, assessment.RecordingError) as error:
         raise CommandError(str(error)) from None
     except assessment.NothingToJudge as error:
@@ -53,7 +69,6 @@ def _assess(args: argparse.Namespace) -> Assessment:
 
 
 def command_analyze(args: argparse.Namespace) -> int:
-    check_files(args.obs, args.nav or [])
     plot_problem = None
     worker = None
     if args.plots or args.html:
@@ -63,7 +78,7 @@ def command_analyze(args: argparse.Namespace) -> int:
         if plot_problem is None:
             from ..render._plot_worker import PlotWorker
 
-            worker = PlotWorker(args.obs, args.nav or [], settings.describe(settings.from_arguments(args)))
+            worker = PlotWorker()
     with worker or contextlib.nullcontext():
         return _analyze(args, worker, plot_problem)
 
@@ -71,7 +86,7 @@ def command_analyze(args: argparse.Namespace) -> int:
 def _analyze(args: argparse.Namespace, worker: PlotWorker | None, plot_problem: str | None) -> int:
     from ..judge.assessment import created_now
 
-    judged = _assess(args)
+    judged = _assess(args, worker)
     created = created_now()
     print(summary.analysis_summary(judged))
     result = judged.result

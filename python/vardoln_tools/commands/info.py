@@ -5,7 +5,7 @@ from __future__ import annotations
 import argparse
 
 from ..render import summary
-from .support import EXIT_DONE, extension, read_checked
+from .support import EXIT_DONE, CommandError
 
 
 def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
@@ -18,12 +18,17 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
 
 
 def command_info(args: argparse.Namespace) -> int:
-    from ..judge.selection import cut_epoch_warning, recording_facts
+    from .. import _native
+    from ..judge.selection import cut_epoch_warning
+    from ..tables import recording, roles
+    from ..tables._common import attrs
 
-    obs = read_checked(extension().read_rinex_obs, args.obs, "observation")
-    print(summary.observation_summary(obs, args.obs))
-    # The module's reader keeps no note of a cut file; the companion's reads the file once more.
-    cut = cut_epoch_warning(recording_facts(args.obs))
+    try:
+        loaded = recording.load(args.obs)
+    except (roles.WrongRole, recording.RecordingError) as error:
+        raise CommandError(str(error)) from None
+    print(summary.observation_summary(loaded.native.obs, args.obs))
+    cut = cut_epoch_warning(attrs(_native.facts(loaded.native), args.obs, None))
     if cut is not None:
         print(f"\nWarning        {cut}")
     return EXIT_DONE

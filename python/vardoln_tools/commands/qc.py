@@ -11,7 +11,7 @@ from typing import TYPE_CHECKING, Any
 from ..judge import settings
 from ..render.summary import quality_lines, table
 from .support import (EXIT_DONE, EXIT_MEANINGS, EXIT_NOTHING_TO_JUDGE, CommandError, NothingToJudgeExit,
-                      add_recording_arguments, check_files, check_plotting, exit_statuses_text, read_failure, write,
+                      add_recording_arguments, check_plotting, exit_statuses_text, read_failure, write,
                       write_plots)
 
 if TYPE_CHECKING:
@@ -151,20 +151,17 @@ def _nothing_at_all(report: QcReport) -> bool:
 
 def command_qc(args: argparse.Namespace) -> int:
     """Runs `vardoln-cn0 qc`: the summary on stdout, then the files asked for; the exit status."""
-    check_files(args.obs, args.nav or [])
     plot_problem = check_plotting() if (args.plots or args.html) else None
     if args.plots and plot_problem:
         raise CommandError(plot_problem)
-    from ..judge import assessment
-    from ..judge.quality_control import qc
-    from ..tables import roles
+    from ..judge.quality_control import build_report
+    from ..tables import recording, roles
 
     try:
-        report = qc(args.obs, args.nav, args.min_elevation)
-    except OSError as error:
-        path = error.filename if isinstance(error.filename, str) else args.obs
-        raise read_failure(error, path, "navigation" if path in (args.nav or []) else "observation") from None
-    except (ValueError, roles.WrongRole, assessment.RecordingError) as error:
+        # Every file read once; the analysis, the native pass and the QC pass share the recording.
+        loaded = recording.load(args.obs, args.nav or [])
+        report = build_report(loaded, None, args.min_elevation, judge=True)
+    except (ValueError, roles.WrongRole, recording.RecordingError) as error:
         raise CommandError(str(error)) from None
     if _nothing_at_all(report):
         raise NothingToJudgeExit(f"{args.obs}: nothing to judge: {report.assessment_note}; and no signal pair "

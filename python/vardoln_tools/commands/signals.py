@@ -10,7 +10,7 @@ from typing import TYPE_CHECKING, Any
 
 from ..judge import settings
 from ..render.summary import table
-from .support import (EXIT_DONE, EXIT_NOTHING_TO_JUDGE, CommandError, add_recording_arguments, check_files,
+from .support import (EXIT_DONE, EXIT_NOTHING_TO_JUDGE, CommandError, add_recording_arguments,
                       make_directory, read_failure, write)
 
 if TYPE_CHECKING:
@@ -93,12 +93,18 @@ def command_signals(args: argparse.Namespace) -> int:
     from ..judge.selection import cut_epoch_warning
     from ..tables import signals as tables
 
-    check_files(args.obs, args.nav or [])
+    from ..tables import recording, roles
+
     try:
-        stats = tables.signal_stats(args.obs, args.nav, args.min_elevation)
-        coverage = tables.navigation_coverage(args.obs, args.nav) if args.nav else None
-        complete = tables.completeness(args.obs, args.nav, args.min_elevation) if args.nav else None
-        profile = tables.cn0_elevation_profile(args.obs, args.nav) if args.nav and args.plots else None
+        # Every file read once; the tables share the recording and its satellite geometry.
+        loaded = recording.load(args.obs, args.nav or [])
+    except (roles.WrongRole, recording.RecordingError) as error:
+        raise CommandError(str(error)) from None
+    try:
+        stats = tables.signal_stats(loaded, None, args.min_elevation)
+        coverage = tables.navigation_coverage(loaded) if args.nav else None
+        complete = tables.completeness(loaded, None, args.min_elevation) if args.nav else None
+        profile = tables.cn0_elevation_profile(loaded) if args.nav and args.plots else None
     except (OSError, ValueError) as error:
         raise _table_failure(error, args.obs, args.nav or []) from None
 

@@ -13,30 +13,20 @@ import datetime
 import functools
 import math
 import os
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any, cast
 
 from .._version import __version__
-from ..tables import navigation, roles
+from ..tables import recording
 from . import settings
 
 if TYPE_CHECKING:
     import pandas as pd
     import vardoln_cn0
 
-# Below this overall coverage of the observed satellite-epochs, the verdicts that rest on the
-# comparison of predicted and observed satellites are not assessable.
-COMPLETE_COVERAGE_PERCENT = 95.0
-# The record choice takes a Keplerian record up to 4 hours from its clock epoch (GLONASS: 1 hour),
-# so records this close to the recording can still position its satellites.
-RECORD_WINDOW = datetime.timedelta(hours=4)
 NO_DATA_GRADE = "N/A"
-NO_DATA_TEXT = "No data"
-# The stored grade bands, as the analysis cuts its overall score.
-GRADE_BANDS = ((90.0, "A"), (80.0, "B"), (70.0, "C"), (60.0, "D"))
-LOWEST_GRADE = "F"
 
 
 class NothingToJudge(Exception):
@@ -47,8 +37,7 @@ class NothingToJudge(Exception):
         self.path, self.reason = path, reason
 
 
-class RecordingError(Exception):
-    """A file that cannot be read or parsed; the message names the file."""
+RecordingError = recording.RecordingError
 
 
 @dataclass(frozen=True)
@@ -68,47 +57,25 @@ class Quality:
                 "interpretation": self.interpretation}
 
 
-def _clamp(value: float) -> float:
-    # min(max(x, 0), 100) as the analysis writes it: a NaN stays NaN
-    return min(max(value, 0.0), 100.0)
-
-
 def stored_quality(result: vardoln_cn0.AnalysisResult) -> Quality:
-    """The stored quality score of a result, from its accessors: the same operations on the same
-    stored values as the analysis, so equal to the export's `quality_score` bit for bit, without
-    exporting (a day of 30 s data exports to some 80 MB)."""
-    if result.total_observations == 0:
-        return Quality(0.0, 0.0, 0.0, 0.0, NO_DATA_GRADE, NO_DATA_TEXT)
-    cn0_score = result.quality_score.cn0_quality  # the notebook takes the stored C/N0 component
-    coverage_score = _clamp(result.skyplot_coverage)
-    epochs = result.total_epochs or 1
-    consistency = _clamp((1.0 - 10.0 * result.anomaly_count / epochs) * 100.0)
-    if result.has_visibility_prediction:
-        penalty_confirmation, penalty_unexpected = visibility_penalties(result)
-        consistency = _clamp(consistency - penalty_confirmation - penalty_unexpected)
-    overall = 0.4 * consistency + 0.25 * coverage_score + 0.35 * cn0_score
-    return Quality(overall, cn0_score, coverage_score, consistency, grade_of(overall), result.summary)
+    """The quality score a result stores, as the analysis stored it (read natively, without
+    exporting: a day of 30 s data exports to some 80 MB)."""
+    from .. import _native
 
-
-def grade_of(overall: float) -> str:
-    """The grade letter of an overall score (a NaN score is the lowest grade)."""
-    return next((letter for lower, letter in GRADE_BANDS if overall >= lower), LOWEST_GRADE)
+    record = _native.stored_quality(result)
+    return Quality(float(record["overall"]), float(record["cn0_score"]), float(record["coverage_score"]),
+                   float(record["consistency_score"]), str(record["grade"]), str(record["interpretation"]))
 
 
 def grade_bands_text() -> str:
-    """The grade bands as a sentence: "A score of 90 or more is grade A, 80 B, ... and below 60 F."."""
-    (top, top_letter), *others = GRADE_BANDS
-    lowest = GRADE_BANDS[-1][0]
-    middle = "".join(f", {lower:g} {letter}" for lower, letter in others)
-    return f"A score of {top:g} or more is grade {top_letter}{middle} and below {lowest:g} {LOWEST_GRADE}."
+    """The stored grade's bands as a sentence: "A score of 90 or more is grade A, 80 B, ... and
+    below 60 F."."""
+    from .. import _native
 
-
-def visibility_penalties(result: vardoln_cn0.AnalysisResult) -> tuple[float, float]:
-    """(confirmation, unexpected) points the stored consistency score loses to the visibility check."""
-    if not result.has_visibility_prediction:
-        return 0.0, 0.0
-    return (min(max(0.0, (100.0 - result.visibility_confirmation_rate) * 0.5), 30.0),
-            min(max(0.0, result.visibility_mean_unexpected * 5.0), 20.0))
+    *bands, (_, lowest, _) = _native.grade_bands()
+    (top, top_letter, _), *others = bands
+    middle = "".join(f", {lower:g} {letter}" for lower, letter, _ in others)
+    return f"A score of {top:g} or more is grade {top_letter}{middle} and below {bands[-1][0]:g} {lowest}."
 
 
 @dataclass(frozen=True)
@@ -132,10 +99,7 @@ class Coverage:
     never_predicted: float  # SBAS, IRNSS and unknown satellites observed per epoch
     without_ephemeris: float  # predictable satellites observed without a position, per epoch
     spans_overlap: bool  # the records, with the hours each one serves, reach into the recording
-
-    @property
-    def complete(self) -> bool:
-        return self.percent >= COMPLETE_COVERAGE_PERCENT and self.spans_overlap
+    complete: bool  # can back the visibility verdicts: overlapping records covering enough (the core's rule)
 
     def percent_text(self) -> str:
         return "-" if math.isnan(self.percent) else f"{self.percent:.1f} %"
@@ -163,8 +127,16 @@ def _time_text(value: object) -> str:
     return "" if value is None else str(value).replace(" ", "T")
 
 
-def coverage_from_table(table: pd.DataFrame) -> Coverage:
-    """The Coverage of a `navigation_coverage` table."""
+def complete_coverage_percent() -> float:
+    """The coverage below which the visibility verdicts are not assessable, as the core applies it."""
+    from .. import _native
+
+    return float(_native.health_rules()["complete_coverage_percent"])
+
+
+def coverage_from_table(table: pd.DataFrame, spans_overlap: bool, complete: bool) -> Coverage:
+    """The Coverage of a `navigation_coverage` table, with the core's verdict on the records'
+    overlap with the recording and on completeness."""
     # Plain column lists: a handful of rows, read without pandas' per-row machinery.
     columns = {name: table[name].tolist() for name in ("system", "observed", "covered", "percent", "predictable",
                                                          "uncovered_satellites")}
@@ -181,10 +153,7 @@ def coverage_from_table(table: pd.DataFrame) -> Coverage:
         if not row["predictable"]:
             never_predicted += int(row["observed"])
     epochs = int(table.attrs["epochs"]) or 1
-    obs_start, obs_end = table.attrs["obs_start"], table.attrs["obs_end"]
     nav_start, nav_end = table.attrs["nav_start"], table.attrs["nav_end"]
-    overlap = (nav_start is not None and obs_start is not None and obs_end is not None
-               and nav_start - RECORD_WINDOW <= obs_end and nav_end + RECORD_WINDOW >= obs_start)
     return Coverage(
         percent=float(every["percent"]), systems=tuple(systems),
         obs_span=(_time_text(table.attrs["obs_start"]), _time_text(table.attrs["obs_end"])),
@@ -192,7 +161,7 @@ def coverage_from_table(table: pd.DataFrame) -> Coverage:
         epochs=int(table.attrs["epochs"]),
         never_predicted=never_predicted / epochs,
         without_ephemeris=(int(every["observed"]) - int(every["covered"])) / epochs,
-        spans_overlap=bool(overlap))
+        spans_overlap=spans_overlap, complete=complete)
 
 
 def coverage_warning(coverage: Coverage) -> str | None:
@@ -208,7 +177,7 @@ def coverage_warning(coverage: Coverage) -> str | None:
                 "visibility verdicts are not assessable")
     if not coverage.complete:
         return (f"navigation data cover {coverage.percent_text()} of the observed satellite-epochs "
-                f"({coverage.by_system_text()}), below {COMPLETE_COVERAGE_PERCENT:g} %: visibility verdicts are "
+                f"({coverage.by_system_text()}), below {complete_coverage_percent():g} %: visibility verdicts are "
                 "not assessable")
     return None
 
@@ -347,6 +316,8 @@ class Assessment:
     # The navigation data can back the visibility verdicts: a receiver position, records that reach
     # into the recording, and coverage of 95 % or more (decided by the native pass).
     visibility_checked: bool = False
+    # The recording as loaded, for the plots, tables and QC of the same command (not shown).
+    recording: recording.Loaded | None = field(default=None, repr=False, compare=False)
 
     @property
     def has_navigation(self) -> bool:
@@ -477,14 +448,8 @@ def created_now() -> str:
     return datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
 
 
-def _nothing_to_judge_reason(obs_path: str, config_settings: dict[str, Any]) -> str:
+def _nothing_to_judge_reason(obs: vardoln_cn0.RinexObsData, config_settings: dict[str, Any]) -> str:
     """Why a recording gave no sample, from its header and records."""
-    import vardoln_cn0
-
-    try:
-        obs = vardoln_cn0.read_rinex_obs(obs_path)
-    except (OSError, ValueError):
-        return "the recording has no signal-strength (C/N0) samples"
     if obs.num_epochs == 0:
         return "the recording has no observation epochs"
     codes = obs.obs_types_by_system()
@@ -495,88 +460,57 @@ def _nothing_to_judge_reason(obs_path: str, config_settings: dict[str, Any]) -> 
             f"{config_settings['min_elevation']:g}° elevation mask")
 
 
-def _read_error(error: BaseException, obs_path: str, obs_kind: roles.FileKind,
-                nav_paths: Sequence[str], nav_kinds: Sequence[roles.FileKind]) -> RecordingError:
-    """A reader's exception as one line naming the file it concerns."""
-    import vardoln_cn0
+def assess(obs_path: str | os.PathLike[str] | recording.Loaded, nav_paths: Sequence[str | os.PathLike[str]] = (),
+           config: vardoln_cn0.AnalysisConfig | None = None, detector: settings.DetectorSettings | None = None,
+           on_result: Callable[[vardoln_cn0.AnalysisResult], None] | None = None) -> Assessment:
+    """Judges one recording: an observation file and its navigation files (read once, see
+    recording.load), or a recording loaded already (`nav_paths` then unused). Raises
+    roles.WrongRole for a file in the wrong role, NothingToJudge for a recording without samples
+    and RecordingError for a file that cannot be read.
 
-    if isinstance(error, OSError):
-        if obs_kind.kind == "unreadable":
-            return RecordingError(roles.cannot_read_text(obs_path, "observation", obs_kind.text))
-        for path, kind in zip(nav_paths, nav_kinds):
-            if kind.kind == "unreadable":
-                return RecordingError(roles.cannot_read_text(path, "navigation", kind.text))
-        return RecordingError(f"{obs_path}: {error}")
-    for path in nav_paths:
-        try:
-            vardoln_cn0.read_navigation(path)
-        except ValueError as nav_error:
-            return RecordingError(roles.not_readable_text(path, "navigation", nav_error))
-        except OSError:
-            pass
-    return RecordingError(roles.not_readable_text(obs_path, "observation", error))
-
-
-def assess(obs_path: str | os.PathLike[str], nav_paths: Sequence[str | os.PathLike[str]] = (),
-           config: vardoln_cn0.AnalysisConfig | None = None, analyzer: vardoln_cn0.CN0Analyzer | None = None,
-           detector: settings.DetectorSettings | None = None) -> Assessment:
-    """Judges one recording. Raises roles.WrongRole for a file in the wrong role, NothingToJudge for
-    a recording without samples and RecordingError for a file that cannot be read.
-
-    `config` defaults to settings.analysis_config(); `analyzer`, built from that same `config`, may be
-    shared between threads; `detector` sets the band detector (settings.DetectorSettings()). The
-    analysis and one native pass over the same files (the detector's events, the health criteria
-    and grade, coverage and the visibility check over the selected constellations) run side by
-    side. The assessment's result shows only the selected constellations (see
-    selection.SelectedResult); a file cut inside its last epoch adds a warning.
+    `config` defaults to settings.analysis_config(); `detector` sets the band detector
+    (settings.DetectorSettings()). The analysis and one native pass over the same recording (the
+    detector's events, the health criteria and grade, coverage and the visibility check over the
+    selected constellations) run side by side and share its satellite geometry; `on_result` gets
+    the analysis's result as soon as it is there, while that pass may still run. The assessment's
+    result shows only the selected constellations (see selection.SelectedResult); a file cut
+    inside its last epoch adds a warning.
     """
-    import vardoln_cn0
-
     from .. import _native
     from ..tables._common import attrs
     from ..tables.signals import coverage_frame
     from ..tables.visibility import summary_of
     from . import selection
 
-    obs = os.fspath(obs_path)
-    navs = [os.fspath(path) for path in nav_paths]
+    loaded = obs_path if isinstance(obs_path, recording.Loaded) else recording.load(obs_path, nav_paths)
+    obs, navs, native = loaded.obs_path, loaded.nav_paths, loaded.native
     config = settings.analysis_config() if config is None else config
     detector = settings.DetectorSettings() if detector is None else detector
-    analyzer = vardoln_cn0.CN0Analyzer(config) if analyzer is None else analyzer
     shown_settings = settings.describe(config) | detector.as_dict()
     systems = shown_settings["systems"]
 
-    obs_kind = roles.check_observation(obs, resolve_archives=False)
-    nav_kinds = [roles.check_navigation(path) for path in navs]
-    refusal = navigation.merge_refusal(navs) if len(navs) > 1 else None
-    if refusal is not None:
-        raise RecordingError(refusal)
-    # Both release the interpreter lock while they read and compute.
+    # Both release the interpreter lock while they compute.
     with ThreadPoolExecutor(max_workers=1) as side:
-        native = side.submit(_native.judge, obs, navs or None, config.min_elevation, detector.drop_db,
-                             detector.event_satellites, systems, config.spoofing_unexpected_threshold,
-                             config.spoofing_min_unexpected_count)
-        try:
-            with navigation.navigation_file(navs) as nav_file:
-                result = analyzer.analyze_file(obs) if nav_file is None else analyzer.analyze_with_nav(obs, nav_file)
-        except (OSError, ValueError) as error:
-            raise _read_error(error, obs, obs_kind, navs, nav_kinds) from None
+        pending = side.submit(_native.judge, native, None, config.min_elevation, detector.drop_db,
+                              detector.event_satellites, systems, config.spoofing_unexpected_threshold,
+                              config.spoofing_min_unexpected_count)
+        result = native.analyze(config)
         if result.total_observations == 0:
-            if obs_kind.kind == "archive":
-                roles.check_observation(obs)
-            raise NothingToJudge(obs, _nothing_to_judge_reason(obs, shown_settings))
-        try:
-            judged = native.result()
-        except (OSError, ValueError) as error:
-            raise _read_error(error, obs, obs_kind, navs, nav_kinds) from None
+            loaded.obs_inside_archive()
+            raise NothingToJudge(obs, _nothing_to_judge_reason(native.obs, shown_settings))
+        if on_result is not None:
+            on_result(result)
+        judged = pending.result()
 
     visibility = summary_of(judged["visibility"], obs, navs) if "visibility" in judged else None
     shown = cast("vardoln_cn0.AnalysisResult", selection.SelectedResult(result, systems, visibility))
     assessment = Assessment(obs, navs, shown_settings, shown, Health.from_native(judged), stored_quality(result),
                             [Event.from_native(event) for event in judged["detector"]["events"]])
+    assessment.recording = loaded
     assessment.visibility_checked = bool(judged["visibility_checked"])
     if "coverage" in judged:
-        assessment.coverage = coverage_from_table(coverage_frame(judged["coverage"], obs, navs))
+        assessment.coverage = coverage_from_table(coverage_frame(judged["coverage"], obs, navs),
+                                                  bool(judged["spans_overlap"]), bool(judged["coverage_complete"]))
         warning = coverage_warning(assessment.coverage)
         if warning is not None:
             assessment.warnings.append(warning)

@@ -26,12 +26,14 @@ import pandas as pd
 
 from .. import _native
 from .._version import __version__
-from ..tables import roles
-from ..tables._common import (NavArg, PathArg, array, attrs, frame, nav_argument, navigation_attrs, path_argument,
-                              system_name)
+from ..tables import recording
+from ..tables._common import (NavArg, RecordingArg, array, attrs, frame, nav_argument, navigation_attrs, path_argument,
+                              source, system_name)
 from ..tables.signals import SignalStats, completeness_frame, coverage_frame, signal_stats_of
 
 if TYPE_CHECKING:
+    import vardoln_cn0
+
     from .assessment import Assessment
 
 __all__ = ["Multipath", "QcReport", "multipath", "phase_slips", "qc"]
@@ -253,15 +255,14 @@ def _plain(value: Any) -> Any:
     return value
 
 
-def _native_table(obs_path: PathArg, nav_path: NavArg | None, min_elevation: float, with_tables: bool,
+def _native_table(obs_path: RecordingArg, nav_path: NavArg | None, min_elevation: float, with_tables: bool,
                   coverage_systems: str | None = None) -> _Table:
-    obs = path_argument(obs_path, "obs_path")
-    navs = None if nav_path is None else nav_argument(nav_path)
+    native_obs, native_navs, obs, navs = source(obs_path, nav_path, nav_required=False)
     elevation = float(min_elevation)
-    return _Table(_native.qc(obs, navs, elevation, with_tables, coverage_systems), obs, navs, elevation)
+    return _Table(_native.qc(native_obs, native_navs, elevation, with_tables, coverage_systems), obs, navs, elevation)
 
 
-def multipath(obs_path: PathArg, nav_path: NavArg | None = None) -> Multipath:
+def multipath(obs_path: RecordingArg, nav_path: NavArg | None = None) -> Multipath:
     """Code multipath per satellite and signal pair (see `Multipath`), in metres.
 
     Pairs: GPS L1/L2 and L1/L5, GLONASS G1/G2, Galileo E1/E5a and E1/E5b, BeiDou B1I/B3I and
@@ -273,7 +274,7 @@ def multipath(obs_path: PathArg, nav_path: NavArg | None = None) -> Multipath:
     return _native_table(obs_path, nav_path, 10.0, False).multipath()
 
 
-def phase_slips(obs_path: PathArg) -> pd.DataFrame:
+def phase_slips(obs_path: RecordingArg) -> pd.DataFrame:
     """Phase slips per satellite and signal pair, without an elevation mask.
 
     Columns: ``system``, ``satellite``, ``pair``, ``codes_used``, ``slips`` (geometry-free or
@@ -416,7 +417,7 @@ class QcReport:
         }
 
 
-def qc(obs_path: PathArg, nav_path: NavArg | None = None, min_elevation: float = 10.0) -> QcReport:
+def qc(obs_path: RecordingArg, nav_path: NavArg | None = None, min_elevation: float = 10.0) -> QcReport:
     """Quality control of one recording in one object (`QcReport`): time span, epochs and
     interval; per constellation and signal pair the multipath RMS (metres), phase slips and
     observations per slip; completeness and C/N0 per signal; navigation coverage of the
@@ -425,30 +426,32 @@ def qc(obs_path: PathArg, nav_path: NavArg | None = None, min_elevation: float =
     --min-elevation` shows them.
 
     ``nav_path`` is a path or a list of paths (one file per constellation, merged); without it
-    nothing is masked, and completeness and coverage are None. Raises roles.WrongRole for a file
-    in the wrong role, OSError or ValueError for one that cannot be read.
+    nothing is masked, and completeness and coverage are None. ``obs_path`` may be a recording
+    loaded already (recording.load), with its navigation files. Every file is read once. Raises
+    roles.WrongRole for a file in the wrong role, recording.RecordingError for one that cannot be
+    read.
     """
     return build_report(obs_path, nav_path, min_elevation, judge=True)
 
 
-def build_report(obs_path: PathArg, nav_path: NavArg | None, min_elevation: float, judge: bool) -> QcReport:
+def build_report(obs_path: RecordingArg, nav_path: NavArg | None, min_elevation: float, judge: bool,
+                 config: vardoln_cn0.AnalysisConfig | None = None) -> QcReport:
+    """The QcReport of a recording (a path, or a recording loaded already); with `judge`, its
+    assessment with `config` (default: the analysis settings with this elevation mask) too."""
     from . import assessment, settings
 
-    obs = path_argument(obs_path, "obs_path")
-    navs = None if nav_path is None else nav_argument(nav_path)
-    # An archive is looked into only if it turns out to hold no observations (as assess does):
-    # opening it here would read the whole recording once more.
-    roles.check_observation(obs, resolve_archives=False)
-    for path in navs or []:
-        roles.check_navigation(path)
+    if isinstance(obs_path, recording.Loaded):
+        if nav_path is not None:
+            raise ValueError("obs_path is a loaded recording, which carries its navigation files: give no nav_path")
+        loaded = obs_path
+    else:
+        loaded = recording.load(path_argument(obs_path, "obs_path"),
+                                [] if nav_path is None else nav_argument(nav_path))
+    obs, navs = loaded.obs_path, loaded.nav_paths or None
     elevation = float(min_elevation)
-    config = settings.analysis_config(min_elevation=elevation)
-    try:
-        # Coverage of the constellations that the C/N0 analysis judges, as its verdicts rest on it.
-        native = _native_table(obs, navs, elevation, True, "".join(settings.describe(config)["systems"]))
-    except ValueError:
-        roles.check_observation(obs)  # an archive of another kind of file says so
-        raise
+    config = settings.analysis_config(min_elevation=elevation) if config is None else config
+    # Coverage of the constellations that the C/N0 analysis judges, as its verdicts rest on it.
+    native = _native_table(loaded, None, elevation, True, "".join(settings.describe(config)["systems"]))
     table = native.table
     coverage = None if "coverage" not in table else coverage_frame(table["coverage"], obs, navs or [])
     completeness = None
@@ -461,7 +464,7 @@ def build_report(obs_path: PathArg, nav_path: NavArg | None, min_elevation: floa
     judged_note: str | None = "not analysed"
     if judge:
         try:
-            judged = assessment.assess(obs, navs or [], config)
+            judged = assessment.assess(loaded, config=config)
             judged_note = None
         except assessment.NothingToJudge as nothing:
             judged_note = nothing.reason

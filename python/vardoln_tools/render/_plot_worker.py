@@ -2,15 +2,15 @@
 
 matplotlib holds the interpreter lock for nearly all of its work, so within one process importing
 and drawing it would queue behind the analysis's Python side, and the other way round. A worker
-process imports it, makes the recording's views (`plot_data.recording_views`, which need only the
-files and the settings) and draws their plots while the command analyses, then draws the plot of
-the result's series. The command's own process never imports matplotlib, and a machine with a second core
-draws the plots while the first one analyses.
+process imports it while the command analyses, then draws what the command hands it: the
+recording's views (`plot_data.RecordingViews`, taken from the analysis's result as soon as it is
+there, while the command's native pass still runs) and then the result's series. The worker reads
+no file and analyses nothing; the command's own process never imports matplotlib.
 
 Both ends of the exchange are here. Pickled over the worker's standard input and output: the
-command sends (obs_path, nav_paths, settings) at once, then after the analysis the result's
-`ResultSeries`, or None to stop. The worker answers ("images", [(stem, title, png), ...]),
-("problem", text) when the plots cannot be drawn (no matplotlib), or ("failed", text).
+command sends the RecordingViews (or None to stop), then the result's `ResultSeries` (or None to
+stop). The worker answers ("images", [(stem, title, png), ...]), ("problem", text) when the plots
+cannot be drawn (no matplotlib), or ("failed", text).
 """
 
 from __future__ import annotations
@@ -22,8 +22,9 @@ import subprocess
 import sys
 import traceback
 import warnings
-from concurrent.futures import ThreadPoolExecutor
 from typing import IO, TYPE_CHECKING, Any
+
+from .plot_data import RecordingViews, views_of
 
 if TYPE_CHECKING:
     from ..judge.assessment import Assessment
@@ -41,23 +42,36 @@ class PlotWorker:
     drawing the plots in this process instead; only a missing matplotlib is reported as such.
     """
 
-    def __init__(self, obs_path: str, nav_paths: list[str], settings: dict[str, Any]) -> None:
+    def __init__(self) -> None:
         self._process: subprocess.Popen[bytes] | None = None
+        self._views: RecordingViews | None = None
         if not sys.executable:
             return
         try:
             self._process = subprocess.Popen([sys.executable, "-m", "vardoln_tools.render._plot_worker"],
                                              stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-            assert self._process.stdin is not None
-            pickle.dump((obs_path, list(nav_paths), dict(settings)), self._process.stdin)
-            self._process.stdin.flush()
         except OSError:
             self.close()
 
+    def send_views(self, views: RecordingViews) -> None:
+        """Hands the worker the recording's views to draw while the command finishes its work."""
+        self._views = views
+        if self._process is None:
+            return
+        try:
+            assert self._process.stdin is not None
+            pickle.dump(views, self._process.stdin)
+            self._process.stdin.flush()
+        except (OSError, ValueError, pickle.PicklingError):
+            self.close()
+
     def render(self, judged: Assessment) -> tuple[Images, str | None]:
-        """(images, None), or ([], why there are none)."""
+        """(images, None), or ([], why there are none). The views sent before are drawn with the
+        assessment's series; without them the views are made here from the assessment."""
         from .plot_data import result_series
 
+        if self._views is None:
+            self.send_views(views_of(judged))
         answer: tuple[str, Any] = ("failed", "no worker")
         if self._process is not None:
             try:
@@ -71,7 +85,7 @@ class PlotWorker:
             return value, None
         if kind == "problem":
             return [], str(value)
-        return _render_here(judged)
+        return _render_here(judged, self._views)
 
     def close(self) -> None:
         """Ends the worker if it still runs (the analysis failed, or nothing is to be drawn)."""
@@ -87,12 +101,12 @@ class PlotWorker:
         self.close()
 
 
-def _render_here(judged: Assessment) -> tuple[Images, str | None]:
+def _render_here(judged: Assessment, views: RecordingViews | None) -> tuple[Images, str | None]:
     try:
         from . import plots
     except ImportError as error:
         return [], str(error)
-    return plots.render_all(judged), None
+    return plots.render_all(judged, views), None
 
 
 def _answer(out: IO[bytes], kind: str, value: object) -> int:
@@ -129,27 +143,23 @@ def _import_plots(lightly: bool) -> Any:
 
 
 def serve(source: IO[bytes], out: IO[bytes], worker_process: bool = False) -> int:
-    """The worker's side of the exchange. The plots of the recording's views are drawn before the
-    result's series arrive, so that only the plot of those is left once the analysis is done.
+    """The worker's side of the exchange: matplotlib is imported while the command analyses, the
+    plots of the recording's views are drawn as soon as they arrive, so that only the plot of the
+    result's series is left once the command is done.
 
     `worker_process`: this process exists only to draw, so matplotlib is imported lightly
     (`_import_plots`)."""
-    obs_path, nav_paths, settings = pickle.load(source)
-    from . import plot_data
-
-    # The views are made natively without the interpreter lock, so a second core makes them
-    # while matplotlib is imported.
-    with ThreadPoolExecutor(max_workers=1, thread_name_prefix="plot views") as pool:
-        pending = pool.submit(plot_data.recording_views, obs_path, nav_paths, settings)
-        try:
-            plots = _import_plots(lightly=worker_process)
-        except ImportError as error:
-            pending.cancel()
-            return _answer(out, "problem", str(error))
-        try:
-            images, failure = plots.draw_views(pending.result()), None
-        except Exception:  # the command draws them itself, and meets the fault there
-            images, failure = {}, traceback.format_exc()
+    try:
+        plots = _import_plots(lightly=worker_process)
+    except ImportError as error:
+        return _answer(out, "problem", str(error))
+    views = pickle.load(source)
+    if views is None:
+        return 0
+    try:
+        images, failure = plots.draw_views(views), None
+    except Exception:  # the command draws them itself, and meets the fault there
+        images, failure = {}, traceback.format_exc()
     series = pickle.load(source)
     if series is None:
         return 0

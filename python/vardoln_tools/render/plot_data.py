@@ -18,6 +18,8 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
+from ..tables import recording
+
 if TYPE_CHECKING:
     import vardoln_cn0
 
@@ -166,17 +168,23 @@ def _floats(buffer: Any) -> Floats:
     return values
 
 
-def recording_views(obs_path: str, nav_paths: list[str], settings: dict[str, Any]) -> RecordingViews:
-    """What an analysis of the files with these settings (`Assessment.settings`) shows of the sky
-    and of the constellations, made natively by the analysis's own steps and so equal, value for
-    value, to its accessors and export: the skyplot tracks, the heatmap grid, the per-constellation
-    series, the station's name and the prediction's source; and the per-epoch visibility counts
-    behind its visibility means. Needs no result, and runs without the interpreter lock."""
+def recording_views(obs: str | recording.Loaded, nav_paths: list[str], settings: dict[str, Any],
+                    result: vardoln_cn0.AnalysisResult | None = None) -> RecordingViews:
+    """What an analysis of the recording with these settings (`Assessment.settings`) shows of the
+    sky and of the constellations, equal, value for value, to its accessors and export: the skyplot
+    tracks, the heatmap grid, the per-constellation series, the station's name and the
+    prediction's source; and the per-epoch visibility counts behind its visibility means.
+
+    `obs` is a recording loaded already (`nav_paths` then unused) or an observation file read for
+    this alone. With the analysis's own `result` (of that recording, with these settings) its
+    views are taken from it; without one they are made natively by the analysis's own steps. The
+    visibility counts use the recording's satellite geometry. Runs without the interpreter lock."""
     from .. import _native
 
-    views = _native.plot_views(obs_path, list(nav_paths) or None, list(settings["systems"]),
-                               float(settings["min_elevation"]), float(settings["min_cn0"]),
-                               float(settings["max_cn0"]))
+    native_obs = obs.native if isinstance(obs, recording.Loaded) else obs
+    native_navs = None if isinstance(obs, recording.Loaded) else list(nav_paths) or None
+    views = _native.plot_views(native_obs, native_navs, list(settings["systems"]), float(settings["min_elevation"]),
+                               float(settings["min_cn0"]), float(settings["max_cn0"]), result)
     sky = views["sky"]
     lengths = np.frombuffer(sky["lengths"], dtype=np.uint64).astype(np.int64)
     tracks = SkyTracks(list(sky["satellites"]), np.concatenate(([0], np.cumsum(lengths))), _floats(sky["azimuth"]),
@@ -204,7 +212,11 @@ def recording_views(obs_path: str, nav_paths: list[str], settings: dict[str, Any
 
 
 def views_of(judged: Assessment) -> RecordingViews:
-    """The `recording_views` of an assessment's files and settings."""
+    """The `recording_views` of an assessment: from its loaded recording and its analysis's result
+    when it has them (nothing is read or analysed again), else from its files and settings."""
+    module_result = getattr(judged.result, "module_result", judged.result)
+    if judged.recording is not None:
+        return recording_views(judged.recording, [], judged.settings, module_result)
     return recording_views(judged.obs_path, judged.nav_paths, judged.settings)
 
 

@@ -5,14 +5,22 @@ from __future__ import annotations
 
 import os
 from collections.abc import Mapping, Sequence
-from typing import Any, TypeAlias
+from typing import TYPE_CHECKING, Any, TypeAlias
 
 import numpy as np
 import numpy.typing as npt
 import pandas as pd
 
+from .. import _native
+
+if TYPE_CHECKING:
+    from .recording import Loaded
+
 PathArg: TypeAlias = "str | os.PathLike[str]"
 NavArg: TypeAlias = "str | os.PathLike[str] | Sequence[str | os.PathLike[str]]"
+# A recording: its observation file, or the recording loaded already (recording.load), whose
+# navigation files come with it.
+RecordingArg: TypeAlias = "str | os.PathLike[str] | Loaded"
 
 
 def path_argument(path: object, name: str) -> str:
@@ -20,6 +28,24 @@ def path_argument(path: object, name: str) -> str:
     if isinstance(path, (str, os.PathLike)):
         return os.fsdecode(os.fspath(path))
     raise TypeError(f"{name} must be a path (str or os.PathLike), not {type(path).__name__}")
+
+
+def source(obs_path: object, nav_path: object, nav_required: bool = True,
+           name: str = "obs_path") -> tuple[str | _native.Recording, list[str] | None, str, list[str] | None]:
+    """What a table reads, as (the native functions' obs and nav arguments, the observation path
+    and the navigation paths its attrs name). A loaded recording is taken as it is, with its own
+    navigation files (`nav_path` must then be None); paths are read by the native function."""
+    from .recording import Loaded
+
+    if isinstance(obs_path, Loaded):
+        if nav_path is not None:
+            raise ValueError(f"{name} is a loaded recording, which carries its navigation files: give no nav_path")
+        if nav_required and not obs_path.nav_paths:
+            raise ValueError(f"{name} is a loaded recording without navigation files, which this table needs")
+        return obs_path.native, None, obs_path.obs_path, list(obs_path.nav_paths) or None
+    obs = path_argument(obs_path, name)
+    navs = nav_argument(nav_path) if nav_required or nav_path is not None else None
+    return obs, navs, obs, navs
 
 
 def nav_argument(nav_path: object, name: str = "nav_path") -> list[str]:

@@ -15,8 +15,8 @@ import numpy.typing as npt
 import pandas as pd
 
 from .. import _native
-from ._common import (NavArg, PathArg, array, attrs, categorical, frame, nav_argument, navigation_attrs,
-                      nullable, path_argument, system_names, times)
+from ._common import (NavArg, RecordingArg, array, attrs, categorical, frame, navigation_attrs, nullable, source,
+                      system_names, times)
 
 if TYPE_CHECKING:
     import xarray
@@ -27,14 +27,14 @@ Form = Literal["pandas", "numpy", "xarray"]
 
 
 @overload
-def load_observations(path: PathArg, form: Literal["pandas"] = "pandas") -> pd.DataFrame: ...
+def load_observations(path: RecordingArg, form: Literal["pandas"] = "pandas") -> pd.DataFrame: ...
 @overload
-def load_observations(path: PathArg, form: Literal["numpy"]) -> dict[str, npt.NDArray[Any]]: ...
+def load_observations(path: RecordingArg, form: Literal["numpy"]) -> dict[str, npt.NDArray[Any]]: ...
 @overload
-def load_observations(path: PathArg, form: Literal["xarray"]) -> "xarray.Dataset": ...
+def load_observations(path: RecordingArg, form: Literal["xarray"]) -> "xarray.Dataset": ...
 
 
-def load_observations(path: PathArg, form: Form = "pandas") -> "pd.DataFrame | dict[str, npt.NDArray[Any]] | xarray.Dataset":
+def load_observations(path: RecordingArg, form: Form = "pandas") -> "pd.DataFrame | dict[str, npt.NDArray[Any]] | xarray.Dataset":
     """Every observation value of a RINEX observation file, as the readers keep it.
 
     A zero is "no observation" and is not kept; a satellite or code repeated within an epoch
@@ -58,10 +58,10 @@ def load_observations(path: PathArg, form: Form = "pandas") -> "pd.DataFrame | d
     ``attrs`` (DataFrame and Dataset) holds the file, the header facts (marker, receiver,
     antenna, version, interval, approximate position in ECEF metres) and the first and last epoch.
     """
-    obs = path_argument(path, "path")
+    native_obs, _, obs, _ = source(path, None, nav_required=False, name="path")
     if form not in ("pandas", "numpy", "xarray"):
         raise ValueError(f"form must be 'pandas', 'numpy' or 'xarray', not {form!r}")
-    table = _native.observations(obs)
+    table = _native.observations(native_obs)
     satellites = list(table["satellites"])
     if form == "numpy":
         return {
@@ -122,7 +122,7 @@ def _dataset(table: dict[str, Any], satellites: list[str], facts: dict[str, Any]
     return dataset
 
 
-def satellite_geometry(obs_path: PathArg, nav_path: NavArg) -> pd.DataFrame:
+def satellite_geometry(obs_path: RecordingArg, nav_path: NavArg | None = None) -> pd.DataFrame:
     """Azimuth and elevation (degrees) of every observed satellite at every epoch for which the
     navigation data give a position.
 
@@ -133,9 +133,9 @@ def satellite_geometry(obs_path: PathArg, nav_path: NavArg) -> pd.DataFrame:
     constellation and satellite, each satellite's epochs in file order. ValueError when the
     header has no approximate position. ``nav_path`` is a path or a list of paths, merged.
     """
-    obs = path_argument(obs_path, "obs_path")
-    navs = nav_argument(nav_path)
-    table = _native.geometry(obs, navs)
+    native_obs, native_navs, obs, given = source(obs_path, nav_path)
+    navs = given or []
+    table = _native.geometry(native_obs, native_navs)
     satellite, _ = categorical(array(table["satellite"]), list(table["satellites"]))
     return frame({
         "time": times(table["time"]),

@@ -57,6 +57,12 @@ def sniff(path: str | os.PathLike[str]) -> FileKind:
             head = source.read(SNIFF_BYTES)
     except OSError as error:
         return FileKind("unreadable", error.strerror or str(error))
+    return sniff_bytes(head)
+
+
+def sniff_bytes(head: bytes) -> FileKind:
+    """The kind of a file from its first bytes (read already); archives come back as kind "archive"."""
+    head = head[:SNIFF_BYTES]
     if head.startswith(GZIP_MAGIC):
         return FileKind("archive", "a gzip archive")
     if head.startswith(COMPRESS_MAGIC):
@@ -75,6 +81,13 @@ def sniff_text(head: str) -> FileKind:
     if not head:
         return FileKind("other", "an empty file")
     return FileKind("other", "not a RINEX file")
+
+
+def is_archived_bytes(head: bytes) -> bool:
+    """Whether a file's bytes start with a layer that the readers expand: gzip, Unix compress or
+    compact RINEX."""
+    first_line = head[:SNIFF_BYTES].split(b"\n", 1)[0].decode("latin-1")
+    return head.startswith((GZIP_MAGIC, COMPRESS_MAGIC)) or first_line[60:].strip().startswith("CRINEX VERS")
 
 
 def is_archived(path: str | os.PathLike[str]) -> bool:
@@ -147,6 +160,22 @@ def check_observation(path: str, resolve_archives: bool = True) -> FileKind:
     if found.kind in ("navigation", "other"):
         raise WrongRole(path, found, OBSERVATION_EXPECTED)
     return found
+
+
+def kind_of_bytes(data: bytes, look_into_archives: bool) -> FileKind:
+    """The kind of a file from its bytes (read already), looking into gzip and Unix-compress
+    archives by expanding them in memory when asked (an unexpandable archive is "unreadable")."""
+    found = sniff_bytes(data)
+    if found.kind != "archive" or not look_into_archives:
+        return found
+    from .. import _native
+
+    try:
+        text = _native.navigation_text(data)
+    except (OSError, ValueError) as error:
+        return FileKind("unreadable", f"{found.text} that cannot be read ({error})")
+    inner = sniff_text(text[:SNIFF_BYTES].decode("latin-1"))
+    return FileKind(inner.kind, f"{found.text} of {inner.text}", inner.version)
 
 
 def check_navigation(path: str) -> FileKind:

@@ -18,17 +18,12 @@ import numpy.typing as npt
 import pandas as pd
 
 from .. import _native
-from ._common import NavArg, PathArg, array, attrs, frame, nav_argument, navigation_attrs, path_argument
+from ._common import NavArg, RecordingArg, array, attrs, frame, navigation_attrs, source
 
 __all__ = ["SignalStats", "cn0_elevation_profile", "completeness", "navigation_coverage", "signal_stats"]
 
 
-def _percent(part: npt.NDArray[Any], whole: npt.NDArray[Any]) -> npt.NDArray[np.float64]:
-    with np.errstate(divide="ignore", invalid="ignore"):
-        return np.where(whole > 0, part / np.where(whole > 0, whole, 1) * 100.0, np.nan)
-
-
-def navigation_coverage(obs_path: PathArg, nav_path: NavArg, systems: Iterable[str] | None = None) -> pd.DataFrame:
+def navigation_coverage(obs_path: RecordingArg, nav_path: NavArg | None = None, systems: Iterable[str] | None = None) -> pd.DataFrame:
     """How much of what was observed the navigation data can position, per constellation.
 
     One row per constellation of the observation file (rows in constellation-letter order) and a
@@ -46,9 +41,8 @@ def navigation_coverage(obs_path: PathArg, nav_path: NavArg, systems: Iterable[s
     ``nav_end``, per constellation in ``nav_spans``): a navigation file of the wrong day shows
     there. ``nav_path`` is a path or a list of paths (one file per constellation, say), merged.
     """
-    obs = path_argument(obs_path, "obs_path")
-    navs = nav_argument(nav_path)
-    return coverage_frame(_native.coverage(obs, navs, _letters(systems)), obs, navs)
+    native_obs, native_navs, obs, navs = source(obs_path, nav_path)
+    return coverage_frame(_native.coverage(native_obs, native_navs, _letters(systems)), obs, navs or [])
 
 
 def coverage_frame(table: Mapping[str, Any], obs: str, navs: list[str]) -> pd.DataFrame:
@@ -60,7 +54,7 @@ def coverage_frame(table: Mapping[str, Any], obs: str, navs: list[str]) -> pd.Da
         "system": pd.array(table["system"], dtype="string"),
         "observed": observed,
         "covered": pd.arrays.IntegerArray(covered, ~predictable),
-        "percent": np.where(predictable, _percent(covered, observed), np.nan),
+        "percent": array(table["percent"]).copy(),
         "uncovered_satellites": pd.Series(table["uncovered_satellites"], dtype=object),
         "predictable": predictable.copy(),
     }, attrs(table["facts"], obs, navs) | navigation_attrs(table["navigation_spans"]))
@@ -108,7 +102,7 @@ def _stats_frame(table: Mapping[str, Any], geometry: bool, table_attrs: dict[str
     return frame(columns, table_attrs)
 
 
-def signal_stats(obs_path: PathArg, nav_path: NavArg | None = None, min_elevation: float = 5.0,
+def signal_stats(obs_path: RecordingArg, nav_path: NavArg | None = None, min_elevation: float = 5.0,
                  systems: Iterable[str] | None = None) -> SignalStats:
     """C/N0 statistics (dB-Hz) per signal, that is per satellite and S code, and per
     constellation and code.
@@ -126,10 +120,9 @@ def signal_stats(obs_path: PathArg, nav_path: NavArg | None = None, min_elevatio
     constellation of the file when None. ValueError when navigation data are given and the
     header has no approximate position.
     """
-    obs = path_argument(obs_path, "obs_path")
-    navs = None if nav_path is None else nav_argument(nav_path)
-    return signal_stats_of(_native.signal_stats(obs, navs, float(min_elevation), _letters(systems)), obs, navs,
-                           float(min_elevation))
+    native_obs, native_navs, obs, navs = source(obs_path, nav_path, nav_required=False)
+    return signal_stats_of(_native.signal_stats(native_obs, native_navs, float(min_elevation), _letters(systems)), obs,
+                           navs, float(min_elevation))
 
 
 def signal_stats_of(tables: Mapping[str, Any], obs: str, navs: list[str] | None, min_elevation: float) -> SignalStats:
@@ -141,7 +134,7 @@ def signal_stats_of(tables: Mapping[str, Any], obs: str, navs: list[str] | None,
                        by_constellation=_stats_frame(tables["by_constellation"], navs is not None, dict(table_attrs)))
 
 
-def cn0_elevation_profile(obs_path: PathArg, nav_path: NavArg, bin_deg: float = 5.0) -> pd.DataFrame:
+def cn0_elevation_profile(obs_path: RecordingArg, nav_path: NavArg | None = None, bin_deg: float = 5.0) -> pd.DataFrame:
     """C/N0 against elevation per constellation and code: the antenna and receiver health curve.
 
     One row per (constellation, code, elevation bin) holding samples: ``system``, ``code``,
@@ -151,9 +144,9 @@ def cn0_elevation_profile(obs_path: PathArg, nav_path: NavArg, bin_deg: float = 
     Only samples with a satellite position count; no mask is applied. ValueError when the
     header has no approximate position or ``bin_deg`` is not a positive number.
     """
-    obs = path_argument(obs_path, "obs_path")
-    navs = nav_argument(nav_path)
-    table = _native.elevation_profile(obs, navs, float(bin_deg))
+    native_obs, native_navs, obs, given = source(obs_path, nav_path)
+    navs = given or []
+    table = _native.elevation_profile(native_obs, native_navs, float(bin_deg))
     return frame({
         "system": pd.array(table["system"], dtype="string"),
         "code": pd.array(table["code"], dtype="string"),
@@ -167,7 +160,7 @@ def cn0_elevation_profile(obs_path: PathArg, nav_path: NavArg, bin_deg: float = 
     }, attrs(table["facts"], obs, navs) | navigation_attrs(table["navigation_spans"]) | {"bin_deg": float(bin_deg)})
 
 
-def completeness(obs_path: PathArg, nav_path: NavArg, min_elevation: float = 10.0) -> pd.DataFrame:
+def completeness(obs_path: RecordingArg, nav_path: NavArg | None = None, min_elevation: float = 10.0) -> pd.DataFrame:
     """Expected observations above the mask against those present, per constellation and code.
 
     The nominal grid runs from the first to the last epoch at the header's INTERVAL (the most
@@ -185,9 +178,9 @@ def completeness(obs_path: PathArg, nav_path: NavArg, min_elevation: float = 10.
     and the expected counts are <NA>. ``attrs`` adds ``interval``, ``interval_source``
     ("header" or "epochs"), ``grid_epochs``, ``epochs_on_grid`` and ``missing_epochs``.
     """
-    obs = path_argument(obs_path, "obs_path")
-    navs = nav_argument(nav_path)
-    return completeness_frame(_native.completeness(obs, navs, float(min_elevation)), obs, navs, float(min_elevation))
+    native_obs, native_navs, obs, navs = source(obs_path, nav_path)
+    return completeness_frame(_native.completeness(native_obs, native_navs, float(min_elevation)), obs, navs or [],
+                              float(min_elevation))
 
 
 def completeness_frame(table: Mapping[str, Any], obs: str, navs: list[str], min_elevation: float) -> pd.DataFrame:
@@ -202,7 +195,7 @@ def completeness_frame(table: Mapping[str, Any], obs: str, navs: list[str], min_
         "code": pd.array(table["code"], dtype="string"),
         "expected": pd.arrays.IntegerArray(expected, missing.copy()),
         "observed": observed,
-        "percent": np.where(predictable, _percent(observed, expected), np.nan),
+        "percent": array(table["percent"]).copy(),
         "below_mask": pd.arrays.IntegerArray(array(table["below_mask"]).astype(np.int64), missing.copy()),
         "no_ephemeris": pd.arrays.IntegerArray(array(table["no_ephemeris"]).astype(np.int64), missing.copy()),
         "satellites_without_code": pd.Series(table["satellites_without_code"], dtype=object),

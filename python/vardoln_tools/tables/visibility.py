@@ -11,13 +11,13 @@ import numpy as np
 import pandas as pd
 
 from .. import _native
-from ._common import NavArg, PathArg, array, attrs, frame, nav_argument, path_argument, times
+from ._common import NavArg, RecordingArg, array, attrs, frame, source, times
 from .signals import _letters
 
 __all__ = ["VisibilitySummary", "visibility_summary", "visibility_timeline"]
 
 
-def visibility_timeline(obs_path: PathArg, nav_path: NavArg, min_elevation: float = 5.0,
+def visibility_timeline(obs_path: RecordingArg, nav_path: NavArg | None, min_elevation: float = 5.0,
                         systems: Iterable[str] | None = None) -> pd.DataFrame:
     """Satellites predicted above the elevation mask and satellites observed, per epoch and
     constellation, by the analysis's own rules (`vardoln_cn0.analyze_cn0` with the same mask).
@@ -30,9 +30,9 @@ def visibility_timeline(obs_path: PathArg, nav_path: NavArg, min_elevation: floa
     ``systems``: constellation letters to keep (``["G", "E"]``), every constellation when None.
     ValueError when the observation header has no receiver position.
     """
-    obs = path_argument(obs_path, "obs_path")
-    navs = nav_argument(nav_path)
-    table = _native.visibility_timeline(obs, navs, float(min_elevation), _letters(systems))
+    native_obs, native_navs, obs, given = source(obs_path, nav_path)
+    navs = given or []
+    table = _native.visibility_timeline(native_obs, native_navs, float(min_elevation), _letters(systems))
     systems_shown = list(table["systems"])
     epochs = times(table["time"])
     count = len(systems_shown)
@@ -66,16 +66,16 @@ class VisibilitySummary:
     attrs: dict[str, Any]  # the recording's facts, as the tables' DataFrame.attrs
 
 
-def visibility_summary(obs_path: PathArg, nav_path: NavArg, systems: Iterable[str], min_elevation: float = 5.0,
+def visibility_summary(obs_path: RecordingArg, nav_path: NavArg | None, systems: Iterable[str], min_elevation: float = 5.0,
                        spoofing_unexpected_threshold: float = 0.4,
                        spoofing_min_unexpected_count: float = 8.0) -> VisibilitySummary:
     """The visibility check of the analysis (`vardoln_cn0.analyze_cn0` with the same mask and
     spoofing thresholds) over the constellations ``systems`` only (``["G", "E", "C"]``): their
     predicted and observed satellites, nothing of the others. Without a receiver position in the
     header every figure is 0, as in the analysis."""
-    obs = path_argument(obs_path, "obs_path")
-    navs = nav_argument(nav_path)
-    table = _native.visibility_summary(obs, navs, float(min_elevation), _letters(systems) or "",
+    native_obs, native_navs, obs, given = source(obs_path, nav_path)
+    navs = given or []
+    table = _native.visibility_summary(native_obs, native_navs, float(min_elevation), _letters(systems) or "",
                                        float(spoofing_unexpected_threshold), float(spoofing_min_unexpected_count))
     return summary_of(table, obs, navs)
 
