@@ -35,64 +35,80 @@ Images = list[tuple[str, str, bytes]]
 TIMEOUT_S = 600
 
 
-class PlotWorker:
-    """A worker process preparing the plots of one recording; `render` draws them.
+# The plots each drawing process draws, by the number of processes: with a second core, two
+# processes share them about evenly (drawing the figure's pixels is most of the work).
+SHARES = {1: (("skyplot", "heatmap", "timeseries", "constellations", "visibility"),),
+          2: (("skyplot", "constellations"), ("heatmap", "visibility", "timeseries"))}
 
-    Every failure of the worker (it cannot start, dies, or its answer cannot be read) is met by
+
+class PlotWorker:
+    """Worker processes preparing the plots of one recording (two on a machine with a second core,
+    one otherwise); `render` draws them.
+
+    Every failure of a worker (it cannot start, dies, or its answer cannot be read) is met by
     drawing the plots in this process instead; only a missing matplotlib is reported as such.
     """
 
     def __init__(self) -> None:
-        self._process: subprocess.Popen[bytes] | None = None
+        self._processes: list[subprocess.Popen[bytes]] = []
         self._views: RecordingViews | None = None
         if not sys.executable:
             return
+        count = 2 if (os.cpu_count() or 1) >= 2 else 1
         try:
-            self._process = subprocess.Popen([sys.executable, "-m", "vardoln_tools.render._plot_worker"],
-                                             stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+            for part in range(count):
+                self._processes.append(subprocess.Popen(
+                    [sys.executable, "-m", "vardoln_tools.render._plot_worker", str(part), str(count)],
+                    stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE))
         except OSError:
             self.close()
 
     def send_views(self, views: RecordingViews) -> None:
-        """Hands the worker the recording's views to draw while the command finishes its work."""
+        """Hands the workers the recording's views to draw while the command finishes its work."""
         self._views = views
-        if self._process is None:
+        if not self._processes:
             return
         try:
-            assert self._process.stdin is not None
-            pickle.dump(views, self._process.stdin)
-            self._process.stdin.flush()
+            data = pickle.dumps(views)
+            for process in self._processes:
+                assert process.stdin is not None
+                process.stdin.write(data)
+                process.stdin.flush()
         except (OSError, ValueError, pickle.PicklingError):
             self.close()
 
     def render(self, judged: Assessment) -> tuple[Images, str | None]:
         """(images, None), or ([], why there are none). The views sent before are drawn with the
         assessment's series; without them the views are made here from the assessment."""
-        from .plot_data import result_series
+        from .plot_data import PLOT_TITLES, result_series
 
         if self._views is None:
             self.send_views(views_of(judged))
-        answer: tuple[str, Any] = ("failed", "no worker")
-        if self._process is not None:
+        answers: list[tuple[str, Any]] = [("failed", "no worker")]
+        if self._processes:
             try:
-                output, _ = self._process.communicate(pickle.dumps(result_series(judged)), timeout=TIMEOUT_S)
-                answer = pickle.loads(output)
+                series = pickle.dumps(result_series(judged))
+                answers = [pickle.loads(process.communicate(series, timeout=TIMEOUT_S)[0])
+                           for process in self._processes]
             except (OSError, EOFError, pickle.UnpicklingError, ValueError, subprocess.TimeoutExpired):
                 self.close()
-            self._process = None
-        kind, value = answer
-        if kind == "images":
-            return value, None
-        if kind == "problem":
-            return [], str(value)
+                answers = [("failed", "a worker failed")]
+            self._processes = []
+        for kind, value in answers:
+            if kind == "problem":
+                return [], str(value)
+        if all(kind == "images" for kind, _ in answers):
+            drawn = {stem: (stem, title, png) for _, images in answers for stem, title, png in images}
+            return [drawn[stem] for stem, _ in PLOT_TITLES if stem in drawn], None
         return _render_here(judged, self._views)
 
     def close(self) -> None:
-        """Ends the worker if it still runs (the analysis failed, or nothing is to be drawn)."""
-        process, self._process = self._process, None
-        if process is not None and process.poll() is None:
-            process.kill()
-            process.communicate()
+        """Ends the workers that still run (the analysis failed, or nothing is to be drawn)."""
+        processes, self._processes = self._processes, []
+        for process in processes:
+            if process.poll() is None:
+                process.kill()
+                process.communicate()
 
     def __enter__(self) -> PlotWorker:
         return self
@@ -142,10 +158,11 @@ def _import_plots(lightly: bool) -> Any:
     return plots
 
 
-def serve(source: IO[bytes], out: IO[bytes], worker_process: bool = False) -> int:
+def serve(source: IO[bytes], out: IO[bytes], worker_process: bool = False,
+          share: tuple[str, ...] = SHARES[1][0]) -> int:
     """The worker's side of the exchange: matplotlib is imported while the command analyses, the
     plots of the recording's views are drawn as soon as they arrive, so that only the plot of the
-    result's series is left once the command is done.
+    result's series is left once the command is done. Only the plots of `share` are drawn.
 
     `worker_process`: this process exists only to draw, so matplotlib is imported lightly
     (`_import_plots`)."""
@@ -157,7 +174,7 @@ def serve(source: IO[bytes], out: IO[bytes], worker_process: bool = False) -> in
     if views is None:
         return 0
     try:
-        images, failure = plots.draw_views(views), None
+        images, failure = plots.draw_views(views, stems=share), None
     except Exception:  # the command draws them itself, and meets the fault there
         images, failure = {}, traceback.format_exc()
     series = pickle.load(source)
@@ -166,7 +183,8 @@ def serve(source: IO[bytes], out: IO[bytes], worker_process: bool = False) -> in
     if failure is not None:
         return _answer(out, "failed", failure)
     try:
-        images.update(plots.draw_series(series))
+        if "timeseries" in share:
+            images.update(plots.draw_series(series))
     except Exception:
         return _answer(out, "failed", traceback.format_exc())
     return _answer(out, "images", plots.in_order(images))
@@ -177,7 +195,8 @@ if __name__ == "__main__":
     # cycles that matter: without the collector's passes it runs some percent faster, and what
     # it keeps (five figures) is freed when it ends.
     gc.disable()
-    status = serve(sys.stdin.buffer, sys.stdout.buffer, worker_process=True)
+    part, count = (int(word) for word in sys.argv[1:3]) if len(sys.argv) >= 3 else (0, 1)
+    status = serve(sys.stdin.buffer, sys.stdout.buffer, worker_process=True, share=SHARES[count][part])
     sys.stdout.flush()
     # The answer is written and nothing else is to be saved: ending here spares tearing down the
     # hundred thousand objects of matplotlib's modules one by one.

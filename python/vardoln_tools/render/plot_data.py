@@ -27,6 +27,10 @@ if TYPE_CHECKING:
 
 # Why there are no plots when matplotlib is missing.
 NEEDS_MATPLOTLIB = "plots need matplotlib: pip install 'vardoln_cn0[plots]'"
+# (file stem, title) in the order plots are shown.
+PLOT_TITLES = (("skyplot", "Skyplot"), ("heatmap", "Sky heatmap"), ("timeseries", "C/N0 and satellites over time"),
+               ("constellations", "C/N0 per constellation"),
+               ("visibility", "Predicted and observed satellites over time"))
 
 Floats = npt.NDArray[np.float64]
 Times = npt.NDArray[np.datetime64]

@@ -14,11 +14,12 @@ import io
 import os
 import sys
 from concurrent.futures import ThreadPoolExecutor
+from collections.abc import Sequence
 from typing import TYPE_CHECKING, Any, TextIO, cast
 
 import numpy as np
 
-from .plot_data import (NEEDS_MATPLOTLIB, PlotData, RecordingViews, ResultSeries, decimate, result_series,
+from .plot_data import (NEEDS_MATPLOTLIB, PLOT_TITLES, PlotData, RecordingViews, ResultSeries, decimate, result_series,
                         track_segments, views_of)
 
 try:
@@ -288,18 +289,20 @@ def png(figure: Figure) -> bytes:
     return buffer.getvalue()
 
 
-# (file stem, title) in the order plots are shown.
-PLOTS = (("skyplot", "Skyplot"), ("heatmap", "Sky heatmap"), ("timeseries", "C/N0 and satellites over time"),
-         ("constellations", "C/N0 per constellation"), ("visibility", "Predicted and observed satellites over time"))
+PLOTS = PLOT_TITLES
 # The plots of the recording's views, and the one of the result's series.
 VIEW_PLOTS = {"skyplot": skyplot, "heatmap": heatmap, "constellations": constellations, "visibility": visibility}
 Images = list[tuple[str, str, bytes]]
 
 
-def draw_views(views: RecordingViews, progress: Progress | None = None) -> dict[str, bytes]:
-    """The PNG images of the plots drawn from the recording's views, by file stem."""
+def draw_views(views: RecordingViews, progress: Progress | None = None,
+               stems: Sequence[str] | None = None) -> dict[str, bytes]:
+    """The PNG images of the plots drawn from the recording's views (those of `stems` only, when
+    given), by file stem."""
     images = {}
     for stem, draw in VIEW_PLOTS.items():
+        if stems is not None and stem not in stems:
+            continue
         figure = draw(views)
         if progress is not None:
             progress.step(stem)
