@@ -41,11 +41,6 @@ std::optional<EntryGeometry> entry_geometry(const RinexObsData& obs, const Navig
     return geometry;
 }
 
-std::optional<TopocentricFrame> receiver_frame(const RinexObsData& obs) {
-    if (!obs.approx_position) return std::nullopt;
-    return TopocentricFrame(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
-}
-
 std::vector<NavigationSpan> navigation_spans(const NavigationData& nav) {
     std::vector<NavigationSpan> spans;
     NavigationSpan all{0, kNoTime, kNoTime};

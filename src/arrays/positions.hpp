@@ -8,6 +8,7 @@
 
 #include "navigation/nav_data.hpp"
 #include "navigation/orbits.hpp"
+#include "navigation/receiver.hpp"
 #include "rinex/obs_data.hpp"
 
 namespace vardoln::arrays {
@@ -26,8 +27,8 @@ struct EntryGeometry {
 // Nothing when the header has no receiver position.
 std::optional<EntryGeometry> entry_geometry(const RinexObsData& obs, const NavigationData& nav);
 
-// The receiver at the header's approximate position; nothing when the header has none.
-std::optional<TopocentricFrame> receiver_frame(const RinexObsData& obs);
+// The receiver at the header's approximate position (nothing when the header has none).
+using vardoln::receiver_frame;
 
 // The message of the tables that need look angles from a file without a receiver position.
 inline constexpr const char* kNoReceiverPosition =

@@ -18,6 +18,7 @@
 #include "cn0/samples.hpp"
 #include "cn0/skyplot.hpp"
 #include "navigation/orbits.hpp"
+#include "navigation/receiver.hpp"
 #include "rinex/counters.hpp"
 #include "rinex/ids.hpp"
 #include "visibility/visibility.hpp"
@@ -514,7 +515,7 @@ Extraction extract_run_samples(const RinexObsData& obs, const AnalysisSettings& 
         }
         if (obs.approx_position) {
             geometry.positions = &*positions;
-            geometry.receiver.emplace(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
+            geometry.receiver = receiver_frame(obs);
         }
     }
     return extract_samples(obs, settings, make_epoch_slots(std::move(epoch_texts)), geometry);

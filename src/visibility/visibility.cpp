@@ -8,6 +8,7 @@
 #include <string>
 #include <utility>
 
+#include "navigation/receiver.hpp"
 #include "rinex/counters.hpp"
 #include "rinex/ids.hpp"
 #include "visibility/visibility_tally.hpp"
@@ -259,7 +260,7 @@ VisibilitySummary predict_visibility(const OrbitSource& source, const PositionTa
                                      const RinexObsData& obs, double min_elevation,
                                      std::optional<std::string_view> letters) {
     if (!obs.approx_position || obs.epochs.empty()) return {};
-    const TopocentricFrame receiver(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
+    const TopocentricFrame receiver = *receiver_frame(obs);
     if (table_fits(positions, source, obs)) {
         return predict_with_table(source, positions, obs, receiver, min_elevation, letters);
     }
@@ -277,7 +278,7 @@ VisibilityCounts visibility_counts(const OrbitSource& source, const RinexObsData
                                    std::span<const std::optional<Ecef>> known_positions) {
     VisibilityCounts counts;
     if (!obs.approx_position || obs.epochs.empty()) return counts;
-    const TopocentricFrame receiver(*obs.approx_position, ecef_to_geodetic(*obs.approx_position));
+    const TopocentricFrame receiver = *receiver_frame(obs);
     const PositionTable table = known_positions.empty() ? PositionTable(source, obs)
                                                         : PositionTable(source, obs, known_positions);
     const KeySpace space = key_space(table, obs);

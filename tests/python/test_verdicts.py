@@ -46,19 +46,6 @@ def test_default_settings_give_the_analysis_of_analyze_cn0(shared_file, tmp_path
     assert stored == (3.0, 6.0, 10.0)
 
 
-def test_stored_grade_from_accessors_equals_the_export(shared_file):
-    """The grade, score and interpretation every output shows are the export's quality_score."""
-    cases = [(ESBC_OBS, ESBC_NAV), (SEPT_OBS, SEPT_NAV), (SEPT_OBS, SEPT_WRONG_DAY), (PDEL_OBS, PDEL_NAV),
-             (YORK_OBS, None), (KMS3_OBS, KMS3_NAV), ("obs2/delf0010.21o", None)]
-    for obs, nav in cases:
-        for config in (settings.analysis_config(), settings.analysis_config(12.5, ["G", "E"], 1.0, 20.0, 11.0)):
-            analyzer = v.CN0Analyzer(config)
-            obs_path = str(shared_file(obs))
-            result = analyzer.analyze_file(obs_path) if nav is None else analyzer.analyze_with_nav(
-                obs_path, str(shared_file(nav)))
-            assert assessment.stored_quality(result).as_dict() == json.loads(result.to_json())["quality_score"], obs
-
-
 def test_analyze_and_batch_give_the_same_verdicts_and_grade(shared_file, tmp_path, capsys):
     """The found cases: ESBC with 3 critical drop anomalies of the analysis and no jamming in both
     (not 637 in batch), the incomplete pdel navigation not assessable in both; the health grade the
