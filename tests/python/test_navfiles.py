@@ -71,7 +71,8 @@ def test_rinex4_files_merge_with_their_marker_lines(shared_file, tmp_path):
 
 def test_files_of_every_version_and_constellation_merge(shared_file, tmp_path, capsys):
     """RINEX 3 with RINEX 4, and RINEX 2 GPS with RINEX 2 GLONASS files of other stations: each
-    file is read by its own layout, and in a batch --nav-dir both RINEX 2 files are taken."""
+    file is read by its own layout, and a batch --nav-dir takes the better GLONASS file of two with
+    the GPS file."""
     version3, version4 = str(shared_file(NYA1_NAV[1])), str(shared_file(KMS3_NAV))
     merged = recording.load(str(shared_file(NYA1_OBS)), [version3, version4]).native.nav
     alone = v.read_navigation(version3), v.read_navigation(version4)
@@ -88,7 +89,7 @@ def test_files_of_every_version_and_constellation_merge(shared_file, tmp_path, c
     (tmp_path / "obs").mkdir()
     (tmp_path / "nav").mkdir()
     (tmp_path / "obs" / "pdel0010.21o").write_bytes(shared_file(PDEL_OBS).read_bytes())
-    for path in PDEL_NAV.values():
+    for path in [*PDEL_NAV.values(), "nav/amel0010.21g"]:  # AMEL's GLONASS file positions none of PDEL's
         (tmp_path / "nav" / path.split("/")[1]).write_bytes(shared_file(path).read_bytes())
     rows = tmp_path / "rows.jsonl"
     argv = ["batch", str(tmp_path / "obs"), "--nav-dir", str(tmp_path / "nav"), "--threads", "--no-progress",

@@ -18,6 +18,7 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
 from ..tables import recording, roles
+from ..tables._common import SYSTEM_NAMES
 from .names import name_facts
 
 if TYPE_CHECKING:
@@ -35,6 +36,9 @@ class Candidate:
 
     paths: tuple[str, ...]
     mixed: bool  # a mixed-constellation file (RINEX 3 `_MN`, RINEX 2 `.yyp`)
+    # The constellation letter of a single-constellation file by its name ("G" for `.21n`, `_GN`);
+    # empty for a mixed file and for several files.
+    system: str = ""
 
     @property
     def size(self) -> int:
@@ -92,30 +96,19 @@ class NavigationIndex:
         return min(day, key=rank)[2]
 
     def candidates(self, obs_path: str | os.PathLike[str]) -> list[Candidate]:
-        """The navigation data of a recording's day to choose from: every file of that day alone;
-        each station's per-constellation files of that day together; and, when the day's
-        per-constellation files come from several stations (RINEX 2 `.n` and `.g` files of two
-        stations, say), one file per constellation together: the recording's own station's,
-        else a combined broadcast file's, else the first by name. Files of any version merge."""
+        """The navigation data of a recording's day to choose from: every file of that day alone, and
+        each station's per-constellation files of that day together (files of any version merge);
+        `choose` adds the best file of each constellation together."""
         facts = name_facts(os.path.basename(os.fspath(obs_path)))
         if facts is None or facts.kind != "obs":
             return []
         day = sorted(self._by_day.get((facts.year, facts.doy), []), key=lambda entry: entry[2])
-        chosen = [Candidate((path,), system == "M") for _, system, path in day]
+        chosen = [Candidate((path,), system == "M", "" if system == "M" else system) for _, system, path in day]
         by_station: dict[str, list[str]] = {}
-        by_system: dict[str, list[tuple[int, str]]] = {}
         for station, system, path in day:
-            if system == "M":
-                continue
-            by_station.setdefault(station, []).append(path)
-            station_rank = 0 if station == facts.station else 1 if station in _COMBINED_STATIONS else 2
-            by_system.setdefault(system, []).append((station_rank, path))
-        together = [tuple(paths) for paths in by_station.values() if len(paths) > 1]
-        one_each = tuple(min(files)[1] for _, files in sorted(by_system.items(), key=lambda item: _SYSTEM_RANK.get(
-            item[0], len(_SYSTEM_RANK))))
-        if len(one_each) > 1 and not any(set(one_each) == set(paths) for paths in together):
-            together.append(one_each)
-        return chosen + [Candidate(paths, False) for paths in together]
+            if system != "M":
+                by_station.setdefault(station, []).append(path)
+        return chosen + [Candidate(tuple(paths), False) for paths in by_station.values() if len(paths) > 1]
 
 
 def match_navigation(obs_path: str | os.PathLike[str], nav_paths: Iterable[str | os.PathLike[str]]) -> str | None:
@@ -161,14 +154,32 @@ def choose(obs: str | recording.Loaded, candidates: Sequence[Candidate], systems
         return parsed[path]
 
     best: tuple[tuple[float, bool, int], Choice] | None = None
-    for candidate in candidates:
+    # Per constellation letter, the single-constellation file that covers its own constellation best.
+    best_of_system: dict[str, tuple[float, str]] = {}
+
+    def weigh(candidate: Candidate) -> None:
+        nonlocal best
         navs = [navigation_data(path) for path in candidate.paths]
         if any(nav is None for nav in navs):
-            continue
+            return
         with_candidate = recording.with_navigation_data(loaded, candidate.paths, [nav for nav in navs if nav])
         coverage = navigation_coverage(with_candidate, None, systems)
         percent = overall_percent(coverage)
         key = (-1.0 if math.isnan(percent) else percent, candidate.mixed, candidate.size)
         if best is None or key > best[0]:
             best = key, Choice(candidate.paths, coverage, with_candidate)
+        if candidate.system:
+            own = coverage[coverage.system == SYSTEM_NAMES.get(candidate.system, candidate.system)]
+            share = float(own.percent.iloc[0]) if len(own) else math.nan
+            score = -1.0 if math.isnan(share) else share
+            if candidate.system not in best_of_system or score > best_of_system[candidate.system][0]:
+                best_of_system[candidate.system] = score, candidate.paths[0]
+
+    for candidate in candidates:
+        weigh(candidate)
+    # The day's per-constellation files of several stations (RINEX 2 `.n` and `.g` files, say):
+    # the best of each constellation together.
+    together = tuple(path for _, path in best_of_system.values())
+    if len(together) > 1 and not any(set(together) == set(candidate.paths) for candidate in candidates):
+        weigh(Candidate(together, False))
     return None if best is None else best[1]

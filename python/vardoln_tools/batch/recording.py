@@ -57,14 +57,15 @@ def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: 
 
 
 def analyze_recording(obs_path: str, nav_path: str | Sequence[str] | None, config: Mapping[str, Any] | None = None,
-                      candidates: Sequence[tuple[Sequence[str], bool]] = (), memory_budget: int | None = None,
+                      candidates: Sequence[tuple[Sequence[str], bool, str]] = (), memory_budget: int | None = None,
                       groups: Sequence[ColumnGroup] = (), detector: settings.DetectorSettings | None = None) -> Row:
     """The task run on a Dask worker: plain, picklable arguments in, one row out. `nav_path` is a
-    path, several paths (merged) or None; `candidates` are (paths, mixed) to choose from when None."""
+    path, several paths (merged) or None; `candidates` are (paths, mixed, constellation letter) to
+    choose from when None."""
     nav_paths = [nav_path] if isinstance(nav_path, str) else None if nav_path is None else list(nav_path)
     try:
         built = settings.analysis_config() if config is None else config_from_dict(config)
     except Exception as error:
         return error_row(obs_path, nav_paths, error)
-    chosen = [navigation.Candidate(tuple(paths), mixed) for paths, mixed in candidates]
+    chosen = [navigation.Candidate(tuple(paths), mixed, system) for paths, mixed, system in candidates]
     return judge_recording(obs_path, nav_paths, chosen, built, memory_budget, groups, detector)

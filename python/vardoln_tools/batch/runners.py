@@ -232,7 +232,7 @@ def _run_on_cluster(jobs: list[Work], setup: _Setup, scheduler: Any,
     futures = []
     try:
         futures = [client.submit(analyze_recording, obs, navs, setup.config_fields,
-                                 [(candidate.paths, candidate.mixed) for candidate in candidates],
+                                 [(candidate.paths, candidate.mixed, candidate.system) for candidate in candidates],
                                  setup.memory_budget, setup.groups, setup.detector, pure=False)
                    for obs, navs, candidates in jobs]
         position = {future.key: i for i, future in enumerate(futures)}

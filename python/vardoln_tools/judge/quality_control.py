@@ -283,6 +283,9 @@ def phase_slips(obs_path: RecordingArg) -> pd.DataFrame:
     (epochs with both codes and both phases) and ``obs_per_slip`` (NaN without slips).
     ``attrs["rules"]`` holds the thresholds used.
     """
+    if isinstance(obs_path, recording.Loaded) and obs_path.nav_paths:
+        # No mask: the same observations without their navigation data (nothing is read again).
+        obs_path = recording.with_navigation_data(obs_path, [], [])
     return _native_table(obs_path, None, 10.0, False).phase_slips()
 
 

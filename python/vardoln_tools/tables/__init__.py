@@ -2,6 +2,6 @@
 
 Observation arrays and satellite geometry (`observations`), C/N0 per signal, navigation coverage
 and completeness (`signals`), predicted against observed satellites (`visibility`), what a file
-is and the wording of a file in the wrong role (`roles`), and several navigation files merged into
-one for an analysis (`navigation`). Nothing here judges a recording; the layers above do.
+is and the wording of a file in the wrong role (`roles`), and a recording loaded once with its
+navigation files merged (`recording`). Nothing here judges a recording; the layers above do.
 """

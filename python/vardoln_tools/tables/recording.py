@@ -165,6 +165,7 @@ def navigation_data(path: str, budget: int | None = None) -> vardoln_cn0.Navigat
 
 def with_navigation_data(loaded: Loaded, nav_paths: Sequence[str],
                          navs: Sequence[vardoln_cn0.NavigationData]) -> Loaded:
-    """The same observations with navigation data parsed already (several merged), nothing read."""
-    native = _native.load(loaded.native.obs, navs[0] if len(navs) == 1 else list(navs))
+    """The same observations with navigation data parsed already (several merged; none: without
+    navigation data), nothing read."""
+    native = _native.load(loaded.native.obs, None if not navs else navs[0] if len(navs) == 1 else list(navs))
     return Loaded(loaded.obs_path, list(nav_paths), loaded.obs_kind, native, loaded.obs_bytes)
