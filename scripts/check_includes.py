@@ -41,7 +41,7 @@ MOVED_MODULES = ("assessment", "cli", "navfiles", "observations", "plot_data", "
                  "roles", "rowfiles", "selection", "settings", "signals", "summary", "visibility", "workers")
 PYTHON_LAYERS: tuple[tuple[str, ...], ...] = (
     ("_native", "_version"),  # the companion extension; the version
-    ("tables",),  # a recording as tables, file roles, the navigation merge
+    ("tables", "sources"),  # a recording as tables, file roles, the loaded recording; live stream sources
     ("judge",),  # settings, selection, the assessment, quality control
     ("render",),  # summaries, plots, the HTML report
     ("batch",),  # many recordings into rows
