@@ -83,7 +83,7 @@ std::variant<LegacyMessage, RtcmError> decode_legacy_observations(std::span<cons
 }
 
 std::string legacy_satellite_key(GnssSystem system, std::uint8_t satellite_id) {
-    char key[8];
+    char key[16];
     if (satellite_id >= 40 && satellite_id <= 58)
         std::snprintf(key, sizeof key, "S%02u", satellite_id - 20u);  // PRN 120 is S20
     else

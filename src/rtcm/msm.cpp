@@ -121,8 +121,8 @@ std::string_view msm_signal_code(GnssSystem system, std::uint8_t signal_id) noex
 std::string msm_satellite_key(GnssSystem system, std::uint8_t satellite_id) {
     // SBAS PRN 120 is ID 1 and its RINEX key is S20.
     const unsigned number = system == GnssSystem::Sbas ? satellite_id + 19u : satellite_id;
-    char key[8];
-    std::snprintf(key, sizeof key, "%c%02u", static_cast<char>(system), number % 1000u);
+    char key[16];
+    std::snprintf(key, sizeof key, "%c%02u", static_cast<char>(system), number);
     return key;
 }
 
