@@ -1,9 +1,11 @@
 // Any bytes as an RTCM 3 stream, read whole and in chunks, every good frame decoded; then the
 // bytes themselves as one payload of each decoder, since a frame of random bytes rarely passes
-// its CRC. Traps when the chunked reading differs from the whole one or a byte goes uncounted.
+// its CRC. Traps when the chunked reading differs from the whole one, a byte goes uncounted or
+// an epoch in GPS time leaves the week.
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <variant>
 #include <vector>
 
 #include "rtcm/frames.hpp"
@@ -14,7 +16,16 @@
 namespace {
 
 void decode(std::uint16_t message_type, std::span<const std::uint8_t> payload) {
-    if (vardoln::msm_kind(message_type)) (void)vardoln::decode_msm(payload);
+    if (vardoln::msm_kind(message_type)) {
+        const auto result = vardoln::decode_msm(payload);
+        if (const auto* message = std::get_if<vardoln::MsmMessage>(&result)) {
+            const auto own_day = vardoln::msm_gps_time_of_week_ms(*message, 18);
+            const auto nearest = vardoln::msm_gps_time_of_week_ms(*message, 18, message->epoch_ms);
+            if ((own_day && *own_day >= vardoln::kMillisecondsPerWeek) ||
+                (nearest && *nearest >= vardoln::kMillisecondsPerWeek))
+                __builtin_trap();
+        }
+    }
     if (vardoln::is_legacy_observation(message_type)) (void)vardoln::decode_legacy_observations(payload);
     if (message_type == 1005 || message_type == 1006) (void)vardoln::decode_antenna_reference_point(payload);
     if (message_type == 1033) (void)vardoln::decode_receiver_descriptors(payload);

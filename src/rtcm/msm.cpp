@@ -233,17 +233,29 @@ std::variant<MsmMessage, RtcmError> decode_msm(std::span<const std::uint8_t> pay
     return message;
 }
 
-std::optional<std::uint32_t> msm_gps_time_of_week_ms(const MsmMessage& message, int leap_seconds) noexcept {
+std::optional<std::uint32_t> msm_gps_time_of_week_ms(const MsmMessage& message, int leap_seconds,
+                                                     std::optional<std::uint32_t> near_gps_ms) noexcept {
+    constexpr std::int64_t day = 86'400'000;
+    constexpr std::int64_t week = kMillisecondsPerWeek;
     std::int64_t gps_ms = message.epoch_ms;
+    // A time of week past the end of the week is read as a negative 30-bit number: a receiver
+    // has been seen to send the 14 s of BeiDou time before its week starts as -14000 to -1000 ms.
+    if (message.system != GnssSystem::Glonass && gps_ms >= week) gps_ms -= std::int64_t{1} << 30;
     if (message.system == GnssSystem::Beidou) {
         gps_ms += 14'000;
     } else if (message.system == GnssSystem::Glonass) {
-        if (!message.glonass_day_of_week || *message.glonass_day_of_week > 6) return std::nullopt;
         // Moscow time is UTC + 3 h; GPS time is UTC + the leap seconds.
-        gps_ms += std::int64_t{*message.glonass_day_of_week} * 86'400'000 - 3 * 3'600'000 +
-                  std::int64_t{leap_seconds} * 1000;
+        gps_ms += std::int64_t{leap_seconds} * 1000 - 3 * 3'600'000;
+        if (near_gps_ms) {
+            // The whole number of days that brings the time of day nearest the reference.
+            const std::int64_t apart = std::int64_t{*near_gps_ms} - gps_ms;
+            gps_ms += (apart >= 0 ? apart + day / 2 : apart - day / 2 + 1) / day * day;
+        } else if (message.glonass_day_of_week && *message.glonass_day_of_week <= 6) {
+            gps_ms += std::int64_t{*message.glonass_day_of_week} * day;
+        } else {
+            return std::nullopt;
+        }
     }
-    const std::int64_t week = kMillisecondsPerWeek;
     return static_cast<std::uint32_t>(((gps_ms % week) + week) % week);
 }
 

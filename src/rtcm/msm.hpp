@@ -83,7 +83,12 @@ struct RtcmError {
 std::variant<MsmMessage, RtcmError> decode_msm(std::span<const std::uint8_t> payload);
 
 // The epoch as milliseconds of the GPS week. BeiDou time runs 14 s behind GPS time; GLONASS time
-// is UTC + 3 h, so it needs the GPS-UTC leap seconds (18 from 2017) and a known day of week.
-std::optional<std::uint32_t> msm_gps_time_of_week_ms(const MsmMessage& message, int leap_seconds) noexcept;
+// is UTC + 3 h, so it needs the GPS-UTC leap seconds (18 from 2017) and the day. The day is taken
+// from near_gps_ms when given (a GPS time of week within half a day, such as the last GPS epoch
+// of the stream), else from the message; there is no value when neither gives it. Some receivers
+// send 7 ("unknown") for the Sunday that ends a GPS week, so a stream is best read with a reference.
+// An epoch field of a week or more counts as negative (30-bit two's complement).
+std::optional<std::uint32_t> msm_gps_time_of_week_ms(const MsmMessage& message, int leap_seconds,
+                                                     std::optional<std::uint32_t> near_gps_ms = {}) noexcept;
 
 }  // namespace vardoln

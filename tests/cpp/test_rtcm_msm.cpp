@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -304,6 +305,68 @@ TEST(RtcmMsm, DroppedPacketsStr24Msm4) {
         EXPECT_NEAR(*message.cells[0].pseudorange_m, 22565339.461, 0.0005);
         break;
     }
+}
+
+TEST(RtcmMsm, WeekRolloverStr17TimeScalesAgree) {
+    const auto messages = stream_messages("gnss-converters/week-rollover-STR17.rtcm3");
+    if (messages.empty()) GTEST_SKIP() << "gnss-converters/week-rollover-STR17.rtcm3 not present";
+    std::set<std::uint32_t> gps_epochs;
+    for (const auto& message : messages)
+        if (message.system == GnssSystem::Gps) gps_epochs.insert(message.epoch_ms);
+    // 2018-07-14 23:50:18 to 07-15 00:09:03 GPS: the week starts again at 0 in the middle.
+    EXPECT_EQ(*gps_epochs.begin(), 0u);
+    EXPECT_EQ(*gps_epochs.rbegin(), kMillisecondsPerWeek - 1000);
+    EXPECT_EQ(gps_epochs.size(), 1126u);
+    // GLONASS (Moscow time, 18 leap seconds in 2018), Galileo, QZSS and BeiDou epochs fall on the
+    // GPS epoch sent before them once converted, on both sides of the change.
+    std::map<GnssSystem, std::size_t> matched;
+    std::optional<std::uint32_t> last_gps_ms;
+    std::size_t glonass_by_own_day = 0, glonass_day_unknown = 0;
+    for (const auto& message : messages) {
+        if (message.system == GnssSystem::Gps) {
+            last_gps_ms = message.epoch_ms;
+            continue;
+        }
+        const auto gps_ms = msm_gps_time_of_week_ms(message, 18, last_gps_ms);
+        ASSERT_TRUE(gps_ms) << message.message_type;
+        EXPECT_EQ(gps_ms, last_gps_ms) << message.message_type << " at " << message.epoch_ms;
+        ++matched[message.system];
+        if (message.system != GnssSystem::Glonass) continue;
+        // This receiver sends day 7 ("unknown") for the Sunday before the GPS week starts again.
+        const auto by_own_day = msm_gps_time_of_week_ms(message, 18);
+        if (!by_own_day) {
+            ++glonass_day_unknown;
+            EXPECT_EQ(message.glonass_day_of_week, 7);
+        } else {
+            ++glonass_by_own_day;
+            EXPECT_EQ(by_own_day, gps_ms);
+        }
+    }
+    EXPECT_EQ(matched.size(), 4u);
+    // Its BeiDou epochs of the first 14 s of the GPS week are sent as -14 s to -1 s.
+    std::size_t beidou_negative = 0;
+    for (const auto& message : messages)
+        if (message.system == GnssSystem::Beidou && message.epoch_ms >= kMillisecondsPerWeek) ++beidou_negative;
+    EXPECT_EQ(beidou_negative, 14u);
+    EXPECT_EQ(glonass_day_unknown, 582u);
+    EXPECT_EQ(glonass_by_own_day, 544u);
+}
+
+TEST(RtcmMsm, GMSD7GlonassAcrossTheWeekChangeOf2012) {
+    const auto messages = stream_messages("rtklib/GMSD7_20121014.rtcm3");
+    if (messages.empty()) GTEST_SKIP() << "rtklib/GMSD7_20121014.rtcm3 not present";
+    // 16 leap seconds in 2012. (Its BeiDou epochs are GPS times, 14 s ahead of BeiDou time: the
+    // recording predates the final BeiDou messages.)
+    std::optional<std::uint32_t> last_gps_ms;
+    std::size_t glonass = 0;
+    for (const auto& message : messages) {
+        if (message.system == GnssSystem::Gps) last_gps_ms = message.epoch_ms;
+        if (message.system != GnssSystem::Glonass) continue;
+        ++glonass;
+        EXPECT_EQ(msm_gps_time_of_week_ms(message, 16, last_gps_ms), last_gps_ms);
+        EXPECT_EQ(msm_gps_time_of_week_ms(message, 16), last_gps_ms);  // it sends its day, 0
+    }
+    EXPECT_EQ(glonass, 257u);
 }
 
 TEST(RtcmMsm, BitReaderFields) {
