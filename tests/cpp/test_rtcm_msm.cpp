@@ -123,6 +123,7 @@ struct KnownCell {
 
 constexpr KnownCell kKnownCells[] = {
     {"pyrtcm/pygpsdata-NTRIP-USCL00CHL0.log", 14, 262, 0, 1076, "G01", "1W", 52.0625, 20559880.208},
+    {"pyrtcm/pygpsdata-NTRIP-USCL00CHL0.log", 14, 262, 1, 1077, "G01", "1C", 49.4375, 20667626.122},
     {"pyrtcm/pygpsdata-NTRIP-USCL00CHL0.log", 14, 262, 2, 1086, "R01", "2C", 35.5, 22457444.979},
     {"pyrtcm/pygpsdata-NTRIP-USCL00CHL0.log", 14, 262, 4, 1096, "E03", "7Q", 52.5625, 23868550.087},
     {"pyrtcm/pygpsdata-NTRIP-USCL00CHL0.log", 14, 262, 6, 1106, "S31", "5Q", 38.3125, 38834913.267},
