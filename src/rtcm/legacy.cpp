@@ -15,12 +15,6 @@ constexpr double kGlonassAmbiguity_m = 599'584.916;
 constexpr std::int64_t kInvalidPhaseDifference = -524288;  // 0x80000 in 20 bits
 constexpr std::int64_t kInvalidCodeDifference = -8192;     // 0x2000 in 14 bits
 
-RtcmError error(std::uint16_t message_type, const char* what) {
-    char text[96];
-    std::snprintf(text, sizeof text, "RTCM %u: %s", static_cast<unsigned>(message_type), what);
-    return RtcmError{text};
-}
-
 std::optional<double> cn0_of(std::uint64_t quarter_dbhz) {
     if (quarter_dbhz == 0) return std::nullopt;
     return static_cast<double>(quarter_dbhz) * 0.25;
@@ -37,7 +31,7 @@ std::variant<LegacyMessage, RtcmError> decode_legacy_observations(std::span<cons
     LegacyMessage message;
     message.message_type = static_cast<std::uint16_t>(in.bits(12));
     if (!is_legacy_observation(message.message_type))
-        return error(message.message_type, "not a legacy observation message with C/N0");
+        return rtcm_error(message.message_type, "not a legacy observation message with C/N0");
     const bool glonass = message.message_type >= 1010;
     const bool two_bands = message.message_type == 1004 || message.message_type == 1012;
     message.system = glonass ? GnssSystem::Glonass : GnssSystem::Gps;
@@ -49,7 +43,7 @@ std::variant<LegacyMessage, RtcmError> decode_legacy_observations(std::span<cons
     // 1002: 74 bits a satellite, 1004: 125, 1010: 79, 1012: 130.
     const std::size_t per_satellite = (glonass ? 79u : 74u) + (two_bands ? 51u : 0u);
     if (in.failed() || in.remaining_bits() < satellites * per_satellite)
-        return error(message.message_type, "shorter than its satellite count says");
+        return rtcm_error(message.message_type, "shorter than its satellite count says");
 
     message.observations.resize(satellites);
     for (auto& observation : message.observations) {
@@ -78,7 +72,7 @@ std::variant<LegacyMessage, RtcmError> decode_legacy_observations(std::span<cons
         if (phase_difference != kInvalidPhaseDifference)
             l2.phase_range_m = l1_pseudorange + static_cast<double>(phase_difference) * 0.0005;
     }
-    if (in.failed()) return error(message.message_type, "shorter than its satellite count says");
+    if (in.failed()) return rtcm_error(message.message_type, "shorter than its satellite count says");
     return message;
 }
 

@@ -57,23 +57,11 @@ struct CellLayout {
     unsigned lock_bits;
     unsigned cn0_bits;
     double cn0_dbhz;
-    bool has_rates;  // MSM5/7: extended satellite info, rough and fine phase-range rates
 };
 
-constexpr CellLayout kCompactCells = {15, -16384, kTwoToMinus24, 22, -2097152, kTwoToMinus29, 4, 6, 1.0, false};
-constexpr CellLayout kExtendedCells = {20, -524288, kTwoToMinus29, 24, -8388608, kTwoToMinus31, 10, 10, 1.0 / 16.0, false};
-
-CellLayout layout_of(std::uint8_t level) noexcept {
-    CellLayout layout = level <= 5 ? kCompactCells : kExtendedCells;
-    layout.has_rates = level == 5 || level == 7;
-    return layout;
-}
-
-RtcmError error(std::uint16_t message_type, const char* what) {
-    char text[96];
-    std::snprintf(text, sizeof text, "RTCM %u: %s", static_cast<unsigned>(message_type), what);
-    return RtcmError{text};
-}
+// MSM4/5 and MSM6/7; MSM5 and MSM7 add the extended satellite information and the rates.
+constexpr CellLayout kCompactCells = {15, -16384, kTwoToMinus24, 22, -2097152, kTwoToMinus29, 4, 6, 1.0};
+constexpr CellLayout kExtendedCells = {20, -524288, kTwoToMinus29, 24, -8388608, kTwoToMinus31, 10, 10, 1.0 / 16.0};
 
 // The IDs of the set bits of a mask read from its most significant bit, which is ID 1.
 template <typename Id>
@@ -131,7 +119,7 @@ std::variant<MsmMessage, RtcmError> decode_msm(std::span<const std::uint8_t> pay
     MsmMessage message;
     message.message_type = static_cast<std::uint16_t>(in.bits(12));
     const auto kind = msm_kind(message.message_type);
-    if (!kind) return error(message.message_type, "not an MSM4 to MSM7 message");
+    if (!kind) return rtcm_error(message.message_type, "not an MSM4 to MSM7 message");
     message.system = kind->system;
     message.level = kind->level;
     message.station = static_cast<std::uint16_t>(in.bits(12));
@@ -147,24 +135,25 @@ std::variant<MsmMessage, RtcmError> decode_msm(std::span<const std::uint8_t> pay
     in.skip(15);
     const std::uint64_t satellite_mask = in.bits(64);
     const auto signal_mask = static_cast<std::uint32_t>(in.bits(32));
-    if (in.failed()) return error(message.message_type, "shorter than its header");
+    if (in.failed()) return rtcm_error(message.message_type, "shorter than its header");
 
     const auto satellite_ids = mask_ids<std::uint8_t>(satellite_mask, 64);
     message.signals = mask_ids<std::uint8_t>(signal_mask, 32);
     const std::size_t satellites = satellite_ids.size();
     const std::size_t signals = message.signals.size();
     // Bounded before anything is allocated for it: a damaged mask could claim 64 x 32 cells.
-    if (satellites * signals > kMaxCells) return error(message.message_type, "more than 64 cells in the masks");
+    if (satellites * signals > kMaxCells) return rtcm_error(message.message_type, "more than 64 cells in the masks");
     const std::uint64_t cell_mask = in.bits(static_cast<unsigned>(satellites * signals));
 
-    const CellLayout layout = layout_of(message.level);
+    const CellLayout& layout = message.level <= 5 ? kCompactCells : kExtendedCells;
+    const bool has_rates = message.level == 5 || message.level == 7;
     const std::size_t cells = static_cast<std::size_t>(std::popcount(cell_mask));
-    const std::size_t satellite_bits = satellites * (layout.has_rates ? 36u : 18u);
+    const std::size_t satellite_bits = satellites * (has_rates ? 36u : 18u);
     const std::size_t cell_bits =
         cells * (layout.fine_pseudorange_bits + layout.fine_phase_bits + layout.lock_bits + 1u + layout.cn0_bits +
-                 (layout.has_rates ? 15u : 0u));
+                 (has_rates ? 15u : 0u));
     if (in.failed() || in.remaining_bits() < satellite_bits + cell_bits)
-        return error(message.message_type, "shorter than its masks say");
+        return rtcm_error(message.message_type, "shorter than its masks say");
 
     // Satellite data: each field for every satellite before the next field.
     message.satellites.resize(satellites);
@@ -173,13 +162,13 @@ std::variant<MsmMessage, RtcmError> decode_msm(std::span<const std::uint8_t> pay
         const auto whole_ms = in.bits(8);
         if (whole_ms != 0xFF) message.satellites[i].rough_range_ms = static_cast<double>(whole_ms);
     }
-    if (layout.has_rates)
+    if (has_rates)
         for (auto& satellite : message.satellites) satellite.extended_info = static_cast<std::uint8_t>(in.bits(4));
     for (auto& satellite : message.satellites) {
         const auto fraction = in.bits(10);
         if (satellite.rough_range_ms) *satellite.rough_range_ms += static_cast<double>(fraction) * kTwoToMinus10;
     }
-    if (layout.has_rates)
+    if (has_rates)
         for (auto& satellite : message.satellites) {
             const auto rate = in.signed_bits(14);
             if (rate != -8192) satellite.rough_phase_range_rate_m_s = static_cast<double>(rate);
@@ -222,14 +211,14 @@ std::variant<MsmMessage, RtcmError> decode_msm(std::span<const std::uint8_t> pay
         const auto cn0 = in.bits(layout.cn0_bits);
         if (cn0 != 0) c.cn0_dbhz = static_cast<double>(cn0) * layout.cn0_dbhz;
     }
-    if (layout.has_rates)
+    if (has_rates)
         for (std::size_t c = 0; c < cells; ++c) {
             const auto fine = in.signed_bits(15);
             const auto& rough = message.satellites[owner[c]].rough_phase_range_rate_m_s;
             if (fine != -16384 && rough) message.cells[c].phase_range_rate_m_s = *rough + static_cast<double>(fine) * 1e-4;
         }
     // The lengths were checked above; a failure here would be a fault of this decoder.
-    if (in.failed()) return error(message.message_type, "shorter than its masks say");
+    if (in.failed()) return rtcm_error(message.message_type, "shorter than its masks say");
     return message;
 }
 

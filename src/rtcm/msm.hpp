@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "rinex/ids.hpp"
+#include "rtcm/message_error.hpp"
 
 namespace vardoln {
 
@@ -72,11 +73,6 @@ struct MsmMessage {
     std::vector<MsmCell> cells;            // satellite by satellite, signals in mask order
 
     friend bool operator==(const MsmMessage&, const MsmMessage&) = default;
-};
-
-struct RtcmError {
-    std::string message;
-    friend bool operator==(const RtcmError&, const RtcmError&) = default;
 };
 
 // A whole payload of an MSM4 to MSM7 message (the frame without its header and CRC).

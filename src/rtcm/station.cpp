@@ -1,18 +1,10 @@
 #include "rtcm/station.hpp"
 
-#include <cstdio>
-
 #include "rtcm/bits.hpp"
 
 namespace vardoln {
 
 namespace {
-
-RtcmError error(std::uint16_t message_type, const char* what) {
-    char text[96];
-    std::snprintf(text, sizeof text, "RTCM %u: %s", static_cast<unsigned>(message_type), what);
-    return RtcmError{text};
-}
 
 // An 8-bit count, then that many characters; an empty text when the payload ends first (the
 // reader is then marked failed).
@@ -32,7 +24,7 @@ std::string counted_text(BitReader& in) {
 std::variant<AntennaReferencePoint, RtcmError> decode_antenna_reference_point(std::span<const std::uint8_t> payload) {
     BitReader in(payload);
     const auto type = static_cast<std::uint16_t>(in.bits(12));
-    if (type != 1005 && type != 1006) return error(type, "not an antenna reference point message");
+    if (type != 1005 && type != 1006) return rtcm_error(type, "not an antenna reference point message");
     AntennaReferencePoint point;
     point.station = static_cast<std::uint16_t>(in.bits(12));
     in.skip(10);  // realisation year, constellation flags, reference-station flag
@@ -42,14 +34,14 @@ std::variant<AntennaReferencePoint, RtcmError> decode_antenna_reference_point(st
     in.skip(2);  // quarter-cycle indicator
     point.ecef_m[2] = static_cast<double>(in.signed_bits(38)) * 1e-4;
     if (type == 1006) point.antenna_height_m = static_cast<double>(in.bits(16)) * 1e-4;
-    if (in.failed()) return error(type, "shorter than its fields");
+    if (in.failed()) return rtcm_error(type, "shorter than its fields");
     return point;
 }
 
 std::variant<ReceiverDescriptors, RtcmError> decode_receiver_descriptors(std::span<const std::uint8_t> payload) {
     BitReader in(payload);
     const auto type = static_cast<std::uint16_t>(in.bits(12));
-    if (type != 1033) return error(type, "not a receiver and antenna descriptor message");
+    if (type != 1033) return rtcm_error(type, "not a receiver and antenna descriptor message");
     ReceiverDescriptors descriptors;
     descriptors.station = static_cast<std::uint16_t>(in.bits(12));
     descriptors.antenna = counted_text(in);
@@ -58,7 +50,7 @@ std::variant<ReceiverDescriptors, RtcmError> decode_receiver_descriptors(std::sp
     descriptors.receiver = counted_text(in);
     descriptors.firmware = counted_text(in);
     descriptors.receiver_serial = counted_text(in);
-    if (in.failed()) return error(type, "a text runs past the end of the message");
+    if (in.failed()) return rtcm_error(type, "a text runs past the end of the message");
     return descriptors;
 }
 

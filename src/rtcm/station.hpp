@@ -9,7 +9,7 @@
 #include <string>
 #include <variant>
 
-#include "rtcm/msm.hpp"
+#include "rtcm/message_error.hpp"
 
 namespace vardoln {
 
