@@ -78,6 +78,15 @@ QC = [
 ]
 QC_EPOCHS = 15
 
+# RTCM 3 streams: the first frames of each (MSM4 to MSM7 of every constellation, legacy
+# observations, station messages, UBX between frames), and the cut frame that ends GMSD7.
+RTCM = [
+    "rtcm/pyrtcm/pygpsdata-NTRIP-USCL00CHL0.log", "rtcm/ntripstreams/AgPartner_2.rtcm3",
+    "rtcm/rtklib/testglo.rtcm3", "rtcm/gnss-converters/week-rollover-STR17.rtcm3",
+    "rtcm/gnss-converters/dropped-packets-STR24.rtcm3", "rtcm/pygnssutils/pygpsdata-rtcm3.log",
+]
+RTCM_TAIL = "rtcm/rtklib/GMSD7_20121014.rtcm3"
+
 
 def cut(path, body_lines):
     """The header without comments, and the first body_lines lines after it, within MAX_SEED_BYTES."""
@@ -198,6 +207,37 @@ def event_window(path, body_lines):
     return header + b"".join(lines[start:start + body_lines])
 
 
+def rtcm_frame_ends(data):
+    """The offsets where the good RTCM 3 frames of a stream end (preamble, length, CRC-24Q)."""
+
+    def crc24q(block):
+        crc = 0
+        for byte in block:
+            crc ^= byte << 16
+            for _ in range(8):
+                crc <<= 1
+                if crc & 0x1000000:
+                    crc ^= 0x1864CFB
+        return crc & 0xFFFFFF
+
+    ends, at = [], 0
+    while at + 6 <= len(data):
+        size = 6 + (((data[at + 1] & 3) << 8) | data[at + 2])
+        if data[at] == 0xD3 and at + size <= len(data) and crc24q(data[at:at + size - 3]) == int.from_bytes(
+                data[at + size - 3:at + size], "big"):
+            ends.append(at + size)
+            at += size
+        else:
+            at += 1
+    return ends
+
+
+def rtcm_head(path):
+    """The stream up to the last frame that ends within MAX_SEED_BYTES."""
+    data = path.read_bytes()[:MAX_SEED_BYTES + 1100]
+    return data[:max(end for end in rtcm_frame_ends(data) if end <= MAX_SEED_BYTES)]
+
+
 def write(target, name, data):
     directory = SEEDS / target
     directory.mkdir(parents=True, exist_ok=True)
@@ -242,6 +282,9 @@ def main():
     for name in CRINEX + ["crinex/york0440.15d"]:
         write("fuzz_crinex", Path(name).name, cut(DATA / name, 40))
     write("fuzz_crinex", "york0440.15d.event", event_window(DATA / "crinex/york0440.15d", 30))
+    for name in RTCM:
+        write("fuzz_rtcm", Path(name).name, rtcm_head(DATA / name))
+    write("fuzz_rtcm", Path(RTCM_TAIL).name + ".tail", (DATA / RTCM_TAIL).read_bytes()[-3000:])
     crinex = cut(DATA / CRINEX[1], 30)
     write("fuzz_archive", "AJAC3550.21D.gz", gzip.compress(crinex, mtime=0))
     packed = subprocess.run(["compress", "-c"], input=crinex, capture_output=True).stdout

@@ -86,6 +86,11 @@ FILES = [
     # element sets
     "tle/celestrak_gnss_20220115.txt",
     "tle/TLE_GNSS_20121101.txt",
+    # RTCM 3 (binary, always stored compressed): MSM6 and MSM7 of all seven constellations, MSM4/5/7
+    # with legacy 1004/1012, and legacy GLONASS with 1005
+    "rtcm/pyrtcm/pygpsdata-NTRIP-USCL00CHL0.log",
+    "rtcm/ntripstreams/AgPartner_2.rtcm3",
+    "rtcm/rtklib/testglo.rtcm3",
 ]
 
 README_HEAD = """# Real recordings carried by every clone
@@ -114,8 +119,13 @@ def provenance_rows(readme: str) -> dict[str, tuple[str, str]]:
         if line.startswith("| file |"):
             header = line + "\n" + lines[index + 1]
         elif line.startswith("| ") and header:
-            name = line.split("|")[1].strip()
-            rows.setdefault(name, (header, line))
+            # a row may list several files of one folder: "folder/a.rtcm, b.rtcm"
+            names = [name.strip() for name in line.split("|")[1].split(",")]
+            folder = names[0].rpartition("/")[0]
+            for name in names:
+                if folder and "/" not in name:
+                    name = folder + "/" + name
+                rows.setdefault(name, (header, line))
     return rows
 
 
@@ -130,13 +140,14 @@ def main() -> int:
         data = (shared / relative).read_bytes()
         target = TARGET / relative
         target.parent.mkdir(parents=True, exist_ok=True)
-        if len(data) > COMPRESS_FROM_BYTES:
+        if len(data) > COMPRESS_FROM_BYTES or relative.startswith("rtcm/"):
             # mtime 0: the same input gives the same bytes
             data = gzip.compress(data, compresslevel=9, mtime=0)
             target = target.with_name(target.name + ".gz")
         target.write_bytes(data)
         total += len(data)
-        header, row = rows[relative]
+        # the RTCM rows name a file by its path below rtcm/
+        header, row = rows[relative] if relative in rows else rows[relative.split("/", 1)[1]]
         tables.setdefault(header, []).append(row)
     if total > LIMIT_BYTES:
         print(f"bundle is {total} bytes, over the limit of {LIMIT_BYTES}", file=sys.stderr)

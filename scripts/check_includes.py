@@ -27,7 +27,7 @@ from pathlib import Path
 # Lowest first. A folder may include its own layer and the layers below it.
 LAYERS: tuple[tuple[str, ...], ...] = (
     ("rinex",),  # text, identifiers, time, observation files
-    ("archive", "tle"),  # gzip, Unix compress, Hatanaka; two-line elements
+    ("archive", "tle", "rtcm"),  # gzip, Unix compress, Hatanaka; two-line elements; RTCM 3 streams
     ("navigation",),  # broadcast records, orbits, positions, look angles, the orbit source
     ("visibility",),  # prediction against observation and its summary records
     ("cn0", "qc", "arrays", "detector", "health"),  # analysis and JSON; QC; tables; events; health grade
