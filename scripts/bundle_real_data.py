@@ -114,11 +114,18 @@ def provenance_rows(readme: str) -> dict[str, tuple[str, str]]:
     """File path -> (table header lines, row) from the shared README's tables."""
     rows: dict[str, tuple[str, str]] = {}
     header = ""
+    source = ""  # the source cell of the row above
     lines = readme.splitlines()
     for index, line in enumerate(lines):
         if line.startswith("| file |"):
             header = line + "\n" + lines[index + 1]
         elif line.startswith("| ") and header:
+            # "same folder" names the source of the row above in the shared README, not here
+            cells = line.split("|")
+            if cells[2].strip() == "same folder" and source:
+                cells[2] = f" {source} "
+                line = "|".join(cells)
+            source = cells[2].strip()
             # a row may list several files of one folder: "folder/a.rtcm, b.rtcm"
             names = [name.strip() for name in line.split("|")[1].split(",")]
             folder = names[0].rpartition("/")[0]
@@ -148,6 +155,8 @@ def main() -> int:
         total += len(data)
         # the RTCM rows name a file by its path below rtcm/
         header, row = rows[relative] if relative in rows else rows[relative.split("/", 1)[1]]
+        # one row per bundled file, named by its path here (a shared row may name several files)
+        row = f"| {relative} |" + row.split("|", 2)[2]
         tables.setdefault(header, []).append(row)
     if total > LIMIT_BYTES:
         print(f"bundle is {total} bytes, over the limit of {LIMIT_BYTES}", file=sys.stderr)
