@@ -1,0 +1,322 @@
+#include "rtcm/epochs.hpp"
+
+#include <algorithm>
+#include <array>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "rinex/record_builder.hpp"
+#include "rtcm/legacy.hpp"
+#include "rtcm/msm.hpp"
+#include "rtcm/station.hpp"
+
+namespace vardoln {
+
+namespace {
+
+constexpr std::int64_t kMsPerDay = 86'400'000;
+constexpr std::int64_t kMsPerWeek = kMillisecondsPerWeek;
+
+// Days from 1970-01-01 of a proleptic Gregorian date, and back (H. Hinnant's algorithms).
+constexpr std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) noexcept {
+    year -= month <= 2 ? 1 : 0;
+    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const auto year_of_era = static_cast<unsigned>(year - era * 400);
+    const unsigned day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+    return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
+}
+
+constexpr std::int64_t kGpsEpochDays = days_from_civil(1980, 1, 6);
+
+EpochTime civil_from_days(std::int64_t days) noexcept {
+    days += 719468;
+    const std::int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+    const auto day_of_era = static_cast<unsigned>(days - era * 146097);
+    const unsigned year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
+    const unsigned day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
+    const unsigned shifted_month = (5 * day_of_year + 2) / 153;
+    EpochTime time;
+    time.day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
+    time.month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
+    time.year = static_cast<std::int32_t>(static_cast<std::int64_t>(year_of_era) + era * 400 + (time.month <= 2 ? 1 : 0));
+    return time;
+}
+
+// The first UTC day of each GPS - UTC value from 1 s on.
+struct LeapStep {
+    std::int32_t year;
+    unsigned month;
+};
+constexpr std::array<LeapStep, 18> kLeapSteps = {{{1981, 7}, {1982, 7}, {1983, 7}, {1985, 7}, {1988, 1}, {1990, 1},
+                                                  {1991, 1}, {1992, 7}, {1993, 7}, {1994, 7}, {1996, 1}, {1997, 7},
+                                                  {1999, 1}, {2006, 1}, {2009, 1}, {2012, 7}, {2015, 7}, {2017, 1}}};
+
+// The RINEX codes of the legacy code indicators: L1 C/A or P(Y); L2 C/A-or-L2C, P(Y) and the
+// two codeless P(Y) kinds for GPS, C/A or P for GLONASS.
+std::string_view legacy_code(GnssSystem system, bool second_band, std::uint8_t indicator) noexcept {
+    if (!second_band) return indicator == 0 ? "1C" : "1P";
+    if (system == GnssSystem::Glonass) return indicator == 0 ? "2C" : "2P";
+    constexpr std::array<std::string_view, 4> gps = {"2X", "2P", "2D", "2W"};
+    return gps[indicator & 3u];
+}
+
+char letter_of(GnssSystem system) noexcept { return static_cast<char>(system); }
+
+// Decodes every good frame of the types read here and hands the result to the sink.
+template <typename Sink>
+RtcmTally each_message(std::span<const std::uint8_t> bytes, Sink& sink, std::uint64_t& undecodable) {
+    return read_rtcm_frames(bytes, [&](const RtcmFrame& frame) {
+        const std::uint16_t type = frame.message_type;
+        if (msm_kind(type)) {
+            auto result = decode_msm(frame.payload);
+            if (auto* message = std::get_if<MsmMessage>(&result)) sink.on(*message);
+            else ++undecodable;
+        } else if (is_legacy_observation(type)) {
+            auto result = decode_legacy_observations(frame.payload);
+            if (auto* message = std::get_if<LegacyMessage>(&result)) sink.on(*message);
+            else ++undecodable;
+        } else if (type == 1005 || type == 1006) {
+            auto result = decode_antenna_reference_point(frame.payload);
+            if (auto* point = std::get_if<AntennaReferencePoint>(&result)) sink.on(*point);
+            else ++undecodable;
+        } else if (type == 1033) {
+            auto result = decode_receiver_descriptors(frame.payload);
+            if (auto* descriptors = std::get_if<ReceiverDescriptors>(&result)) sink.on(*descriptors);
+            else ++undecodable;
+        }
+    });
+}
+
+// First pass: the header, with every code the observation messages can carry.
+struct HeaderCollector {
+    RinexObsData& record;
+
+    void add_code(char letter, std::string_view code) {
+        if (code.empty()) return;
+        auto list = std::find_if(record.obs_types.begin(), record.obs_types.end(),
+                                 [&](const ObsTypeList& entry) { return entry.system.front() == letter; });
+        if (list == record.obs_types.end()) {
+            record.obs_types.push_back(ObsTypeList{std::string(1, letter), {}});
+            list = record.obs_types.end() - 1;
+        }
+        for (const char kind : {'C', 'S'}) {
+            std::string text = kind + std::string(code);
+            if (std::find(list->codes.begin(), list->codes.end(), text) == list->codes.end())
+                list->codes.push_back(std::move(text));
+        }
+    }
+    void on(const MsmMessage& message) {
+        for (const std::uint8_t signal : message.signals)
+            add_code(letter_of(message.system), msm_signal_code(message.system, signal));
+    }
+    void on(const LegacyMessage& message) {
+        for (const LegacyObservation& observation : message.observations) {
+            const char letter = legacy_satellite_key(message.system, observation.satellite_id).front();
+            add_code(letter, legacy_code(message.system, false, observation.l1.code_indicator));
+            if (observation.l2) add_code(letter, legacy_code(message.system, true, observation.l2->code_indicator));
+        }
+    }
+    void on(const AntennaReferencePoint& point) {
+        if (!record.approx_position) record.approx_position = point.ecef_m;
+    }
+    void on(const ReceiverDescriptors& descriptors) {
+        if (!record.receiver_type.empty() || !record.antenna_type.empty()) return;
+        record.marker_name = std::to_string(descriptors.station);
+        record.receiver_type = descriptors.receiver;
+        record.antenna_type = descriptors.antenna;
+    }
+};
+
+// Second pass: the epochs.
+class EpochAssembler {
+public:
+    EpochAssembler(RtcmStream& stream, int gps_week)
+        : stream_(stream), builder_(stream.record), first_week_(gps_week) {}
+
+    void on(const MsmMessage& message) {
+        const auto time_of_week = msm_gps_time_of_week_ms(message, leap_seconds(), last_time_of_week());
+        if (!time_of_week) {
+            ++stream_.untimed_messages;
+            return;
+        }
+        open(*time_of_week);
+        const char letter = letter_of(message.system);
+        const CodePlan* plan = builder_.plan_for(letter);
+        std::uint32_t start = 0;
+        std::uint8_t satellite = 0;
+        std::string key;
+        for (const MsmCell& cell : message.cells) {
+            if (cell.satellite_id != satellite || key.empty()) {
+                if (!key.empty()) builder_.end_satellite(key, start);
+                satellite = cell.satellite_id;
+                key = msm_satellite_key(message.system, satellite);
+                start = builder_.begin_satellite();
+            }
+            const std::string_view code = msm_signal_code(message.system, cell.signal_id);
+            if (plan == nullptr || code.empty()) continue;
+            add(*plan, letter, 'C', code, start, cell.pseudorange_m);
+            add(*plan, letter, 'S', code, start, cell.cn0_dbhz);
+        }
+        if (!key.empty()) builder_.end_satellite(key, start);
+        if (message.system == GnssSystem::Glonass) {
+            for (const MsmSatellite& entry : message.satellites)
+                if (entry.extended_info && *entry.extended_info <= 20)
+                    note_slot(msm_satellite_key(message.system, entry.id), *entry.extended_info - 7);
+        }
+        if (!message.multiple_message) close();
+    }
+
+    void on(const LegacyMessage& message) {
+        std::optional<std::uint32_t> time_of_week;
+        if (message.system == GnssSystem::Glonass) {
+            // Only the time of day is sent: the day comes from the epochs before it.
+            MsmMessage day_only;
+            day_only.system = GnssSystem::Glonass;
+            day_only.epoch_ms = message.epoch_ms;
+            time_of_week = msm_gps_time_of_week_ms(day_only, leap_seconds(), last_time_of_week());
+        } else if (message.epoch_ms < kMillisecondsPerWeek) {
+            time_of_week = message.epoch_ms;
+        }
+        if (!time_of_week) {
+            ++stream_.untimed_messages;
+            return;
+        }
+        open(*time_of_week);
+        for (const LegacyObservation& observation : message.observations) {
+            const std::string key = legacy_satellite_key(message.system, observation.satellite_id);
+            const CodePlan* plan = builder_.plan_for(key.front());
+            if (plan == nullptr) continue;
+            const std::uint32_t start = builder_.begin_satellite();
+            const auto add_band = [&](const LegacyBand& band, bool second) {
+                const std::string_view code = legacy_code(message.system, second, band.code_indicator);
+                add(*plan, key.front(), 'C', code, start, band.pseudorange_m);
+                add(*plan, key.front(), 'S', code, start, band.cn0_dbhz);
+            };
+            add_band(observation.l1, false);
+            if (observation.l2) add_band(*observation.l2, true);
+            builder_.end_satellite(key, start);
+            if (observation.glonass_channel) note_slot(key, *observation.glonass_channel);
+        }
+        if (!message.synchronous) close();
+    }
+
+    void on(const AntennaReferencePoint&) {}
+    void on(const ReceiverDescriptors&) {}
+
+    void finish() {
+        close();
+        stream_.record.interval = most_common_step_s(epoch_seconds_, 0.0);
+        stream_.epochs = stream_.record.epochs.size();
+    }
+
+private:
+    void add(const CodePlan& plan, char letter, char kind, std::string_view code, std::uint32_t start,
+             std::optional<double> value) {
+        // Zero means "not observed" in the record, and "not computed" for an RTCM C/N0.
+        if (!value || *value == 0.0) return;
+        const std::vector<std::string>* codes = stream_.record.obs_types_of(std::string_view(&letter, 1));
+        if (codes == nullptr) return;
+        for (std::size_t field = 0; field < codes->size(); ++field) {
+            const std::string& text = (*codes)[field];
+            if (text.size() == code.size() + 1 && text.front() == kind && std::string_view(text).substr(1) == code) {
+                builder_.add_value(plan, field, start, *value, std::nullopt, std::nullopt);
+                return;
+            }
+        }
+    }
+
+    void note_slot(const std::string& key, std::int32_t channel) {
+        auto& slots = stream_.record.glonass_slots;
+        if (std::none_of(slots.begin(), slots.end(), [&](const auto& slot) { return slot.first == key; }))
+            slots.emplace_back(key, channel);
+    }
+
+    std::optional<std::uint32_t> last_time_of_week() const noexcept {
+        if (!last_ms_) return std::nullopt;
+        return static_cast<std::uint32_t>(*last_ms_ % kMsPerWeek);
+    }
+
+    int leap_seconds() const noexcept {
+        const std::int64_t at = last_ms_.value_or(std::int64_t{first_week_} * kMsPerWeek);
+        return gps_leap_seconds(at / kMsPerWeek, at % kMsPerWeek);
+    }
+
+    // Milliseconds from the GPS epoch: the week that brings the time of week nearest the last
+    // message's time, so that a stream crossing the end of a week counts on into the next one.
+    std::int64_t resolve(std::uint32_t time_of_week) const noexcept {
+        if (!last_ms_) return std::int64_t{first_week_} * kMsPerWeek + time_of_week;
+        std::int64_t at = *last_ms_ / kMsPerWeek * kMsPerWeek + time_of_week;
+        if (at - *last_ms_ > kMsPerWeek / 2) at -= kMsPerWeek;
+        if (*last_ms_ - at > kMsPerWeek / 2) at += kMsPerWeek;
+        return at;
+    }
+
+    void open(std::uint32_t time_of_week) {
+        const std::int64_t at = resolve(time_of_week);
+        if (open_ms_ && *open_ms_ != at) close();
+        if (!open_ms_) {
+            builder_.begin_epoch();
+            open_ms_ = at;
+        }
+        last_ms_ = at;
+    }
+
+    void close() {
+        if (!open_ms_) return;
+        const std::size_t before = stream_.record.epochs.size();
+        builder_.end_epoch(gps_calendar_time(*open_ms_ / kMsPerWeek, *open_ms_ % kMsPerWeek), 0);
+        if (stream_.record.epochs.size() > before) epoch_seconds_.push_back(static_cast<double>(*open_ms_) / 1000.0);
+        open_ms_.reset();
+    }
+
+    RtcmStream& stream_;
+    RecordBuilder builder_;
+    int first_week_;
+    std::optional<std::int64_t> open_ms_;  // the epoch being assembled, ms from the GPS epoch
+    std::optional<std::int64_t> last_ms_;  // the last timed message
+    std::vector<double> epoch_seconds_;
+};
+
+}  // namespace
+
+EpochTime gps_calendar_time(std::int64_t gps_week, std::int64_t ms_of_week) noexcept {
+    const std::int64_t total_ms = gps_week * kMsPerWeek + ms_of_week;
+    const std::int64_t days = total_ms >= 0 ? total_ms / kMsPerDay : (total_ms - kMsPerDay + 1) / kMsPerDay;
+    const std::int64_t ms_of_day = total_ms - days * kMsPerDay;
+    EpochTime time = civil_from_days(kGpsEpochDays + days);
+    time.hour = static_cast<std::uint32_t>(ms_of_day / 3'600'000);
+    time.minute = static_cast<std::uint32_t>(ms_of_day / 60'000 % 60);
+    time.second = static_cast<double>(ms_of_day % 60'000) / 1000.0;
+    return time;
+}
+
+int gps_leap_seconds(std::int64_t gps_week, std::int64_t ms_of_week) noexcept {
+    const std::int64_t day = kGpsEpochDays + (gps_week * kMsPerWeek + ms_of_week) / kMsPerDay;
+    int leap = 0;
+    for (const LeapStep& step : kLeapSteps)
+        if (day >= days_from_civil(step.year, step.month, 1)) ++leap;
+    return leap;
+}
+
+std::variant<RtcmStream, RtcmError> read_rtcm(std::string_view bytes, std::optional<int> gps_week) {
+    if (!gps_week || *gps_week < 0) return RtcmError{"RTCM: the GPS week of the stream is needed to date its epochs"};
+    const std::span<const std::uint8_t> data(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    RtcmStream stream;
+    stream.record.version = 3.04;
+    HeaderCollector header{stream.record};
+    std::uint64_t undecodable = 0;
+    stream.tally = each_message(data, header, undecodable);
+    stream.undecodable_messages = undecodable;
+
+    // The builder takes its code plans from the finished header.
+    EpochAssembler assembler(stream, *gps_week);
+    std::uint64_t again = 0;
+    each_message(data, assembler, again);
+    assembler.finish();
+    return stream;
+}
+
+}  // namespace vardoln

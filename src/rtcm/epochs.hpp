@@ -1,0 +1,42 @@
+// Observation epochs assembled from an RTCM 3 stream into an observation record, as if a RINEX
+// 3.04 file had been read: MSM4 to MSM7 of every constellation and the legacy 1002, 1004, 1010
+// and 1012 messages, with the station messages for the header.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <variant>
+
+#include "rinex/epoch_time.hpp"
+#include "rinex/obs_data.hpp"
+#include "rtcm/frames.hpp"
+#include "rtcm/message_error.hpp"
+
+namespace vardoln {
+
+struct RtcmStream {
+    // Per constellation letter the codes seen, in order of first sight: for each signal its
+    // pseudorange "C<band><attribute>" then its C/N0 "S<band><attribute>". Carrier phase is not
+    // kept: turning metres into cycles needs every band's frequency (and the GLONASS channel).
+    // C/N0 values keep the message's own steps (1 dB-Hz MSM4/5, 1/16 MSM6/7, 1/4 legacy).
+    RinexObsData record;
+    RtcmTally tally;                         // frames, bad frames, skipped bytes, message types
+    std::uint64_t epochs = 0;                // observation epochs stored
+    std::uint64_t undecodable_messages = 0;  // good frames of a known type that did not decode
+    std::uint64_t untimed_messages = 0;      // GLONASS messages before any epoch gave the day
+};
+
+// The whole stream. An epoch closes when a message arrives with its "more messages follow" bit
+// clear, or one with another epoch time (GPS time of week). The caller's GPS week is the week of
+// the first epoch; the week counts on whenever the time of week falls back by more than half a
+// week. Without a week there is no calendar time, which is the only error.
+std::variant<RtcmStream, RtcmError> read_rtcm(std::string_view bytes, std::optional<int> gps_week);
+
+// The calendar instant (GPS time, no leap seconds) of a GPS week and millisecond of that week.
+EpochTime gps_calendar_time(std::int64_t gps_week, std::int64_t ms_of_week) noexcept;
+
+// GPS - UTC in whole seconds at a GPS week (from 1981 to the 2017 step, 18 s after it).
+int gps_leap_seconds(std::int64_t gps_week, std::int64_t ms_of_week) noexcept;
+
+}  // namespace vardoln
