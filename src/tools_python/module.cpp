@@ -53,6 +53,10 @@ PyMethodDef functions[] = {
                                        "A recording loaded once: the observations (a path, a (path, bytes) pair or a "
                                        "vardoln_cn0.RinexObsData) and the navigation data (None, a NavigationData, or "
                                        "a list of files, merged), for every table, check and analysis of it."),
+    py::fastcall_method<&read_rtcm>("read_rtcm", "read_rtcm(path_or_bytes, gps_week=None)\n--\n\n"
+                                                 "A recording of the observation epochs of an RTCM 3 stream (a path "
+                                                 "or its bytes): C/N0 and pseudorange per signal, dated from the GPS "
+                                                 "week of its first epoch."),
     py::fastcall_method<&read_file>("read_file", "read_file(path)\n--\n\n"
                                                  "The bytes of a file, read once by the core's reader."),
     py::fastcall_method<&counters>("counters", "counters()\n--\n\n"

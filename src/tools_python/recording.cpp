@@ -265,6 +265,10 @@ PyObject* load_recording(PyObject* const* args, Py_ssize_t nargsf, PyObject* kwn
 
 }  // namespace
 
+PyObject* recording_over(PyObject* obs_object, PyObject* nav_object) {
+    return new_recording(obs_object, nav_object);
+}
+
 const py::ModuleApi* module_api() {
     if (api_cache != nullptr) return api_cache;
     auto* api = static_cast<const py::ModuleApi*>(PyCapsule_Import(py::kModuleApiName, 0));

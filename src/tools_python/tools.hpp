@@ -220,6 +220,10 @@ bool detector_arguments(PyObject* const* slots, DetectorSettings& settings);
 PyObject* detector_object(const DetectorResult& result);
 
 PyObject* load(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+// A new Recording over module objects (borrowed; nav may be nullptr), or NULL with the error set.
+PyObject* recording_over(PyObject* obs_object, PyObject* nav_object);
+// An RTCM 3 stream read into a Recording (rtcm.cpp).
+PyObject* read_rtcm(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* read_file(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* counters(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
