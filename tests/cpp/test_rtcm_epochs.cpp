@@ -1,14 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "rinex/epoch_time.hpp"
 #include "rtcm/epochs.hpp"
-#include "test_real_data.hpp"
+#include "rtcm/frames.hpp"
+#include "rtcm/msm.hpp"
+#include "test_rtcm_support.hpp"
 
 namespace vardoln {
 namespace {
@@ -44,6 +48,43 @@ struct Expected {
     std::string_view first;
     std::string_view last;
 };
+
+// A framed GPS MSM4 of one satellite with one signal (2: 1C) at a time of week, its C/N0 in
+// whole dB-Hz, and the "more messages follow" bit.
+void append_gps_msm4(std::string& stream, std::uint8_t satellite, std::uint32_t time_of_week_ms, bool more,
+                     std::uint8_t cn0_dbhz) {
+    test::BitWriter out;
+    out.put(1074, 12).put(1, 12).put(time_of_week_ms, 30).put(more ? 1 : 0, 1).put(0, 3).put(0, 15);
+    out.put(static_cast<std::int64_t>(std::uint64_t{1} << (64 - satellite)), 64).put(1 << 30, 32).put(1, 1);
+    out.put(70, 8).put(512, 10);                                      // rough range
+    out.put(100, 15).put(0, 22).put(5, 4).put(0, 1).put(cn0_dbhz, 6);  // the cell
+    std::vector<std::uint8_t> frame = {kRtcmPreamble, static_cast<std::uint8_t>(out.bytes.size() >> 8),
+                                       static_cast<std::uint8_t>(out.bytes.size() & 0xFF)};
+    frame.insert(frame.end(), out.bytes.begin(), out.bytes.end());
+    const std::uint32_t crc = crc24q(frame);
+    for (const int shift : {16, 8, 0}) frame.push_back(static_cast<std::uint8_t>(crc >> shift));
+    stream.append(frame.begin(), frame.end());
+}
+
+TEST(RtcmEpochs, EpochsCloseOnTheLastMessageOrANewTime) {
+    std::string stream;
+    append_gps_msm4(stream, 5, 1000, true, 40);
+    append_gps_msm4(stream, 6, 1000, false, 41);  // closes the first epoch
+    append_gps_msm4(stream, 5, 2000, true, 42);   // closed by the next time
+    append_gps_msm4(stream, 5, 3000, true, 43);   // closed by the end of the stream
+    append_gps_msm4(stream, 5, kMillisecondsPerWeek - 1000, true, 44);  // a week back: the week before
+    auto result = read_rtcm(stream, 2300);
+    ASSERT_TRUE(std::holds_alternative<RtcmStream>(result));
+    const RtcmStream& read = std::get<RtcmStream>(result);
+    const RinexObsData& record = read.record;
+    ASSERT_EQ(read.epochs, 4u);
+    EXPECT_EQ(record.epochs[0].satellite_count, 2u);
+    EXPECT_EQ(value_at(record, 0, "G06", "S1C"), 41.0);
+    EXPECT_EQ(value_at(record, 2, "G05", "S1C"), 43.0);
+    EXPECT_EQ(timestamp_text(record.epochs[0].time), timestamp_text(gps_calendar_time(2300, 1000)));
+    EXPECT_EQ(timestamp_text(record.epochs[3].time), timestamp_text(gps_calendar_time(2299, kMillisecondsPerWeek - 1000)));
+    EXPECT_EQ(record.obs_types_of("G")->size(), 2u);  // C1C and S1C
+}
 
 TEST(RtcmEpochs, EpochCountsAndSpans) {
     // USCL holds 1004 and MSM6/7 of one second, then a 1002 of the next.
