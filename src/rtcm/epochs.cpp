@@ -41,7 +41,8 @@ EpochTime civil_from_days(std::int64_t days) noexcept {
     EpochTime time;
     time.day = day_of_year - (153 * shifted_month + 2) / 5 + 1;
     time.month = shifted_month < 10 ? shifted_month + 3 : shifted_month - 9;
-    time.year = static_cast<std::int32_t>(static_cast<std::int64_t>(year_of_era) + era * 400 + (time.month <= 2 ? 1 : 0));
+    const std::int64_t year = static_cast<std::int64_t>(year_of_era) + era * 400 + (time.month <= 2 ? 1 : 0);
+    time.year = static_cast<std::int32_t>(year);
     return time;
 }
 

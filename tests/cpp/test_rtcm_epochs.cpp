@@ -82,7 +82,8 @@ TEST(RtcmEpochs, EpochsCloseOnTheLastMessageOrANewTime) {
     EXPECT_EQ(value_at(record, 0, "G06", "S1C"), 41.0);
     EXPECT_EQ(value_at(record, 2, "G05", "S1C"), 43.0);
     EXPECT_EQ(timestamp_text(record.epochs[0].time), timestamp_text(gps_calendar_time(2300, 1000)));
-    EXPECT_EQ(timestamp_text(record.epochs[3].time), timestamp_text(gps_calendar_time(2299, kMillisecondsPerWeek - 1000)));
+    EXPECT_EQ(timestamp_text(record.epochs[3].time),
+              timestamp_text(gps_calendar_time(2299, kMillisecondsPerWeek - 1000)));
     EXPECT_EQ(record.obs_types_of("G")->size(), 2u);  // C1C and S1C
 }
 
