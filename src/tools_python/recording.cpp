@@ -97,11 +97,10 @@ PyObject* get_nav(PyObject* self, void* /*closure*/) {
 PyObject* analyze(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("Recording.analyze", 1, "config");
     py::Slots<1> slots;
-    if (!py::bind(sig, args, nargsf, kwnames, slots)) return nullptr;
+    AnalysisConfig config;
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !config_argument(slots[0], config)) return nullptr;
     const py::ModuleApi* api = module_api();
     if (api == nullptr) return nullptr;
-    AnalysisConfig config;
-    if (!api->analysis_config(slots[0], "config", &config)) return nullptr;
     const arrays::Recording recording = as_recording(self)->recording;
     AnalysisResult result = py::without_gil([&] {
         AnalysisSettings settings = settings_from_config(config);
@@ -280,6 +279,11 @@ const py::ModuleApi* module_api() {
     }
     api_cache = api;
     return api_cache;
+}
+
+bool config_argument(PyObject* slot, AnalysisConfig& out) {
+    const py::ModuleApi* api = module_api();
+    return api != nullptr && api->analysis_config(slot, "config", &out);
 }
 
 PyTypeObject* recording_type() {

@@ -75,11 +75,8 @@ PyObject* grade_bands(PyObject* /*module*/, PyObject* const* args, Py_ssize_t na
 PyObject* config_record(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig = py::signature("config_record", 1, "config");
     py::Slots<1> slots;
-    if (!py::bind(sig, args, nargsf, kwnames, slots)) return nullptr;
-    const py::ModuleApi* api = module_api();
-    if (api == nullptr) return nullptr;
     AnalysisConfig config;
-    if (!api->analysis_config(slots[0], "config", &config)) return nullptr;
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !config_argument(slots[0], config)) return nullptr;
     Ref dict(PyDict_New());
     if (!dict || !py::dict_set(dict.get(), "systems", optional_text_list(config.systems)) ||
         !py::dict_set(dict.get(), "nav_file", optional_text(config.nav_file)) ||

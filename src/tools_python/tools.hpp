@@ -154,6 +154,8 @@ bool table_arguments(PyObject* const* slots, bool nav_optional, const char* degr
 // The module's table of records, imported on first use; nullptr with ImportError set when the
 // module cannot be imported or comes from another build.
 const py::ModuleApi* module_api();
+// An AnalysisConfig argument (the module's object) copied into `out`; false with an error set.
+bool config_argument(PyObject* slot, AnalysisConfig& out);
 // The Recording type, created on first use; nullptr with an error set if that fails.
 PyTypeObject* recording_type();
 // The recording of a Recording object; nullptr (no error set) for any other object.

@@ -11,7 +11,7 @@ from typing import TYPE_CHECKING, Any
 from ..judge import settings
 from ..render.summary import quality_lines, table
 from .support import (EXIT_DONE, EXIT_MEANINGS, EXIT_NOTHING_TO_JUDGE, CommandError, NothingToJudgeExit,
-                      add_recording_arguments, check_plotting, exit_statuses_text, read_failure, write,
+                      add_recording_arguments, check_plotting, exit_statuses_text, write,
                       write_plots)
 
 if TYPE_CHECKING:
