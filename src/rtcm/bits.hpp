@@ -1,9 +1,11 @@
-// Big-endian bit fields of an RTCM 3 payload, read front to back.
+// Big-endian bit fields of an RTCM 3 payload, read front to back and written the same way.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <utility>
+#include <vector>
 
 namespace vardoln {
 
@@ -60,6 +62,30 @@ private:
     std::span<const std::uint8_t> bytes_;
     std::size_t position_ = 0;
     bool failed_ = false;
+};
+
+// Big-endian fields of up to 64 bits, the mirror of BitReader; a negative value is written in
+// two's complement of the field's width (its higher bits are dropped).
+class BitWriter {
+public:
+    BitWriter& put(std::int64_t value, unsigned width) {
+        for (unsigned i = 0; i < width; ++i, ++bits_) {
+            if (bits_ % 8 == 0) bytes_.push_back(0);
+            if ((static_cast<std::uint64_t>(value) >> (width - 1 - i)) & 1u)
+                bytes_.back() |= static_cast<std::uint8_t>(0x80u >> (bits_ % 8));
+        }
+        return *this;
+    }
+    BitWriter& flag(bool value) { return put(value ? 1 : 0, 1); }
+
+    std::size_t size_bits() const noexcept { return bits_; }
+    // The payload, padded with zero bits to a whole byte.
+    const std::vector<std::uint8_t>& bytes() const noexcept { return bytes_; }
+    std::vector<std::uint8_t> take() noexcept { return std::move(bytes_); }
+
+private:
+    std::vector<std::uint8_t> bytes_;
+    std::size_t bits_ = 0;
 };
 
 }  // namespace vardoln

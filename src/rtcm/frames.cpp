@@ -122,4 +122,18 @@ RtcmTally read_rtcm_frames(std::span<const std::uint8_t> bytes, const RtcmFrameS
     return reader.tally();
 }
 
+bool append_rtcm_frame(std::span<const std::uint8_t> payload, std::vector<std::uint8_t>& out) {
+    if (payload.size() > kRtcmMaxPayloadBytes) return false;
+    const std::size_t start = out.size();
+    out.push_back(kRtcmPreamble);
+    out.push_back(static_cast<std::uint8_t>(payload.size() >> 8));
+    out.push_back(static_cast<std::uint8_t>(payload.size() & 0xFF));
+    out.insert(out.end(), payload.begin(), payload.end());
+    const std::uint32_t crc = crc24q(std::span<const std::uint8_t>(out.data() + start, out.size() - start));
+    out.push_back(static_cast<std::uint8_t>(crc >> 16));
+    out.push_back(static_cast<std::uint8_t>(crc >> 8));
+    out.push_back(static_cast<std::uint8_t>(crc));
+    return true;
+}
+
 }  // namespace vardoln

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <span>
+#include <vector>
 
 namespace vardoln {
 
@@ -59,6 +60,10 @@ private:
     std::size_t pending_size_ = 0;
     RtcmTally tally_;
 };
+
+// A payload of at most kRtcmMaxPayloadBytes framed: preamble, length, payload and CRC-24Q
+// appended to `out`. False (and nothing appended) for a longer payload.
+bool append_rtcm_frame(std::span<const std::uint8_t> payload, std::vector<std::uint8_t>& out);
 
 // A whole stream at once.
 RtcmTally read_rtcm_frames(std::span<const std::uint8_t> bytes, const RtcmFrameSink& sink);
