@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "arrays/tables.hpp"
+#include "detector/pass.hpp"
 #include "rinex/epoch_time.hpp"
 #include "rinex/ids.hpp"
 
@@ -17,56 +18,22 @@ namespace vardoln {
 
 namespace {
 
-constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double kLost = -std::numeric_limits<double>::infinity();
+using namespace detector_pass;
 
 constexpr double kTemplateBinDeg = 2.0;
 constexpr std::size_t kTemplateBins = 46;  // 0 to 92 degrees; 90 falls in the last used bin
 constexpr std::size_t kMinBinSamples = 5;
 constexpr std::size_t kMinOffsetSamples = 5;
-constexpr std::size_t kWindowCapacity = 64;  // values kept per trailing window
-constexpr std::size_t kMinWindowValues = 3;
-constexpr std::uint32_t kFewSatellites = 8;
 constexpr std::size_t kMinFlaggedEpochs = 3;
 constexpr double kJammingShare = 0.8;
-constexpr std::size_t kSpoofMinSatellites = 4;
-constexpr double kMadToSigma = 1.4826;
-// Two epochs are neighbours when the step between them is at most this many intervals.
-constexpr double kNeighbourSteps = 1.5;
-
-using BandMask = std::uint8_t;
-constexpr BandMask bit(Band band) noexcept { return static_cast<BandMask>(1u << static_cast<unsigned>(band)); }
-constexpr std::size_t band_index(Band band) noexcept { return static_cast<std::size_t>(band); }
 
 // GPS and QZSS semi-codeless tracking: modes W (Z-tracking) and D.
 bool is_semi_codeless(char system, std::string_view code) noexcept {
     return (system == 'G' || system == 'J') && code.size() >= 3 && (code[2] == 'W' || code[2] == 'D');
 }
 
-double median_of(std::span<double> values) noexcept {
-    if (values.empty()) return kNaN;
-    const std::size_t middle = values.size() / 2;
-    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle), values.end());
-    const double upper = values[middle];
-    if (values.size() % 2 == 1) return upper;
-    const double lower = *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle));
-    return 0.5 * (lower + upper);
-}
-
 // ---------------------------------------------------------------------------------------------
 // The record as the detector reads it: the judged epochs and their C/N0 samples.
-
-struct Signal {
-    std::uint32_t satellite = 0;  // index into RinexObsData::satellite_ids
-    std::uint32_t type = 0;       // constellation letter and code
-    Band band = Band::L1;
-};
-
-struct Sample {
-    std::uint32_t signal = 0;
-    float value = 0.0F;
-    float elevation = 0.0F;  // NaN where unknown
-};
 
 struct Prepared {
     std::vector<std::uint32_t> epoch;  // index into RinexObsData::epochs of each judged epoch
@@ -219,48 +186,7 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Trailing medians: a signal's own recent level, fed only from epochs that were clean in its band.
-
-class TrailingWindow {
-public:
-    void add(double seconds, double value, double spacing_s) {
-        if (!values_.empty() && seconds - values_.back().first < spacing_s) return;
-        if (values_.size() == kWindowCapacity) values_.erase(values_.begin());
-        values_.emplace_back(seconds, value);
-        dirty_ = true;
-    }
-
-    // Values older than `oldest` age out; NaN with fewer than three values.
-    double median(double oldest, std::vector<double>& scratch) {
-        const auto kept = std::find_if(values_.begin(), values_.end(), [&](const auto& v) { return v.first >= oldest; });
-        if (kept != values_.begin()) {
-            values_.erase(values_.begin(), kept);
-            dirty_ = true;
-        }
-        if (!dirty_) return median_;
-        dirty_ = false;
-        scratch.clear();
-        for (const auto& entry : values_) scratch.push_back(entry.second);
-        median_ = scratch.size() >= kMinWindowValues ? median_of(scratch) : kNaN;
-        return median_;
-    }
-
-private:
-    std::vector<std::pair<double, double>> values_;
-    double median_ = kNaN;
-    bool dirty_ = true;
-};
-
-// ---------------------------------------------------------------------------------------------
 // One pass over the epochs.
-
-// A satellite in a band at a flagged epoch: its mean residual, kLost when it lost the band, NaN
-// when nothing was expected of it.
-struct SatelliteResidual {
-    std::uint32_t satellite = 0;
-    Band band = Band::L1;
-    double residual = kNaN;
-};
 
 struct Pass {
     std::vector<BandMask> affected;  // per judged epoch
@@ -270,202 +196,29 @@ struct Pass {
     std::vector<SatelliteResidual> records;   // at epochs flagged in some band
 };
 
-struct BandTally {
-    double residual_sum = 0.0;
-    double value_sum = 0.0;
-    std::uint32_t residuals = 0;
-    std::uint32_t used = 0;
-    std::uint32_t lost = 0;
-    std::uint32_t stamp = 0;  // judged epoch + 1 that these counts belong to
-};
-
 Pass run_pass(const Prepared& prepared, const Templates* templates, const DetectorSettings& settings) {
     const std::size_t epochs = prepared.epoch.size();
-    const std::size_t signal_count = prepared.signals.size();
     Pass pass;
     pass.affected.assign(epochs, 0);
     pass.onset.assign(epochs, 0);
     pass.spoofed.assign(epochs, 0);
     pass.first_record.reserve(epochs + 1);
-
-    std::vector<TrailingWindow> windows(templates == nullptr ? signal_count : 0);
-    std::vector<std::uint8_t> needs_window(signal_count, templates == nullptr ? 1 : 0);
-    std::vector<std::uint32_t> carried_stamp(signal_count, 0);  // judged epoch + 1 of the last sample
-    std::vector<std::uint32_t> carried_run(signal_count, 0);    // consecutive judged epochs carried
-    std::vector<float> last_elevation(signal_count, std::numeric_limits<float>::quiet_NaN());
-    std::vector<std::uint32_t> previous;  // signals carried in the previous judged epoch
-    std::vector<std::uint32_t> current;
-    std::array<double, kBandCount> reference_s;  // last epoch clean in the band
-    reference_s.fill(-std::numeric_limits<double>::infinity());
-    std::array<std::vector<BandTally>, kBandCount> tallies;
-    std::array<std::vector<std::uint32_t>, kBandCount> touched;
-    std::array<std::vector<std::uint32_t>, kBandCount> held;  // lost during an affected stretch
-    for (auto& tally : tallies) tally.assign(prepared.satellite_count, BandTally{});
-    std::vector<double> scratch;
-    std::vector<double> levels;
-    std::vector<double> spread_scratch;
-    const double interval = prepared.interval_s;
-    const double spacing = settings.trailing_window_s / static_cast<double>(kWindowCapacity);
-    std::array<bool, 3> neighbour{};  // steps into this epoch, the previous and the one before
-
+    PassStepper stepper(settings, prepared.interval_s);
+    std::vector<double> expected;
     for (std::size_t e = 0; e < epochs; ++e) {
-        const std::uint32_t stamp = static_cast<std::uint32_t>(e + 1);
-        const double now = prepared.seconds[e];
-        const double step = e > 0 ? now - prepared.seconds[e - 1] : 0.0;
-        neighbour = {e > 0 && step > 0.0 && step <= kNeighbourSteps * interval, neighbour[0], neighbour[1]};
-        for (auto& list : touched) list.clear();
-        // After a gap in the file longer than the trailing window, what came before says nothing.
-        if (e > 0 && step > settings.trailing_window_s) reference_s.fill(now);
-        const auto tally_of = [&](Band band, std::uint32_t satellite) -> BandTally& {
-            BandTally& tally = tallies[band_index(band)][satellite];
-            if (tally.stamp != stamp) {
-                tally = BandTally{};
-                tally.stamp = stamp;
-                touched[band_index(band)].push_back(satellite);
-            }
-            return tally;
-        };
-
-        // Samples of this epoch: residuals against the template or the trailing median.
-        const std::uint32_t first = prepared.first_sample[e];
-        const std::uint32_t end = prepared.first_sample[e + 1];
-        current.clear();
-        for (std::uint32_t i = first; i < end; ++i) {
-            const Sample& sample = prepared.samples[i];
-            const Signal& signal = prepared.signals[sample.signal];
-            const bool below = std::isfinite(sample.elevation) && sample.elevation < settings.min_elevation_deg;
-            carried_run[sample.signal] = carried_stamp[sample.signal] == stamp - 1 && e > 0 && neighbour[0]
-                                             ? carried_run[sample.signal] + 1
-                                             : 1;
-            carried_stamp[sample.signal] = stamp;
-            last_elevation[sample.signal] = sample.elevation;
-            current.push_back(sample.signal);
-            if (below) continue;
-            double expected = templates != nullptr ? templates->expected(sample, signal) : kNaN;
-            if (!std::isfinite(expected)) {
-                if (needs_window[sample.signal] == 0) {
-                    needs_window[sample.signal] = 1;
-                    if (windows.empty()) windows.resize(signal_count);
-                }
-                expected = windows[sample.signal].median(reference_s[band_index(signal.band)] -
-                                                             settings.trailing_window_s, scratch);
-            }
-            BandTally& tally = tally_of(signal.band, signal.satellite);
-            ++tally.used;
-            tally.value_sum += sample.value;
-            if (std::isfinite(expected)) {
-                tally.residual_sum += sample.value - expected;
-                ++tally.residuals;
-            }
+        const std::span<const Sample> samples(prepared.samples.data() + prepared.first_sample[e],
+                                              prepared.first_sample[e + 1] - prepared.first_sample[e]);
+        expected.assign(samples.size(), kNaN);
+        if (templates != nullptr) {
+            for (std::size_t i = 0; i < samples.size(); ++i)
+                expected[i] = templates->expected(samples[i], prepared.signals[samples[i].signal]);
         }
-        // Signals carried in the previous epoch and gone now, while their satellite stood above
-        // the mask (without an elevation: carried in each of the previous three epochs).
-        for (const std::uint32_t s : previous) {
-            if (carried_stamp[s] == stamp) continue;
-            const float elevation = last_elevation[s];
-            const bool lost = std::isfinite(elevation)
-                                  ? neighbour[0] && elevation >= settings.min_elevation_deg
-                                  : neighbour[0] && neighbour[1] && neighbour[2] && carried_run[s] >= 3;
-            if (lost) ++tally_of(prepared.signals[s].band, prepared.signals[s].satellite).lost;
-        }
-        previous.swap(current);
-        // Satellites that lost a band during an episode stay lost while they stay gone, as long as
-        // the band still shows the episode: a carried satellite down by D or more, or none left of
-        // at least N lost.
-        for (const Band band : kBands) {
-            auto& kept = held[band_index(band)];
-            if (kept.empty()) continue;
-            bool dropped = false;
-            bool carried = false;
-            for (const std::uint32_t satellite : touched[band_index(band)]) {
-                const BandTally& tally = tallies[band_index(band)][satellite];
-                if (tally.used == 0) continue;
-                carried = true;
-                dropped = dropped || (tally.residuals > 0 && tally.residual_sum / tally.residuals <= -settings.drop_db);
-            }
-            // A band gone silent is an episode only with enough satellites to say so.
-            if (carried ? !dropped : kept.size() < settings.event_satellites) continue;
-            for (const std::uint32_t satellite : kept) {
-                BandTally& tally = tally_of(band, satellite);
-                if (tally.used == 0 && tally.lost == 0) ++tally.lost;
-            }
-        }
-
-        // Each band: drops and losses, and the spoofing signature.
-        BandMask affected = 0;
-        BandMask onset = 0;
-        BandMask spoofed = 0;
-        for (const Band band : kBands) {
-            const auto& satellites = touched[band_index(band)];
-            std::uint32_t tracked = 0;
-            std::uint32_t hit = 0;
-            std::uint32_t half_hit = 0;
-            levels.clear();
-            spread_scratch.clear();
-            std::uint32_t rising = 0;
-            for (const std::uint32_t satellite : satellites) {
-                const BandTally& tally = tallies[band_index(band)][satellite];
-                if (tally.used == 0 && tally.lost == 0) continue;
-                ++tracked;
-                const bool lost_band = tally.used == 0;
-                const double residual = tally.residuals > 0 ? tally.residual_sum / tally.residuals : kNaN;
-                if (lost_band || residual <= -settings.drop_db) ++hit;
-                if (lost_band || residual <= -0.5 * settings.drop_db) ++half_hit;
-                if (tally.used > 0) {
-                    levels.push_back(tally.value_sum / tally.used);
-                    if (residual >= settings.spoof_rise_db) ++rising;
-                }
-            }
-            const std::uint32_t needed =
-                tracked >= kFewSatellites ? settings.event_satellites : std::max<std::uint32_t>(2, (tracked + 1) / 2);
-            if (tracked > 0 && hit >= needed) affected |= bit(band);
-            if (tracked > 0 && half_hit >= needed) onset |= bit(band);
-            if (levels.size() >= kSpoofMinSatellites && 2 * rising > levels.size()) {
-                const double centre = median_of(levels);
-                for (const double level : levels) spread_scratch.push_back(std::fabs(level - centre));
-                if (kMadToSigma * median_of(spread_scratch) <= settings.spoof_spread_db) spoofed |= bit(band);
-            }
-        }
-        for (const Band band : kBands) {
-            auto& kept = held[band_index(band)];
-            kept.clear();
-            if ((affected & bit(band)) == 0) continue;
-            for (const std::uint32_t satellite : touched[band_index(band)]) {
-                const BandTally& tally = tallies[band_index(band)][satellite];
-                if (tally.used == 0 && tally.lost > 0) kept.push_back(satellite);
-            }
-        }
-        pass.affected[e] = affected;
-        pass.onset[e] = onset;
-        pass.spoofed[e] = spoofed;
         pass.first_record.push_back(static_cast<std::uint32_t>(pass.records.size()));
-        if ((onset | spoofed) != 0) {
-            for (const Band band : kBands) {
-                for (const std::uint32_t satellite : touched[band_index(band)]) {
-                    const BandTally& tally = tallies[band_index(band)][satellite];
-                    if (tally.used == 0 && tally.lost == 0) continue;
-                    const double residual = tally.used == 0        ? kLost
-                                            : tally.residuals > 0 ? tally.residual_sum / tally.residuals
-                                                                  : kNaN;
-                    pass.records.push_back({satellite, band, residual});
-                }
-            }
-        }
-
-        // Trailing windows learn only from epochs clean in their band.
-        for (const Band band : kBands) {
-            if (((affected | spoofed) & bit(band)) == 0) reference_s[band_index(band)] = now;
-        }
-        if (!windows.empty()) {
-            for (std::uint32_t i = first; i < end; ++i) {
-                const Sample& sample = prepared.samples[i];
-                if (needs_window[sample.signal] == 0) continue;
-                const Band band = prepared.signals[sample.signal].band;
-                if (((affected | spoofed) & bit(band)) != 0) continue;
-                if (std::isfinite(sample.elevation) && sample.elevation < settings.min_elevation_deg) continue;
-                windows[sample.signal].add(now, sample.value, spacing);
-            }
-        }
+        const EpochFlags flags = stepper.step(prepared.seconds[e], samples, expected, prepared.signals,
+                                              prepared.satellite_count, pass.records);
+        pass.affected[e] = flags.affected;
+        pass.onset[e] = flags.onset;
+        pass.spoofed[e] = flags.spoofed;
     }
     pass.first_record.push_back(static_cast<std::uint32_t>(pass.records.size()));
     return pass;
