@@ -72,6 +72,7 @@ std::size_t RtcmFrameReader::scan(std::span<const std::uint8_t> bytes, bool at_e
             continue;
         }
         RtcmFrame found;
+        found.bytes = frame;
         found.payload = frame.subspan(kRtcmHeaderBytes, size - kRtcmHeaderBytes - kRtcmCrcBytes);
         if (found.payload.size() >= 2)
             found.message_type = static_cast<std::uint16_t>((found.payload[0] << 4) | (found.payload[1] >> 4));

@@ -25,6 +25,7 @@ std::uint32_t crc24q(std::span<const std::uint8_t> bytes) noexcept;
 struct RtcmFrame {
     std::uint16_t message_type = 0;  // first 12 bits of the payload; 0 when it is shorter than 2 bytes
     std::span<const std::uint8_t> payload;
+    std::span<const std::uint8_t> bytes;  // the whole frame: header, payload and CRC
 };
 
 struct RtcmTally {

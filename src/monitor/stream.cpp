@@ -1,0 +1,256 @@
+#include "monitor/stream.hpp"
+
+#include <algorithm>
+#include <map>
+#include <string_view>
+#include <variant>
+
+#include "rtcm/epochs.hpp"
+#include "rtcm/legacy.hpp"
+#include "rtcm/msm.hpp"
+#include "rtcm/station.hpp"
+
+namespace vardoln {
+
+namespace {
+
+// The RINEX codes of the legacy code indicators, as the stream reader names them.
+std::string_view legacy_code(GnssSystem system, bool second_band, std::uint8_t indicator) noexcept {
+    if (!second_band) return indicator == 0 ? "1C" : "1P";
+    if (system == GnssSystem::Glonass) return indicator == 0 ? "2C" : "2P";
+    constexpr std::array<std::string_view, 4> gps = {"2X", "2P", "2D", "2W"};
+    return gps[indicator & 3u];
+}
+
+std::int64_t floor_div(std::int64_t value, std::int64_t step) noexcept {
+    return value >= 0 ? value / step : -((-value + step - 1) / step);
+}
+
+}  // namespace
+
+MonitorStream::MonitorStream(const MonitorSettings& settings)
+    : settings_(settings), detector_(settings.detector) {}
+
+std::vector<MonitorEvent> MonitorStream::feed(std::span<const std::uint8_t> bytes) {
+    std::vector<MonitorEvent> events;
+    reader_.feed(bytes, [&](const RtcmFrame& frame) { on_frame(frame, events); });
+    return events;
+}
+
+std::vector<MonitorEvent> MonitorStream::idle(std::int64_t now_ms) {
+    std::vector<MonitorEvent> events;
+    if (outage_open_ || !last_epoch_ms_) return events;
+    if (static_cast<double>(now_ms - *last_epoch_ms_) >= settings_.outage_s * 1000.0) {
+        outage_open_ = true;
+        status_.in_outage = true;
+        MonitorEvent event;
+        event.kind = MonitorEvent::Kind::outage_start;
+        event.at_ms = *last_epoch_ms_;
+        events.push_back(std::move(event));
+    }
+    return events;
+}
+
+std::vector<MonitorEvent> MonitorStream::finish() {
+    std::vector<MonitorEvent> events;
+    reader_.finish([&](const RtcmFrame& frame) { on_frame(frame, events); });
+    close(events);
+    for (LiveAlarm& alarm : detector_.finish()) {
+        MonitorEvent event;
+        event.alarm = std::move(alarm);
+        events.push_back(std::move(event));
+    }
+    status_.open_alarms = 0;
+    close_window(true, events);
+    return events;
+}
+
+int MonitorStream::leap_seconds() const noexcept {
+    const std::int64_t at = last_message_ms_.value_or(std::int64_t{settings_.gps_week} * kGpsMsPerWeek);
+    return gps_leap_seconds(at / kGpsMsPerWeek, at % kGpsMsPerWeek);
+}
+
+// Milliseconds from the GPS epoch: the week that brings the time of week nearest the last
+// message's time, so that a stream crossing the end of a week counts on into the next one.
+std::int64_t MonitorStream::resolve(std::uint32_t time_of_week) const noexcept {
+    if (!last_message_ms_) return std::int64_t{settings_.gps_week} * kGpsMsPerWeek + time_of_week;
+    std::int64_t at = *last_message_ms_ / kGpsMsPerWeek * kGpsMsPerWeek + time_of_week;
+    if (at - *last_message_ms_ > kGpsMsPerWeek / 2) at -= kGpsMsPerWeek;
+    if (*last_message_ms_ - at > kGpsMsPerWeek / 2) at += kGpsMsPerWeek;
+    return at;
+}
+
+void MonitorStream::on_frame(const RtcmFrame& frame, std::vector<MonitorEvent>& events) {
+    const std::uint16_t type = frame.message_type;
+    const auto last_tow = [&]() -> std::optional<std::uint32_t> {
+        if (!last_message_ms_) return std::nullopt;
+        return static_cast<std::uint32_t>(*last_message_ms_ % kGpsMsPerWeek);
+    };
+    if (msm_kind(type)) {
+        auto decoded = decode_msm(frame.payload);
+        auto* message = std::get_if<MsmMessage>(&decoded);
+        if (message == nullptr) {
+            ++status_.undecodable_messages;
+            return;
+        }
+        const auto time_of_week = msm_gps_time_of_week_ms(*message, leap_seconds(), last_tow());
+        if (!time_of_week) {
+            ++status_.untimed_messages;
+            return;
+        }
+        open(*time_of_week, events);
+        epoch_frames_.insert(epoch_frames_.end(), frame.bytes.begin(), frame.bytes.end());
+        std::uint8_t satellite = 0;
+        std::string key;
+        for (const MsmCell& cell : message->cells) {
+            if (!cell.cn0_dbhz || *cell.cn0_dbhz == 0.0) continue;
+            const std::string_view code = msm_signal_code(message->system, cell.signal_id);
+            if (code.empty()) continue;
+            if (cell.satellite_id != satellite || key.empty()) {
+                satellite = cell.satellite_id;
+                key = msm_satellite_key(message->system, satellite);
+            }
+            samples_.push_back({key, "S" + std::string(code), *cell.cn0_dbhz});
+        }
+        if (!message->multiple_message) close(events);
+    } else if (is_legacy_observation(type)) {
+        auto decoded = decode_legacy_observations(frame.payload);
+        auto* message = std::get_if<LegacyMessage>(&decoded);
+        if (message == nullptr) {
+            ++status_.undecodable_messages;
+            return;
+        }
+        std::optional<std::uint32_t> time_of_week;
+        if (message->system == GnssSystem::Glonass) {
+            // Only the time of day is sent: the day comes from the epochs before it.
+            MsmMessage day_only;
+            day_only.system = GnssSystem::Glonass;
+            day_only.epoch_ms = message->epoch_ms;
+            time_of_week = msm_gps_time_of_week_ms(day_only, leap_seconds(), last_tow());
+        } else if (message->epoch_ms < kMillisecondsPerWeek) {
+            time_of_week = message->epoch_ms;
+        }
+        if (!time_of_week) {
+            ++status_.untimed_messages;
+            return;
+        }
+        open(*time_of_week, events);
+        epoch_frames_.insert(epoch_frames_.end(), frame.bytes.begin(), frame.bytes.end());
+        for (const LegacyObservation& observation : message->observations) {
+            const std::string key = legacy_satellite_key(message->system, observation.satellite_id);
+            const auto add = [&](const LegacyBand& band, bool second) {
+                if (band.cn0_dbhz && *band.cn0_dbhz != 0.0)
+                    samples_.push_back(
+                        {key, "S" + std::string(legacy_code(message->system, second, band.code_indicator)),
+                         *band.cn0_dbhz});
+            };
+            add(observation.l1, false);
+            if (observation.l2) add(*observation.l2, true);
+        }
+        if (!message->synchronous) close(events);
+    } else if (type == 1005 || type == 1006 || type == 1033) {
+        auto& kept = station_frames_[type == 1033 ? 1 : 0];
+        kept.assign(frame.bytes.begin(), frame.bytes.end());
+        if (type != 1033) {
+            auto decoded = decode_antenna_reference_point(frame.payload);
+            if (auto* point = std::get_if<AntennaReferencePoint>(&decoded)) status_.position_m = point->ecef_m;
+        }
+    }
+}
+
+void MonitorStream::open(std::uint32_t time_of_week, std::vector<MonitorEvent>& events) {
+    const std::int64_t at = resolve(time_of_week);
+    if (open_ms_ && *open_ms_ != at) close(events);
+    if (!open_ms_) open_ms_ = at;
+    last_message_ms_ = at;
+}
+
+void MonitorStream::close(std::vector<MonitorEvent>& events) {
+    if (!open_ms_) return;
+    const std::int64_t at = *open_ms_;
+    open_ms_.reset();
+    // An epoch at or before the last one (a repeat, or a stream gone back in time) is left out,
+    // as the detector and the windows need time to run forwards.
+    if (last_epoch_ms_ && at <= *last_epoch_ms_) {
+        epoch_frames_.clear();
+        samples_.clear();
+        return;
+    }
+    if (last_epoch_ms_) {
+        const std::int64_t step = at - *last_epoch_ms_;
+        if (step_ms_ == 0 || step < step_ms_) step_ms_ = step;
+        if (static_cast<double>(step) > settings_.outage_s * 1000.0 && !outage_open_) {
+            MonitorEvent start;
+            start.kind = MonitorEvent::Kind::outage_start;
+            start.at_ms = *last_epoch_ms_;
+            events.push_back(std::move(start));
+            outage_open_ = true;
+        }
+        if (outage_open_) {
+            MonitorEvent end;
+            end.kind = MonitorEvent::Kind::outage_end;
+            end.at_ms = at;
+            end.since_ms = *last_epoch_ms_;
+            events.push_back(std::move(end));
+            outage_open_ = false;
+        }
+    }
+    status_.in_outage = false;
+
+    const auto window_ms = static_cast<std::int64_t>(settings_.window_s * 1000.0);
+    const std::int64_t start = floor_div(at, window_ms) * window_ms;
+    if (window_ && window_->start_ms != start) close_window(false, events);
+    if (!window_) {
+        window_.emplace();
+        window_->start_ms = start;
+        window_->end_ms = start + window_ms;
+        window_->first_ms = at;
+        for (const auto& kept : station_frames_) window_->bytes.insert(window_->bytes.end(), kept.begin(), kept.end());
+    }
+    window_->last_ms = at;
+    ++window_->epochs;
+    window_->bytes.insert(window_->bytes.end(), epoch_frames_.begin(), epoch_frames_.end());
+    epoch_frames_.clear();
+
+    // The detector, and what the status line shows.
+    live_.clear();
+    std::map<char, std::pair<double, std::uint32_t>> sums;
+    std::vector<std::string_view> satellites;
+    for (const PendingSample& sample : samples_) {
+        live_.push_back({sample.satellite, sample.code, sample.cn0_dbhz});
+        auto& sum = sums[sample.satellite.front()];
+        sum.first += sample.cn0_dbhz;
+        ++sum.second;
+        satellites.push_back(sample.satellite);
+    }
+    std::sort(satellites.begin(), satellites.end());
+    status_.satellites = static_cast<std::uint32_t>(std::unique(satellites.begin(), satellites.end()) - satellites.begin());
+    status_.mean_cn0_dbhz.clear();
+    for (const auto& [letter, sum] : sums) status_.mean_cn0_dbhz.emplace_back(letter, sum.first / sum.second);
+    for (LiveAlarm& alarm : detector_.epoch(at, live_)) {
+        status_.open_alarms = alarm.start ? status_.open_alarms + 1 : (status_.open_alarms > 0 ? status_.open_alarms - 1 : 0);
+        MonitorEvent event;
+        event.alarm = std::move(alarm);
+        events.push_back(std::move(event));
+    }
+    samples_.clear();
+    last_epoch_ms_ = at;
+    status_.last_ms = at;
+    ++status_.epochs;
+}
+
+void MonitorStream::close_window(bool at_end, std::vector<MonitorEvent>& events) {
+    if (!window_) return;
+    MonitorWindow& window = *window_;
+    const std::int64_t step = step_ms_ > 0 ? step_ms_ : 1000;
+    window.partial = (first_window_ && window.first_ms - window.start_ms >= step) ||
+                     (at_end && window.end_ms - window.last_ms > step);
+    first_window_ = false;
+    MonitorEvent event;
+    event.kind = MonitorEvent::Kind::window;
+    event.window = std::move(window);
+    events.push_back(std::move(event));
+    window_.reset();
+}
+
+}  // namespace vardoln
