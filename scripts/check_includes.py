@@ -44,7 +44,7 @@ PYTHON_LAYERS: tuple[tuple[str, ...], ...] = (
     ("tables", "sources"),  # a recording as tables, file roles, the loaded recording; live stream sources
     ("judge",),  # settings, selection, the assessment, quality control
     ("render",),  # summaries, plots, the HTML report
-    ("batch",),  # many recordings into rows
+    ("batch", "monitor"),  # many recordings into rows; live streams judged as they arrive
     ("commands",),  # the command line
     ("__init__", "__main__", *MOVED_MODULES),  # the public face, python -m, the former module paths
 )

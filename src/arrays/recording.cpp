@@ -3,11 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "archive/archive.hpp"
 
 #include "archive/readers.hpp"
+#include "arrays/tables.hpp"
 #include "navigation/nav_bytes.hpp"
 #include "navigation/nav_merge.hpp"
 #include "rinex/file_io.hpp"
@@ -122,6 +124,45 @@ std::variant<Recording, LoadFailure> load_recording(const std::string& obs_path,
     if (auto* failure = std::get_if<LoadFailure>(&obs)) return std::move(*failure);
     return Recording(std::make_shared<const RinexObsData>(std::get<RinexObsData>(std::move(obs))),
                      std::get<std::shared_ptr<const NavigationData>>(std::move(nav)));
+}
+
+RinexObsData epochs_between(const RinexObsData& obs, std::optional<std::int64_t> from_ns,
+                            std::optional<std::int64_t> to_ns) {
+    RinexObsData part;
+    part.version = obs.version;
+    part.marker_name = obs.marker_name;
+    part.receiver_type = obs.receiver_type;
+    part.antenna_type = obs.antenna_type;
+    part.approx_position = obs.approx_position;
+    part.interval = obs.interval;
+    part.obs_types = obs.obs_types;
+    part.glonass_slots = obs.glonass_slots;
+    part.codes = obs.codes;
+    // Satellites are numbered again in order of first appearance within the span.
+    constexpr std::uint32_t kUnseen = std::numeric_limits<std::uint32_t>::max();
+    std::vector<std::uint32_t> renumbered(obs.satellite_ids.size(), kUnseen);
+    for (std::size_t e = 0; e < obs.epochs.size(); ++e) {
+        const ObservationEpoch& epoch = obs.epochs[e];
+        const std::int64_t at = epoch_nanoseconds(epoch.time);
+        if ((from_ns && at < *from_ns) || (to_ns && at >= *to_ns)) continue;
+        ObservationEpoch copy = epoch;
+        copy.first_satellite = static_cast<std::uint32_t>(part.satellite_entries.size());
+        for (const SatelliteObservations& entry : obs.satellites_of(epoch)) {
+            std::uint32_t& number = renumbered[entry.satellite];
+            if (number == kUnseen) {
+                number = static_cast<std::uint32_t>(part.satellite_ids.size());
+                part.satellite_ids.push_back(obs.satellite_ids[entry.satellite]);
+            }
+            const auto values = obs.values_of(entry);
+            part.satellite_entries.push_back(
+                {number, static_cast<std::uint32_t>(part.values.size()), entry.value_count});
+            part.values.insert(part.values.end(), values.begin(), values.end());
+        }
+        part.epochs.push_back(copy);
+        // A cut last epoch stays marked only when the span keeps it.
+        if (e + 1 == obs.epochs.size()) part.cut_epoch = obs.cut_epoch;
+    }
+    return part;
 }
 
 }  // namespace vardoln::arrays

@@ -49,6 +49,11 @@ private:
     std::shared_ptr<Cache> cache_;
 };
 
+// The record's epochs at or after `from_ns` and before `to_ns` (arrays::epoch_nanoseconds;
+// either open), with its header: what a recording of that span alone would hold.
+RinexObsData epochs_between(const RinexObsData& obs, std::optional<std::int64_t> from_ns,
+                            std::optional<std::int64_t> to_ns);
+
 struct LoadFailure {
     enum class Kind { read, parse };
     Kind kind = Kind::read;

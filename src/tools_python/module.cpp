@@ -102,6 +102,9 @@ PyObject* initialise() {
     PyTypeObject* recording = recording_type();
     if (recording == nullptr) return nullptr;
     if (PyModule_AddObjectRef(module.get(), "Recording", reinterpret_cast<PyObject*>(recording)) < 0) return nullptr;
+    PyTypeObject* live = live_stream_type();
+    if (live == nullptr) return nullptr;
+    if (PyModule_AddObjectRef(module.get(), "LiveStream", reinterpret_cast<PyObject*>(live)) < 0) return nullptr;
     return module.release();
 }
 

@@ -2,6 +2,7 @@
 // holds the module's own objects (RinexObsData, and a NavigationData merged from every file
 // given), so that nothing the module has read is read again and nothing read here is read by
 // the module; the satellite geometry of its entries is computed on first use and shared.
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -111,6 +112,28 @@ PyObject* analyze(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyOb
                                      : std::span<const std::optional<Ecef>>());
     });
     return api->new_analysis_result(&result);
+}
+
+// between(from_ns=None, to_ns=None): the epochs at or after from_ns and before to_ns (nanoseconds
+// of the epochs' own time scale since 1970) as a recording of their own, with the same navigation.
+PyObject* between(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    static constexpr auto sig = py::signature("Recording.between", 0, "from_ns", "to_ns");
+    py::Slots<2> slots;
+    if (!py::bind(sig, args, nargsf, kwnames, slots)) return nullptr;
+    std::array<std::optional<std::int64_t>, 2> bounds;
+    for (std::size_t i = 0; i < 2; ++i) {
+        if (py::is_absent(slots[i])) continue;
+        const long long value = PyLong_AsLongLong(slots[i]);
+        if (value == -1 && PyErr_Occurred()) return nullptr;
+        bounds[i] = value;
+    }
+    const py::ModuleApi* api = module_api();
+    if (api == nullptr) return nullptr;
+    const arrays::Recording recording = as_recording(self)->recording;
+    RinexObsData part = py::without_gil([&] { return arrays::epochs_between(recording.obs(), bounds[0], bounds[1]); });
+    Ref obs_object(api->new_obs_data(&part));
+    if (!obs_object) return nullptr;
+    return recording_over(obs_object.get(), as_recording(self)->nav);
 }
 
 PyObject* get_obs_entry(PyObject* self, void* closure) noexcept {
@@ -292,6 +315,10 @@ PyTypeObject* recording_type() {
             py::fastcall_method<&analyze>(
                 "analyze", "analyze($self, config)\n--\n\nThe module's analysis of the recording with this "
                            "AnalysisConfig and the recording's navigation data, as analyze_with_nav gives it."),
+            py::fastcall_method<&between>(
+                "between", "between($self, from_ns=None, to_ns=None)\n--\n\nThe epochs at or after from_ns and "
+                           "before to_ns (nanoseconds since 1970 on the epochs' own time scale) as a recording "
+                           "of their own, with the same navigation data."),
             {},
         };
         static PyGetSetDef getset[] = {

@@ -158,6 +158,8 @@ const py::ModuleApi* module_api();
 bool config_argument(PyObject* slot, AnalysisConfig& out);
 // The Recording type, created on first use; nullptr with an error set if that fails.
 PyTypeObject* recording_type();
+// The live stream type (monitor.cpp).
+PyTypeObject* live_stream_type();
 // The recording of a Recording object; nullptr (no error set) for any other object.
 const arrays::Recording* loaded_recording(PyObject* object);
 

@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import datetime
 import json
 from typing import TYPE_CHECKING
 
@@ -30,6 +31,11 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
                     "and, with --nav, the navigation coverage and predicted versus observed satellites.")
     add_recording_arguments(analyze, "satellite positions and the visibility check")
     settings.add_arguments(analyze)
+    span = analyze.add_argument_group("epochs")
+    span.add_argument("--from", dest="from_time", metavar="TIME", type=epoch_time,
+                      help="judge only the epochs at or after TIME (2024-05-03T12:00:00, the file's time scale)")
+    span.add_argument("--to", dest="to_time", metavar="TIME", type=epoch_time,
+                      help="judge only the epochs before TIME")
     output = analyze.add_argument_group("output")
     output.add_argument("--json", metavar="FILE", help="write the module's JSON export of the analysis to FILE")
     output.add_argument("--pretty", action="store_true", help="indent the JSON export")
@@ -42,6 +48,17 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     analyze.set_defaults(run=command_analyze)
 
 
+def epoch_time(text: str) -> int:
+    """An ISO date and time ("2024-05-03T12:00:00", "2024-05-03 12:00", a trailing Z allowed) as
+    nanoseconds since 1970 on the recording's own time scale."""
+    try:
+        when = datetime.datetime.fromisoformat(text.strip().removesuffix("Z").removesuffix("z"))
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a date and time such as 2024-05-03T12:00:00, got {text!r}") from None
+    when = when.replace(tzinfo=datetime.timezone.utc) if when.tzinfo is None else when
+    return (when - datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)) // datetime.timedelta(microseconds=1) * 1000
+
+
 def _assess(args: argparse.Namespace, worker: PlotWorker | None) -> Assessment:
     """The recording read once (each file's role checked on its loaded bytes) and judged; with a
     plot worker, the recording's views go to it as soon as the analysis's result is there."""
@@ -52,6 +69,8 @@ def _assess(args: argparse.Namespace, worker: PlotWorker | None) -> Assessment:
     detector = settings.detector_from_arguments(args)
     try:
         loaded = recording.load(args.obs, args.nav or [])
+        if args.from_time is not None or args.to_time is not None:
+            loaded = loaded.between(args.from_time, args.to_time)
         on_result = None
         if worker is not None:
             from ..render.plot_data import recording_views

@@ -10,6 +10,8 @@ that object, and its satellite geometry is computed once for all of them.
 
 from __future__ import annotations
 
+import dataclasses
+
 import os
 import stat
 from collections.abc import Sequence
@@ -77,6 +79,11 @@ class Loaded:
     obs_kind: roles.FileKind
     native: _native.Recording
     obs_bytes: bytes  # an archived recording's bytes, kept for looking into it; empty otherwise
+
+    def between(self, from_ns: int | None, to_ns: int | None) -> Loaded:
+        """The epochs at or after `from_ns` and before `to_ns` (nanoseconds since 1970 on the
+        epochs' own time scale; None: open) as a recording of their own, nothing read again."""
+        return dataclasses.replace(self, native=self.native.between(from_ns, to_ns))
 
     def obs_inside_archive(self) -> roles.FileKind:
         """What an archived observation file holds, from its loaded bytes: raises roles.WrongRole

@@ -1,0 +1,300 @@
+"""The monitor: a reader thread per source, one native LiveStream per source fed in the main
+thread, and the window analyses on a pool of threads (the native analysis releases the
+interpreter lock), so that a long analysis never holds up an alarm."""
+
+from __future__ import annotations
+
+import datetime
+import gzip
+import os
+import queue
+import threading
+import time
+from collections.abc import Callable, Iterator, Sequence
+from concurrent.futures import Future, ThreadPoolExecutor
+from dataclasses import dataclass, field
+from typing import Any
+
+from .. import _native
+from ..judge import settings as judge_settings
+from ..sources import ntrip
+
+GPS_EPOCH = datetime.datetime(1980, 1, 6, tzinfo=datetime.timezone.utc)
+WEEK_MS = 604_800_000
+# GPS - UTC from the start of 2017 on; only used to read the receiving clock as GPS time.
+GPS_UTC_LEAP_S = 18
+READ_BYTES = 4096
+
+
+def gps_ms_text(gps_ms: int) -> str:
+    """GPS milliseconds since the GPS epoch as the timestamps of the outputs (GPS time, as the
+    epochs of an observation file are written): "2024-05-03T12:00:00.000Z"."""
+    when = GPS_EPOCH + datetime.timedelta(milliseconds=gps_ms)
+    return when.strftime("%Y-%m-%dT%H:%M:%S.") + f"{when.microsecond // 1000:03d}Z"
+
+
+def gps_ms_of(when: datetime.datetime) -> int:
+    """A GPS time (or a UTC time with `leap_s`) as milliseconds since the GPS epoch."""
+    return int((when - GPS_EPOCH) / datetime.timedelta(milliseconds=1))
+
+
+def clock_gps_ms(clock: Callable[[], float] = time.time) -> int:
+    """The receiving clock (UTC) as GPS milliseconds."""
+    return int(clock() * 1000) - gps_ms_of(datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)) \
+        + GPS_UTC_LEAP_S * 1000
+
+
+@dataclass(frozen=True)
+class StreamSpec:
+    """One stream: a station name and its source text (ntrip://, tcp://, a file, or -)."""
+
+    name: str
+    source: str
+
+
+def read_sources_file(path: str) -> list[StreamSpec]:
+    """Streams one per line, "NAME SOURCE" (or a source alone, named by its position); blank lines
+    and lines starting with # are left out. ValueError names the line of a bad one."""
+    specs: list[StreamSpec] = []
+    with open(path, encoding="utf-8") as lines:
+        for number, line in enumerate(lines, 1):
+            text = line.strip()
+            if not text or text.startswith("#"):
+                continue
+            parts = text.split()
+            if len(parts) > 2:
+                raise ValueError(f"{path}:{number}: expected NAME SOURCE, got {text!r}")
+            name, source = (parts[0], parts[1]) if len(parts) == 2 else (f"stream{len(specs) + 1}", parts[0])
+            ntrip.parse_source(source)
+            specs.append(StreamSpec(name, source))
+    names = [spec.name for spec in specs]
+    if len(set(names)) != len(names):
+        raise ValueError(f"{path}: a station name is given twice")
+    return specs
+
+
+@dataclass
+class _Feed:
+    spec: StreamSpec
+    source: ntrip.Source
+    live: Any = None  # the native LiveStream, made when the first bytes arrive
+    week: int | None = None
+    first_ms: int | None = None
+    last_ms: int | None = None
+    ended: bool = False
+    started_wall: float = 0.0
+    alarms: int = 0
+    last_window: dict[str, Any] | None = None
+    status: dict[str, Any] = field(default_factory=dict)
+
+
+class _End:
+    def __init__(self, error: str | None = None):
+        self.error = error
+
+
+class Monitor:
+    """Monitors streams until each has ended (files, standard input) or `stop()` is called.
+
+    `events()` yields dicts, each naming its "stream": alarms ({"kind": "alarm", "state": "start"
+    or "end", "type", "epoch", "bands", "satellites", "drop_db"}), outages ({"kind": "outage",
+    "state", "epoch"}), window results ({"kind": "window", "start", "end", "partial", "epochs",
+    "verdicts", "grade", "events"}), connection notes ({"kind": "connection"}) and stream
+    errors ({"kind": "error"}).
+    """
+
+    def __init__(self, streams: Sequence[StreamSpec], *, window_s: float = 900.0, outage_s: float = 60.0,
+                 detector: judge_settings.DetectorSettings | None = None, min_elevation: float | None = None,
+                 systems: list[str] | None = None, nav_paths: Sequence[str] = (), date: datetime.date | None = None,
+                 rate: str = "max", gga: str | None = None, workers: int | None = None,
+                 clock: Callable[[], float] = time.time):
+        if rate not in ("max", "realtime"):
+            raise ValueError("rate: expected realtime or max")
+        self.window_s, self.outage_s, self.rate, self.gga, self.clock = window_s, outage_s, rate, gga, clock
+        self.detector = detector or judge_settings.DetectorSettings()
+        self.config_args: dict[str, Any] = {
+            "min_elevation": judge_settings.DEFAULT_MIN_ELEVATION if min_elevation is None else min_elevation,
+            "systems": systems}
+        self.date = date
+        self.nav_paths = list(nav_paths)
+        self._navs: list[Any] = []
+        if self.nav_paths:
+            from ..tables import recording
+
+            self._navs = [recording.navigation_data(path) for path in self.nav_paths]
+        self._feeds = [_Feed(spec, ntrip.parse_source(spec.source)) for spec in streams]
+        self._queue: queue.Queue[tuple[int, bytes | ntrip.Disconnected | _End]] = queue.Queue(maxsize=1024)
+        self._stop = threading.Event()
+        self._pool = ThreadPoolExecutor(max_workers=workers or max(1, (os.cpu_count() or 1)))
+        self._pending: list[tuple[int, Future[dict[str, Any]]]] = []
+
+    # -- the public face ------------------------------------------------------------------------
+
+    def stop(self) -> None:
+        self._stop.set()
+
+    def statuses(self) -> list[tuple[str, dict[str, Any], _Feed]]:
+        return [(feed.spec.name, feed.status, feed) for feed in self._feeds]
+
+    def events(self) -> Iterator[dict[str, Any]]:
+        readers = [threading.Thread(target=self._read, args=(index,), daemon=True, name=f"source-{feed.spec.name}")
+                   for index, feed in enumerate(self._feeds)]
+        for reader in readers:
+            reader.start()
+        try:
+            while not all(feed.ended for feed in self._feeds) and not self._stop.is_set():
+                try:
+                    index, item = self._queue.get(timeout=0.2)
+                except queue.Empty:
+                    yield from self._idle()
+                    yield from self._finished(block=False)
+                    continue
+                yield from self._take(index, item)
+                yield from self._finished(block=False)
+            for index, feed in enumerate(self._feeds):
+                if not feed.ended and feed.live is not None:
+                    yield from self._native_events(index, feed.live.finish())
+                    feed.ended = True
+            yield from self._finished(block=True)
+        finally:
+            self._stop.set()
+            self._pool.shutdown(wait=False, cancel_futures=True)
+
+    # -- reading --------------------------------------------------------------------------------
+
+    def _read(self, index: int) -> None:
+        feed = self._feeds[index]
+        source = feed.source
+        try:
+            if source.kind in ("ntrip", "tcp"):
+                for item in ntrip.stream(source, self.gga, sleep=self._sleep):
+                    if self._stop.is_set():
+                        return
+                    self._queue.put((index, item))
+            else:
+                handle: Any = (os.fdopen(os.dup(0), "rb") if source.kind == "stdin"
+                               else gzip.open(source.text, "rb") if source.text.endswith(".gz")
+                               else open(source.text, "rb"))
+                with handle:
+                    while not self._stop.is_set():
+                        chunk = handle.read(READ_BYTES) if source.kind == "file" else os.read(handle.fileno(), READ_BYTES)
+                        if not chunk:
+                            break
+                        if self.rate == "realtime" and source.kind == "file":
+                            self._pace(feed)
+                        self._queue.put((index, chunk))
+            self._queue.put((index, _End()))
+        except (ntrip.NtripError, OSError) as error:
+            self._queue.put((index, _End(str(error))))
+
+    def _sleep(self, seconds: float) -> None:
+        self._stop.wait(seconds)
+
+    def _pace(self, feed: _Feed) -> None:
+        """A file replayed at its recorded pace: wait while the stream is ahead of the clock."""
+        while not self._stop.is_set() and feed.first_ms is not None and feed.last_ms is not None:
+            ahead = (feed.last_ms - feed.first_ms) / 1000.0 - (time.monotonic() - feed.started_wall)
+            if ahead <= 0:
+                return
+            self._stop.wait(min(ahead, 0.5))
+
+    # -- judging --------------------------------------------------------------------------------
+
+    def _week(self) -> int:
+        if self.date is not None:
+            midday = datetime.datetime.combine(self.date, datetime.time(12), tzinfo=datetime.timezone.utc)
+            return gps_ms_of(midday) // WEEK_MS
+        return clock_gps_ms(self.clock) // WEEK_MS
+
+    def _take(self, index: int, item: bytes | ntrip.Disconnected | _End) -> Iterator[dict[str, Any]]:
+        feed = self._feeds[index]
+        name = feed.spec.name
+        if isinstance(item, ntrip.Disconnected):
+            yield {"kind": "connection", "stream": name, "state": "lost", "reason": item.reason,
+                   "retry_s": item.wait_s}
+            return
+        if isinstance(item, _End):
+            if item.error is not None:
+                yield {"kind": "error", "stream": name, "message": item.error}
+            if feed.live is not None:
+                yield from self._native_events(index, feed.live.finish())
+            feed.ended = True
+            return
+        if feed.live is None:
+            feed.week = self._week()
+            feed.live = _native.LiveStream(feed.week, window_s=self.window_s, outage_s=self.outage_s,
+                                           drop_db=self.detector.drop_db,
+                                           event_satellites=self.detector.event_satellites,
+                                           systems=self.config_args["systems"] or list(judge_settings.DEFAULT_SYSTEMS))
+            feed.started_wall = time.monotonic()
+        yield from self._native_events(index, feed.live.feed(item))
+        feed.status = feed.live.status()
+        if feed.status.get("last_ms") is not None:
+            feed.last_ms = feed.status["last_ms"]
+            if feed.first_ms is None:
+                feed.first_ms = feed.last_ms
+
+    def _idle(self) -> Iterator[dict[str, Any]]:
+        # Live sources only: a replayed file has no clock but its own.
+        now = clock_gps_ms(self.clock)
+        for index, feed in enumerate(self._feeds):
+            if feed.live is None or feed.ended or feed.source.kind == "file":
+                continue
+            yield from self._native_events(index, feed.live.idle(now))
+            feed.status = feed.live.status()
+
+    def _native_events(self, index: int, events: list[dict[str, Any]]) -> Iterator[dict[str, Any]]:
+        feed = self._feeds[index]
+        for event in events:
+            if event["kind"] == "window":
+                self._pending.append((index, self._pool.submit(self._judge_window, feed.spec.name, event)))
+                continue
+            shown = {"kind": event["kind"], "stream": feed.spec.name, "state": event["state"],
+                     "epoch": gps_ms_text(event["epoch_ms"])}
+            if event["kind"] == "alarm":
+                feed.alarms += 1
+                shown.update(type=event["type"], first=gps_ms_text(event["first_ms"]),
+                             last=gps_ms_text(event["last_ms"]), bands=event["bands"],
+                             satellites=event["satellites"], drop_db=round(event["drop_db"], 2),
+                             largest_drop_db=round(event["largest_drop_db"], 2), share=round(event["share"], 3))
+            elif event["state"] == "end":
+                shown["since"] = gps_ms_text(event["since_ms"])
+                shown["gap_s"] = (event["epoch_ms"] - event["since_ms"]) / 1000.0
+            yield shown
+
+    def _finished(self, block: bool) -> Iterator[dict[str, Any]]:
+        kept = []
+        for index, future in self._pending:
+            if block or future.done():
+                result = future.result()
+                self._feeds[index].last_window = result
+                yield result
+            else:
+                kept.append((index, future))
+        self._pending = kept
+
+    def _judge_window(self, name: str, window: dict[str, Any]) -> dict[str, Any]:
+        return judge_window(name, window, self._navs, self.nav_paths, self.config_args, self.detector)
+
+
+def judge_window(name: str, window: dict[str, Any], navs: Sequence[Any], nav_paths: Sequence[str],
+                 config_args: dict[str, Any], detector: judge_settings.DetectorSettings) -> dict[str, Any]:
+    """A window's frames read as a recording and judged as `analyze` judges a file."""
+    from ..judge import assessment
+    from ..tables import recording, rtcm
+
+    shown: dict[str, Any] = {"kind": "window", "stream": name, "start": gps_ms_text(window["start_ms"]),
+                             "end": gps_ms_text(window["end_ms"]), "first": gps_ms_text(window["first_ms"]),
+                             "last": gps_ms_text(window["last_ms"]), "epochs": window["epochs"],
+                             "partial": window["partial"]}
+    try:
+        loaded = rtcm.read(window["bytes"], gps_week=window["first_ms"] // WEEK_MS)
+        loaded = recording.with_navigation_data(loaded, list(nav_paths), list(navs))
+        config = judge_settings.analysis_config(config_args["min_elevation"], config_args["systems"])
+        judged = assessment.assess(loaded, config=config, detector=detector)
+    except (assessment.NothingToJudge, ValueError) as error:
+        shown.update(verdicts=None, grade=None, events=[], note=str(error))
+        return shown
+    shown.update(verdicts=judged.verdicts(), grade=judged.quality.grade,
+                 events=[event.as_dict() for event in judged.events])
+    return shown
