@@ -46,7 +46,7 @@ PYTHON_LAYERS: tuple[tuple[str, ...], ...] = (
     ("render",),  # summaries, plots, the HTML report
     ("batch", "monitor"),  # many recordings into rows; live streams judged as they arrive
     ("commands",),  # the command line
-    ("__init__", "__main__", *MOVED_MODULES),  # the public face, python -m, the former module paths
+    ("__init__", "__main__", "rtcm", *MOVED_MODULES),  # the public face, python -m, the former module paths
 )
 
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"/]+)/[^"]+"')
