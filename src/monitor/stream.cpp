@@ -151,6 +151,9 @@ void MonitorStream::on_frame(const RtcmFrame& frame, std::vector<MonitorEvent>& 
     } else if (type == 1005 || type == 1006 || type == 1033) {
         auto& kept = station_frames_[type == 1033 ? 1 : 0];
         kept.assign(frame.bytes.begin(), frame.bytes.end());
+        // The window open now takes it too: a stream's first window would otherwise lack the
+        // position that its first station message gives.
+        if (window_) window_->bytes.insert(window_->bytes.end(), kept.begin(), kept.end());
         if (type != 1033) {
             auto decoded = decode_antenna_reference_point(frame.payload);
             if (auto* point = std::get_if<AntennaReferencePoint>(&decoded)) status_.position_m = point->ecef_m;
