@@ -177,3 +177,19 @@ def test_real_streams_through_the_caster_equal_analyze_on_rinex_another_tool_mad
         shown = [(event["type"], event["start"], event["end"], event["satellites"]) for event in window["events"]]
         assert shown == [(event["type"], event["start"], event["end"], event["satellites"])
                          for event in record["events"]]
+
+
+@pytest.mark.parametrize("relative, first, last", [
+    ("gnss-converters/week-rollover-STR17.rtcm3", "2018-07-14T23:50:18.000Z", "2018-07-15T00:09:03.000Z"),
+    # This stream opens inside the epoch of 23:50:09 (its GLONASS, Galileo, QZSS and BeiDou
+    # messages, as pyrtcm reads their times too); its first GPS message is of 23:50:10.
+    ("gnss-converters/week-rollover-STR24.rtcm3", "2018-07-14T23:50:09.000Z", "2018-07-15T00:09:02.000Z")])
+def test_streams_across_the_gps_week_change_are_dated_on_both_sides(relative, first, last):
+    from conftest import require_real_file
+
+    path = require_real_file(f"rtcm/{relative}")
+    monitor = Monitor([StreamSpec("STA", str(path))], date=datetime.date(2018, 7, 14))
+    windows = [event for event in monitor.events() if event["kind"] == "window"]
+    assert [window["start"] for window in windows] == ["2018-07-14T23:45:00.000Z", "2018-07-15T00:00:00.000Z"]
+    assert (windows[0]["first"], windows[-1]["last"]) == (first, last)
+    assert all(window["verdicts"] is not None for window in windows)
