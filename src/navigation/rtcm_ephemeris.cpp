@@ -430,8 +430,10 @@ bool same_record(const Ephemeris& a, const Ephemeris& b) noexcept {
            a.idot == b.idot && a.prn == b.prn && a.week == b.week && a.system == b.system;
 }
 
+// The frame time is left out: it moves on every 30 s while the satellite sends the same
+// ephemeris, and the first frame time is the one kept.
 bool same_record(const GlonassEphemeris& a, const GlonassEphemeris& b) noexcept {
-    return a.toc == b.toc && a.tau_n == b.tau_n && a.gamma_n == b.gamma_n && a.tk == b.tk && a.x == b.x &&
+    return a.toc == b.toc && a.tau_n == b.tau_n && a.gamma_n == b.gamma_n && a.x == b.x &&
            a.vx == b.vx && a.ax == b.ax && a.y == b.y && a.vy == b.vy && a.ay == b.ay && a.z == b.z &&
            a.vz == b.vz && a.az == b.az && a.prn == b.prn && a.freq_num == b.freq_num;
 }
@@ -443,11 +445,19 @@ std::string key_of(char letter, std::uint32_t number) {
     return key;
 }
 
+// Streams send each ephemeris again every few seconds, Galileo in turns of F/NAV and I/NAV (two
+// records with the same orbit and their own clocks), so a record among the last few of its
+// satellite is a repeat. Looking no further keeps each message's cost fixed.
+constexpr std::size_t kRepeatWindow = 8;
+
 template <typename Record>
 void append_unless_repeated(std::map<std::string, std::vector<Record>, std::less<>>& map, std::string key,
                             Record&& record) {
     auto& list = map[std::move(key)];
-    if (list.empty() || !same_record(list.back(), record)) list.push_back(std::move(record));
+    const std::size_t first = list.size() > kRepeatWindow ? list.size() - kRepeatWindow : 0;
+    for (std::size_t i = list.size(); i > first; --i)
+        if (same_record(list[i - 1], record)) return;
+    list.push_back(std::move(record));
 }
 
 // A decoded record into its map; an error is not passed here.

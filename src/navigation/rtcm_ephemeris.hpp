@@ -27,10 +27,12 @@ bool is_rtcm_ephemeris(std::uint16_t message_type) noexcept;
 std::variant<Ephemeris, GlonassEphemeris, RtcmError> decode_rtcm_ephemeris(std::span<const std::uint8_t> payload,
                                                                            std::int64_t near_gps_ms);
 
-// One payload decoded into `into`: appended to its satellite's list, unless an identical record
-// is already last there (streams repeat each ephemeris every few seconds). A GLONASS record with
-// a non-zero channel also sets glonass_freq. The error names the message for a payload that
-// does not decode; `into` is then untouched.
+// One payload decoded into `into`: appended to its satellite's list, unless the same record is
+// among the last eight there (streams repeat each ephemeris every few seconds, Galileo in turns
+// of F/NAV and I/NAV); GLONASS records that differ only in their frame time tk, which advances
+// every 30 s while the ephemeris stays, are the same. A GLONASS record with a non-zero channel
+// also sets glonass_freq. The error names the message for a payload that does not decode;
+// `into` is then untouched.
 std::optional<RtcmError> add_rtcm_ephemeris(std::span<const std::uint8_t> payload, std::int64_t near_gps_ms,
                                             NavigationData& into);
 
