@@ -61,7 +61,8 @@ constexpr std::int64_t days_from_civil(std::int64_t year, unsigned month, unsign
 constexpr std::int64_t kGpsEpochDays = days_from_civil(1980, 1, 6);
 
 // Milliseconds of a calendar time counted from 1980-01-06 00:00:00 of the same time scale.
-// Calendar fields out of their ranges give some time, never undefined arithmetic.
+// Nothing for fields far out of their ranges; an hour of 24 or a day of 31 June gives the time
+// the fields add up to, as the orbits take it.
 std::optional<std::int64_t> calendar_ms(const EpochTime& time) noexcept {
     if (time.month < 1 || time.month > 12 || time.day < 1 || time.day > 31 || time.hour > 48 || time.minute > 120 ||
         !(time.second >= 0.0 && time.second < 3600.0) || time.year < -100000 || time.year > 100000)
@@ -195,6 +196,15 @@ constexpr Field kBeidouLayout[] = {
     s(&E::crc, 18, pow2(-6)), s(&E::omega, 32, kAngle31), s(&E::omega_dot, 24, kRate43),
     constant(10) /* TGD1 */, constant(10) /* TGD2 */, constant(1) /* health */,
 };
+
+constexpr unsigned message_bits(std::span<const Field> layout) {
+    unsigned bits = 12;  // the message type
+    for (const Field& field : layout) bits += field.width;
+    return bits;
+}
+static_assert(message_bits(kGpsLayout) == 488 && message_bits(kQzssLayout) == 485);
+static_assert(message_bits(kGalileoFnavLayout) == 496 && message_bits(kGalileoInavLayout) == 504);
+static_assert(message_bits(kBeidouLayout) == 511);
 
 // How a constellation numbers its weeks in the message and in RINEX.
 struct Constellation {
