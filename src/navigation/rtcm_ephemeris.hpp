@@ -21,9 +21,12 @@ bool is_rtcm_ephemeris(std::uint16_t message_type) noexcept;
 // conventions: angles in radians, GLONASS state in metres, tau_n as -TauN, toc as calendar time
 // in the constellation's own scale (GLONASS in UTC), weeks numbered as RINEX 3 numbers them
 // (GPS, QZSS and Galileo in GPS weeks, BeiDou in BDT weeks). The messages' truncated weeks take
-// the full week nearest the reference time, and the GLONASS day (the message holds only the
-// quarter-hour of the Moscow day) the one that puts toc nearest it. `near_gps_ms` counts GPS
-// milliseconds from the GPS epoch (1980-01-06 00:00:00).
+// the full week nearest the reference time; a toe within a day of a week's edge takes the week
+// that puts it nearest the reference (receivers send the week of broadcast, RINEX keeps the
+// week of toe); the GLONASS day (the message holds only the quarter-hour of the Moscow day) is
+// the one that puts toc nearest it. `near_gps_ms` counts GPS milliseconds from the GPS epoch
+// (1980-01-06 00:00:00); it should lie within hours of the broadcast, or be the middle of its
+// week when only the week is known (GLONASS days then come out wrong).
 std::variant<Ephemeris, GlonassEphemeris, RtcmError> decode_rtcm_ephemeris(std::span<const std::uint8_t> payload,
                                                                            std::int64_t near_gps_ms);
 
@@ -63,7 +66,8 @@ struct RtcmEphemerisFrames {
 // Every record of `nav` as a framed message: 1019, 1020, 1042, 1044, and 1046 for Galileo (the
 // records do not say which navigation message they came from), by satellite key then in list
 // order. Fields the records do not keep (health, accuracy, group delays, IODC) are written as 0,
-// except the GPS and QZSS IODC, which takes the IODE as the broadcast does.
+// except the GPS and QZSS IODC, which takes the IODE as the broadcast does, and the Galileo
+// SISA, written 255 (no accuracy prediction available).
 RtcmEphemerisFrames encode_rtcm_ephemerides(const NavigationData& nav);
 
 }  // namespace vardoln
