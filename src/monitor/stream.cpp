@@ -5,6 +5,7 @@
 #include <string_view>
 #include <variant>
 
+#include "navigation/rtcm_ephemeris.hpp"
 #include "rtcm/epochs.hpp"
 #include "rtcm/legacy.hpp"
 #include "rtcm/msm.hpp"
@@ -22,11 +23,43 @@ std::string_view legacy_code(GnssSystem system, bool second_band, std::uint8_t i
     return gps[indicator & 3u];
 }
 
+constexpr std::int32_t kBeidouWeekOffset = 1356;  // BDT week 0 began in GPS week 1356
+
 std::int64_t floor_div(std::int64_t value, std::int64_t step) noexcept {
     return value >= 0 ? value / step : -((-value + step - 1) / step);
 }
 
 }  // namespace
+
+std::optional<std::int32_t> rtcm_first_epoch_week(std::span<const std::uint8_t> bytes, std::int64_t near_gps_ms) {
+    RtcmNavigation navigation = read_rtcm_navigation(bytes, near_gps_ms);
+    // GPS and QZSS messages give the week modulo 1024 (19.6 years); Galileo's and BeiDou's
+    // weeks reach decades. When the stream carries either, their era reads the others.
+    std::optional<std::int32_t> era;
+    for (const auto& [key, records] : navigation.data.galileo)
+        for (const Ephemeris& record : records) era = std::max(era.value_or(record.week), record.week);
+    for (const auto& [key, records] : navigation.data.beidou)
+        for (const Ephemeris& record : records)
+            era = std::max(era.value_or(record.week + kBeidouWeekOffset), record.week + kBeidouWeekOffset);
+    if (era) navigation = read_rtcm_navigation(bytes, std::int64_t{*era} * kGpsMsPerWeek + kGpsMsPerWeek / 2);
+    if (!navigation.newest_toe_gps_ms) return std::nullopt;
+    // The first time of week of a constellation whose epoch field is the GPS time of week
+    // (BeiDou's runs 14 s behind; GLONASS gives only the Moscow day and time).
+    std::optional<std::uint32_t> first;
+    read_rtcm_frames(bytes, [&](const RtcmFrame& frame) {
+        if (first) return;
+        const auto kind = msm_kind(frame.message_type);
+        if (!kind || kind->system == GnssSystem::Glonass) return;
+        auto decoded = decode_msm(frame.payload);
+        if (auto* message = std::get_if<MsmMessage>(&decoded)) first = msm_gps_time_of_week_ms(*message, 18);
+    });
+    if (!first) return std::nullopt;
+    const std::int64_t toe = *navigation.newest_toe_gps_ms;
+    std::int64_t at = toe / kGpsMsPerWeek * kGpsMsPerWeek + *first;
+    if (at - toe > kGpsMsPerWeek / 2) at -= kGpsMsPerWeek;
+    if (toe - at > kGpsMsPerWeek / 2) at += kGpsMsPerWeek;
+    return static_cast<std::int32_t>(at / kGpsMsPerWeek);
+}
 
 MonitorStream::MonitorStream(const MonitorSettings& settings)
     : settings_(settings), detector_(settings.detector) {}
@@ -148,6 +181,11 @@ void MonitorStream::on_frame(const RtcmFrame& frame, std::vector<MonitorEvent>& 
             if (observation.l2) add(*observation.l2, true);
         }
         if (!message->synchronous) close(events);
+    } else if (is_rtcm_ephemeris(type)) {
+        const std::int64_t near = last_message_ms_.value_or(std::int64_t{settings_.gps_week} * kGpsMsPerWeek +
+                                                            kGpsMsPerWeek / 2);
+        if (add_rtcm_ephemeris(frame.payload, near, navigation_)) ++status_.undecodable_messages;
+        else ++status_.ephemerides;
     } else if (type == 1005 || type == 1006 || type == 1033) {
         auto& kept = station_frames_[type == 1033 ? 1 : 0];
         kept.assign(frame.bytes.begin(), frame.bytes.end());

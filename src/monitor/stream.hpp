@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "detector/live.hpp"
+#include "navigation/nav_data.hpp"
 #include "rtcm/frames.hpp"
 
 namespace vardoln {
@@ -25,6 +26,12 @@ struct MonitorSettings {
 };
 
 inline constexpr std::int64_t kGpsMsPerWeek = 604'800'000;
+
+// The GPS week of a stream's first epoch from its own broadcast ephemerides: the week that puts
+// the first epoch's time of week nearest the newest toe (which can lie hours ahead, in the next
+// week). `near_gps_ms` reads the ephemerides' truncated weeks (a clock, or a date). Nothing for
+// a stream without an epoch or without GPS, Galileo, BeiDou or QZSS ephemerides.
+std::optional<std::int32_t> rtcm_first_epoch_week(std::span<const std::uint8_t> bytes, std::int64_t near_gps_ms);
 
 // The frames of one window: the latest station messages (position, receiver and antenna) and
 // then the observation messages of the window's epochs, as received, so that reading them as a
@@ -58,6 +65,7 @@ struct MonitorStatus {
     std::uint64_t open_alarms = 0;  // 0 or 1 drop event and 0 or 1 spoofing event
     std::uint64_t untimed_messages = 0;
     std::uint64_t undecodable_messages = 0;
+    std::uint64_t ephemerides = 0;  // ephemeris messages decoded, repeats included
     std::optional<std::array<double, 3>> position_m;  // from 1005/1006
 };
 
@@ -73,6 +81,8 @@ public:
     std::vector<MonitorEvent> finish();
 
     const MonitorStatus& status() const noexcept { return status_; }
+    // The broadcast ephemerides the stream carried so far.
+    const NavigationData& navigation() const noexcept { return navigation_; }
     const RtcmTally& tally() const noexcept { return reader_.tally(); }
 
 private:
@@ -107,6 +117,7 @@ private:
     bool first_window_ = true;
     std::optional<MonitorWindow> window_;
     std::array<std::vector<std::uint8_t>, 2> station_frames_;  // the latest 1005/1006 and 1033
+    NavigationData navigation_;
 };
 
 }  // namespace vardoln

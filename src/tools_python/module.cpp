@@ -53,6 +53,9 @@ PyMethodDef functions[] = {
                                        "A recording loaded once: the observations (a path, a (path, bytes) pair or a "
                                        "vardoln_cn0.RinexObsData) and the navigation data (None, a NavigationData, or "
                                        "a list of files, merged), for every table, check and analysis of it."),
+    py::fastcall_method<&rtcm_week>("rtcm_week", "rtcm_week(data, near_gps_ms)\n--\n\nThe GPS week of the "
+                                                 "first epoch of an RTCM 3 stream from its own broadcast ephemerides "
+                                                 "(their truncated weeks read near near_gps_ms), or None."),
     py::fastcall_method<&read_rtcm>("read_rtcm", "read_rtcm(path_or_bytes, gps_week=None)\n--\n\n"
                                                  "A recording of the observation epochs of an RTCM 3 stream (a path "
                                                  "or its bytes): C/N0 and pseudorange per signal, dated from the GPS "

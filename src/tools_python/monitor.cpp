@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "monitor/stream.hpp"
+#include "python/c_api.hpp"
 #include "tools_python/tools.hpp"
 
 namespace vardoln::tools {
@@ -186,13 +187,44 @@ PyObject* live_status(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, 
         !set("frames", py::new_int(tally.frames)) || !set("bad_frames", py::new_int(tally.bad_frames)) ||
         !set("skipped_bytes", py::new_int(tally.skipped_bytes)) ||
         !set("untimed_messages", py::new_int(status.untimed_messages)) ||
-        !set("undecodable_messages", py::new_int(status.undecodable_messages))) {
+        !set("undecodable_messages", py::new_int(status.undecodable_messages)) ||
+        !set("ephemerides", py::new_int(status.ephemerides))) {
         return nullptr;
     }
     return item.release();
 }
 
+PyObject* live_navigation(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    static constexpr auto sig = py::signature("navigation", 0);
+    py::Slots<0> slots;
+    if (!py::bind(sig, args, nargsf, kwnames, slots)) return nullptr;
+    const py::ModuleApi* api = module_api();
+    if (api == nullptr) return nullptr;
+    NavigationData copy;
+    {
+        const std::lock_guard hold(*as_live(self)->lock);
+        copy = as_live(self)->stream->navigation();
+    }
+    if (!copy.has_data()) Py_RETURN_NONE;
+    return api->new_navigation_data(&copy);
+}
+
 }  // namespace
+
+PyObject* rtcm_week(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
+    static constexpr auto sig = py::signature("rtcm_week", 2, "data", "near_gps_ms");
+    py::Slots<2> slots;
+    std::string_view data;
+    if (!py::bind(sig, args, nargsf, kwnames, slots) || !py::to_bytes(slots[0], "data", data)) return nullptr;
+    const long long near = PyLong_AsLongLong(slots[1]);
+    if (near == -1 && PyErr_Occurred()) return nullptr;
+    // The bytes object is immutable and held by the arguments for the call.
+    const std::optional<std::int32_t> week = py::without_gil([&] {
+        return rtcm_first_epoch_week(std::span(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()), near);
+    });
+    if (!week) Py_RETURN_NONE;
+    return PyLong_FromLong(*week);
+}
 
 PyTypeObject* live_stream_type() {
     if (live_type_cache == nullptr) {
@@ -203,6 +235,9 @@ PyTypeObject* live_stream_type() {
                                                     "milliseconds since the GPS epoch): an outage alarm when due."),
             py::fastcall_method<&live_finish>("finish", "finish($self)\n--\n\nThe end of the stream: the open epoch, "
                                                         "an open event's end and the last window."),
+            py::fastcall_method<&live_navigation>("navigation", "navigation($self)\n--\n\nThe broadcast "
+                                                                "ephemerides the stream carried so far, as a "
+                                                                "vardoln_cn0.NavigationData, or None."),
             py::fastcall_method<&live_status>("status", "status($self)\n--\n\nWhat the last epoch showed, and the "
                                                         "stream's frame counts."),
             {},

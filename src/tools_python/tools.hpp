@@ -160,6 +160,7 @@ bool config_argument(PyObject* slot, AnalysisConfig& out);
 PyTypeObject* recording_type();
 // The live stream type (monitor.cpp).
 PyTypeObject* live_stream_type();
+PyObject* rtcm_week(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 // The recording of a Recording object; nullptr (no error set) for any other object.
 const arrays::Recording* loaded_recording(PyObject* object);
 

@@ -24,6 +24,8 @@ WEEK_MS = 604_800_000
 # GPS - UTC from the start of 2017 on; only used to read the receiving clock as GPS time.
 GPS_UTC_LEAP_S = 18
 READ_BYTES = 4096
+# How much of a file is searched for broadcast ephemerides that date it.
+DATING_BYTES = 4 * 1024 * 1024
 
 
 def gps_ms_text(gps_ms: int) -> str:
@@ -200,11 +202,26 @@ class Monitor:
 
     # -- judging --------------------------------------------------------------------------------
 
-    def _week(self) -> int:
+    def _week(self, feed: _Feed) -> int:
+        """The GPS week of a stream's first epoch: from the stream's own ephemerides when a file
+        carries them near its start, else from --date, else from the receiving clock (a live
+        stream arrives as it is sent)."""
         if self.date is not None:
             midday = datetime.datetime.combine(self.date, datetime.time(12), tzinfo=datetime.timezone.utc)
-            return gps_ms_of(midday) // WEEK_MS
-        return clock_gps_ms(self.clock) // WEEK_MS
+            near = gps_ms_of(midday)
+        else:
+            near = clock_gps_ms(self.clock)
+        if feed.source.kind == "file":
+            try:
+                with (gzip.open(feed.source.text, "rb") if feed.source.text.endswith(".gz")
+                      else open(feed.source.text, "rb")) as handle:
+                    head = handle.read(DATING_BYTES)
+            except OSError:
+                head = b""
+            week = _native.rtcm_week(head, near) if head else None
+            if week is not None:
+                return week
+        return near // WEEK_MS
 
     def _take(self, index: int, item: bytes | ntrip.Disconnected | _End) -> Iterator[dict[str, Any]]:
         feed = self._feeds[index]
@@ -221,7 +238,7 @@ class Monitor:
             feed.ended = True
             return
         if feed.live is None:
-            feed.week = self._week()
+            feed.week = self._week(feed)
             feed.live = _native.LiveStream(feed.week, window_s=self.window_s, outage_s=self.outage_s,
                                            drop_db=self.detector.drop_db,
                                            event_satellites=self.detector.event_satellites,
@@ -247,7 +264,11 @@ class Monitor:
         feed = self._feeds[index]
         for event in events:
             if event["kind"] == "window":
-                self._pending.append((index, self._pool.submit(self._judge_window, feed.spec.name, event)))
+                # Without navigation files, the ephemerides the stream carried so far.
+                navs = self._navs or [nav for nav in [feed.live.navigation()] if nav is not None]
+                self._pending.append((index, self._pool.submit(judge_window, feed.spec.name, event, navs,
+                                                                self.nav_paths or ["<stream>"] * len(navs),
+                                                                self.config_args, self.detector)))
                 continue
             shown = {"kind": event["kind"], "stream": feed.spec.name, "state": event["state"],
                      "epoch": gps_ms_text(event["epoch_ms"])}
@@ -263,18 +284,19 @@ class Monitor:
             yield shown
 
     def _finished(self, block: bool) -> Iterator[dict[str, Any]]:
+        """Window results in each stream's order: one that is done waits for the earlier ones of
+        its stream."""
         kept = []
+        waiting: set[int] = set()
         for index, future in self._pending:
-            if block or future.done():
+            if index not in waiting and (block or future.done()):
                 result = future.result()
                 self._feeds[index].last_window = result
                 yield result
             else:
+                waiting.add(index)
                 kept.append((index, future))
         self._pending = kept
-
-    def _judge_window(self, name: str, window: dict[str, Any]) -> dict[str, Any]:
-        return judge_window(name, window, self._navs, self.nav_paths, self.config_args, self.detector)
 
 
 def judge_window(name: str, window: dict[str, Any], navs: Sequence[Any], nav_paths: Sequence[str],
