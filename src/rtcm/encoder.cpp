@@ -129,14 +129,15 @@ private:
             const auto satellite = msm_satellite_of(obs_.satellite_id(entry));
             if (!satellite) continue;
             std::vector<CellInput>& cells = by_system[satellite->system];
+            // A satellite appears once in an epoch: its cells are those added from here on.
+            const std::size_t first_cell = cells.size();
             for (const ObservationValue& value : obs_.values_of(entry)) {
                 const std::string& code = obs_.code_of(value);
                 if (code.size() < 2) continue;
                 const auto signal = msm_signal_id(satellite->system, code, obs_.version);
                 if (!signal) continue;
-                auto cell = std::find_if(cells.begin(), cells.end(), [&](const CellInput& c) {
-                    return c.satellite == satellite->id && c.signal == *signal;
-                });
+                auto cell = std::find_if(cells.begin() + static_cast<std::ptrdiff_t>(first_cell), cells.end(),
+                                         [&](const CellInput& c) { return c.signal == *signal; });
                 if (cell == cells.end()) {
                     CellInput fresh;
                     fresh.satellite = satellite->id;
