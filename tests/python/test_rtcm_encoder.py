@@ -19,6 +19,7 @@ pyrtcm = pytest.importorskip("pyrtcm")
 
 C = 299_792_458.0
 RINEX3 = "obs3/ACOR00ESP_R_20213550000_01D_30S_MO.rnx"
+WITH_DOPPLER = "obs3/pdel0010.21o"  # GPS and GLONASS with D codes
 # Carriers in MHz by constellation and band digit, as the messages name the bands (BeiDou band
 # 1 is B1C); GLONASS G1 and G2 by channel below.
 CARRIERS_MHZ = {
@@ -95,6 +96,8 @@ def msm_epochs(stream):
                 "half": cell["DF420"],
                 "cn0": cell.get("DF403", cell.get("DF408")),
                 "channel": info - 7 if letter == "R" and info is not None and info <= 13 else None,
+                "rate_m_s": None if satellite.get("DF399", -8192) == -8192 or cell.get("DF404") in (None, -1.6384)
+                else satellite["DF399"] + cell["DF404"],
             }
         if not message.DF393:
             epochs.append(cells)
@@ -117,8 +120,9 @@ def record_epochs(loaded):
 
 
 @pytest.mark.parametrize("msm", [4, 5, 6, 7])
-def test_pyrtcm_reads_what_the_encoder_wrote_cell_by_cell(msm):
-    loaded = recording.load(require_real_file(RINEX3))
+@pytest.mark.parametrize("relative", [RINEX3, WITH_DOPPLER])
+def test_pyrtcm_reads_what_the_encoder_wrote_cell_by_cell(relative, msm):
+    loaded = recording.load(require_real_file(relative))
     stream = rtcm.write(loaded, msm=msm, station=7)
     decoded = msm_epochs(stream)
     source = record_epochs(loaded)
@@ -144,19 +148,26 @@ def test_pyrtcm_reads_what_the_encoder_wrote_cell_by_cell(msm):
                 checked["range"] += 1
             lam = wavelength(key[0][0], key[1][0], cell["channel"])
             restart = key not in previous or want.get("lli", 0) & 1
-            if "L" in want and lam is not None and cell["phase_m"] is not None:
+            if "L" in want and lam is not None:
+                assert cell["phase_m"] is not None, (key, ms)
                 cycles = round(want["L"] - cell["phase_m"] / lam)
                 assert abs((want["L"] - cycles) * lam - cell["phase_m"]) <= 1e-3, (key, ms)
                 restart = restart or offsets.get(key, cycles) != cycles
                 offsets[key] = cycles
                 checked["phase"] += 1
+            if "D" in want and lam is not None and msm in (5, 7):
+                # phase-range rate: minus the Doppler shift in wavelengths per second, 0.1 mm/s steps
+                assert abs(cell["rate_m_s"] + want["D"] * lam) <= 0.6e-4, (key, ms)
+                checked["rate"] += 1
             if restart:
                 starts[key] = ms
             low, high = lock_range_ms(cell["lock"], msm)
             assert low <= ms - starts[key] and (high is None or ms - starts[key] < high), (key, ms, cell["lock"])
             assert cell["half"] == (want.get("lli", 0) >> 1) & 1
         previous = set(got)
-    assert checked["range"] > 2000 and checked["phase"] > 2000, checked
+    assert checked["range"] > 2000 and checked["phase"] > 1000, checked  # MSM4/6: no GLONASS channel, no phase
+    with_doppler = any("D" in cell for _, cells in source for cell in cells.values())
+    assert checked["rate"] > 1000 or msm in (4, 6) or not with_doppler, checked
 
 
 def legacy_cn0(message):
