@@ -113,53 +113,49 @@ void check_round_trip(std::string_view file) {
         const double cn0_max = level <= 5 ? 63.0 : 1023.0 / 16.0;
         const double range_step_m = (level <= 5 ? std::ldexp(1.0, -24) : std::ldexp(1.0, -29)) * kSpeedOfLight_m_s / 1000;
         std::map<CellKey, double> cycles_taken;  // per cell, whole cycles the encoder took off its phase
-        std::size_t phases = 0, slips = 0;
+        std::size_t phases = 0;
         for (std::size_t e = 0; e < source.size(); ++e) {
             ASSERT_EQ(back[e].first, source[e].first) << "epoch " << e;
             for (const auto& [key, cell] : source[e].second) {
+                const auto& [satellite, signal] = key;
+                SCOPED_TRACE(satellite + " signal " + std::to_string(signal) + " epoch " + std::to_string(e));
+                const double wavelength = wavelength_of(*obs, satellite, signal);
+                // MSM4/6 carry no GLONASS channel: the reader cannot turn those phases into cycles.
+                const bool phase_sent = cell.phase_cycles && !std::isnan(wavelength);
+                const bool phase_read = phase_sent && (satellite.front() != 'R' || level == 5 || level == 7 ||
+                                                       msm_signal_code(GnssSystem::Glonass, signal).front() > '2');
                 const auto found = back[e].second.find(key);
-                const bool carried = cell.pseudorange_m || cell.cn0_dbhz || cell.phase_cycles;
-                ASSERT_EQ(found != back[e].second.end(), carried && (cell.pseudorange_m || cell.cn0_dbhz ||
-                                                                     !std::isnan(wavelength_of(*obs, std::get<0>(key),
-                                                                                               std::get<1>(key)))))
-                    << std::get<0>(key) << " signal " << int(std::get<1>(key)) << " epoch " << e;
+                ASSERT_EQ(found != back[e].second.end(), cell.pseudorange_m || cell.cn0_dbhz || phase_sent);
                 if (found == back[e].second.end()) continue;
                 const Cell& got = found->second;
                 std::optional<double> cn0;
                 if (cell.cn0_dbhz && std::round(*cell.cn0_dbhz / cn0_step) > 0)
                     cn0 = std::min(cn0_max, std::round(*cell.cn0_dbhz / cn0_step) * cn0_step);
-                EXPECT_EQ(got.cn0_dbhz, cn0) << std::get<0>(key) << " epoch " << e;
-                ASSERT_EQ(got.pseudorange_m.has_value(), cell.pseudorange_m.has_value()) << std::get<0>(key);
+                EXPECT_EQ(got.cn0_dbhz, cn0);
+                ASSERT_EQ(got.pseudorange_m.has_value(), cell.pseudorange_m.has_value());
                 if (cell.pseudorange_m) {
                     EXPECT_NEAR(*got.pseudorange_m, *cell.pseudorange_m, range_step_m * 0.51);
                 }
+                ASSERT_EQ(got.phase_cycles.has_value(), phase_read);
+                if (!phase_read) continue;
+                ++phases;
+                const double taken = std::round(*cell.phase_cycles - *got.phase_cycles);
+                EXPECT_NEAR((*got.phase_cycles + taken - *cell.phase_cycles) * wavelength, 0.0, 1e-3);
+                const auto before = cycles_taken.find(key);
+                const bool retaken = before != cycles_taken.end() && before->second != taken;
+                cycles_taken[key] = taken;
+                // A slip of the record is one of the stream; the stream adds one where the cell
+                // was missing the epoch before, or its phase had to lose whole cycles anew.
                 const bool was_present = e > 0 && source[e - 1].second.count(key) != 0;
-                if (got.phase_cycles && cell.phase_cycles) {
-                    ++phases;
-                    const double wavelength = wavelength_of(*obs, std::get<0>(key), std::get<1>(key));
-                    const double taken = std::round(*cell.phase_cycles - *got.phase_cycles);
-                    EXPECT_NEAR((*got.phase_cycles + taken - *cell.phase_cycles) * wavelength, 0.0, 1e-3);
-                    const auto before = cycles_taken.find(key);
-                    const bool retaken = before != cycles_taken.end() && before->second != taken;
-                    cycles_taken[key] = taken;
-                    // A slip of the record is one of the stream; the stream adds one where the
-                    // cell was missing the epoch before, or its phase had to lose whole cycles.
-                    if (was_present && (cell.lli & 1u)) {
-                        EXPECT_TRUE(got.lli & 1u) << std::get<0>(key) << " " << e;
-                    }
-                    if (was_present && !(cell.lli & 1u) && !retaken) {
-                        EXPECT_FALSE(got.lli & 1u) << std::get<0>(key) << " epoch " << e;
-                    }
-                    EXPECT_EQ(got.lli & 2u, cell.lli & 2u);
-                    slips += got.lli & 1u;
+                if (was_present) {
+                    EXPECT_EQ(got.lli & 1u, (cell.lli & 1u) | (retaken ? 1u : 0u));
                 }
+                EXPECT_EQ(got.lli & 2u, cell.lli & 2u);
             }
             // Nothing read that the record did not hold.
             for (const auto& [key, cell] : back[e].second) EXPECT_EQ(source[e].second.count(key), 1u);
         }
-        EXPECT_GT(phases, 0u);
-        ::testing::Test::RecordProperty("phases", static_cast<int>(phases));
-        ::testing::Test::RecordProperty("slips", static_cast<int>(slips));
+        EXPECT_GT(phases, 50u);
     }
 }
 
@@ -191,9 +187,10 @@ TEST(RtcmEncoder, MessagesOfAnEpochAndTheStationMessages) {
     ASSERT_TRUE(point && obs->approx_position);
     for (int axis = 0; axis < 3; ++axis) EXPECT_NEAR(point->ecef_m[axis], (*obs->approx_position)[axis], 0.5e-4);
     EXPECT_EQ(point->station, 1234);
-    EXPECT_EQ(descriptors->receiver + "|" + descriptors->antenna.substr(0, 4),
-              obs->receiver_type.substr(0, obs->receiver_type.find_last_not_of(' ') + 1) + "|" +
-                  obs->antenna_type.substr(0, 4));
+    const auto trimmed = [](const std::string& text) { return text.substr(0, text.find_last_not_of(' ') + 1); };
+    ASSERT_TRUE(descriptors);
+    EXPECT_EQ(descriptors->receiver, trimmed(obs->receiver_type));
+    EXPECT_EQ(descriptors->antenna, trimmed(obs->antenna_type));
     // 30 s epochs: one pair of station messages per epoch.
     EXPECT_EQ(std::count(types.begin(), types.end(), 1033), static_cast<long>(obs->epochs.size()));
     std::size_t closing = 0;
