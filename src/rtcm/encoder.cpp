@@ -212,7 +212,8 @@ private:
         std::vector<std::uint8_t> satellite_ids;
         std::uint32_t signal_mask_bits = 0;
         for (const CellInput& cell : cells) {
-            if (satellite_ids.empty() || satellite_ids.back() != cell.satellite) satellite_ids.push_back(cell.satellite);
+            if (satellite_ids.empty() || satellite_ids.back() != cell.satellite)
+                satellite_ids.push_back(cell.satellite);
             signal_mask_bits |= std::uint32_t{1} << (cell.signal - 1);
         }
         std::vector<std::uint8_t> signal_ids;

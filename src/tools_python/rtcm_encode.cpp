@@ -78,7 +78,8 @@ PyObject* write_rtcm(PyObject* module, PyObject* const* args, Py_ssize_t nargsf,
     });
     if (auto* error = std::get_if<RtcmError>(&outcome)) return py::raise_value_error(error->message);
     const auto& bytes = std::get<std::vector<std::uint8_t>>(outcome);
-    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()), static_cast<Py_ssize_t>(bytes.size()));
+    return PyBytes_FromStringAndSize(reinterpret_cast<const char*>(bytes.data()),
+                                     static_cast<Py_ssize_t>(bytes.size()));
 }
 
 }  // namespace vardoln::tools

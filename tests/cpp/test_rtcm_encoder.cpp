@@ -111,7 +111,8 @@ void check_round_trip(std::string_view file) {
         ASSERT_EQ(back.size(), source.size());
         const double cn0_step = level <= 5 ? 1.0 : 1.0 / 16.0;
         const double cn0_max = level <= 5 ? 63.0 : 1023.0 / 16.0;
-        const double range_step_m = (level <= 5 ? std::ldexp(1.0, -24) : std::ldexp(1.0, -29)) * kSpeedOfLight_m_s / 1000;
+        const double range_step_ms = level <= 5 ? std::ldexp(1.0, -24) : std::ldexp(1.0, -29);
+        const double range_step_m = range_step_ms * kSpeedOfLight_m_s / 1000;
         std::map<CellKey, double> cycles_taken;  // per cell, whole cycles the encoder took off its phase
         std::size_t phases = 0;
         for (std::size_t e = 0; e < source.size(); ++e) {
@@ -176,7 +177,8 @@ TEST(RtcmEncoder, MessagesOfAnEpochAndTheStationMessages) {
     std::optional<ReceiverDescriptors> descriptors;
     read_rtcm_frames({reinterpret_cast<const std::uint8_t*>(stream.data()), stream.size()}, [&](const RtcmFrame& f) {
         types.push_back(f.message_type);
-        if (f.message_type == 1005 && !point) point = std::get<AntennaReferencePoint>(decode_antenna_reference_point(f.payload));
+        if (f.message_type == 1005 && !point)
+            point = std::get<AntennaReferencePoint>(decode_antenna_reference_point(f.payload));
         if (f.message_type == 1033 && !descriptors)
             descriptors = std::get<ReceiverDescriptors>(decode_receiver_descriptors(f.payload));
         if (msm_kind(f.message_type)) messages.push_back(std::get<MsmMessage>(decode_msm(f.payload)));
