@@ -43,6 +43,12 @@ def read_file(path: str) -> bytes: ...
 def read_rtcm(path_or_bytes: str | bytes, gps_week: int | None = None) -> Recording:
     """The observation epochs of an RTCM 3 stream (C/N0 in dB-Hz and pseudorange in metres per
     signal), dated from gps_week, the GPS week of its first epoch; ValueError without it."""
+def write_rtcm(recording: Recording | _GivenFile | vardoln_cn0.RinexObsData, msm: int = 7, station: int = 0) -> bytes:
+    """The recording as an RTCM 3 stream: per epoch one MSM4 to MSM7 message per constellation
+    (pseudorange, carrier phase, lock time, C/N0 rounded to 1 dB-Hz (MSM4/5) or 1/16 dB-Hz
+    (MSM6/7), and with MSM5/7 the Doppler as phase-range rate), 1005 and 1033 first and every
+    30 s of stream time, and the broadcast ephemerides of its navigation data (when the
+    recording has them) after the first station messages. station: reference station ID 0-4095."""
 def counters() -> dict[str, int]: ...
 def rtcm_week(data: bytes, near_gps_ms: int) -> int | None: ...
 

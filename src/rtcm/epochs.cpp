@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <map>
 #include <span>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "rinex/record_builder.hpp"
+#include "rtcm/encoder.hpp"
 #include "rtcm/legacy.hpp"
 #include "rtcm/msm.hpp"
 #include "rtcm/station.hpp"
@@ -95,7 +99,8 @@ RtcmTally each_message(std::span<const std::uint8_t> bytes, Sink& sink, std::uin
 struct HeaderCollector {
     RinexObsData& record;
 
-    void add_code(char letter, std::string_view code) {
+    // The signal's C and S codes; its L code, right after the C, once a cell of it carries a phase.
+    void add_code(char letter, std::string_view code, bool with_phase) {
         if (code.empty()) return;
         auto list = std::find_if(record.obs_types.begin(), record.obs_types.end(),
                                  [&](const ObsTypeList& entry) { return entry.system.front() == letter; });
@@ -103,21 +108,31 @@ struct HeaderCollector {
             record.obs_types.push_back(ObsTypeList{std::string(1, letter), {}});
             list = record.obs_types.end() - 1;
         }
+        std::vector<std::string>& codes = list->codes;
         for (const char kind : {'C', 'S'}) {
             std::string text = kind + std::string(code);
-            if (std::find(list->codes.begin(), list->codes.end(), text) == list->codes.end())
-                list->codes.push_back(std::move(text));
+            if (std::find(codes.begin(), codes.end(), text) == codes.end()) codes.push_back(std::move(text));
         }
+        const std::string phase = 'L' + std::string(code);
+        if (with_phase && std::find(codes.begin(), codes.end(), phase) == codes.end())
+            codes.insert(std::find(codes.begin(), codes.end(), 'C' + std::string(code)) + 1, phase);
     }
     void on(const MsmMessage& message) {
-        for (const std::uint8_t signal : message.signals)
-            add_code(letter_of(message.system), msm_signal_code(message.system, signal));
+        for (const std::uint8_t signal : message.signals) {
+            const bool with_phase = std::any_of(message.cells.begin(), message.cells.end(), [&](const MsmCell& cell) {
+                return cell.signal_id == signal && cell.phase_range_m;
+            });
+            add_code(letter_of(message.system), msm_signal_code(message.system, signal), with_phase);
+        }
     }
     void on(const LegacyMessage& message) {
         for (const LegacyObservation& observation : message.observations) {
             const char letter = legacy_satellite_key(message.system, observation.satellite_id).front();
-            add_code(letter, legacy_code(message.system, false, observation.l1.code_indicator));
-            if (observation.l2) add_code(letter, legacy_code(message.system, true, observation.l2->code_indicator));
+            add_code(letter, legacy_code(message.system, false, observation.l1.code_indicator),
+                     observation.l1.phase_range_m.has_value());
+            if (observation.l2)
+                add_code(letter, legacy_code(message.system, true, observation.l2->code_indicator),
+                         observation.l2->phase_range_m.has_value());
         }
     }
     void on(const AntennaReferencePoint& point) {
@@ -145,6 +160,11 @@ public:
         }
         open(*time_of_week);
         const char letter = letter_of(message.system);
+        // The channels first: the cells' GLONASS phases are turned into cycles by them.
+        if (message.system == GnssSystem::Glonass) {
+            for (const MsmSatellite& entry : message.satellites)
+                if (entry.extended_info && *entry.extended_info <= 13) note_slot(entry.id, *entry.extended_info - 7);
+        }
         const CodePlan* plan = builder_.plan_for(letter);
         std::uint32_t start = 0;
         std::uint8_t satellite = 0;
@@ -157,16 +177,13 @@ public:
                 start = builder_.begin_satellite();
             }
             const std::string_view code = msm_signal_code(message.system, cell.signal_id);
+            const std::optional<std::uint8_t> lli = loss_of_lock(letter, message.level, cell);
             if (plan == nullptr || code.empty()) continue;
             add(*plan, letter, 'C', code, start, cell.pseudorange_m);
+            add(*plan, letter, 'L', code, start, cycles(message.system, code, satellite, cell.phase_range_m), lli);
             add(*plan, letter, 'S', code, start, cell.cn0_dbhz);
         }
         if (!key.empty()) builder_.end_satellite(key, start);
-        if (message.system == GnssSystem::Glonass) {
-            for (const MsmSatellite& entry : message.satellites)
-                if (entry.extended_info && *entry.extended_info <= 20)
-                    note_slot(msm_satellite_key(message.system, entry.id), *entry.extended_info - 7);
-        }
         if (!message.multiple_message) close();
     }
 
@@ -191,15 +208,17 @@ public:
             const CodePlan* plan = builder_.plan_for(key.front());
             if (plan == nullptr) continue;
             const std::uint32_t start = builder_.begin_satellite();
+            if (observation.glonass_channel) note_slot(observation.satellite_id, *observation.glonass_channel);
             const auto add_band = [&](const LegacyBand& band, bool second) {
                 const std::string_view code = legacy_code(message.system, second, band.code_indicator);
                 add(*plan, key.front(), 'C', code, start, band.pseudorange_m);
+                add(*plan, key.front(), 'L', code, start,
+                    cycles(message.system, code, observation.satellite_id, band.phase_range_m));
                 add(*plan, key.front(), 'S', code, start, band.cn0_dbhz);
             };
             add_band(observation.l1, false);
             if (observation.l2) add_band(*observation.l2, true);
             builder_.end_satellite(key, start);
-            if (observation.glonass_channel) note_slot(key, *observation.glonass_channel);
         }
         if (!message.synchronous) close();
     }
@@ -215,7 +234,7 @@ public:
 
 private:
     void add(const CodePlan& plan, char letter, char kind, std::string_view code, std::uint32_t start,
-             std::optional<double> value) {
+             std::optional<double> value, std::optional<std::uint8_t> lli = std::nullopt) {
         // Zero means "not observed" in the record, and "not computed" for an RTCM C/N0.
         if (!value || *value == 0.0) return;
         const std::vector<std::string>* codes = stream_.record.obs_types_of(std::string_view(&letter, 1));
@@ -223,16 +242,56 @@ private:
         for (std::size_t field = 0; field < codes->size(); ++field) {
             const std::string& text = (*codes)[field];
             if (text.size() == code.size() + 1 && text.front() == kind && std::string_view(text).substr(1) == code) {
-                builder_.add_value(plan, field, start, *value, std::nullopt, std::nullopt);
+                builder_.add_value(plan, field, start, *value, lli, std::nullopt);
                 return;
             }
         }
     }
 
-    void note_slot(const std::string& key, std::int32_t channel) {
+    // The header's slot list keys a slot by its number alone ("5" for R05), as RINEX headers are read.
+    void note_slot(std::uint8_t slot_number, std::int32_t channel) {
         auto& slots = stream_.record.glonass_slots;
+        const std::string key = std::to_string(slot_number);
         if (std::none_of(slots.begin(), slots.end(), [&](const auto& slot) { return slot.first == key; }))
             slots.emplace_back(key, channel);
+    }
+
+    std::optional<std::int32_t> channel_of(std::uint8_t slot_number) const {
+        const std::string key = std::to_string(slot_number);
+        for (const auto& [slot, channel] : stream_.record.glonass_slots)
+            if (slot == key) return channel;
+        return std::nullopt;
+    }
+
+    // A phase range in whole cycles of its carrier; nothing without a known wavelength (a
+    // GLONASS slot whose channel no message has given).
+    std::optional<double> cycles(GnssSystem system, std::string_view code, std::uint8_t satellite,
+                                 std::optional<double> phase_range_m) const {
+        if (!phase_range_m) return std::nullopt;
+        const auto channel = system == GnssSystem::Glonass ? channel_of(satellite) : std::nullopt;
+        const auto wavelength = carrier_wavelength_m(system, code.front(), channel);
+        if (!wavelength) return std::nullopt;
+        return *phase_range_m / *wavelength;
+    }
+
+    // The loss-of-lock indicator of a cell: bit 0 when its lock time cannot have run on since the
+    // epoch before (the indicator fell, or stayed low for longer than it stands for) or when the
+    // cell was missing from that epoch; bit 1 for a half-cycle ambiguity. Nothing when neither.
+    std::optional<std::uint8_t> loss_of_lock(char letter, std::uint8_t level, const MsmCell& cell) {
+        std::uint8_t lli = cell.half_cycle_ambiguity ? 2 : 0;
+        LockSeen& seen = locks_[{letter, cell.satellite_id, cell.signal_id}];
+        if (seen.ordinal != 0 && seen.ordinal != ordinal_) {
+            if (seen.ordinal + 1 != ordinal_) {
+                lli |= 1;
+            } else {
+                const LockTimeRange now = msm_lock_time_range(cell.lock_time_indicator, level);
+                const LockTimeRange before = msm_lock_time_range(seen.indicator, seen.level);
+                if (now.high_ms && *now.high_ms <= before.low_ms + (*open_ms_ - seen.epoch_ms)) lli |= 1;
+            }
+        }
+        seen = LockSeen{ordinal_, *open_ms_, level, cell.lock_time_indicator};
+        if (lli == 0) return std::nullopt;
+        return lli;
     }
 
     std::optional<std::uint32_t> last_time_of_week() const noexcept {
@@ -261,6 +320,7 @@ private:
         if (!open_ms_) {
             builder_.begin_epoch();
             open_ms_ = at;
+            ++ordinal_;
         }
         last_ms_ = at;
     }
@@ -279,6 +339,14 @@ private:
     std::optional<std::int64_t> open_ms_;  // the epoch being assembled, ms from the GPS epoch
     std::optional<std::int64_t> last_ms_;  // the last timed message
     std::vector<double> epoch_seconds_;
+    struct LockSeen {
+        std::uint64_t ordinal = 0;  // of the epoch that last held the cell; 0 before any
+        std::int64_t epoch_ms = 0;
+        std::uint8_t level = 0;
+        std::uint16_t indicator = 0;
+    };
+    std::map<std::tuple<char, std::uint8_t, std::uint8_t>, LockSeen> locks_;  // by letter, satellite, signal
+    std::uint64_t ordinal_ = 0;  // epochs opened so far
 };
 
 }  // namespace
@@ -292,6 +360,12 @@ EpochTime gps_calendar_time(std::int64_t gps_week, std::int64_t ms_of_week) noex
     time.minute = static_cast<std::uint32_t>(ms_of_day / 60'000 % 60);
     time.second = static_cast<double>(ms_of_day % 60'000) / 1000.0;
     return time;
+}
+
+std::int64_t gps_milliseconds(const EpochTime& time) noexcept {
+    const std::int64_t days = days_from_civil(time.year, time.month, time.day) - kGpsEpochDays;
+    return days * kMsPerDay + std::int64_t{time.hour} * 3'600'000 + std::int64_t{time.minute} * 60'000 +
+           std::llround(time.second * 1000.0);
 }
 
 int gps_leap_seconds(std::int64_t gps_week, std::int64_t ms_of_week) noexcept {

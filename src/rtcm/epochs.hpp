@@ -17,8 +17,11 @@ namespace vardoln {
 
 struct RtcmStream {
     // Per constellation letter the codes seen, in order of first sight: for each signal its
-    // pseudorange "C<band><attribute>" then its C/N0 "S<band><attribute>". Carrier phase is not
-    // kept: turning metres into cycles needs every band's frequency (and the GLONASS channel).
+    // pseudorange "C<band><attribute>", its carrier phase "L..." in cycles when the signal has
+    // one, then its C/N0 "S<band><attribute>". A GLONASS G1 or G2 phase needs the slot's channel
+    // (from MSM5/7 or 1010/1012, kept in glonass_slots by slot number) and is left out without
+    // it. A phase's LLI has bit 0 when the lock time shows a new lock or the cell was missing
+    // from the epoch before, bit 1 for a half-cycle ambiguity (MSM only).
     // C/N0 values keep the message's own steps (1 dB-Hz MSM4/5, 1/16 MSM6/7, 1/4 legacy).
     RinexObsData record;
     RtcmTally tally;                         // frames, bad frames, skipped bytes, message types
@@ -35,6 +38,9 @@ std::variant<RtcmStream, RtcmError> read_rtcm(std::string_view bytes, std::optio
 
 // The calendar instant (GPS time, no leap seconds) of a GPS week and millisecond of that week.
 EpochTime gps_calendar_time(std::int64_t gps_week, std::int64_t ms_of_week) noexcept;
+
+// The inverse: milliseconds from the GPS epoch of a calendar instant in GPS time, rounded.
+std::int64_t gps_milliseconds(const EpochTime& time) noexcept;
 
 // GPS - UTC in whole seconds at a GPS week (from 1981 to the 2017 step, 18 s after it).
 int gps_leap_seconds(std::int64_t gps_week, std::int64_t ms_of_week) noexcept;

@@ -60,6 +60,10 @@ PyMethodDef functions[] = {
                                                  "A recording of the observation epochs of an RTCM 3 stream (a path "
                                                  "or its bytes): C/N0 and pseudorange per signal, dated from the GPS "
                                                  "week of its first epoch."),
+    py::fastcall_method<&write_rtcm>("write_rtcm", "write_rtcm(recording, msm=7, station=0)\n--\n\n"
+                                                   "The recording as an RTCM 3 stream: one MSM4 to MSM7 message per "
+                                                   "constellation and epoch, 1005 and 1033 every 30 s, and the "
+                                                   "ephemerides of its navigation data after the first of them."),
     py::fastcall_method<&read_file>("read_file", "read_file(path)\n--\n\n"
                                                  "The bytes of a file, read once by the core's reader."),
     py::fastcall_method<&counters>("counters", "counters()\n--\n\n"

@@ -229,6 +229,8 @@ PyObject* load(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObj
 PyObject* recording_over(PyObject* obs_object, PyObject* nav_object);
 // An RTCM 3 stream read into a Recording (rtcm.cpp).
 PyObject* read_rtcm(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+// A recording (or anything load takes) written as an RTCM 3 stream (rtcm_encode.cpp).
+PyObject* write_rtcm(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* read_file(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* counters(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 

@@ -5,10 +5,12 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
 #include "rinex/epoch_time.hpp"
+#include "rtcm/encoder.hpp"
 #include "rtcm/epochs.hpp"
 #include "rtcm/frames.hpp"
 #include "rtcm/msm.hpp"
@@ -84,7 +86,7 @@ TEST(RtcmEpochs, EpochsCloseOnTheLastMessageOrANewTime) {
     EXPECT_EQ(timestamp_text(record.epochs[0].time), timestamp_text(gps_calendar_time(2300, 1000)));
     EXPECT_EQ(timestamp_text(record.epochs[3].time),
               timestamp_text(gps_calendar_time(2299, kMillisecondsPerWeek - 1000)));
-    EXPECT_EQ(record.obs_types_of("G")->size(), 2u);  // C1C and S1C
+    EXPECT_EQ(*record.obs_types_of("G"), (std::vector<std::string>{"C1C", "L1C", "S1C"}));
 }
 
 TEST(RtcmEpochs, EpochCountsAndSpans) {
@@ -143,6 +145,44 @@ TEST(RtcmEpochs, StreamAcrossTheWeekChangeStaysOrdered) {
     EXPECT_EQ(timestamp_text(record.epochs.back().time), "2018-07-15T00:09:03.000Z");
     for (std::size_t i = 1; i < record.epochs.size(); ++i)
         ASSERT_NEAR(epoch_difference_seconds(record.epochs[i].time, record.epochs[i - 1].time), 1.0, 1e-3) << i;
+}
+
+// An MSM sends a cell's phase within 2^-8 ms of its satellite's rough range and its pseudorange
+// within 2^-10 ms of it, so a phase turned into cycles by the right wavelength (the GLONASS one by
+// the channel of the satellite information) lies within 2^-8 + 2^-10 ms (1464 m) of the
+// pseudorange; one channel off would put a G1 phase about 7 km away.
+TEST(RtcmEpochs, PhasesInCyclesOfTheirCarrier) {
+    for (const auto& [file, week] : {std::pair<std::string_view, int>{"pyrtcm/pygpsdata-NTRIP-USCL00CHL0.log", 2305},
+                                     {"gnss-converters/week-rollover-STR17.rtcm3", 2009}}) {
+        SCOPED_TRACE(file);
+        const auto stream = stream_of(file, week);
+        if (!stream) continue;
+        const RinexObsData& record = stream->record;
+        std::size_t phases = 0, slips = 0;
+        for (const auto& epoch : record.epochs)
+            for (const auto& entry : record.satellites_of(epoch)) {
+                const std::string& key = record.satellite_id(entry);
+                std::optional<std::int32_t> channel;
+                for (const auto& [slot, k] : record.glonass_slots)
+                    if (slot == std::to_string(std::stoi(key.substr(1)))) channel = k;
+                for (const auto& value : record.values_of(entry)) {
+                    const std::string& code = record.code_of(value);
+                    if (code.front() != 'L') continue;
+                    const auto wavelength =
+                        carrier_wavelength_m(static_cast<GnssSystem>(key.front()), code[1], channel);
+                    ASSERT_TRUE(wavelength) << key << " " << code;
+                    const auto range = value_at(record, static_cast<std::size_t>(&epoch - record.epochs.data()), key,
+                                                "C" + code.substr(1));
+                    if (range) {
+                        EXPECT_NEAR(value.value * *wavelength, *range, 1464.0) << key << " " << code;
+                    }
+                    ++phases;
+                    slips += value.lli.value_or(0) & 1u;
+                }
+            }
+        EXPECT_GT(phases, 100u);
+        EXPECT_LT(slips, phases / 100 + 1);  // a steady station: hardly any new lock
+    }
 }
 
 TEST(RtcmEpochs, CalendarTimeAndLeapSeconds) {

@@ -5,6 +5,7 @@ every table, the analysis and the judge take it like an observation file."""
 from __future__ import annotations
 
 import os
+from dataclasses import dataclass
 
 from .. import _native
 from . import roles
@@ -26,3 +27,43 @@ def read(path_or_bytes: str | os.PathLike[str] | bytes, gps_week: int | None = N
         native = _native.read_rtcm(name, gps_week)
     return Loaded(obs_path=name, nav_paths=[], obs_kind=roles.FileKind("observation", "an RTCM 3 stream"),
                   native=native, obs_bytes=b"")
+
+
+def write(loaded: Loaded, msm: int = 7, station: int = 0) -> bytes:
+    """The recording as an RTCM 3 stream: per epoch one MSM``msm`` message (4 to 7) per
+    constellation, more when its cells pass 64; 1005 and 1033 for reference station ``station``
+    first and every 30 s of stream time; the ephemerides of its navigation data, when loaded with
+    some, after the first station messages. Values go in the messages' own steps (see the guide,
+    ``vardoln-cn0 rtcm``)."""
+    return _native.write_rtcm(loaded.native, msm, station)
+
+
+@dataclass(frozen=True)
+class StreamContents:
+    """What a written stream holds: ``epochs``, the epochs with observation messages, and
+    ``messages``, the frames by message type."""
+
+    epochs: int
+    messages: dict[int, int]
+
+
+def contents(stream: bytes) -> StreamContents:
+    """The epochs and messages of a stream written by :func:`write`, from the frames' headers
+    (whole frames only; the CRC is not checked, the native reader does that)."""
+    counts: dict[int, int] = {}
+    epochs = 0
+    at = 0
+    while at + 6 <= len(stream):
+        if stream[at] != 0xD3:  # not a frame start: look on from the next byte
+            at += 1
+            continue
+        length = ((stream[at + 1] & 0x03) << 8) | stream[at + 2]
+        if length < 7 or at + 6 + length > len(stream):
+            break
+        message_type = (stream[at + 3] << 4) | (stream[at + 4] >> 4)
+        counts[message_type] = counts.get(message_type, 0) + 1
+        # An MSM (1071 to 1137) without its multiple-message bit (payload bit 54) closes an epoch.
+        if 1071 <= message_type <= 1137 and message_type % 10 in (4, 5, 6, 7) and not stream[at + 9] & 0x02:
+            epochs += 1
+        at += 6 + length
+    return StreamContents(epochs, counts)
