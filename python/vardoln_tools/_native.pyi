@@ -40,9 +40,11 @@ _GivenFile: TypeAlias = str | tuple[str, bytes]
 def load(obs: _GivenFile | vardoln_cn0.RinexObsData,
          nav: vardoln_cn0.NavigationData | Sequence[_GivenFile | vardoln_cn0.NavigationData] | None = None) -> Recording: ...
 def read_file(path: str) -> bytes: ...
-def read_rtcm(path_or_bytes: str | bytes, gps_week: int | None = None) -> Recording:
-    """The observation epochs of an RTCM 3 stream (C/N0 in dB-Hz and pseudorange in metres per
-    signal), dated from gps_week, the GPS week of its first epoch; ValueError without it."""
+def read_rtcm(path_or_bytes: str | bytes, gps_week: int | None = None, near_gps_ms: int | None = None) -> Recording:
+    """The observation epochs of an RTCM 3 stream (pseudorange, carrier phase and C/N0 per
+    signal), dated from gps_week, the GPS week of its first epoch (without it: from the stream's
+    own ephemerides read near near_gps_ms; ValueError when neither dates it), with the ephemerides
+    it carries as its navigation data."""
 def write_rtcm(recording: Recording | _GivenFile | vardoln_cn0.RinexObsData, msm: int = 7, station: int = 0) -> bytes:
     """The recording as an RTCM 3 stream: per epoch one MSM4 to MSM7 message per constellation
     (pseudorange, carrier phase, lock time, C/N0 rounded to 1 dB-Hz (MSM4/5) or 1/16 dB-Hz

@@ -56,10 +56,12 @@ PyMethodDef functions[] = {
     py::fastcall_method<&rtcm_week>("rtcm_week", "rtcm_week(data, near_gps_ms)\n--\n\nThe GPS week of the "
                                                  "first epoch of an RTCM 3 stream from its own broadcast ephemerides "
                                                  "(their truncated weeks read near near_gps_ms), or None."),
-    py::fastcall_method<&read_rtcm>("read_rtcm", "read_rtcm(path_or_bytes, gps_week=None)\n--\n\n"
+    py::fastcall_method<&read_rtcm>("read_rtcm", "read_rtcm(path_or_bytes, gps_week=None, near_gps_ms=None)\n--\n\n"
                                                  "A recording of the observation epochs of an RTCM 3 stream (a path "
-                                                 "or its bytes): C/N0 and pseudorange per signal, dated from the GPS "
-                                                 "week of its first epoch."),
+                                                 "or its bytes): pseudorange, phase and C/N0 per signal, dated from "
+                                                 "the GPS week of its first epoch (without one: from the stream's "
+                                                 "ephemerides read near near_gps_ms), with the ephemerides it "
+                                                 "carries as its navigation data."),
     py::fastcall_method<&write_rtcm>("write_rtcm", "write_rtcm(recording, msm=7, station=0)\n--\n\n"
                                                    "The recording as an RTCM 3 stream: one MSM4 to MSM7 message per "
                                                    "constellation and epoch, 1005 and 1033 every 30 s, and the "

@@ -18,32 +18,13 @@ from typing import Any
 from .. import _native
 from ..judge import settings as judge_settings
 from ..sources import ntrip
+from ..tables.rtcm import WEEK_MS, clock_gps_ms, gps_ms_of, gps_ms_text
 
-GPS_EPOCH = datetime.datetime(1980, 1, 6, tzinfo=datetime.timezone.utc)
-WEEK_MS = 604_800_000
-# GPS - UTC from the start of 2017 on; only used to read the receiving clock as GPS time.
-GPS_UTC_LEAP_S = 18
+__all__ = ["Monitor", "StreamSpec", "WEEK_MS", "gps_ms_of", "gps_ms_text", "judge_window", "read_sources_file"]
+
 READ_BYTES = 4096
 # How much of a file is searched for broadcast ephemerides that date it.
 DATING_BYTES = 4 * 1024 * 1024
-
-
-def gps_ms_text(gps_ms: int) -> str:
-    """GPS milliseconds since the GPS epoch as the timestamps of the outputs (GPS time, as the
-    epochs of an observation file are written): "2024-05-03T12:00:00.000Z"."""
-    when = GPS_EPOCH + datetime.timedelta(milliseconds=gps_ms)
-    return when.strftime("%Y-%m-%dT%H:%M:%S.") + f"{when.microsecond // 1000:03d}Z"
-
-
-def gps_ms_of(when: datetime.datetime) -> int:
-    """A GPS time (or a UTC time with `leap_s`) as milliseconds since the GPS epoch."""
-    return int((when - GPS_EPOCH) / datetime.timedelta(milliseconds=1))
-
-
-def clock_gps_ms(clock: Callable[[], float] = time.time) -> int:
-    """The receiving clock (UTC) as GPS milliseconds."""
-    return int(clock() * 1000) - gps_ms_of(datetime.datetime(1970, 1, 1, tzinfo=datetime.timezone.utc)) \
-        + GPS_UTC_LEAP_S * 1000
 
 
 @dataclass(frozen=True)

@@ -4,7 +4,10 @@ every table, the analysis and the judge take it like an observation file."""
 
 from __future__ import annotations
 
+import datetime
 import os
+import time
+from collections.abc import Callable
 from dataclasses import dataclass
 
 from .. import _native
@@ -12,19 +15,46 @@ from . import roles
 from .recording import Loaded
 
 
+GPS_EPOCH = datetime.datetime(1980, 1, 6, tzinfo=datetime.timezone.utc)
+WEEK_MS = 604_800_000
+# GPS - UTC from the start of 2017 on: only used to read this computer's clock as GPS time.
+GPS_UTC_LEAP_S = 18
+
+
+def gps_ms_of(when: datetime.datetime) -> int:
+    """A time (GPS time; naive means UTC-labelled GPS time) as milliseconds since the GPS epoch."""
+    when = when if when.tzinfo is not None else when.replace(tzinfo=datetime.timezone.utc)
+    return (when - GPS_EPOCH) // datetime.timedelta(milliseconds=1)
+
+
+def gps_ms_text(gps_ms: int) -> str:
+    """GPS milliseconds since the GPS epoch as the outputs write epochs (GPS time, as the epochs
+    of an observation file are written): "2024-05-03T12:00:00.000Z"."""
+    when = GPS_EPOCH + datetime.timedelta(milliseconds=gps_ms)
+    return when.strftime("%Y-%m-%dT%H:%M:%S.") + f"{when.microsecond // 1000:03d}Z"
+
+
+def clock_gps_ms(clock: Callable[[], float] = time.time) -> int:
+    """This computer's clock (UTC) as GPS milliseconds."""
+    return int(clock() * 1000) + GPS_UTC_LEAP_S * 1000 - gps_ms_of(datetime.datetime(1970, 1, 1))
+
+
 def read(path_or_bytes: str | os.PathLike[str] | bytes, gps_week: int | None = None) -> Loaded:
-    """The recording of an RTCM 3 stream, given as a path or as its bytes.
+    """The recording of an RTCM 3 stream, given as a path or as its bytes, with the broadcast
+    ephemerides it carries as its navigation data.
 
     ``gps_week`` is the GPS week of the stream's first epoch: the messages carry only the time of
-    week, so without it the epochs have no date and ValueError is raised. The week counts on
-    when the time of week wraps. No navigation data come with it.
+    week. Without it the stream's own ephemerides date it (their truncated weeks read near this
+    computer's clock); a stream without any raises ValueError. The week counts on when the time
+    of week wraps.
     """
+    near = None if gps_week is not None else clock_gps_ms()
     if isinstance(path_or_bytes, bytes):
-        native = _native.read_rtcm(path_or_bytes, gps_week)
+        native = _native.read_rtcm(path_or_bytes, gps_week, near)
         name = "<RTCM 3 bytes>"
     else:
         name = os.fsdecode(os.fspath(path_or_bytes))
-        native = _native.read_rtcm(name, gps_week)
+        native = _native.read_rtcm(name, gps_week, near)
     return Loaded(obs_path=name, nav_paths=[], obs_kind=roles.FileKind("observation", "an RTCM 3 stream"),
                   native=native, obs_bytes=b"")
 
