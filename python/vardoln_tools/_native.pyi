@@ -30,6 +30,16 @@ def read_file(path: str) -> bytes: ...
 def read_rtcm(path_or_bytes: str | bytes, gps_week: int | None = None) -> Recording:
     """The observation epochs of an RTCM 3 stream (C/N0 in dB-Hz and pseudorange in metres per
     signal), dated from gps_week, the GPS week of its first epoch; ValueError without it."""
+def write_rinex_obs(recording_or_obs: Recording | vardoln_cn0.RinexObsData, first: int | None = None,
+                    last: int | None = None, program: str = "vardoln-cn0", run_by: str = "",
+                    date: str | None = None) -> str:
+    """RINEX 3.04 observation text of epochs first to last (indices, both included; None: the
+    first and the last), RINEX 2 codes under their three-letter names. date is the text of the
+    PGM / RUN BY / DATE line ("20240115 063000 UTC"); None: now, in UTC."""
+def write_rinex_nav(recording_or_nav: Recording | vardoln_cn0.NavigationData, program: str = "vardoln-cn0",
+                    run_by: str = "", date: str | None = None) -> str:
+    """RINEX 3.04 mixed navigation text of the G, J, E, C and R records (state vectors in km);
+    ValueError for a Recording without navigation data."""
 def counters() -> dict[str, int]: ...
 
 def observations(path: _Obs) -> dict[str, Any]: ...

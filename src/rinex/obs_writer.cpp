@@ -37,11 +37,19 @@ void append_format(std::string& out, const char* format, Args... args) {
     if (written > 0) out.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(written), buffer.size() - 1));
 }
 
-// Shortest text of at most `width` characters that reads back close to the value, for values
-// the fixed form cannot hold: too large, or so small that three decimals would write a zero
-// (which reads as "not observed").
+// Text of at most `width` characters closest to the value, for values the fixed form with three
+// decimals cannot hold: fewer decimals for large values, the exponent form for larger ones and for
+// values so small that three decimals would write a zero (which reads as "not observed").
 std::string wide_value_text(double value, std::size_t width) {
     std::array<char, 64> buffer{};
+    for (int decimals = 2; decimals >= 1; --decimals) {
+        const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                          std::chars_format::fixed, decimals);
+        const auto size = static_cast<std::size_t>(result.ptr - buffer.data());
+        const std::string_view text(buffer.data(), size);
+        if (result.ec == std::errc{} && size <= width && text.find_first_not_of("-0.") != std::string_view::npos)
+            return std::string(text);
+    }
     for (int precision = 9; precision >= 0; --precision) {
         const auto result =
             std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific, precision);

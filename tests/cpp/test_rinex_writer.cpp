@@ -2,8 +2,10 @@
 // hand-built records give text whose columns are known.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <map>
+#include <random>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -151,6 +153,70 @@ TEST(RinexWriterRealFiles, AnEpochRangeWritesThoseEpochsOnly) {
     EXPECT_EQ(none.marker_name, original.marker_name);
 }
 
+// Records drawn at random (fixed seeds): any value of three decimals that F14.3 holds, any
+// indicators, any codes missing, read back as they were.
+RinexObsData random_record(std::uint32_t seed) {
+    std::mt19937 random(seed);
+    RinexObsData data;
+    data.version = 3.04;
+    data.marker_name = "RANDOM";
+    data.obs_types = {{"G", {"C1C", "L1C", "S1C", "S2W"}}, {"R", {"C1C", "S1C"}}, {"E", {"S1X", "S5X", "S7X"}}};
+    for (const ObsTypeList& list : data.obs_types)
+        for (const std::string& code : list.codes)
+            if (std::find(data.codes.begin(), data.codes.end(), code) == data.codes.end()) data.codes.push_back(code);
+    const auto code_index = [&](const std::string& code) {
+        return static_cast<std::uint32_t>(std::find(data.codes.begin(), data.codes.end(), code) - data.codes.begin());
+    };
+    std::uniform_int_distribution<std::int64_t> thousandths(-999'999'999'999, 9'999'999'999'999);
+    std::uniform_int_distribution<int> digit(-1, 9);  // -1: blank
+    std::uniform_int_distribution<int> coin(0, 1);
+    const std::vector<std::string> candidates = {"G01", "G12", "R07", "E30", "G32", "R24", "E02"};
+    for (std::uint32_t e = 0; e < 6; ++e) {
+        ObservationEpoch epoch{EpochTime{2024, 1, 15, 6, e, 30.0 * coin(random)}, 0,
+                               static_cast<std::uint32_t>(data.satellite_entries.size()), 0};
+        for (const std::string& id : candidates) {
+            if (coin(random) == 0) continue;
+            const auto first_value = static_cast<std::uint32_t>(data.values.size());
+            for (const std::string& code : *data.obs_types_of(std::string_view(id).substr(0, 1))) {
+                if (coin(random) == 0) continue;
+                std::int64_t n = thousandths(random);
+                if (code.front() == 'S') n %= 100'000;  // dB-Hz values stay small
+                if (n == 0) n = 1;
+                const int lli = digit(random);
+                const int ssi = digit(random);
+                data.values.push_back(ObservationValue{
+                    static_cast<double>(n) / 1000.0,
+                    lli < 0 ? std::nullopt : std::optional<std::uint8_t>(static_cast<std::uint8_t>(lli)),
+                    ssi < 0 ? std::nullopt : std::optional<std::uint8_t>(static_cast<std::uint8_t>(ssi)),
+                    code_index(code)});
+            }
+            const auto count = static_cast<std::uint32_t>(data.values.size() - first_value);
+            if (count == 0) continue;
+            auto found = std::find(data.satellite_ids.begin(), data.satellite_ids.end(), id);
+            if (found == data.satellite_ids.end()) found = data.satellite_ids.insert(found, id);
+            data.satellite_entries.push_back(
+                {static_cast<std::uint32_t>(found - data.satellite_ids.begin()), first_value, count});
+            ++epoch.satellite_count;
+        }
+        if (epoch.satellite_count > 0) data.epochs.push_back(epoch);
+    }
+    return data;
+}
+
+TEST(RinexWriterProperty, RandomRecordsReadBackExactly) {
+    for (std::uint32_t seed = 1; seed <= 50; ++seed) {
+        const RinexObsData original = random_record(seed);
+        const std::string written = write_rinex_observations(original, fixed_settings());
+        const RinexObsData again = parse_obs(written, "random");
+        ASSERT_EQ(again.epochs.size(), original.epochs.size()) << "seed " << seed;
+        EXPECT_EQ(again.satellite_ids, original.satellite_ids) << "seed " << seed;
+        expect_same_records(original, again, 0, "seed " + std::to_string(seed));
+        // Three decimals in, three decimals out: the values are the same doubles.
+        for (std::size_t i = 0; i < original.values.size() && i < again.values.size(); ++i)
+            ASSERT_EQ(original.values[i].value, again.values[i].value) << "seed " << seed << " value " << i;
+    }
+}
+
 // A record built by hand, its text known column by column.
 RinexObsData hand_built_rinex2_record() {
     RinexObsData data;
@@ -166,7 +232,7 @@ RinexObsData hand_built_rinex2_record() {
     data.values = {
         {23456789.123, 1, 7, 0},  // C1 with both indicators
         {0.0001, std::nullopt, std::nullopt, 2},  // S7, below the three decimals; S1 missing
-        {1.5e12, std::nullopt, 4, 1},  // S1 too wide for F14.3
+        {1.5e12, std::nullopt, 4, 1},  // S1 too wide for F14.3, even without decimals
         {45.25, std::nullopt, std::nullopt, 0},  // X01: no constellation letter, not written
         {21000000.5, std::nullopt, std::nullopt, 0},  // C12 C1: BeiDou B1I of RINEX 2
         {38.0, std::nullopt, 5, 1},
@@ -202,6 +268,11 @@ TEST(RinexWriterColumns, FieldsSitInTheirColumns) {
     EXPECT_EQ(g05.at("S1C"), std::make_tuple(1.5e12, -1, 4));
     EXPECT_EQ(g05.at("S7Q"), std::make_tuple(0.0001, -1, -1));
     const Values c12 = values_by_code(again, again.satellite_entries[1]);
+    // A value one digit too wide for F14.3 gives up decimals, not digits.
+    RinexObsData wide = data;
+    wide.values[0].value = -7065523342.399;
+    const std::string wide_text = write_rinex_observations(wide, fixed_settings());
+    EXPECT_NE(wide_text.find("G05 -7065523342.417"), std::string::npos) << wide_text;
     EXPECT_EQ(c12.at("C2I"), std::make_tuple(21000000.5, -1, -1));
     EXPECT_EQ(c12.at("S2I"), std::make_tuple(38.0, -1, 5));
 }
