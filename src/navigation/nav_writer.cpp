@@ -18,7 +18,8 @@ template <typename... Args>
 void append_format(std::string& out, const char* format, Args... args) {
     std::array<char, 96> buffer{};
     const int written = std::snprintf(buffer.data(), buffer.size(), format, args...);
-    if (written > 0) out.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(written), buffer.size() - 1));
+    if (written > 0)
+        out.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(written), buffer.size() - 1));
 }
 
 // "G05 2021 01 01 02 00 00": the letter, the number and the epoch with whole seconds, as the

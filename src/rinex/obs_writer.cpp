@@ -34,7 +34,8 @@ template <typename... Args>
 void append_format(std::string& out, const char* format, Args... args) {
     std::array<char, 64> buffer{};
     const int written = std::snprintf(buffer.data(), buffer.size(), format, args...);
-    if (written > 0) out.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(written), buffer.size() - 1));
+    if (written > 0)
+        out.append(buffer.data(), std::min<std::size_t>(static_cast<std::size_t>(written), buffer.size() - 1));
 }
 
 // Text of at most `width` characters closest to the value, for values the fixed form with three
@@ -51,8 +52,8 @@ std::string wide_value_text(double value, std::size_t width) {
             return std::string(text);
     }
     for (int precision = 9; precision >= 0; --precision) {
-        const auto result =
-            std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::scientific, precision);
+        const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                          std::chars_format::scientific, precision);
         const auto size = static_cast<std::size_t>(result.ptr - buffer.data());
         if (size <= width) return std::string(buffer.data(), size);
     }
@@ -239,7 +240,9 @@ void append_header(std::string& out, const RinexObsData& obs, const RinexWriteSe
         field.resize(width, ' ');
         return field;
     };
-    append_header_line(out, padded(settings.program, 20) + padded(settings.run_by, 20) + padded(settings.creation_date, 20),
+    append_header_line(out,
+                       padded(settings.program, 20) + padded(settings.run_by, 20) +
+                           padded(settings.creation_date, 20),
                        "PGM / RUN BY / DATE");
     append_header_line(out, obs.marker_name, "MARKER NAME");
     append_header_line(out, "", "OBSERVER / AGENCY");

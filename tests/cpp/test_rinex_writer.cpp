@@ -92,6 +92,10 @@ constexpr const char* kObservationFiles[] = {
     "crinex/ACOR00ESP_R_20213550000_01D_30S_MO.crx",
     "crinex/eijs0010.21d",
     "crinex/KMS300DNK_R_20221591000_01H_30S_MO.crx",
+    "edge/junk_time_obs3.10o",
+    "edge/test_input_rinex2_obs_BadEpochFlag.06o",
+    "edge/demo3.10o",
+    "edge/KUNZ00CZE.crx",
 };
 
 TEST(RinexWriterRealFiles, ObservationsReadBackToTheSameRecords) {
@@ -318,7 +322,8 @@ void expect_same_map(const std::map<std::string, std::vector<Record>, std::less<
         const auto found = b.find(key);
         ASSERT_NE(found, b.end()) << name << " " << key;
         ASSERT_EQ(records.size(), found->second.size()) << name << " " << key;
-        for (std::size_t i = 0; i < records.size(); ++i) compare(records[i], found->second[i], std::string(name) + " " + key);
+        for (std::size_t i = 0; i < records.size(); ++i)
+            compare(records[i], found->second[i], std::string(name) + " " + key);
     }
 }
 
