@@ -32,10 +32,12 @@ def read_rtcm(path_or_bytes: str | bytes, gps_week: int | None = None) -> Record
     signal), dated from gps_week, the GPS week of its first epoch; ValueError without it."""
 def write_rinex_obs(recording_or_obs: Recording | vardoln_cn0.RinexObsData, first: int | None = None,
                     last: int | None = None, program: str = "vardoln-cn0", run_by: str = "",
-                    date: str | None = None) -> str:
+                    date: str | None = None, time_system: str | None = None) -> str:
     """RINEX 3.04 observation text of epochs first to last (indices, both included; None: the
     first and the last), RINEX 2 codes under their three-letter names. date is the text of the
-    PGM / RUN BY / DATE line ("20240115 063000 UTC"); None: now, in UTC."""
+    PGM / RUN BY / DATE line ("20240115 063000 UTC"); None: now, in UTC. time_system is that of
+    TIME OF FIRST OBS ("GPS", "GLO", ...); None: the sole constellation's own when only one is
+    written, else GPS (an RTCM stream's recording is dated in GPS time: pass "GPS")."""
 def write_rinex_nav(recording_or_nav: Recording | vardoln_cn0.NavigationData, program: str = "vardoln-cn0",
                     run_by: str = "", date: str | None = None) -> str:
     """RINEX 3.04 mixed navigation text of the G, J, E, C and R records (state vectors in km);

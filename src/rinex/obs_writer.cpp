@@ -92,8 +92,7 @@ std::string fixed_text(double value, int decimals) {
     return std::string(buffer.data(), static_cast<std::size_t>(result.ptr - buffer.data()));
 }
 
-// What the writer makes of the record: the selected epochs, and per constellation letter the
-// codes written (header order first, then codes only the records use) and where each of the
+// What the writer makes of the epochs selected: per constellation letter the codes written (header order first, then codes only the records use) and where each of the
 // record's codes goes among them.
 class Layout {
 public:
@@ -155,9 +154,10 @@ private:
 
 constexpr std::array<char, 7> kLetterOrder{'G', 'R', 'E', 'C', 'J', 'I', 'S'};
 
-// The time system of the epochs: each constellation's own when only one is written (a GLONASS
-// receiver dates in GLONASS time), GPS time otherwise.
-std::string_view time_system(const Layout& layout) {
+// The time system of the epochs when the caller gives none: each constellation's own when only
+// one is written, as files of one system are dated, GPS time otherwise.
+std::string_view time_system(const Layout& layout, const RinexWriteSettings& settings) {
+    if (!settings.time_system.empty()) return std::string_view(settings.time_system).substr(0, 3);
     char only = 0;
     for (const char letter : kLetterOrder) {
         if (!layout.used(letter)) continue;
@@ -270,7 +270,7 @@ void append_header(std::string& out, const RinexObsData& obs, const RinexWriteSe
         append_format(line, "%6d%6u%6u%6u%6u", t.year, t.month, t.day, t.hour, t.minute);
         append_right(line, fixed_text(t.second, 7), 13);
         line.append(5, ' ');
-        line.append(time_system(layout));
+        line.append(time_system(layout, settings));
         append_header_line(out, line, "TIME OF FIRST OBS");
     }
     if (!obs.glonass_slots.empty() || !layout.codes('R').empty()) append_glonass_slots(out, obs);

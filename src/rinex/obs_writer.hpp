@@ -24,6 +24,10 @@ struct RinexWriteSettings {
     std::string creation_date;                // DATE as written ("20240115 063000 UTC"), cut to 20
     std::optional<std::size_t> first_epoch;   // index of the first epoch written; none: the first
     std::optional<std::size_t> last_epoch;    // index of the last epoch written (included); none: the last
+    // Time system of TIME OF FIRST OBS ("GPS", "GLO", ...). The record does not say which time its
+    // epochs are in; empty: the sole constellation's own when one only is written, as in files of
+    // one system, GPS otherwise. Records of RTCM streams are dated in GPS time: pass "GPS".
+    std::string time_system;
 };
 
 // The record as RINEX 3.04 observation text. Satellites whose letter is none of the seven

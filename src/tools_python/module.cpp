@@ -59,9 +59,10 @@ PyMethodDef functions[] = {
                                                  "week of its first epoch."),
     py::fastcall_method<&write_rinex_obs>(
         "write_rinex_obs", "write_rinex_obs(recording_or_obs, first=None, last=None, program='vardoln-cn0', "
-                           "run_by='', date=None)\n--\n\n"
+                           "run_by='', date=None, time_system=None)\n--\n\n"
                            "The observations (a Recording or a vardoln_cn0.RinexObsData) as RINEX 3.04 text, epochs "
-                           "first to last (indices, both included); date None: now, in UTC."),
+                           "first to last (indices, both included); date None: now, in UTC; time_system None: "
+                           "the sole constellation's, else GPS."),
     py::fastcall_method<&write_rinex_nav>(
         "write_rinex_nav", "write_rinex_nav(recording_or_nav, program='vardoln-cn0', run_by='', date=None)\n--\n\n"
                            "The navigation records (a Recording or a vardoln_cn0.NavigationData) as RINEX 3.04 "

@@ -55,8 +55,9 @@ PyObject* new_text(const std::string& text) {
 
 PyObject* write_rinex_obs(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames) {
     static constexpr auto sig =
-        py::signature("write_rinex_obs", 1, "recording_or_obs", "first", "last", "program", "run_by", "date");
-    py::Slots<6> slots;
+        py::signature("write_rinex_obs", 1, "recording_or_obs", "first", "last", "program", "run_by", "date",
+                      "time_system");
+    py::Slots<7> slots;
     if (!py::bind(sig, args, nargsf, kwnames, slots)) return nullptr;
 
     const RinexObsData* obs = nullptr;
@@ -71,7 +72,11 @@ PyObject* write_rinex_obs(PyObject* /*module*/, PyObject* const* args, Py_ssize_
     RinexWriteSettings settings;
     if (!index_argument(slots[1], "first", settings.first_epoch) ||
         !index_argument(slots[2], "last", settings.last_epoch) ||
-        !making_arguments(slots[3], slots[4], slots[5], settings)) return nullptr;
+        !making_arguments(slots[3], slots[4], slots[5], settings))
+        return nullptr;
+    std::optional<std::string> time_system;
+    if (!py::text_or_absent(slots[6], "time_system", time_system)) return nullptr;
+    if (time_system) settings.time_system = std::move(*time_system);
 
     // Safe without the lock: the record belongs to an immutable object that the arguments keep
     // alive, and the writer only reads it into a private string.

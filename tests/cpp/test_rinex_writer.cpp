@@ -263,6 +263,18 @@ TEST(RinexWriterColumns, FieldsSitInTheirColumns) {
     EXPECT_NE(text.find("G05  23456789.12317 1.5000000e+12 4 1.0000000e-04\n"), std::string::npos) << text;
     EXPECT_NE(text.find("C12  21000000.500          38.000 5\n"), std::string::npos) << text;
     EXPECT_EQ(text.find("X01"), std::string::npos);
+    EXPECT_NE(text.find("  2021     1     2     3     4    5.5000000     GPS         TIME OF FIRST OBS\n"),
+              std::string::npos);
+    // The record does not know its time system: the caller may say it; one constellation alone
+    // gives its own.
+    RinexWriteSettings glonass_time = fixed_settings();
+    glonass_time.time_system = "GLO";
+    EXPECT_NE(write_rinex_observations(data, glonass_time).find("5.5000000     GLO         TIME OF FIRST OBS\n"),
+              std::string::npos);
+    RinexObsData beidou_only = data;
+    beidou_only.satellite_entries[0].satellite = 2;  // G05's values under C12: only BeiDou is written
+    EXPECT_NE(write_rinex_observations(beidou_only, fixed_settings()).find("     BDT         TIME OF FIRST OBS\n"),
+              std::string::npos);
 
     const RinexObsData again = parse_obs(text, "hand");
     ASSERT_EQ(again.epochs.size(), 1u);

@@ -59,6 +59,8 @@ def test_epoch_range_and_arguments(shared_file):
     # Without a date the line carries the present moment in UTC.
     undated = _native.write_rinex_obs(obs, first=0, last=0).splitlines()[1]
     assert undated[40:60].endswith(" UTC ") and undated[40:48].isdigit()
+    assert "     GPS         TIME OF FIRST OBS" in text
+    assert "     GLO         TIME OF FIRST OBS" in _native.write_rinex_obs(obs, last=0, date=DATE, time_system="GLO")
     with pytest.raises(TypeError):
         _native.write_rinex_obs("pdel0010.21o")
     with pytest.raises(ValueError, match="no navigation data"):
