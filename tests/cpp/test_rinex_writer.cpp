@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <random>
 #include <string>
@@ -291,6 +292,37 @@ TEST(RinexWriterColumns, FieldsSitInTheirColumns) {
     EXPECT_NE(wide_text.find("G05 -7065523342.417"), std::string::npos) << wide_text;
     EXPECT_EQ(c12.at("C2I"), std::make_tuple(21000000.5, -1, -1));
     EXPECT_EQ(c12.at("S2I"), std::make_tuple(38.0, -1, 5));
+}
+
+// Values no file would hold still give lines with their labels at column 60 and fields where
+// the reader looks for them.
+TEST(RinexWriterColumns, ExtremeValuesKeepTheLayout) {
+    RinexObsData data = hand_built_rinex2_record();
+    data.marker_name = "TWO\nLINES\r";
+    data.approx_position = std::array<double, 3>{1e20, -1e300, 0.5};
+    data.interval = 1e-9;
+    data.glonass_slots = {{"999", -1000}, {"x", 1}};
+    data.values[0].value = std::numeric_limits<double>::quiet_NaN();
+    data.values[1].value = -std::numeric_limits<double>::infinity();
+    data.values[2].value = -1e300;
+    const std::string text = write_rinex_observations(data, fixed_settings());
+    const std::string_view header(text.data(), text.find("END OF HEADER\n"));
+    std::size_t lines = 0;
+    for (std::size_t begin = 0; begin < header.size(); ++lines) {
+        const std::size_t end = header.find('\n', begin);
+        if (end == std::string_view::npos) break;
+        EXPECT_LE(end - begin, 80u) << header.substr(begin, end - begin);
+        EXPECT_NE(header[begin + 60], ' ') << header.substr(begin, end - begin);  // a label starts there
+        begin = end + 1;
+    }
+    EXPECT_GE(lines, 10u);
+    const RinexObsData again = parse_obs(text, "extreme");
+    EXPECT_EQ(again.marker_name, "TWO LINES");
+    ASSERT_EQ(again.epochs.size(), 1u);
+    const Values g05 = values_by_code(again, again.satellite_entries[0]);
+    EXPECT_TRUE(std::isnan(std::get<0>(g05.at("C1C"))));
+    EXPECT_EQ(std::get<0>(g05.at("S7Q")), -std::numeric_limits<double>::infinity());
+    EXPECT_EQ(std::get<0>(g05.at("S1C")), -1e300);
 }
 
 TEST(RinexWriterColumns, CodesTakeTheirThreeLetterNames) {
