@@ -51,6 +51,18 @@ def write_rtcm(recording: Recording | _GivenFile | vardoln_cn0.RinexObsData, msm
     (MSM6/7), and with MSM5/7 the Doppler as phase-range rate), 1005 and 1033 first and every
     30 s of stream time, and the broadcast ephemerides of its navigation data (when the
     recording has them) after the first station messages. station: reference station ID 0-4095."""
+def write_rinex_obs(recording_or_obs: Recording | vardoln_cn0.RinexObsData, first: int | None = None,
+                    last: int | None = None, program: str = "vardoln-cn0", run_by: str = "",
+                    date: str | None = None, time_system: str | None = None) -> str:
+    """RINEX 3.04 observation text of epochs first to last (indices, both included; None: the
+    first and the last), RINEX 2 codes under their three-letter names. date is the text of the
+    PGM / RUN BY / DATE line ("20240115 063000 UTC"); None: now, in UTC. time_system is that of
+    TIME OF FIRST OBS ("GPS", "GLO", ...); None: the sole constellation's own when only one is
+    written, else GPS (an RTCM stream's recording is dated in GPS time: pass "GPS")."""
+def write_rinex_nav(recording_or_nav: Recording | vardoln_cn0.NavigationData, program: str = "vardoln-cn0",
+                    run_by: str = "", date: str | None = None) -> str:
+    """RINEX 3.04 mixed navigation text of the G, J, E, C and R records (state vectors in km);
+    ValueError for a Recording without navigation data."""
 def counters() -> dict[str, int]: ...
 def rtcm_week(data: bytes, near_gps_ms: int) -> int | None: ...
 

@@ -66,6 +66,16 @@ PyMethodDef functions[] = {
                                                    "The recording as an RTCM 3 stream: one MSM4 to MSM7 message per "
                                                    "constellation and epoch, 1005 and 1033 every 30 s, and the "
                                                    "ephemerides of its navigation data after the first of them."),
+    py::fastcall_method<&write_rinex_obs>(
+        "write_rinex_obs", "write_rinex_obs(recording_or_obs, first=None, last=None, program='vardoln-cn0', "
+                           "run_by='', date=None, time_system=None)\n--\n\n"
+                           "The observations (a Recording or a vardoln_cn0.RinexObsData) as RINEX 3.04 text, epochs "
+                           "first to last (indices, both included); date None: now, in UTC; time_system None: "
+                           "the sole constellation's, else GPS."),
+    py::fastcall_method<&write_rinex_nav>(
+        "write_rinex_nav", "write_rinex_nav(recording_or_nav, program='vardoln-cn0', run_by='', date=None)\n--\n\n"
+                           "The navigation records (a Recording or a vardoln_cn0.NavigationData) as RINEX 3.04 "
+                           "mixed navigation text; date None: now, in UTC."),
     py::fastcall_method<&read_file>("read_file", "read_file(path)\n--\n\n"
                                                  "The bytes of a file, read once by the core's reader."),
     py::fastcall_method<&counters>("counters", "counters()\n--\n\n"

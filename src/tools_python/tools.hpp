@@ -231,6 +231,9 @@ PyObject* recording_over(PyObject* obs_object, PyObject* nav_object);
 PyObject* read_rtcm(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 // A recording (or anything load takes) written as an RTCM 3 stream (rtcm_encode.cpp).
 PyObject* write_rtcm(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+// A recording's records as RINEX 3.04 text (rinex_write.cpp).
+PyObject* write_rinex_obs(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* write_rinex_nav(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* read_file(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 PyObject* counters(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 
