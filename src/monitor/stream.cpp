@@ -6,6 +6,7 @@
 #include <variant>
 
 #include "navigation/rtcm_ephemeris.hpp"
+#include "rtcm/bits.hpp"
 #include "rtcm/epochs.hpp"
 #include "rtcm/legacy.hpp"
 #include "rtcm/msm.hpp"
@@ -32,33 +33,55 @@ std::int64_t floor_div(std::int64_t value, std::int64_t step) noexcept {
 }  // namespace
 
 std::optional<std::int32_t> rtcm_first_epoch_week(std::span<const std::uint8_t> bytes, std::int64_t near_gps_ms) {
-    RtcmNavigation navigation = read_rtcm_navigation(bytes, near_gps_ms);
-    // GPS and QZSS messages give the week modulo 1024 (19.6 years); Galileo's and BeiDou's
-    // weeks reach decades. When the stream carries either, their era reads the others.
-    std::optional<std::int32_t> era;
-    for (const auto& [key, records] : navigation.data.galileo)
-        for (const Ephemeris& record : records) era = std::max(era.value_or(record.week), record.week);
-    for (const auto& [key, records] : navigation.data.beidou)
-        for (const Ephemeris& record : records)
-            era = std::max(era.value_or(record.week + kBeidouWeekOffset), record.week + kBeidouWeekOffset);
-    if (era) navigation = read_rtcm_navigation(bytes, std::int64_t{*era} * kGpsMsPerWeek + kGpsMsPerWeek / 2);
-    if (!navigation.newest_toe_gps_ms) return std::nullopt;
-    // The first time of week of a constellation whose epoch field is the GPS time of week
-    // (BeiDou's runs 14 s behind; GLONASS gives only the Moscow day and time).
-    std::optional<std::uint32_t> first;
+    // The week fields say in which week a message was sent: GPS's modulo 1024 weeks (19.6
+    // years), Galileo's (from GPS week 1024) modulo 4096 and BeiDou's (from GPS week 1356)
+    // modulo 8192, so these two give the era when the stream carries them. The first ephemeris
+    // message was sent in the week of the epoch that was arriving with it: the first epoch's
+    // week is that one, or the one before when the time of week wrapped in between.
+    const std::int64_t near_week = near_gps_ms / kGpsMsPerWeek;
+    const auto nearest = [](std::int64_t raw, std::int64_t offset, std::int64_t modulus, std::int64_t near) {
+        const std::int64_t turns = floor_div(near - offset - raw + modulus / 2, modulus);
+        return raw + offset + turns * modulus;
+    };
+    std::optional<std::int64_t> era;  // from a Galileo or BeiDou week field
+    std::optional<std::int64_t> sent_week;
+    bool sent_in_gps_modulus = false;
+    std::optional<std::uint32_t> first_tow;
+    std::optional<std::uint32_t> tow_at_sending;
+    std::optional<std::uint32_t> last_tow;
     read_rtcm_frames(bytes, [&](const RtcmFrame& frame) {
-        if (first) return;
-        const auto kind = msm_kind(frame.message_type);
-        if (!kind || kind->system == GnssSystem::Glonass) return;
-        auto decoded = decode_msm(frame.payload);
-        if (auto* message = std::get_if<MsmMessage>(&decoded)) first = msm_gps_time_of_week_ms(*message, 18);
+        const std::uint16_t type = frame.message_type;
+        if (const auto kind = msm_kind(type); kind && kind->system != GnssSystem::Glonass) {
+            auto decoded = decode_msm(frame.payload);
+            if (auto* message = std::get_if<MsmMessage>(&decoded)) {
+                last_tow = msm_gps_time_of_week_ms(*message, 18);
+                if (!first_tow) first_tow = last_tow;
+            }
+            return;
+        }
+        if (type != 1019 && type != 1042 && type != 1045 && type != 1046) return;
+        BitReader bits(frame.payload);
+        bits.skip(12 + 6);  // message type, satellite
+        const unsigned width = type == 1019 ? 10 : type == 1042 ? 13 : 12;
+        const auto raw = static_cast<std::int64_t>(bits.bits(width));
+        if (bits.failed()) return;
+        if (type != 1019) {
+            const std::int64_t week = type == 1042 ? nearest(raw, kBeidouWeekOffset, 8192, near_week)
+                                                   : nearest(raw, 1024, 4096, near_week);
+            era = era.value_or(week);
+        }
+        if (!sent_week && first_tow) {
+            sent_week = type == 1019 ? raw : type == 1042 ? nearest(raw, kBeidouWeekOffset, 8192, near_week)
+                                                           : nearest(raw, 1024, 4096, near_week);
+            sent_in_gps_modulus = type == 1019;
+            tow_at_sending = last_tow;
+        }
     });
-    if (!first) return std::nullopt;
-    const std::int64_t toe = *navigation.newest_toe_gps_ms;
-    std::int64_t at = toe / kGpsMsPerWeek * kGpsMsPerWeek + *first;
-    if (at - toe > kGpsMsPerWeek / 2) at -= kGpsMsPerWeek;
-    if (toe - at > kGpsMsPerWeek / 2) at += kGpsMsPerWeek;
-    return static_cast<std::int32_t>(at / kGpsMsPerWeek);
+    if (!sent_week || !first_tow) return std::nullopt;
+    std::int64_t week = *sent_week;
+    if (sent_in_gps_modulus) week = nearest(week, 0, 1024, era.value_or(near_week));
+    if (tow_at_sending && *tow_at_sending < *first_tow) --week;
+    return static_cast<std::int32_t>(week);
 }
 
 MonitorStream::MonitorStream(const MonitorSettings& settings)

@@ -48,6 +48,9 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     monitor.add_argument("--on-event", metavar="COMMAND",
                          help="run COMMAND (through the shell) for each alarm and outage, the event as JSON "
                               "on its standard input")
+    monitor.add_argument("--rinex", metavar="DIR",
+                         help="write each stream as hourly RINEX 3 observation files and the day's navigation file "
+                              "into DIR")
     settings.add_arguments(monitor, only=("min_elevation", "systems", "event_drop", "event_satellites"))
     monitor.set_defaults(run=command_monitor)
 
@@ -84,6 +87,8 @@ def event_line(event: dict[str, Any]) -> str:
                 f"grade {event['grade']}, jamming {verdicts['jamming'].split(':')[0]}, "
                 f"interference {verdicts['interference'].split(':')[0]}, "
                 f"spoofing {verdicts['spoofing'].split(':')[0]}")
+    if kind == "rinex":
+        return f"{stream}  RINEX written: {', '.join(event['paths'])}"
     if kind == "connection":
         return f"{stream}  connection lost ({event['reason']}), again in {event['retry_s']:.0f} s"
     return f"{stream}  error: {event.get('message', '')}"
@@ -128,7 +133,7 @@ def command_monitor(args: argparse.Namespace) -> int:
         monitor = Monitor(streams, window_s=args.window * 60.0, outage_s=args.outage,
                           detector=settings.detector_from_arguments(args), min_elevation=args.min_elevation,
                           systems=args.systems, nav_paths=args.nav or [], date=args.date, rate=args.rate,
-                          gga=_gga(args.gga))
+                          gga=_gga(args.gga), rinex_dir=args.rinex)
     except (OSError, ValueError) as error:
         raise CommandError(str(error)) from None
     events_out: IO[str] | None = None

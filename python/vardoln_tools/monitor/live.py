@@ -19,6 +19,7 @@ from .. import _native
 from ..judge import settings as judge_settings
 from ..sources import ntrip
 from ..tables.rtcm import WEEK_MS, clock_gps_ms, gps_ms_of, gps_ms_text
+from .rinex_files import RinexFiles
 
 __all__ = ["Monitor", "StreamSpec", "WEEK_MS", "gps_ms_of", "gps_ms_text", "judge_window", "read_sources_file"]
 
@@ -82,15 +83,16 @@ class Monitor:
     `events()` yields dicts, each naming its "stream": alarms ({"kind": "alarm", "state": "start"
     or "end", "type", "epoch", "bands", "satellites", "drop_db"}), outages ({"kind": "outage",
     "state", "epoch"}), window results ({"kind": "window", "start", "end", "partial", "epochs",
-    "verdicts", "grade", "events"}), connection notes ({"kind": "connection"}) and stream
-    errors ({"kind": "error"}).
+    "verdicts", "grade", "events"}), connection notes ({"kind": "connection"}), stream errors
+    ({"kind": "error"}) and, with `rinex_dir`, the RINEX files written ({"kind": "rinex",
+    "paths"}): each stream as hourly RINEX 3 observation files and the day's navigation file.
     """
 
     def __init__(self, streams: Sequence[StreamSpec], *, window_s: float = 900.0, outage_s: float = 60.0,
                  detector: judge_settings.DetectorSettings | None = None, min_elevation: float | None = None,
                  systems: list[str] | None = None, nav_paths: Sequence[str] = (), date: datetime.date | None = None,
                  rate: str = "max", gga: str | None = None, workers: int | None = None,
-                 clock: Callable[[], float] = time.time):
+                 rinex_dir: str | None = None, clock: Callable[[], float] = time.time):
         if rate not in ("max", "realtime"):
             raise ValueError("rate: expected realtime or max")
         self.window_s, self.outage_s, self.rate, self.gga, self.clock = window_s, outage_s, rate, gga, clock
@@ -106,6 +108,7 @@ class Monitor:
 
             self._navs = [recording.navigation_data(path) for path in self.nav_paths]
         self._feeds = [_Feed(spec, ntrip.parse_source(spec.source)) for spec in streams]
+        self._rinex = [RinexFiles(rinex_dir, spec.name) for spec in streams] if rinex_dir else None
         self._queue: queue.Queue[tuple[int, bytes | ntrip.Disconnected | _End]] = queue.Queue(maxsize=1024)
         self._stop = threading.Event()
         self._pool = ThreadPoolExecutor(max_workers=workers or max(1, (os.cpu_count() or 1)))
@@ -136,8 +139,7 @@ class Monitor:
                 yield from self._finished(block=False)
             for index, feed in enumerate(self._feeds):
                 if not feed.ended and feed.live is not None:
-                    yield from self._native_events(index, feed.live.finish())
-                    feed.ended = True
+                    yield from self._end_stream(index)
             yield from self._finished(block=True)
         finally:
             self._stop.set()
@@ -215,7 +217,7 @@ class Monitor:
             if item.error is not None:
                 yield {"kind": "error", "stream": name, "message": item.error}
             if feed.live is not None:
-                yield from self._native_events(index, feed.live.finish())
+                yield from self._end_stream(index)
             feed.ended = True
             return
         if feed.live is None:
@@ -232,6 +234,15 @@ class Monitor:
             if feed.first_ms is None:
                 feed.first_ms = feed.last_ms
 
+    def _end_stream(self, index: int) -> Iterator[dict[str, Any]]:
+        feed = self._feeds[index]
+        yield from self._native_events(index, feed.live.finish())
+        feed.ended = True
+        if self._rinex is not None:
+            paths = self._rinex[index].finish(feed.live.navigation())
+            if paths:
+                yield {"kind": "rinex", "stream": feed.spec.name, "paths": paths}
+
     def _idle(self) -> Iterator[dict[str, Any]]:
         # Live sources only: a replayed file has no clock but its own.
         now = clock_gps_ms(self.clock)
@@ -246,7 +257,12 @@ class Monitor:
         for event in events:
             if event["kind"] == "window":
                 # Without navigation files, the ephemerides the stream carried so far.
-                navs = self._navs or [nav for nav in [feed.live.navigation()] if nav is not None]
+                own = feed.live.navigation()
+                navs = self._navs or [nav for nav in [own] if nav is not None]
+                if self._rinex is not None:
+                    paths = self._rinex[index].add(event, own)
+                    if paths:
+                        yield {"kind": "rinex", "stream": feed.spec.name, "paths": paths}
                 self._pending.append((index, self._pool.submit(judge_window, feed.spec.name, event, navs,
                                                                 self.nav_paths or ["<stream>"] * len(navs),
                                                                 self.config_args, self.detector)))
