@@ -3,10 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <map>
 #include <span>
 #include <string>
-#include <tuple>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -118,13 +117,20 @@ struct HeaderCollector {
             codes.insert(std::find(codes.begin(), codes.end(), 'C' + std::string(code)) + 1, phase);
     }
     void on(const MsmMessage& message) {
+        const char letter = letter_of(message.system);
         for (const std::uint8_t signal : message.signals) {
             const bool with_phase = std::any_of(message.cells.begin(), message.cells.end(), [&](const MsmCell& cell) {
                 return cell.signal_id == signal && cell.phase_range_m;
             });
-            add_code(letter_of(message.system), msm_signal_code(message.system, signal), with_phase);
+            add_code(letter, msm_signal_code(message.system, signal), with_phase);
+            if (with_phase) phased[static_cast<unsigned char>(letter) & 0x7F] |= 1u << (32 - signal);
         }
     }
+    // Whether a message of these signals can add to the header: a signal not yet seen with a phase.
+    bool could_add(GnssSystem system, std::uint32_t signal_mask) const noexcept {
+        return (signal_mask & ~phased[static_cast<unsigned char>(letter_of(system)) & 0x7F]) != 0;
+    }
+    std::array<std::uint32_t, 128> phased{};  // per constellation letter, the signal mask seen with a phase
     void on(const LegacyMessage& message) {
         for (const LegacyObservation& observation : message.observations) {
             const char letter = legacy_satellite_key(message.system, observation.satellite_id).front();
@@ -237,15 +243,34 @@ private:
              std::optional<double> value, std::optional<std::uint8_t> lli = std::nullopt) {
         // Zero means "not observed" in the record, and "not computed" for an RTCM C/N0.
         if (!value || *value == 0.0) return;
+        const int field = field_of(letter, kind, code);
+        if (field >= 0) builder_.add_value(plan, static_cast<std::size_t>(field), start, *value, lli, std::nullopt);
+    }
+
+    // The header field of a code ("C1C" as letter 'G', kind 'C', code "1C"), found once and kept;
+    // -1 when the header has none.
+    int field_of(char letter, char kind, std::string_view code) {
+        if (code.size() != 2) return find_field(letter, kind, code);
+        const std::uint32_t key = (static_cast<std::uint32_t>(static_cast<unsigned char>(letter)) << 24) |
+                                  (static_cast<std::uint32_t>(static_cast<unsigned char>(kind)) << 16) |
+                                  (static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 8) |
+                                  static_cast<unsigned char>(code[1]);
+        const auto found = fields_.find(key);
+        if (found != fields_.end()) return found->second;
+        const int field = find_field(letter, kind, code);
+        fields_.emplace(key, field);
+        return field;
+    }
+
+    int find_field(char letter, char kind, std::string_view code) const {
         const std::vector<std::string>* codes = stream_.record.obs_types_of(std::string_view(&letter, 1));
-        if (codes == nullptr) return;
+        if (codes == nullptr) return -1;
         for (std::size_t field = 0; field < codes->size(); ++field) {
             const std::string& text = (*codes)[field];
-            if (text.size() == code.size() + 1 && text.front() == kind && std::string_view(text).substr(1) == code) {
-                builder_.add_value(plan, field, start, *value, lli, std::nullopt);
-                return;
-            }
+            if (text.size() == code.size() + 1 && text.front() == kind && std::string_view(text).substr(1) == code)
+                return static_cast<int>(field);
         }
+        return -1;
     }
 
     // The header's slot list keys a slot by its number alone ("5" for R05), as RINEX headers are read.
@@ -279,7 +304,8 @@ private:
     // cell was missing from that epoch; bit 1 for a half-cycle ambiguity. Nothing when neither.
     std::optional<std::uint8_t> loss_of_lock(char letter, std::uint8_t level, const MsmCell& cell) {
         std::uint8_t lli = cell.half_cycle_ambiguity ? 2 : 0;
-        LockSeen& seen = locks_[{letter, cell.satellite_id, cell.signal_id}];
+        LockSeen& seen = locks_[(static_cast<std::uint32_t>(static_cast<unsigned char>(letter)) << 16) |
+                                (static_cast<std::uint32_t>(cell.satellite_id) << 8) | cell.signal_id];
         if (seen.ordinal != 0 && seen.ordinal != ordinal_) {
             if (seen.ordinal + 1 != ordinal_) {
                 lli |= 1;
@@ -345,7 +371,8 @@ private:
         std::uint8_t level = 0;
         std::uint16_t indicator = 0;
     };
-    std::map<std::tuple<char, std::uint8_t, std::uint8_t>, LockSeen> locks_;  // by letter, satellite, signal
+    std::unordered_map<std::uint32_t, LockSeen> locks_;  // by letter, satellite and signal ID
+    std::unordered_map<std::uint32_t, int> fields_;  // see field_of
     std::uint64_t ordinal_ = 0;  // epochs opened so far
 };
 
@@ -382,14 +409,32 @@ std::variant<RtcmStream, RtcmError> read_rtcm(std::string_view bytes, std::optio
     RtcmStream stream;
     stream.record.version = 3.04;
     HeaderCollector header{stream.record};
-    std::uint64_t undecodable = 0;
-    stream.tally = each_message(data, header, undecodable);
-    stream.undecodable_messages = undecodable;
+    // The header pass decodes an MSM only while its signals can still add a code: after the
+    // first epochs, the masks alone say there is nothing new.
+    stream.tally = read_rtcm_frames(data, [&](const RtcmFrame& frame) {
+        const std::uint16_t type = frame.message_type;
+        if (const auto kind = msm_kind(type)) {
+            const auto mask = msm_signal_mask(frame.payload);
+            if (!mask || !header.could_add(kind->system, *mask)) return;
+            auto result = decode_msm(frame.payload);
+            if (auto* message = std::get_if<MsmMessage>(&result)) header.on(*message);
+        } else if (is_legacy_observation(type)) {
+            auto result = decode_legacy_observations(frame.payload);
+            if (auto* message = std::get_if<LegacyMessage>(&result)) header.on(*message);
+        } else if (type == 1005 || type == 1006) {
+            auto result = decode_antenna_reference_point(frame.payload);
+            if (auto* point = std::get_if<AntennaReferencePoint>(&result)) header.on(*point);
+        } else if (type == 1033) {
+            auto result = decode_receiver_descriptors(frame.payload);
+            if (auto* descriptors = std::get_if<ReceiverDescriptors>(&result)) header.on(*descriptors);
+        }
+    });
 
     // The builder takes its code plans from the finished header.
     EpochAssembler assembler(stream, *gps_week);
-    std::uint64_t again = 0;
-    each_message(data, assembler, again);
+    std::uint64_t undecodable = 0;
+    each_message(data, assembler, undecodable);
+    stream.undecodable_messages = undecodable;
     assembler.finish();
     return stream;
 }

@@ -2,7 +2,6 @@
 
 #include <array>
 #include <bit>
-#include <cstdio>
 
 #include "rtcm/bits.hpp"
 
@@ -109,9 +108,23 @@ std::string_view msm_signal_code(GnssSystem system, std::uint8_t signal_id) noex
 std::string msm_satellite_key(GnssSystem system, std::uint8_t satellite_id) {
     // SBAS PRN 120 is ID 1 and its RINEX key is S20.
     const unsigned number = system == GnssSystem::Sbas ? satellite_id + 19u : satellite_id;
-    char key[16];
-    std::snprintf(key, sizeof key, "%c%02u", static_cast<char>(system), number);
+    std::string key(1, static_cast<char>(system));
+    if (number < 100) {
+        key.push_back(static_cast<char>('0' + number / 10));
+        key.push_back(static_cast<char>('0' + number % 10));
+    } else {
+        key += std::to_string(number);
+    }
     return key;
+}
+
+std::optional<std::uint32_t> msm_signal_mask(std::span<const std::uint8_t> payload) noexcept {
+    BitReader in(payload);
+    // type (12), station (12), epoch (30), multiple message (1), IODS (3), 15 more, satellite mask (64)
+    in.skip(12 + 12 + 30 + 1 + 3 + 15 + 64);
+    const auto mask = static_cast<std::uint32_t>(in.bits(32));
+    if (in.failed()) return std::nullopt;
+    return mask;
 }
 
 std::variant<MsmMessage, RtcmError> decode_msm(std::span<const std::uint8_t> payload) {

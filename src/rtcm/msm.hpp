@@ -75,6 +75,10 @@ struct MsmMessage {
     friend bool operator==(const MsmMessage&, const MsmMessage&) = default;
 };
 
+// The signal mask of an MSM payload (signal ID 1 in the most significant bit), read without
+// decoding the rest; nothing for a payload shorter than its header.
+std::optional<std::uint32_t> msm_signal_mask(std::span<const std::uint8_t> payload) noexcept;
+
 // A whole payload of an MSM4 to MSM7 message (the frame without its header and CRC).
 std::variant<MsmMessage, RtcmError> decode_msm(std::span<const std::uint8_t> payload);
 
