@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "monitor/stream.hpp"
+#include "navigation/orbits.hpp"
 #include "python/c_api.hpp"
 #include "tools_python/tools.hpp"
 
@@ -175,15 +176,21 @@ PyObject* live_status(PyObject* self, PyObject* const* args, Py_ssize_t nargsf, 
         if (!py::dict_set(means.get(), std::string_view(&letter, 1), py::new_float(mean))) return nullptr;
     }
     PyObject* position = Py_NewRef(Py_None);
+    PyObject* geodetic = Py_NewRef(Py_None);
     if (status.position_m) {
         Py_DECREF(position);
-        position = Py_BuildValue("(ddd)", (*status.position_m)[0], (*status.position_m)[1], (*status.position_m)[2]);
+        Py_DECREF(geodetic);
+        const auto& xyz = *status.position_m;
+        const Geodetic where = ecef_to_geodetic(Ecef{xyz[0], xyz[1], xyz[2]});
+        position = Py_BuildValue("(ddd)", xyz[0], xyz[1], xyz[2]);
+        geodetic = Py_BuildValue("(ddd)", where.latitude_deg, where.longitude_deg, where.height_m);
     }
     const auto set = [&](std::string_view key, PyObject* value) { return py::dict_set(item.get(), key, value); };
     if (!set("last_ms", status.last_ms ? new_ms(*status.last_ms) : Py_NewRef(Py_None)) ||
         !set("epochs", py::new_int(status.epochs)) || !set("satellites", py::new_int(status.satellites)) ||
         !set("mean_cn0", means.release()) || !set("in_outage", PyBool_FromLong(status.in_outage ? 1 : 0)) ||
         !set("open_alarms", py::new_int(status.open_alarms)) || !set("position", position) ||
+        !set("geodetic", geodetic) ||
         !set("frames", py::new_int(tally.frames)) || !set("bad_frames", py::new_int(tally.bad_frames)) ||
         !set("skipped_bytes", py::new_int(tally.skipped_bytes)) ||
         !set("untimed_messages", py::new_int(status.untimed_messages)) ||

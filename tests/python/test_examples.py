@@ -29,7 +29,7 @@ def run_example(name, *args):
 
 def test_every_example_is_run_here():
     assert sorted(path.name for path in EXAMPLES.glob("*.py")) == [
-        "batch_table.py", "configured_analyses.py", "quickstart.py", "read_files.py"]
+        "batch_table.py", "configured_analyses.py", "monitor_stream.py", "quickstart.py", "read_files.py"]
 
 
 def test_quickstart_prints_the_analysis_and_writes_its_export(tmp_path):
@@ -97,3 +97,17 @@ def test_readme_command_line_example_prints_what_the_readme_shows(capsys, monkey
     monkeypatch.chdir(REPO_ROOT)  # the summary names the files as given
     assert commands.main(words[1:]) == 0
     assert capsys.readouterr().out == shown
+
+
+def test_monitor_stream_raises_the_alarms_of_the_episode_it_writes(tmp_path):
+    stream = tmp_path / "jammed.rtcm3"
+    lines = run_example("monitor_stream.py", SAMPLE_OBS, SAMPLE_NAV, stream)
+    assert lines[:4] == [
+        "start outage at 2021-09-22T06:30:39.000Z",
+        "end   outage at 2021-09-22T06:31:50.000Z",
+        "start jamming at 2021-09-22T06:33:00.000Z: L1,L2, 15 satellites, 10.1 dB down",
+        "end   jamming at 2021-09-22T06:34:59.000Z: L1,L2, 15 satellites, 10.2 dB down"]
+    assert lines[4].startswith("window 2021-09-22T06:30:00.000Z: 290 epochs, grade F, jamming DETECTED: 1 event")
+    # The stream it kept is what the command monitors.
+    code = commands.main(["monitor", str(stream), "--nav", SAMPLE_NAV, "--window", "6", "--date", "2021-09-22"])
+    assert code == 0

@@ -303,3 +303,23 @@ def test_an_episode_injected_into_a_real_recording_raises_one_alarm_at_its_first
     [window] = [event for event in results["injected"] if event["kind"] == "window"]
     assert window["verdicts"]["jamming"].startswith("DETECTED")
     assert [event["type"] for event in window["events"]] == ["jamming"]
+
+
+def test_a_caster_that_wants_the_rovers_position_gets_the_tables_then_the_streams(shared_file):
+    from test_ntrip import SmallCaster
+
+    caster = SmallCaster(shared_file(STREAM).read_bytes())  # NTRIP 2.0, chunked, ends each stream
+    try:
+        monitor = Monitor([StreamSpec("LIVE", f"ntrip://127.0.0.1:{caster.port}/LIVE")], date=STREAM_DAY)
+        requests = lambda: [text for text in caster.requests if text.startswith("GET /LIVE ")]  # noqa: E731
+        events = run_until(monitor, lambda monitor: len(requests()) >= 2, 30)
+    finally:
+        caster.close()
+    first, again = requests()[:2]
+    # Before the stream said where it is, the source table's position (55.0 N, 12.0 E) ...
+    assert "Ntrip-GGA: $GPGGA," in first and ",5500.00000,N,01200.00000,E," in first
+    # ... and on the next connection the stream's own antenna position (its 1005).
+    [(_, status, _)] = monitor.statuses()
+    latitude, longitude, _ = status["geodetic"]
+    assert f",{int(latitude):02d}{(latitude % 1) * 60:08.5f},N," in again
+    assert [event["kind"] for event in events if event["kind"] == "connection"][:1] == ["connection"]

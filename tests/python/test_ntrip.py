@@ -103,10 +103,13 @@ class SmallCaster:
                     piece = self.payload[at:at + 700]
                     body += f"{len(piece):x}\r\n".encode() + piece + b"\r\n"
                 body += b"0\r\n\r\n"
-                connection.sendall(b"HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\nTransfer-Encoding: chunked\r\n\r\n")
-                for at in range(0, len(body), 333):  # cut anywhere: inside size lines and data alike
-                    connection.sendall(body[at:at + 333])
-                    time.sleep(0.001)
+                try:
+                    connection.sendall(b"HTTP/1.1 200 OK\r\nNtrip-Version: Ntrip/2.0\r\nTransfer-Encoding: chunked\r\n\r\n")
+                    for at in range(0, len(body), 333):  # cut anywhere: inside size lines and data alike
+                        connection.sendall(body[at:at + 333])
+                        time.sleep(0.001)
+                except OSError:  # the client went away
+                    continue
 
     def close(self):
         self.server.close()

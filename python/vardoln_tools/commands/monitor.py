@@ -5,6 +5,7 @@ from __future__ import annotations
 import argparse
 import datetime
 import json
+import signal
 import subprocess
 import sys
 from typing import IO, Any
@@ -143,6 +144,9 @@ def command_monitor(args: argparse.Namespace) -> int:
         except OSError as error:
             raise CommandError(f"cannot write {args.events}: {error.strerror or error}") from None
     live_table = sys.stdout.isatty()
+    # Ctrl-C or a TERM signal stops the monitor the orderly way: every stream's open epoch, open
+    # event and last window are judged and written before the command ends.
+    stopping = {number: signal.signal(number, lambda *_: monitor.stop()) for number in (signal.SIGINT, signal.SIGTERM)}
     try:
         for event in monitor.events():
             if events_out is not None:
@@ -155,6 +159,8 @@ def command_monitor(args: argparse.Namespace) -> int:
             else:
                 print(event_line(event), flush=True)
     finally:
+        for number, handler in stopping.items():
+            signal.signal(number, handler)
         if events_out is not None:
             events_out.close()
     return EXIT_DONE

@@ -65,6 +65,7 @@ class _Feed:
     week: int | None = None
     first_ms: int | None = None
     last_ms: int | None = None
+    arrived: float = 0.0  # the monotonic clock when the last epoch arrived
     ended: bool = False
     started_wall: float = 0.0
     alarms: int = 0
@@ -152,7 +153,7 @@ class Monitor:
         source = feed.source
         try:
             if source.kind in ("ntrip", "tcp"):
-                for item in ntrip.stream(source, self.gga, sleep=self._sleep):
+                for item in ntrip.stream(source, self._gga_of(feed), sleep=self._sleep):
                     if self._stop.is_set():
                         return
                     self._queue.put((index, item))
@@ -171,6 +172,33 @@ class Monitor:
             self._queue.put((index, _End()))
         except (ntrip.NtripError, OSError) as error:
             self._queue.put((index, _End(str(error))))
+
+    def _gga_of(self, feed: _Feed) -> str | Callable[[], str | None] | None:
+        """The GGA sentence of a source: --gga's; else, when the caster's source table marks the
+        mountpoint as wanting one, the stream's own position once a 1005/1006 gave it, and the
+        table's position until then."""
+        if self.gga is not None or feed.source.ntrip is None:
+            return self.gga
+        try:
+            entry = ntrip.mountpoint_entry(feed.source.ntrip)
+        except (ntrip.StreamLost, ntrip.NtripError, OSError):
+            return None
+        if entry is None or not entry.needs_gga:
+            return None
+        known = entry
+
+        def sentence() -> str | None:
+            where = feed.status.get("geodetic")
+            now = datetime.datetime.now(datetime.timezone.utc)
+            if where is not None:
+                return ntrip.gga_sentence(where[0], where[1], where[2], now)
+            if known.latitude is not None and known.longitude is not None:
+                # Source tables may give east longitudes from 0 to 360.
+                longitude = known.longitude - 360.0 if known.longitude > 180.0 else known.longitude
+                return ntrip.gga_sentence(known.latitude, longitude, 0.0, now)
+            return None
+
+        return sentence
 
     def _sleep(self, seconds: float) -> None:
         self._stop.wait(seconds)
@@ -230,6 +258,8 @@ class Monitor:
         yield from self._native_events(index, feed.live.feed(item))
         feed.status = feed.live.status()
         if feed.status.get("last_ms") is not None:
+            if feed.status["last_ms"] != feed.last_ms:
+                feed.arrived = time.monotonic()
             feed.last_ms = feed.status["last_ms"]
             if feed.first_ms is None:
                 feed.first_ms = feed.last_ms
@@ -244,12 +274,13 @@ class Monitor:
                 yield {"kind": "rinex", "stream": feed.spec.name, "paths": paths}
 
     def _idle(self) -> Iterator[dict[str, Any]]:
-        # Live sources only: a replayed file has no clock but its own.
-        now = clock_gps_ms(self.clock)
+        """Live sources only (a replayed file has no clock but its own): stream time runs on from
+        the last epoch as the clock runs on from its arrival, whatever day the stream is of."""
+        now = time.monotonic()
         for index, feed in enumerate(self._feeds):
-            if feed.live is None or feed.ended or feed.source.kind == "file":
+            if feed.live is None or feed.ended or feed.source.kind == "file" or feed.last_ms is None:
                 continue
-            yield from self._native_events(index, feed.live.idle(now))
+            yield from self._native_events(index, feed.live.idle(feed.last_ms + int((now - feed.arrived) * 1000)))
             feed.status = feed.live.status()
 
     def _native_events(self, index: int, events: list[dict[str, Any]]) -> Iterator[dict[str, Any]]:

@@ -127,17 +127,29 @@ class Mountpoint:
     name: str
     format: str
     needs_gga: bool  # the caster wants the rover's position (NMEA field 1)
+    latitude: float | None = None  # the stream's position as the table gives it, degrees
+    longitude: float | None = None
+
+
+def _degrees(fields: list[str], index: int, limit: float) -> float | None:
+    try:
+        value = float(fields[index])
+    except (IndexError, ValueError):
+        return None
+    return value if -limit <= value <= limit else None
 
 
 def parse_source_table(text: str) -> list[Mountpoint]:
-    """The STR records of a source table: name, format and whether a GGA sentence is wanted."""
+    """The STR records of a source table: name, format, whether a GGA sentence is wanted and the
+    stream's position."""
     mountpoints = []
     for line in text.splitlines():
         fields = line.split(";")
         if fields[0] != "STR" or len(fields) < 2 or not fields[1]:
             continue
         mountpoints.append(Mountpoint(fields[1], fields[3] if len(fields) > 3 else "",
-                                      len(fields) > 11 and fields[11].strip() == "1"))
+                                      len(fields) > 11 and fields[11].strip() == "1",
+                                      _degrees(fields, 9, 90.0), _degrees(fields, 10, 360.0)))
     return mountpoints
 
 
@@ -312,15 +324,24 @@ def connect_tcp(host: str, port: int, timeout: float = 10.0) -> Iterator[bytes]:
             yield data
 
 
-def needs_gga(address: NtripAddress, timeout: float = 10.0) -> bool:
-    """Whether the caster's source table marks the mountpoint as wanting the rover's position."""
+def mountpoint_entry(address: NtripAddress, timeout: float = 10.0) -> Mountpoint | None:
+    """The caster's source-table record of the mountpoint, or None when it lists none."""
     table_address = NtripAddress(address.host, address.port, "", address.user, address.password)
     connection = _open(address.host, address.port, timeout)
     with connection:
-        connection.sendall(request_text(table_address, 1))
+        try:
+            connection.sendall(request_text(table_address, 1))
+        except OSError as error:
+            raise StreamLost(f"cannot send the request: {error.strerror or error}") from None
         head, rest = _read_head(connection, address.text())
         text = _read_rest(connection, rest, MAX_SOURCE_TABLE_BYTES).decode("latin-1")
-    return any(entry.name == address.mountpoint and entry.needs_gga for entry in parse_source_table(text))
+    return next((entry for entry in parse_source_table(text) if entry.name == address.mountpoint), None)
+
+
+def needs_gga(address: NtripAddress, timeout: float = 10.0) -> bool:
+    """Whether the caster's source table marks the mountpoint as wanting the rover's position."""
+    entry = mountpoint_entry(address, timeout)
+    return entry is not None and entry.needs_gga
 
 
 @dataclass(frozen=True)
@@ -331,17 +352,18 @@ class Disconnected:
     wait_s: float
 
 
-def stream(source: Source, gga: str | None = None, version: int = 2, timeout: float = 10.0,
-           sleep: Callable[[float], None] = time.sleep) -> Iterator[bytes | Disconnected]:
+def stream(source: Source, gga: str | Callable[[], str | None] | None = None, version: int = 2,
+           timeout: float = 10.0, sleep: Callable[[float], None] = time.sleep) -> Iterator[bytes | Disconnected]:
     """The bytes of an NTRIP or TCP source for as long as the caller reads, connecting again after
     each loss with growing pauses (reset once data arrive again); a Disconnected note precedes each
-    pause. NtripError ends it."""
+    pause. NtripError ends it. `gga` is the sentence to send, or a function asked for it at each
+    connection (the position may become known while the stream runs)."""
     attempt = 0
     while True:
         try:
             if source.kind == "ntrip":
                 assert source.ntrip is not None
-                chunks = connect(source.ntrip, version, gga, timeout)
+                chunks = connect(source.ntrip, version, gga() if callable(gga) else gga, timeout)
             elif source.kind == "tcp":
                 chunks = connect_tcp(source.host, source.port, timeout)
             else:
