@@ -36,7 +36,8 @@ def with_episode(text: str) -> str:
     epoch = None
     for line in lines[end + 1:]:
         if line.startswith(">"):
-            epoch = datetime.datetime(*map(int, line[2:19].split()), int(float(line[19:29])))
+            year, month, day, hour, minute = (int(part) for part in line[2:19].split())
+            epoch = datetime.datetime(year, month, day, hour, minute, int(float(line[19:29])))
         if epoch is not None and SILENCE[0] <= epoch < SILENCE[1]:
             continue
         if not line.startswith(">") and epoch is not None and EPISODE <= epoch < EPISODE + datetime.timedelta(minutes=2):

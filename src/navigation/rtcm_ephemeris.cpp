@@ -48,18 +48,6 @@ std::int64_t floor_div(std::int64_t a, std::int64_t b) noexcept {
     return (a % b != 0 && (a < 0) != (b < 0)) ? q - 1 : q;
 }
 
-// Days from 1970-01-01 of a proleptic Gregorian date.
-constexpr std::int64_t days_from_civil(std::int64_t year, unsigned month, unsigned day) noexcept {
-    year -= month <= 2 ? 1 : 0;
-    const std::int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const auto year_of_era = static_cast<unsigned>(year - era * 400);
-    const unsigned day_of_year = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
-    const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + static_cast<std::int64_t>(day_of_era) - 719468;
-}
-
-constexpr std::int64_t kGpsEpochDays = days_from_civil(1980, 1, 6);
-
 // Milliseconds of a calendar time counted from 1980-01-06 00:00:00 of the same time scale.
 // Nothing for fields far out of their ranges; an hour of 24 or a day of 31 June gives the time
 // the fields add up to, as the orbits take it.
@@ -67,9 +55,7 @@ std::optional<std::int64_t> calendar_ms(const EpochTime& time) noexcept {
     if (time.month < 1 || time.month > 12 || time.day < 1 || time.day > 31 || time.hour > 48 || time.minute > 120 ||
         !(time.second >= 0.0 && time.second < 3600.0) || time.year < -100000 || time.year > 100000)
         return std::nullopt;
-    const std::int64_t days = days_from_civil(time.year, time.month, time.day) - kGpsEpochDays;
-    return days * kMsPerDay + std::int64_t{time.hour} * 3'600'000 + std::int64_t{time.minute} * 60'000 +
-           std::llround(time.second * 1000.0);
+    return gps_milliseconds(time);
 }
 
 EpochTime calendar_from_ms(std::int64_t ms) noexcept {

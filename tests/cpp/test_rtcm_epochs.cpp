@@ -11,6 +11,7 @@
 
 #include "rinex/epoch_time.hpp"
 #include "rtcm/encoder.hpp"
+#include "rtcm/bits.hpp"
 #include "rtcm/epochs.hpp"
 #include "rtcm/frames.hpp"
 #include "rtcm/msm.hpp"
@@ -55,14 +56,14 @@ struct Expected {
 // whole dB-Hz, and the "more messages follow" bit.
 void append_gps_msm4(std::string& stream, std::uint8_t satellite, std::uint32_t time_of_week_ms, bool more,
                      std::uint8_t cn0_dbhz) {
-    test::BitWriter out;
+    BitWriter out;
     out.put(1074, 12).put(1, 12).put(time_of_week_ms, 30).put(more ? 1 : 0, 1).put(0, 3).put(0, 15);
     out.put(static_cast<std::int64_t>(std::uint64_t{1} << (64 - satellite)), 64).put(1 << 30, 32).put(1, 1);
     out.put(70, 8).put(512, 10);                                      // rough range
     out.put(100, 15).put(0, 22).put(5, 4).put(0, 1).put(cn0_dbhz, 6);  // the cell
-    std::vector<std::uint8_t> frame = {kRtcmPreamble, static_cast<std::uint8_t>(out.bytes.size() >> 8),
-                                       static_cast<std::uint8_t>(out.bytes.size() & 0xFF)};
-    frame.insert(frame.end(), out.bytes.begin(), out.bytes.end());
+    std::vector<std::uint8_t> frame = {kRtcmPreamble, static_cast<std::uint8_t>(out.bytes().size() >> 8),
+                                       static_cast<std::uint8_t>(out.bytes().size() & 0xFF)};
+    frame.insert(frame.end(), out.bytes().begin(), out.bytes().end());
     const std::uint32_t crc = crc24q(frame);
     for (const int shift : {16, 8, 0}) frame.push_back(static_cast<std::uint8_t>(crc >> shift));
     stream.append(frame.begin(), frame.end());

@@ -5,6 +5,7 @@
 #include <variant>
 #include <vector>
 
+#include "rtcm/bits.hpp"
 #include "rtcm/frames.hpp"
 #include "rtcm/legacy.hpp"
 #include "rtcm/station.hpp"
@@ -31,13 +32,13 @@ std::vector<Record> messages_of(std::string_view file, std::uint16_t type, Decod
 }
 
 TEST(RtcmLegacy, Gps1004BuiltByHand) {
-    test::BitWriter out;
+    BitWriter out;
     out.put(1004, 12).put(7, 12).put(345'600'000, 30).put(0, 1).put(1, 5).put(0, 4);
     // SBAS ID 43 (PRN 123): L1 with 130 whole light-ms, its phase marked invalid, C/N0 not
     // computed; L2 a pseudorange 1 m longer, 30 dB-Hz.
     out.put(43, 6).put(1, 1).put(5, 24).put(-524288, 20).put(0, 7).put(130, 8).put(0, 8);
     out.put(0, 2).put(50, 14).put(40, 20).put(1, 7).put(120, 8);
-    const auto result = decode_legacy_observations(out.bytes);
+    const auto result = decode_legacy_observations(out.bytes());
     ASSERT_TRUE(std::holds_alternative<LegacyMessage>(result)) << std::get<RtcmError>(result).message;
     const auto& message = std::get<LegacyMessage>(result);
     EXPECT_EQ(message.epoch_ms, 345'600'000u);
@@ -51,15 +52,15 @@ TEST(RtcmLegacy, Gps1004BuiltByHand) {
     EXPECT_DOUBLE_EQ(*sbas.l2->pseudorange_m, l1 + 1.0);
     EXPECT_DOUBLE_EQ(*sbas.l2->phase_range_m, l1 + 0.02);
     EXPECT_EQ(sbas.l2->cn0_dbhz, 30.0);
-    for (std::size_t cut = 0; cut < out.bytes.size(); ++cut)
-        EXPECT_TRUE(std::holds_alternative<RtcmError>(decode_legacy_observations(std::span(out.bytes).first(cut))));
+    for (std::size_t cut = 0; cut < out.bytes().size(); ++cut)
+        EXPECT_TRUE(std::holds_alternative<RtcmError>(decode_legacy_observations(std::span(out.bytes()).first(cut))));
 }
 
 TEST(RtcmLegacy, DescriptorTextsStayInsideTheMessage) {
-    test::BitWriter out;
+    BitWriter out;
     out.put(1033, 12).put(0, 12).put(1, 8).put('A', 8).put(0, 8).put(0, 8);
     out.put(200, 8).put('R', 8).put('X', 8);  // a receiver name that claims 200 characters and has 2
-    const auto result = decode_receiver_descriptors(out.bytes);
+    const auto result = decode_receiver_descriptors(out.bytes());
     ASSERT_TRUE(std::holds_alternative<RtcmError>(result));
     EXPECT_EQ(std::get<RtcmError>(result).message, "RTCM 1033: a text runs past the end of the message");
 }

@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "rtcm/bits.hpp"
 #include "rtcm/frames.hpp"
 #include "rtcm/msm.hpp"
 #include "test_rtcm_support.hpp"
@@ -28,7 +29,7 @@ MsmMessage decoded(std::variant<MsmMessage, RtcmError> result) {
 // A GPS MSM7 of satellites 3 and 64 and signals 2 (1C) and 16 (2L): satellite 3 has both,
 // satellite 64 only 1C and no rough range. extra_satellites adds IDs 4 and up to crowd the masks.
 std::vector<std::uint8_t> gps_msm7(std::size_t extra_satellites = 0) {
-    test::BitWriter out;
+    BitWriter out;
     out.put(1077, 12).put(1234, 12).put(123'456'789, 30).put(1, 1).put(5, 3).put(0, 15);
     std::uint64_t satellites = (std::uint64_t{1} << 61) | 1u;
     for (std::size_t i = 0; i < extra_satellites; ++i) satellites |= std::uint64_t{1} << (60 - i);
@@ -43,7 +44,7 @@ std::vector<std::uint8_t> gps_msm7(std::size_t extra_satellites = 0) {
     out.put(1, 1).put(0, 1).put(0, 1);               // half-cycle flags
     out.put(728, 10).put(0, 10).put(480, 10);        // C/N0 in 1/16 dB-Hz; 0: not computed
     out.put(1234, 15).put(-16384, 15).put(0, 15);    // fine rates, 0.1 mm/s; -16384: none
-    return out.bytes;
+    return out.bytes();
 }
 
 TEST(RtcmMsm, Msm7BuiltByHand) {
