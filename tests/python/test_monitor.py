@@ -6,6 +6,7 @@ import datetime
 import json
 import math
 import subprocess
+import sys
 import threading
 import time
 
@@ -323,3 +324,29 @@ def test_a_caster_that_wants_the_rovers_position_gets_the_tables_then_the_stream
     latitude, longitude, _ = status["geodetic"]
     assert f",{int(latitude):02d}{(latitude % 1) * 60:08.5f},N," in again
     assert [event["kind"] for event in events if event["kind"] == "connection"][:1] == ["connection"]
+
+
+def test_streams_named_in_a_sources_file_and_standard_input_are_monitored_together(tmp_path, shared_file):
+    path = shared_file(STREAM)
+    sources = tmp_path / "streams.txt"
+    sources.write_text(f"# station source\nGLO1 {path}\nGLO2 -\n")
+    events = tmp_path / "events.jsonl"
+    done = subprocess.run([sys.executable, "-m", "vardoln_tools", "monitor", "--sources", str(sources), "--date",
+                           "2009-12-18", "--window", "2", "--events", str(events)],
+                          input=path.read_bytes(), capture_output=True, timeout=120)
+    assert done.returncode == 0, done.stderr
+    written = [json.loads(line) for line in events.read_text().splitlines()]
+    by_stream = {name: [event["epochs"] for event in written if event["stream"] == name] for name in ("GLO1", "GLO2")}
+    assert by_stream == {"GLO1": [60, 120, 6], "GLO2": [60, 120, 6]}
+
+
+def test_rtcm_read_gives_a_streams_epochs_as_the_observation_tables(shared_file):
+    from vardoln_tools import load_observations
+    from vardoln_tools import rtcm as public
+
+    path = shared_file(STREAM)
+    frame = public.read(path, gps_week=STREAM_WEEK)
+    assert frame.equals(load_observations(rtcm.read(path, gps_week=STREAM_WEEK)))
+    cn0 = frame[frame.code.astype(str).str.startswith("S")]
+    assert frame.time.nunique() == 186 and len(cn0) > 0
+    assert ((cn0.value * 4) % 1 == 0).all()  # the legacy messages' quarter dB-Hz
