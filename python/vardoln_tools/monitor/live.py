@@ -23,7 +23,7 @@ from .rinex_files import RinexFiles
 
 __all__ = ["Monitor", "StreamSpec", "WEEK_MS", "gps_ms_of", "gps_ms_text", "judge_window", "read_sources_file"]
 
-READ_BYTES = 4096
+READ_BYTES = 64 * 1024  # a file at --rate max is read in large pieces; a network source gives what arrived
 # How much of a file is searched for broadcast ephemerides that date it.
 DATING_BYTES = 4 * 1024 * 1024
 
