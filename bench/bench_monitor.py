@@ -12,9 +12,11 @@ replayed in real time.
    encoded as MSM7) and on the two real MSM7 streams. Target: at least 5,000.
 3. Memory: 100 native LiveStreams each fed 15 minutes of a 1 Hz MSM7 stream, the growth of the
    peak resident set divided by 100. Target: at most 8 MB per stream.
-4. Latency: 500 streams fed one epoch each per second as a real-time replay would, the window
+4. Latency: 500 streams fed one epoch each per second as a real-time replay would (each from
+   another point of the stream, so that their windows close at different seconds), the window
    analyses on a pool of threads as the monitor runs them: the time from the second's bytes to
-   the end of each stream's judgement of its epoch (where an alarm would come out).
+   the end of each stream's judgement of its epoch (where an alarm would come out). --window 60
+   makes every stream close a window each minute, fifteen times the analyses of the default.
 
 The MSM7 streams of ../shared/data/rtcm/gnss-converters (absent: nothing measured).
 Run: .venv/bin/python bench/bench_monitor.py [--streams 500] [--seconds 60]
@@ -136,13 +138,13 @@ def memory(count: int) -> None:
           f"{(after - before) / 1024 / count:.2f} MB per stream")
 
 
-def latency(count: int, seconds: int) -> None:
+def latency(count: int, seconds: int, window_s: float) -> None:
     from vardoln_tools import _native
     from vardoln_tools.judge import settings
     from vardoln_tools.monitor.live import judge_window
 
     pieces = epochs_of(LONG_MSM7.read_bytes())
-    streams = [_native.LiveStream(WEEK, window_s=60.0) for _ in range(count)]
+    streams = [_native.LiveStream(WEEK, window_s=window_s) for _ in range(count)]
     pool = ThreadPoolExecutor(max_workers=os.cpu_count() or 1)
     delays: list[float] = []
     windows = 0
@@ -161,7 +163,7 @@ def latency(count: int, seconds: int) -> None:
             delays.append(time.perf_counter() - tick)
     pool.shutdown(wait=True)
     delays.sort()
-    print(f"latency: {count} streams in real time for {seconds} s, {windows} one-minute windows analysed beside: "
+    print(f"latency: {count} streams in real time for {seconds} s, {windows} windows of {window_s:.0f} s analysed beside: "
           f"median {statistics.median(delays) * 1e3:.1f} ms, 99th percentile {delays[int(len(delays) * 0.99)] * 1e3:.1f} ms, "
           f"largest {delays[-1] * 1e3:.1f} ms from a second's bytes to each stream's judgement")
 
@@ -170,12 +172,13 @@ def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--streams", type=int, default=500)
     parser.add_argument("--seconds", type=int, default=60)
+    parser.add_argument("--window", type=float, default=900.0, help="window of the latency run, seconds")
     parser.add_argument("--only", choices=("decoding", "throughput", "memory", "latency"))
     args = parser.parse_args()
     if not MSM7.is_file() or not LONG_MSM7.is_file():
         print(f"{DATA}: the MSM7 streams are absent, nothing measured")
         return
-    steps = {"decoding": decoding, "memory": lambda: memory(100), "latency": lambda: latency(args.streams, args.seconds),
+    steps = {"decoding": decoding, "memory": lambda: memory(100), "latency": lambda: latency(args.streams, args.seconds, args.window),
              "throughput": lambda: throughput(5)}
     for name, step in steps.items():
         if args.only in (None, name):
