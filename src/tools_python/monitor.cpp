@@ -250,7 +250,7 @@ PyTypeObject* live_stream_type() {
             {},
         };
         PyType_Slot slots[] = {
-            {Py_tp_doc, const_cast<char*>("LiveStream(gps_week, window_s=900, outage_s=60, drop_db=6, "
+            {Py_tp_doc, const_cast<char*>("LiveStream(gps_week, window_s=900.0, outage_s=60.0, drop_db=6.0, "
                                           "event_satellites=4, systems=None)\n--\n\nOne live RTCM 3 stream, judged "
                                           "epoch by epoch.")},
             {Py_tp_dealloc, reinterpret_cast<void*>(&live_dealloc)},
