@@ -27,11 +27,6 @@ constexpr std::size_t kMinOffsetSamples = 5;
 constexpr std::size_t kMinFlaggedEpochs = 3;
 constexpr double kJammingShare = 0.8;
 
-// GPS and QZSS semi-codeless tracking: modes W (Z-tracking) and D.
-bool is_semi_codeless(char system, std::string_view code) noexcept {
-    return (system == 'G' || system == 'J') && code.size() >= 3 && (code[2] == 'W' || code[2] == 'D');
-}
-
 // ---------------------------------------------------------------------------------------------
 // The record as the detector reads it: the judged epochs and their C/N0 samples.
 

@@ -19,10 +19,6 @@ constexpr std::uint32_t kRejected = std::numeric_limits<std::uint32_t>::max();
 constexpr std::size_t kMinFlaggedEpochs = 3;
 constexpr double kJammingShare = 0.8;
 
-bool is_semi_codeless(char system, std::string_view code) noexcept {
-    return (system == 'G' || system == 'J') && code.size() >= 3 && (code[2] == 'W' || code[2] == 'D');
-}
-
 }  // namespace
 
 LiveDetector::LiveDetector(const DetectorSettings& settings, double rinex_version)

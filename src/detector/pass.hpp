@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <limits>
 #include <span>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -29,6 +30,12 @@ inline constexpr double kNeighbourSteps = 1.5;
 using BandMask = std::uint8_t;
 constexpr BandMask bit(Band band) noexcept { return static_cast<BandMask>(1u << static_cast<unsigned>(band)); }
 constexpr std::size_t band_index(Band band) noexcept { return static_cast<std::size_t>(band); }
+
+// GPS and QZSS semi-codeless tracking (modes W, Z-tracking, and D): it follows the receiver's
+// P(Y) correlation rather than the power in the band, and is left out.
+constexpr bool is_semi_codeless(char system, std::string_view code) noexcept {
+    return (system == 'G' || system == 'J') && code.size() >= 3 && (code[2] == 'W' || code[2] == 'D');
+}
 
 // The median, reordering the values; NaN for none.
 double median_of(std::span<double> values) noexcept;

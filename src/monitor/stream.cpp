@@ -16,13 +16,6 @@ namespace vardoln {
 
 namespace {
 
-// The RINEX codes of the legacy code indicators, as the stream reader names them.
-std::string_view legacy_code(GnssSystem system, bool second_band, std::uint8_t indicator) noexcept {
-    if (!second_band) return indicator == 0 ? "1C" : "1P";
-    if (system == GnssSystem::Glonass) return indicator == 0 ? "2C" : "2P";
-    constexpr std::array<std::string_view, 4> gps = {"2X", "2P", "2D", "2W"};
-    return gps[indicator & 3u];
-}
 
 constexpr std::int32_t kBeidouWeekOffset = 1356;  // BDT week 0 began in GPS week 1356
 
@@ -197,7 +190,7 @@ void MonitorStream::on_frame(const RtcmFrame& frame, std::vector<MonitorEvent>& 
             const auto add = [&](const LegacyBand& band, bool second) {
                 if (band.cn0_dbhz && *band.cn0_dbhz != 0.0)
                     samples_.push_back(
-                        {key, "S" + std::string(legacy_code(message->system, second, band.code_indicator)),
+                        {key, "S" + std::string(legacy_rinex_code(message->system, second, band.code_indicator)),
                          *band.cn0_dbhz});
             };
             add(observation.l1, false);

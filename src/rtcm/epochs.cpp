@@ -58,14 +58,6 @@ constexpr std::array<LeapStep, 18> kLeapSteps = {{{1981, 7}, {1982, 7}, {1983, 7
                                                   {1991, 1}, {1992, 7}, {1993, 7}, {1994, 7}, {1996, 1}, {1997, 7},
                                                   {1999, 1}, {2006, 1}, {2009, 1}, {2012, 7}, {2015, 7}, {2017, 1}}};
 
-// The RINEX codes of the legacy code indicators: L1 C/A or P(Y); L2 C/A-or-L2C, P(Y) and the
-// two codeless P(Y) kinds for GPS, C/A or P for GLONASS.
-std::string_view legacy_code(GnssSystem system, bool second_band, std::uint8_t indicator) noexcept {
-    if (!second_band) return indicator == 0 ? "1C" : "1P";
-    if (system == GnssSystem::Glonass) return indicator == 0 ? "2C" : "2P";
-    constexpr std::array<std::string_view, 4> gps = {"2X", "2P", "2D", "2W"};
-    return gps[indicator & 3u];
-}
 
 char letter_of(GnssSystem system) noexcept { return static_cast<char>(system); }
 
@@ -134,10 +126,10 @@ struct HeaderCollector {
     void on(const LegacyMessage& message) {
         for (const LegacyObservation& observation : message.observations) {
             const char letter = legacy_satellite_key(message.system, observation.satellite_id).front();
-            add_code(letter, legacy_code(message.system, false, observation.l1.code_indicator),
+            add_code(letter, legacy_rinex_code(message.system, false, observation.l1.code_indicator),
                      observation.l1.phase_range_m.has_value());
             if (observation.l2)
-                add_code(letter, legacy_code(message.system, true, observation.l2->code_indicator),
+                add_code(letter, legacy_rinex_code(message.system, true, observation.l2->code_indicator),
                          observation.l2->phase_range_m.has_value());
         }
     }
@@ -216,7 +208,7 @@ public:
             const std::uint32_t start = builder_.begin_satellite();
             if (observation.glonass_channel) note_slot(observation.satellite_id, *observation.glonass_channel);
             const auto add_band = [&](const LegacyBand& band, bool second) {
-                const std::string_view code = legacy_code(message.system, second, band.code_indicator);
+                const std::string_view code = legacy_rinex_code(message.system, second, band.code_indicator);
                 add(*plan, key.front(), 'C', code, start, band.pseudorange_m);
                 add(*plan, key.front(), 'L', code, start,
                     cycles(message.system, code, observation.satellite_id, band.phase_range_m));

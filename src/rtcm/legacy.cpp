@@ -1,5 +1,6 @@
 #include "rtcm/legacy.hpp"
 
+#include <array>
 #include <cstdio>
 
 #include "rtcm/bits.hpp"
@@ -83,6 +84,13 @@ std::string legacy_satellite_key(GnssSystem system, std::uint8_t satellite_id) {
     else
         std::snprintf(key, sizeof key, "%c%02u", static_cast<char>(system), static_cast<unsigned>(satellite_id));
     return key;
+}
+
+std::string_view legacy_rinex_code(GnssSystem system, bool second_band, std::uint8_t indicator) noexcept {
+    if (!second_band) return indicator == 0 ? "1C" : "1P";
+    if (system == GnssSystem::Glonass) return indicator == 0 ? "2C" : "2P";
+    constexpr std::array<std::string_view, 4> gps = {"2X", "2P", "2D", "2W"};
+    return gps[indicator & 3u];
 }
 
 }  // namespace vardoln

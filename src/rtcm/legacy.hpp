@@ -6,6 +6,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -48,5 +49,9 @@ std::variant<LegacyMessage, RtcmError> decode_legacy_observations(std::span<cons
 
 // "G05", "R12", or "S20" for the SBAS IDs 40 to 58.
 std::string legacy_satellite_key(GnssSystem system, std::uint8_t satellite_id);
+
+// The RINEX code ("1C", "2W") of a legacy code indicator: L1 C/A or P(Y); for GPS L2 the
+// C/A-or-L2C, P(Y) and the two codeless P(Y) kinds, for GLONASS L2 C/A or P.
+std::string_view legacy_rinex_code(GnssSystem system, bool second_band, std::uint8_t indicator) noexcept;
 
 }  // namespace vardoln
