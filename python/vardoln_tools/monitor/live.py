@@ -154,9 +154,8 @@ class Monitor:
         try:
             if source.kind in ("ntrip", "tcp"):
                 for item in ntrip.stream(source, self._gga_of(feed), sleep=self._sleep):
-                    if self._stop.is_set():
+                    if not self._put(index, item):
                         return
-                    self._queue.put((index, item))
             else:
                 handle: Any = (os.fdopen(os.dup(0), "rb") if source.kind == "stdin"
                                else gzip.open(source.text, "rb") if source.text.endswith(".gz")
@@ -168,10 +167,23 @@ class Monitor:
                             break
                         if self.rate == "realtime" and source.kind == "file":
                             self._pace(feed)
-                        self._queue.put((index, chunk))
-            self._queue.put((index, _End()))
+                        if not self._put(index, chunk):
+                            return
+            self._put(index, _End())
         except (ntrip.NtripError, OSError) as error:
-            self._queue.put((index, _End(str(error))))
+            self._put(index, _End(str(error)))
+        except Exception as error:  # noqa: BLE001 - any other fault ends this stream, not the monitor
+            self._put(index, _End(f"{type(error).__name__}: {error}"))
+
+    def _put(self, index: int, item: bytes | ntrip.Disconnected | _End) -> bool:
+        """Hands an item to the main loop, waiting while the queue is full; False once stopped."""
+        while not self._stop.is_set():
+            try:
+                self._queue.put((index, item), timeout=0.5)
+                return True
+            except queue.Full:
+                continue
+        return False
 
     def _gga_of(self, feed: _Feed) -> str | Callable[[], str | None] | None:
         """The GGA sentence of a source: --gga's; else, when the caster's source table marks the
