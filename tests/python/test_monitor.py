@@ -350,3 +350,22 @@ def test_rtcm_read_gives_a_streams_epochs_as_the_observation_tables(shared_file)
     cn0 = frame[frame.code.astype(str).str.startswith("S")]
     assert frame.time.nunique() == 186 and len(cn0) > 0
     assert ((cn0.value * 4) % 1 == 0).all()  # the legacy messages' quarter dB-Hz
+
+
+def test_a_file_replayed_in_real_time_takes_its_recorded_span(tmp_path):
+    import time
+
+    from vardoln_tools import _native
+
+    # Six epochs at 1 Hz: five seconds of stream time.
+    text = _native.write_rinex_obs(_native.load(str(SAMPLE_OBS)), first=0, last=5, date="20261209 000000 UTC")
+    stream = tmp_path / "six.rtcm3"
+    stream.write_bytes(_native.write_rtcm(("six.rnx", text.encode()), 7))
+    spans = {}
+    for rate in ("max", "realtime"):
+        start = time.monotonic()
+        [window] = [event for event in Monitor([StreamSpec("S", str(stream))], rate=rate,
+                                               date=datetime.date(2021, 9, 22)).events() if event["kind"] == "window"]
+        spans[rate] = time.monotonic() - start
+        assert window["epochs"] == 6
+    assert spans["realtime"] >= 4.5 and spans["max"] < spans["realtime"] - 2.0

@@ -24,6 +24,7 @@ from .rinex_files import RinexFiles
 __all__ = ["Monitor", "StreamSpec", "WEEK_MS", "gps_ms_of", "gps_ms_text", "judge_window", "read_sources_file"]
 
 READ_BYTES = 64 * 1024  # a file at --rate max is read in large pieces; a network source gives what arrived
+PACED_READ_BYTES = 512
 # How much of a file is searched for broadcast ephemerides that date it.
 DATING_BYTES = 4 * 1024 * 1024
 
@@ -67,7 +68,6 @@ class _Feed:
     last_ms: int | None = None
     arrived: float = 0.0  # the monotonic clock when the last epoch arrived
     ended: bool = False
-    started_wall: float = 0.0
     alarms: int = 0
     last_window: dict[str, Any] | None = None
     status: dict[str, Any] = field(default_factory=dict)
@@ -160,13 +160,24 @@ class Monitor:
                 handle: Any = (os.fdopen(os.dup(0), "rb") if source.kind == "stdin"
                                else gzip.open(source.text, "rb") if source.text.endswith(".gz")
                                else open(source.text, "rb"))
+                # A file in real time goes in small pieces, each held back until the clock has
+                # caught up with the stream time of the epochs it completes.
+                paced = self.rate == "realtime" and source.kind == "file"
+                clock = _native.LiveStream(self._week(feed)) if paced else None
+                size = PACED_READ_BYTES if paced else READ_BYTES
+                started = time.monotonic()
+                first_ms: int | None = None
                 with handle:
                     while not self._stop.is_set():
-                        chunk = handle.read(READ_BYTES) if source.kind == "file" else os.read(handle.fileno(), READ_BYTES)
+                        chunk = handle.read(size) if source.kind == "file" else os.read(handle.fileno(), size)
                         if not chunk:
                             break
-                        if self.rate == "realtime" and source.kind == "file":
-                            self._pace(feed)
+                        if clock is not None:
+                            clock.feed(chunk)
+                            last_ms = clock.status()["last_ms"]
+                            first_ms = last_ms if first_ms is None else first_ms
+                            if last_ms is not None and first_ms is not None:
+                                self._stop.wait(max(0.0, (last_ms - first_ms) / 1000.0 - (time.monotonic() - started)))
                         if not self._put(index, chunk):
                             return
             self._put(index, _End())
@@ -215,14 +226,6 @@ class Monitor:
     def _sleep(self, seconds: float) -> None:
         self._stop.wait(seconds)
 
-    def _pace(self, feed: _Feed) -> None:
-        """A file replayed at its recorded pace: wait while the stream is ahead of the clock."""
-        while not self._stop.is_set() and feed.first_ms is not None and feed.last_ms is not None:
-            ahead = (feed.last_ms - feed.first_ms) / 1000.0 - (time.monotonic() - feed.started_wall)
-            if ahead <= 0:
-                return
-            self._stop.wait(min(ahead, 0.5))
-
     # -- judging --------------------------------------------------------------------------------
 
     def _week(self, feed: _Feed) -> int:
@@ -266,7 +269,6 @@ class Monitor:
                                            drop_db=self.detector.drop_db,
                                            event_satellites=self.detector.event_satellites,
                                            systems=self.config_args["systems"] or list(judge_settings.DEFAULT_SYSTEMS))
-            feed.started_wall = time.monotonic()
         yield from self._native_events(index, feed.live.feed(item))
         feed.status = feed.live.status()
         if feed.status.get("last_ms") is not None:
