@@ -21,12 +21,15 @@
 // Change points. A cumulative sum over ranks (a level shift moves the ranks of a whole stretch
 // and no single wild day moves a rank sum far): within a stretch of n days with data, rank the
 // values (ties take the mean of their ranks), S_0 = 0 and S_i = S_(i-1) + rank_i - (n + 1) / 2.
-// The candidate follows the day i where |S_i| is largest; its strength is S_diff = max S - min S.
-// The confidence is the fraction of `resamples` random orders of the same ranks whose S_diff is
-// smaller than the stretch's own; a change point stands at `confidence` or more, and only when
-// both sides keep at least `min_segment_days` days with data (a shorter side is a spike or an
-// edge, not a level). Each side is then searched again the same way (binary segmentation); a
-// stretch shorter than twice min_segment_days is not searched. So at most (days with data) /
+// Its strength is S_diff = max S - min S, and the confidence the fraction of `resamples` random
+// orders of the same ranks whose S_diff is smaller than the stretch's own; a change point stands
+// at `confidence` or more. It falls after the day i with the largest S_i^2 / (i (n - i)) among
+// those that leave at least `min_segment_days` days with data on each side (the best split of
+// the ranks into two levels; the largest |S_i| alone leans towards the middle of the stretch, and
+// a side shorter than that is a spike or an edge, not a level). Each side is then searched again
+// the same way (binary segmentation); a stretch shorter than twice min_segment_days is not
+// searched. The means of a change point are those of the levels it separates, between the change
+// points found on either side of it (or the ends of the series). So at most (days with data) /
 // min_segment_days change points come out, and min_segment_days is taken as at least 2. The
 // random orders come from one std::mt19937_64 seeded with `seed`, drawn with our own shuffle, so
 // a series gives the same change points on every machine and standard library.

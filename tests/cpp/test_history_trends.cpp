@@ -35,7 +35,9 @@ struct Normal {
 std::vector<DailyValue> multipath_days(std::uint64_t seed, double step) {
     Normal normal(seed);
     std::vector<DailyValue> series;
-    for (std::int64_t i = 0; i < 120; ++i) series.push_back({kFirstDay + i, normal(0.30, 0.02) + (i >= 80 ? step : 0.0)});
+    for (std::int64_t i = 0; i < 120; ++i) {
+        series.push_back({kFirstDay + i, normal(0.30, 0.02) + (i >= 80 ? step : 0.0)});
+    }
     return series;
 }
 
@@ -87,9 +89,13 @@ TEST(HistoryTrends, FewFalseChangePointsWithoutAStep) {
 }
 
 TEST(HistoryTrends, BandAgainstTheFortyFiveDaysWithDataBefore) {
-    // 60 days alternating 44 and 46 dB-Hz, every seventh without data, then the judged day.
+    // 60 days alternating near 44 and 46 dB-Hz, every seventh without data, then the judged day
+    // a day later than the next (a calendar gap does not count).
     std::vector<DailyValue> series;
-    for (std::int64_t i = 0; i < 60; ++i) series.push_back({kFirstDay + i, i % 7 == 3 ? kNaN : (i % 2 == 0 ? 44.0 : 46.0) + 0.01 * static_cast<double>(i % 5)});
+    for (std::int64_t i = 0; i < 60; ++i) {
+        const double value = (i % 2 == 0 ? 44.0 : 46.0) + 0.01 * static_cast<double>(i % 5);
+        series.push_back({kFirstDay + i, i % 7 == 3 ? kNaN : value});
+    }
     // By hand: the last 45 values that are numbers, before the judged day.
     std::vector<double> used;
     for (auto it = series.rbegin(); it != series.rend() && used.size() < 45; ++it) {
