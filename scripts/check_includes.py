@@ -30,7 +30,7 @@ LAYERS: tuple[tuple[str, ...], ...] = (
     ("archive", "tle", "rtcm"),  # gzip, Unix compress, Hatanaka; two-line elements; RTCM 3 streams
     ("navigation",),  # broadcast records, orbits, positions, look angles, the orbit source
     ("visibility",),  # prediction against observation and its summary records
-    ("cn0", "qc", "arrays", "detector", "health", "monitor"),  # analysis and JSON; QC; tables; events; health grade; live streams
+    ("cn0", "qc", "arrays", "detector", "health", "monitor", "history"),  # analysis and JSON; QC; tables; events; health grade; live streams; trends
     ("python", "tools_python"),  # the module's binding and the tools' companion extension
 )
 
