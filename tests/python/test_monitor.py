@@ -68,10 +68,10 @@ def run_until(monitor, done, timeout_s):
     return events
 
 
-def test_windows_through_a_real_caster_equal_the_offline_analysis(shared_file, tmp_path):
+def test_windows_through_a_real_caster_equal_the_offline_analysis(plain_file, tmp_path):
     from vardoln_tools import _native
 
-    data = shared_file(STREAM).read_bytes()
+    data = plain_file(STREAM).read_bytes()
     # Every window judged with all the stream's ephemerides, as the offline reading has them (the
     # monitor alone would use those received so far).
     nav = tmp_path / "stream.nav"
@@ -98,8 +98,8 @@ def test_windows_through_a_real_caster_equal_the_offline_analysis(shared_file, t
     assert not [event for event in events if event["kind"] in ("alarm", "error")]
 
 
-def test_bad_sources_are_reported_and_end(tmp_path, shared_file):
-    data = shared_file(STREAM).read_bytes()
+def test_bad_sources_are_reported_and_end(tmp_path, plain_file):
+    data = plain_file(STREAM).read_bytes()
     # Cut frames, flipped bits and random bytes: counted and passed over, the rest judged.
     damaged = bytearray(data)
     for at in range(100, len(damaged), 997):
@@ -123,10 +123,10 @@ def test_bad_sources_are_reported_and_end(tmp_path, shared_file):
     assert any(event["kind"] == "window" and event["stream"] == "noisy" for event in events)
 
 
-def test_the_command_prints_a_line_per_event_and_writes_them_as_json_lines(tmp_path, shared_file, capsys):
+def test_the_command_prints_a_line_per_event_and_writes_them_as_json_lines(tmp_path, plain_file, capsys):
     from vardoln_tools import commands
 
-    path = shared_file(STREAM)
+    path = plain_file(STREAM)
     events = tmp_path / "events.jsonl"
     hook = tmp_path / "hook.jsonl"
     code = commands.main(["monitor", str(path), "--date", "2009-12-18", "--window", "2", "--events", str(events),
@@ -306,10 +306,10 @@ def test_an_episode_injected_into_a_real_recording_raises_one_alarm_at_its_first
     assert [event["type"] for event in window["events"]] == ["jamming"]
 
 
-def test_a_caster_that_wants_the_rovers_position_gets_the_tables_then_the_streams(shared_file):
+def test_a_caster_that_wants_the_rovers_position_gets_the_tables_then_the_streams(plain_file):
     from test_ntrip import SmallCaster
 
-    caster = SmallCaster(shared_file(STREAM).read_bytes())  # NTRIP 2.0, chunked, ends each stream
+    caster = SmallCaster(plain_file(STREAM).read_bytes())  # NTRIP 2.0, chunked, ends each stream
     try:
         monitor = Monitor([StreamSpec("LIVE", f"ntrip://127.0.0.1:{caster.port}/LIVE")], date=STREAM_DAY)
         requests = lambda: [text for text in caster.requests if text.startswith("GET /LIVE ")]  # noqa: E731
@@ -326,8 +326,8 @@ def test_a_caster_that_wants_the_rovers_position_gets_the_tables_then_the_stream
     assert [event["kind"] for event in events if event["kind"] == "connection"][:1] == ["connection"]
 
 
-def test_streams_named_in_a_sources_file_and_standard_input_are_monitored_together(tmp_path, shared_file):
-    path = shared_file(STREAM)
+def test_streams_named_in_a_sources_file_and_standard_input_are_monitored_together(tmp_path, plain_file):
+    path = plain_file(STREAM)
     sources = tmp_path / "streams.txt"
     sources.write_text(f"# station source\nGLO1 {path}\nGLO2 -\n")
     events = tmp_path / "events.jsonl"
@@ -340,11 +340,11 @@ def test_streams_named_in_a_sources_file_and_standard_input_are_monitored_togeth
     assert by_stream == {"GLO1": [60, 120, 6], "GLO2": [60, 120, 6]}
 
 
-def test_rtcm_read_gives_a_streams_epochs_as_the_observation_tables(shared_file):
+def test_rtcm_read_gives_a_streams_epochs_as_the_observation_tables(plain_file):
     from vardoln_tools import load_observations
     from vardoln_tools import rtcm as public
 
-    path = shared_file(STREAM)
+    path = plain_file(STREAM)
     frame = public.read(path, gps_week=STREAM_WEEK)
     assert frame.equals(load_observations(rtcm.read(path, gps_week=STREAM_WEEK)))
     cn0 = frame[frame.code.astype(str).str.startswith("S")]
