@@ -78,7 +78,7 @@ std::optional<std::int32_t> rtcm_first_epoch_week(std::span<const std::uint8_t> 
 }
 
 MonitorStream::MonitorStream(const MonitorSettings& settings)
-    : settings_(settings), detector_(settings.detector) {}
+    : settings_(settings), clock_(settings.gps_week), detector_(settings.detector) {}
 
 std::vector<MonitorEvent> MonitorStream::feed(std::span<const std::uint8_t> bytes) {
     std::vector<MonitorEvent> events;
@@ -114,27 +114,8 @@ std::vector<MonitorEvent> MonitorStream::finish() {
     return events;
 }
 
-int MonitorStream::leap_seconds() const noexcept {
-    const std::int64_t at = last_message_ms_.value_or(std::int64_t{settings_.gps_week} * kGpsMsPerWeek);
-    return gps_leap_seconds(at / kGpsMsPerWeek, at % kGpsMsPerWeek);
-}
-
-// Milliseconds from the GPS epoch: the week that brings the time of week nearest the last
-// message's time, so that a stream crossing the end of a week counts on into the next one.
-std::int64_t MonitorStream::resolve(std::uint32_t time_of_week) const noexcept {
-    if (!last_message_ms_) return std::int64_t{settings_.gps_week} * kGpsMsPerWeek + time_of_week;
-    std::int64_t at = *last_message_ms_ / kGpsMsPerWeek * kGpsMsPerWeek + time_of_week;
-    if (at - *last_message_ms_ > kGpsMsPerWeek / 2) at -= kGpsMsPerWeek;
-    if (*last_message_ms_ - at > kGpsMsPerWeek / 2) at += kGpsMsPerWeek;
-    return at;
-}
-
 void MonitorStream::on_frame(const RtcmFrame& frame, std::vector<MonitorEvent>& events) {
     const std::uint16_t type = frame.message_type;
-    const auto last_tow = [&]() -> std::optional<std::uint32_t> {
-        if (!last_message_ms_) return std::nullopt;
-        return static_cast<std::uint32_t>(*last_message_ms_ % kGpsMsPerWeek);
-    };
     if (msm_kind(type)) {
         auto decoded = decode_msm(frame.payload);
         auto* message = std::get_if<MsmMessage>(&decoded);
@@ -142,12 +123,12 @@ void MonitorStream::on_frame(const RtcmFrame& frame, std::vector<MonitorEvent>& 
             ++status_.undecodable_messages;
             return;
         }
-        const auto time_of_week = msm_gps_time_of_week_ms(*message, leap_seconds(), last_tow());
-        if (!time_of_week) {
+        const auto at = clock_.time_of(*message);
+        if (!at) {
             ++status_.untimed_messages;
             return;
         }
-        open(*time_of_week, events);
+        open(*at, events);
         epoch_frames_.insert(epoch_frames_.end(), frame.bytes.begin(), frame.bytes.end());
         std::uint8_t satellite = 0;
         std::string key;
@@ -169,21 +150,12 @@ void MonitorStream::on_frame(const RtcmFrame& frame, std::vector<MonitorEvent>& 
             ++status_.undecodable_messages;
             return;
         }
-        std::optional<std::uint32_t> time_of_week;
-        if (message->system == GnssSystem::Glonass) {
-            // Only the time of day is sent: the day comes from the epochs before it.
-            MsmMessage day_only;
-            day_only.system = GnssSystem::Glonass;
-            day_only.epoch_ms = message->epoch_ms;
-            time_of_week = msm_gps_time_of_week_ms(day_only, leap_seconds(), last_tow());
-        } else if (message->epoch_ms < kMillisecondsPerWeek) {
-            time_of_week = message->epoch_ms;
-        }
-        if (!time_of_week) {
+        const auto at = clock_.time_of(*message);
+        if (!at) {
             ++status_.untimed_messages;
             return;
         }
-        open(*time_of_week, events);
+        open(*at, events);
         epoch_frames_.insert(epoch_frames_.end(), frame.bytes.begin(), frame.bytes.end());
         for (const LegacyObservation& observation : message->observations) {
             const std::string key = legacy_satellite_key(message->system, observation.satellite_id);
@@ -198,7 +170,7 @@ void MonitorStream::on_frame(const RtcmFrame& frame, std::vector<MonitorEvent>& 
         }
         if (!message->synchronous) close(events);
     } else if (is_rtcm_ephemeris(type)) {
-        const std::int64_t near = last_message_ms_.value_or(std::int64_t{settings_.gps_week} * kGpsMsPerWeek +
+        const std::int64_t near = clock_.last_ms().value_or(std::int64_t{settings_.gps_week} * kGpsMsPerWeek +
                                                             kGpsMsPerWeek / 2);
         if (add_rtcm_ephemeris(frame.payload, near, navigation_)) ++status_.undecodable_messages;
         else ++status_.ephemerides;
@@ -215,11 +187,9 @@ void MonitorStream::on_frame(const RtcmFrame& frame, std::vector<MonitorEvent>& 
     }
 }
 
-void MonitorStream::open(std::uint32_t time_of_week, std::vector<MonitorEvent>& events) {
-    const std::int64_t at = resolve(time_of_week);
+void MonitorStream::open(std::int64_t at, std::vector<MonitorEvent>& events) {
     if (open_ms_ && *open_ms_ != at) close(events);
     if (!open_ms_) open_ms_ = at;
-    last_message_ms_ = at;
 }
 
 void MonitorStream::close(std::vector<MonitorEvent>& events) {

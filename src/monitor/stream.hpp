@@ -14,6 +14,7 @@
 
 #include "detector/live.hpp"
 #include "navigation/nav_data.hpp"
+#include "rtcm/epochs.hpp"
 #include "rtcm/frames.hpp"
 
 namespace vardoln {
@@ -87,20 +88,18 @@ public:
 
 private:
     void on_frame(const RtcmFrame& frame, std::vector<MonitorEvent>& events);
-    void open(std::uint32_t time_of_week, std::vector<MonitorEvent>& events);
+    void open(std::int64_t at_ms, std::vector<MonitorEvent>& events);
     void close(std::vector<MonitorEvent>& events);
     void close_window(bool at_end, std::vector<MonitorEvent>& events);
-    std::int64_t resolve(std::uint32_t time_of_week) const noexcept;
-    int leap_seconds() const noexcept;
 
     MonitorSettings settings_;
     RtcmFrameReader reader_;
+    RtcmClock clock_;
     LiveDetector detector_;
     MonitorStatus status_;
 
     // The epoch being assembled.
     std::optional<std::int64_t> open_ms_;
-    std::optional<std::int64_t> last_message_ms_;
     std::vector<std::uint8_t> epoch_frames_;
     struct PendingSample {
         std::string satellite;

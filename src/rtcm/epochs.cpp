@@ -148,15 +148,15 @@ struct HeaderCollector {
 class EpochAssembler {
 public:
     EpochAssembler(RtcmStream& stream, int gps_week)
-        : stream_(stream), builder_(stream.record), first_week_(gps_week) {}
+        : stream_(stream), builder_(stream.record), clock_(gps_week) {}
 
     void on(const MsmMessage& message) {
-        const auto time_of_week = msm_gps_time_of_week_ms(message, leap_seconds(), last_time_of_week());
-        if (!time_of_week) {
+        const auto at = clock_.time_of(message);
+        if (!at) {
             ++stream_.untimed_messages;
             return;
         }
-        open(*time_of_week);
+        open(*at);
         const char letter = letter_of(message.system);
         // The channels first: the cells' GLONASS phases are turned into cycles by them.
         if (message.system == GnssSystem::Glonass) {
@@ -186,21 +186,12 @@ public:
     }
 
     void on(const LegacyMessage& message) {
-        std::optional<std::uint32_t> time_of_week;
-        if (message.system == GnssSystem::Glonass) {
-            // Only the time of day is sent: the day comes from the epochs before it.
-            MsmMessage day_only;
-            day_only.system = GnssSystem::Glonass;
-            day_only.epoch_ms = message.epoch_ms;
-            time_of_week = msm_gps_time_of_week_ms(day_only, leap_seconds(), last_time_of_week());
-        } else if (message.epoch_ms < kMillisecondsPerWeek) {
-            time_of_week = message.epoch_ms;
-        }
-        if (!time_of_week) {
+        const auto at = clock_.time_of(message);
+        if (!at) {
             ++stream_.untimed_messages;
             return;
         }
-        open(*time_of_week);
+        open(*at);
         for (const LegacyObservation& observation : message.observations) {
             const std::string key = legacy_satellite_key(message.system, observation.satellite_id);
             const CodePlan* plan = builder_.plan_for(key.front());
@@ -312,35 +303,13 @@ private:
         return lli;
     }
 
-    std::optional<std::uint32_t> last_time_of_week() const noexcept {
-        if (!last_ms_) return std::nullopt;
-        return static_cast<std::uint32_t>(*last_ms_ % kMsPerWeek);
-    }
-
-    int leap_seconds() const noexcept {
-        const std::int64_t at = last_ms_.value_or(std::int64_t{first_week_} * kMsPerWeek);
-        return gps_leap_seconds(at / kMsPerWeek, at % kMsPerWeek);
-    }
-
-    // Milliseconds from the GPS epoch: the week that brings the time of week nearest the last
-    // message's time, so that a stream crossing the end of a week counts on into the next one.
-    std::int64_t resolve(std::uint32_t time_of_week) const noexcept {
-        if (!last_ms_) return std::int64_t{first_week_} * kMsPerWeek + time_of_week;
-        std::int64_t at = *last_ms_ / kMsPerWeek * kMsPerWeek + time_of_week;
-        if (at - *last_ms_ > kMsPerWeek / 2) at -= kMsPerWeek;
-        if (*last_ms_ - at > kMsPerWeek / 2) at += kMsPerWeek;
-        return at;
-    }
-
-    void open(std::uint32_t time_of_week) {
-        const std::int64_t at = resolve(time_of_week);
+    void open(std::int64_t at) {
         if (open_ms_ && *open_ms_ != at) close();
         if (!open_ms_) {
             builder_.begin_epoch();
             open_ms_ = at;
             ++ordinal_;
         }
-        last_ms_ = at;
     }
 
     void close() {
@@ -353,9 +322,8 @@ private:
 
     RtcmStream& stream_;
     RecordBuilder builder_;
-    int first_week_;
+    RtcmClock clock_;
     std::optional<std::int64_t> open_ms_;  // the epoch being assembled, ms from the GPS epoch
-    std::optional<std::int64_t> last_ms_;  // the last timed message
     std::vector<double> epoch_seconds_;
     struct LockSeen {
         std::uint64_t ordinal = 0;  // of the epoch that last held the cell; 0 before any
@@ -369,6 +337,46 @@ private:
 };
 
 }  // namespace
+
+std::optional<std::int64_t> RtcmClock::time_of(const MsmMessage& message) noexcept {
+    return advance(msm_gps_time_of_week_ms(message, leap_seconds(), last_time_of_week()));
+}
+
+std::optional<std::int64_t> RtcmClock::time_of(const LegacyMessage& message) noexcept {
+    if (message.system == GnssSystem::Glonass) {
+        // Only the time of day is sent: the day comes from the epochs before it.
+        MsmMessage day_only;
+        day_only.system = GnssSystem::Glonass;
+        day_only.epoch_ms = message.epoch_ms;
+        return advance(msm_gps_time_of_week_ms(day_only, leap_seconds(), last_time_of_week()));
+    }
+    if (message.epoch_ms >= kMillisecondsPerWeek) return std::nullopt;
+    return advance(message.epoch_ms);
+}
+
+// The week that brings the time of week nearest the last message's time, so that a stream
+// crossing the end of a week counts on into the next one.
+std::optional<std::int64_t> RtcmClock::advance(std::optional<std::uint32_t> time_of_week) noexcept {
+    if (!time_of_week) return std::nullopt;
+    std::int64_t at = std::int64_t{first_week_} * kMsPerWeek + *time_of_week;
+    if (last_ms_) {
+        at = *last_ms_ / kMsPerWeek * kMsPerWeek + *time_of_week;
+        if (at - *last_ms_ > kMsPerWeek / 2) at -= kMsPerWeek;
+        if (*last_ms_ - at > kMsPerWeek / 2) at += kMsPerWeek;
+    }
+    last_ms_ = at;
+    return at;
+}
+
+std::optional<std::uint32_t> RtcmClock::last_time_of_week() const noexcept {
+    if (!last_ms_) return std::nullopt;
+    return static_cast<std::uint32_t>(*last_ms_ % kMsPerWeek);
+}
+
+int RtcmClock::leap_seconds() const noexcept {
+    const std::int64_t at = last_ms_.value_or(std::int64_t{first_week_} * kMsPerWeek);
+    return gps_leap_seconds(at / kMsPerWeek, at % kMsPerWeek);
+}
 
 EpochTime gps_calendar_time(std::int64_t gps_week, std::int64_t ms_of_week) noexcept {
     const std::int64_t total_ms = gps_week * kMsPerWeek + ms_of_week;

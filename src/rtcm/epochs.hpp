@@ -11,9 +11,35 @@
 #include "rinex/epoch_time.hpp"
 #include "rinex/obs_data.hpp"
 #include "rtcm/frames.hpp"
+#include "rtcm/legacy.hpp"
+#include "rtcm/msm.hpp"
 #include "rtcm/message_error.hpp"
 
 namespace vardoln {
+
+// The GPS time of a stream's observation messages, which carry only a time of week (GLONASS: the
+// Moscow day and time of day; its legacy messages the time of day alone, the day coming from the
+// messages before). It starts in the given week and counts on whenever the time of week falls
+// back by more than half a week. Shared by the stream reader and the live monitor.
+class RtcmClock {
+public:
+    explicit RtcmClock(std::int32_t first_week) noexcept : first_week_(first_week) {}
+
+    // Milliseconds from the GPS epoch of a message, and the clock moves to it; nothing for a
+    // message that cannot be dated (a GLONASS message before any day is known).
+    std::optional<std::int64_t> time_of(const MsmMessage& message) noexcept;
+    std::optional<std::int64_t> time_of(const LegacyMessage& message) noexcept;
+    // The last dated message's time.
+    std::optional<std::int64_t> last_ms() const noexcept { return last_ms_; }
+
+private:
+    std::optional<std::int64_t> advance(std::optional<std::uint32_t> time_of_week) noexcept;
+    std::optional<std::uint32_t> last_time_of_week() const noexcept;
+    int leap_seconds() const noexcept;
+
+    std::int32_t first_week_;
+    std::optional<std::int64_t> last_ms_;
+};
 
 struct RtcmStream {
     // Per constellation letter the codes seen, in order of first sight: for each signal its
