@@ -43,7 +43,8 @@ PYTHON_LAYERS: tuple[tuple[str, ...], ...] = (
     ("_native", "_version"),  # the companion extension; the version
     ("tables", "sources"),  # a recording as tables, file roles, the loaded recording; live stream sources
     ("judge",),  # settings, selection, the assessment, quality control
-    ("render",),  # summaries, plots, the HTML report
+    ("render",),  # summaries, plots, the HTML report, the network dashboard
+    ("history",),  # the station history store, station-days, trends
     ("batch", "monitor"),  # many recordings into rows; live streams judged as they arrive
     ("commands",),  # the command line
     ("__init__", "__main__", "rtcm", *MOVED_MODULES),  # the public face, python -m, the former module paths

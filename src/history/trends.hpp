@@ -23,7 +23,9 @@
 // values (ties take the mean of their ranks), S_0 = 0 and S_i = S_(i-1) + rank_i - (n + 1) / 2.
 // Its strength is S_diff = max S - min S, and the confidence the fraction of `resamples` random
 // orders of the same ranks whose S_diff is smaller than the stretch's own; a change point stands
-// at `confidence` or more. It falls after the day i with the largest S_i^2 / (i (n - i)) among
+// at `confidence` or more; the random orders of a stretch stop once too many of them reach its
+// S_diff for that confidence to be met, so a steady figure costs a few hundred orders, not all of
+// them. It falls after the day i with the largest S_i^2 / (i (n - i)) among
 // those that leave at least `min_segment_days` days with data on each side (the best split of
 // the ranks into two levels; the largest |S_i| alone leans towards the middle of the stretch, and
 // a side shorter than that is a spike or an edge, not a level). Each side is then searched again

@@ -59,8 +59,10 @@ struct RinexObsData {
     // Header.
     double version = 0.0;
     std::string marker_name;
+    std::string marker_number;     // the monument's DOMES or other number; empty when not given
     std::string receiver_type;
-    std::string antenna_type;
+    std::string receiver_version;  // firmware
+    std::string antenna_type;      // type and radome, as the header's columns 21-40 hold them
     std::optional<std::array<double, 3>> approx_position;  // ECEF metres
     double interval = 0.0;                                  // seconds
     std::vector<ObsTypeList> obs_types;                     // one entry per letter

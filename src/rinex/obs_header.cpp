@@ -134,8 +134,11 @@ bool read_observation_header(LineCursor& lines, RinexObsData& data) {
             if (const auto version = read_float(column_field(line, 0, 8))) data.version = *version;
         } else if (contains(label, "MARKER NAME")) {
             data.marker_name = column_field(line, 0, 59);
+        } else if (contains(label, "MARKER NUMBER")) {
+            data.marker_number = column_field(line, 0, 19);
         } else if (contains(label, "REC # / TYPE")) {
             if (line.size() >= 40) data.receiver_type = column_field(line, 20, 39);
+            data.receiver_version = column_field(line, 40, 59);
         } else if (contains(label, "ANT # / TYPE")) {
             if (line.size() >= 40) data.antenna_type = column_field(line, 20, 39);
         } else if (contains(label, "APPROX POSITION XYZ")) {

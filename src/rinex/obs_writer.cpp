@@ -245,8 +245,10 @@ void append_header(std::string& out, const RinexObsData& obs, const RinexWriteSe
                            padded(settings.creation_date, 20),
                        "PGM / RUN BY / DATE");
     append_header_line(out, obs.marker_name, "MARKER NAME");
+    if (!obs.marker_number.empty()) append_header_line(out, obs.marker_number, "MARKER NUMBER");
     append_header_line(out, "", "OBSERVER / AGENCY");
-    append_header_line(out, padded("", 20) + padded(obs.receiver_type, 20), "REC # / TYPE / VERS");
+    append_header_line(out, padded("", 20) + padded(obs.receiver_type, 20) + padded(obs.receiver_version, 20),
+                       "REC # / TYPE / VERS");
     append_header_line(out, padded("", 20) + padded(obs.antenna_type, 20), "ANT # / TYPE");
     if (obs.approx_position) {
         line.clear();

@@ -140,6 +140,7 @@ struct HeaderCollector {
         if (!record.receiver_type.empty() || !record.antenna_type.empty()) return;
         record.marker_name = std::to_string(descriptors.station);
         record.receiver_type = descriptors.receiver;
+        record.receiver_version = descriptors.firmware;
         record.antenna_type = descriptors.antenna;
     }
 };

@@ -15,7 +15,9 @@ PyObject* recording_facts(const RinexObsData& obs) {
     Ref facts(PyDict_New());
     if (!facts) return nullptr;
     if (!py::dict_set(facts.get(), "marker_name", py::new_text(obs.marker_name)) ||
+        !py::dict_set(facts.get(), "marker_number", py::new_text(obs.marker_number)) ||
         !py::dict_set(facts.get(), "receiver_type", py::new_text(obs.receiver_type)) ||
+        !py::dict_set(facts.get(), "receiver_version", py::new_text(obs.receiver_version)) ||
         !py::dict_set(facts.get(), "antenna_type", py::new_text(obs.antenna_type)) ||
         !py::dict_set(facts.get(), "version", py::new_float(obs.version)) ||
         !py::dict_set(facts.get(), "interval", py::new_float(obs.interval)) ||

@@ -53,6 +53,11 @@ PyMethodDef functions[] = {
                                        "A recording loaded once: the observations (a path, a (path, bytes) pair or a "
                                        "vardoln_cn0.RinexObsData) and the navigation data (None, a NavigationData, or "
                                        "a list of files, merged), for every table, check and analysis of it."),
+    py::fastcall_method<&trend>("trend", "trend(days, values, window_days=45, resamples=1000, confidence=0.95, "
+                                         "min_segment_days=10, seed=20261209)\n--\n\n"
+                                         "A daily series (int64 days, float64 values, NaN: no data) against its "
+                                         "own past: each day's band of the days with data before it, its flag, "
+                                         "and the change points of the rank cumulative sum."),
     py::fastcall_method<&rtcm_week>("rtcm_week", "rtcm_week(data, near_gps_ms)\n--\n\nThe GPS week of the "
                                                  "first epoch of an RTCM 3 stream from its own broadcast ephemerides "
                                                  "(their truncated weeks read near near_gps_ms), or None."),

@@ -161,6 +161,7 @@ PyTypeObject* recording_type();
 // The live stream type (monitor.cpp).
 PyTypeObject* live_stream_type();
 PyObject* rtcm_week(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
+PyObject* trend(PyObject* module, PyObject* const* args, Py_ssize_t nargsf, PyObject* kwnames);
 // The recording of a Recording object; nullptr (no error set) for any other object.
 const arrays::Recording* loaded_recording(PyObject* object);
 

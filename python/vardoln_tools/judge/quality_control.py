@@ -316,6 +316,9 @@ class QcReport:
     coverage: pd.DataFrame | None  # None without navigation data
     assessment: Assessment | None  # None when the recording has no C/N0 sample (see assessment_note)
     assessment_note: str | None
+    # The header's facts: marker name and number, receiver type and version, antenna type (with
+    # its radome), receiver position (ECEF metres, or None).
+    facts: Mapping[str, Any] = field(default_factory=dict)
 
     def verdicts(self) -> dict[str, str] | None:
         """The C/N0 verdicts as `vardoln-cn0 analyze` shows them with the same mask; None when
@@ -480,4 +483,4 @@ def build_report(obs_path: RecordingArg, nav_path: NavArg | None, min_elevation:
         pairs=native.pairs(), missing=native.missing(), multipath=native.multipath(), phase_slips=native.phase_slips(),
         slip_events=native.slip_events(), cn0=signal_stats_of(table["signal_stats"], obs, navs, elevation),
         completeness=completeness, completeness_note=note, coverage=coverage, assessment=judged,
-        assessment_note=judged_note)
+        assessment_note=judged_note, facts=dict(facts))

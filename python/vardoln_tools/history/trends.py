@@ -1,0 +1,253 @@
+"""Trends of a station's daily figures against the station's own past: per station and metric
+the last day's value beside the mean and spread of the 45 days with data before it (flagged
+past 2 sigma), the change points of the rank cumulative sum (1,000 random orders, reported at
+95 % confidence or more), and the changes of equipment, tool version and settings, each named
+beside a change point that falls on its day. The numbers come from the companion extension."""
+
+from __future__ import annotations
+
+import datetime
+import json
+import math
+import sqlite3
+from collections.abc import Iterable, Sequence
+from dataclasses import asdict, dataclass, field
+from typing import Any
+
+import numpy as np
+
+from .. import _native
+from .store import Store
+
+EPOCH = datetime.date(1970, 1, 1)
+# A change of equipment, tool or settings within this many days of a change point is named beside it:
+# the change point is the first day of the new level, and a receiver swapped in the evening
+# shows on the next day.
+CAUSE_DAYS = 1
+SYSTEM_ORDER = ("GPS", "GLONASS", "Galileo", "BeiDou", "QZSS", "IRNSS", "NavIC", "SBAS")
+
+
+def date_of(day: int) -> datetime.date:
+    return EPOCH + datetime.timedelta(days=int(day))
+
+
+def day_number(date: datetime.date) -> int:
+    return (date - EPOCH).days
+
+
+def describe_metric(metric: str) -> tuple[str, str, bool | None]:
+    """The label, unit and direction (higher is better, lower is, or either way) of a metric."""
+    parts = metric.split("_")
+    if metric == "grade":
+        return "health grade (A=4 ... F=0)", "grade", True
+    if metric == "events":
+        return "detector events", "events", False
+    if metric == "nav_coverage":
+        return "navigation coverage (%)", "%", True
+    if metric == "confirmation":
+        return "predicted satellites observed (%)", "%", True
+    if parts[0] == "completeness":
+        return f"{parts[1]} completeness (%)", "%", True
+    if parts[0] == "mp" and len(parts) == 4:
+        return f"{parts[3]} multipath {parts[1]} against {parts[2]} (m)", "m", False
+    if metric.startswith("obs_per_slip_"):
+        return f"{metric[len('obs_per_slip_'):]} observations per slip", "obs/slip", True
+    if parts[0] == "cn0" and len(parts) == 3:
+        return f"{parts[1]} mean C/N0 {parts[2]} (dB-Hz)", "dB-Hz", True
+    return metric, "", None
+
+
+def metric_order(metric: str) -> tuple[int, int, str]:
+    """Overall figures first, then per constellation in the usual order, each by kind."""
+    kinds = ("grade", "events", "nav_coverage", "confirmation", "completeness", "mp", "obs", "cn0")
+    head = metric.split("_")[0]
+    kind = kinds.index(head) if head in kinds else len(kinds)
+    system = next((i for i, name in enumerate(SYSTEM_ORDER) if f"_{name}" in metric), -1)
+    return (0 if kind < 4 else 1 + max(system, 0), kind, metric)
+
+
+@dataclass(frozen=True)
+class ChangePoint:
+    day: datetime.date
+    confidence: float
+    mean_before: float
+    mean_after: float
+    causes: tuple[str, ...] = ()
+
+
+@dataclass(frozen=True)
+class Change:
+    """A change of what made the recordings: equipment, tool version or settings."""
+
+    day: datetime.date
+    kind: str  # "receiver", "firmware", "antenna", "radome", "tool version", "settings"
+    text: str
+
+
+@dataclass(frozen=True)
+class Series:
+    """One metric of one station, day by day, against its own past."""
+
+    metric: str
+    days: tuple[datetime.date, ...]
+    values: tuple[float, ...]  # NaN: no data that day
+    band_mean: tuple[float, ...]
+    band_sigma: tuple[float, ...]
+    band_days: tuple[int, ...]
+    flagged: tuple[bool, ...]
+    change_points: tuple[ChangePoint, ...]
+
+    @property
+    def label(self) -> str:
+        return describe_metric(self.metric)[0]
+
+    def last(self) -> int | None:
+        """The index of the last day with data."""
+        for index in range(len(self.values) - 1, -1, -1):
+            if math.isfinite(self.values[index]):
+                return index
+        return None
+
+
+@dataclass(frozen=True)
+class StationTrends:
+    station: str
+    identifier: str | None
+    marker_name: str
+    days: int
+    first_day: datetime.date | None
+    last_day: datetime.date | None
+    series: tuple[Series, ...]
+    changes: tuple[Change, ...]
+    event_days: tuple[tuple[datetime.date, str], ...] = field(default=())
+    revision: int = 0
+
+
+def _finite(value: float) -> float | None:
+    return value if math.isfinite(value) else None
+
+
+def equipment_changes(store: Store, station: str) -> list[Change]:
+    """The days on which the receiver, its firmware, the antenna, its radome, the tool version or
+    the settings of a station's recordings changed, from one recording to the next in time."""
+    rows = store.query("SELECT day, receiver_type, receiver_version, antenna_type, antenna_radome, tool_version, "
+                       "settings_key, settings FROM recordings WHERE station = ? ORDER BY start_ns, id", (station,))
+    kinds = ("receiver", "firmware", "antenna", "radome", "tool version")
+    changes: list[Change] = []
+    previous: tuple[Any, ...] | None = None
+    for row in rows:
+        if previous is not None:
+            for index, kind in enumerate(kinds, start=1):
+                if row[index] != previous[index] and (row[index] or previous[index]):
+                    changes.append(Change(date_of(row[0]), kind, f"{kind} {previous[index] or '-'} -> {row[index] or '-'}"))
+            if row[6] != previous[6]:
+                changes.append(Change(date_of(row[0]), "settings", "settings " + _settings_difference(previous[7], row[7])))
+        previous = row
+    return changes
+
+
+def _settings_difference(before: str, after: str) -> str:
+    old, new = json.loads(before), json.loads(after)
+    changed = [f"{key} {old.get(key)} -> {new.get(key)}" for key in sorted(set(old) | set(new))
+               if old.get(key) != new.get(key)]
+    return ", ".join(changed) or "changed"
+
+
+def _series(metric: str, days: list[int], values: list[float | None], changes: Sequence[Change],
+            cached: dict[str, Any] | None) -> tuple[Series, dict[str, Any]]:
+    day_array = np.asarray(days, dtype=np.int64)
+    value_array = np.asarray([math.nan if value is None else value for value in values], dtype=np.float64)
+    if cached is None:
+        found = _native.trend(day_array, value_array)
+        cached = {"band_mean": np.asarray(found["band_mean"]).tolist(),
+                  "band_sigma": np.asarray(found["band_sigma"]).tolist(),
+                  "band_days": np.asarray(found["band_days"]).tolist(),
+                  "flagged": np.asarray(found["flagged"]).astype(bool).tolist(),
+                  "change_points": found["change_points"]}
+    points = []
+    for point in cached["change_points"]:
+        day = date_of(point["day"])
+        causes = tuple(change.text for change in changes if abs((change.day - day).days) <= CAUSE_DAYS)
+        points.append(ChangePoint(day, point["confidence"], point["mean_before"], point["mean_after"], causes))
+    return Series(metric, tuple(date_of(day) for day in days), tuple(value_array.tolist()),
+                  tuple(cached["band_mean"]), tuple(cached["band_sigma"]), tuple(cached["band_days"]),
+                  tuple(cached["flagged"]), tuple(points)), cached
+
+
+def station_trends(store: Store, station: str, *, use_cache: bool = True) -> StationTrends:
+    """The trends of one station's metrics (see the module's text). Each series' numbers are cached
+    in the store against the station's revision, so a second look at an unchanged station costs
+    only its reading."""
+    info = store.query("SELECT identifier, marker_name, revision FROM stations WHERE station = ?", (station,))
+    if not info:
+        raise KeyError(station)
+    identifier, marker_name, revision = info[0]
+    rows = store.query("SELECT metric, day, value FROM station_days WHERE station = ? ORDER BY metric, day", (station,))
+    by_metric: dict[str, tuple[list[int], list[float | None]]] = {}
+    for metric, day, value in rows:
+        days, values = by_metric.setdefault(metric, ([], []))
+        days.append(day)
+        values.append(value)
+    cache: dict[str, dict[str, Any]] = {}
+    if use_cache:
+        for metric, cached_revision, result in store.query(
+                "SELECT metric, revision, result FROM trend_cache WHERE station = ?", (station,)):
+            if cached_revision == revision:
+                cache[metric] = json.loads(result)
+    changes = equipment_changes(store, station)
+    series: list[Series] = []
+    fresh: list[tuple[str, str, int, str]] = []
+    for metric in sorted(by_metric, key=metric_order):
+        days, values = by_metric[metric]
+        made, numbers = _series(metric, days, values, changes, cache.get(metric))
+        series.append(made)
+        if metric not in cache:
+            fresh.append((station, metric, revision, json.dumps(numbers, allow_nan=True)))
+    if fresh and use_cache:
+        try:
+            with store.transaction() as db:
+                db.executemany("INSERT OR REPLACE INTO trend_cache VALUES (?, ?, ?, ?)", fresh)
+        except sqlite3.OperationalError:
+            pass  # a store we may read but not write: the trends stand without the cache
+    all_days = sorted({day for days, _ in by_metric.values() for day in days})
+    event_days = [(date_of(day), kind) for day, kind in store.query(
+        "SELECT DISTINCT r.day, e.type FROM events e JOIN recordings r ON r.id = e.recording_id "
+        "WHERE r.station = ? ORDER BY r.day, e.type", (station,))]
+    return StationTrends(station, identifier, marker_name or "", len(all_days),
+                         date_of(all_days[0]) if all_days else None, date_of(all_days[-1]) if all_days else None,
+                         tuple(series), tuple(changes), tuple(event_days), revision)
+
+
+def all_trends(store: Store, stations: Iterable[str] | None = None) -> list[StationTrends]:
+    return [station_trends(store, station) for station in (store.stations() if stations is None else stations)]
+
+
+def as_dict(trends: StationTrends, since: datetime.date | None = None) -> dict[str, Any]:
+    """Plain JSON values of a station's trends; with `since`, the change points and changes from that
+    day on."""
+    def keep(day: datetime.date) -> bool:
+        return since is None or day >= since
+
+    series = []
+    for entry in trends.series:
+        last = entry.last()
+        series.append({
+            "metric": entry.metric, "label": entry.label, "unit": describe_metric(entry.metric)[1],
+            "days_with_data": sum(1 for value in entry.values if math.isfinite(value)),
+            "last_day": None if last is None else entry.days[last].isoformat(),
+            "last_value": None if last is None else entry.values[last],
+            "band": None if last is None else {"mean": _finite(entry.band_mean[last]),
+                                                "sigma": _finite(entry.band_sigma[last]),
+                                                "days": entry.band_days[last]},
+            "flagged": False if last is None else entry.flagged[last],
+            "change_points": [{**asdict(point), "day": point.day.isoformat(), "causes": list(point.causes)}
+                              for point in entry.change_points if keep(point.day)],
+        })
+    return {"station": trends.station, "identifier": trends.identifier, "marker_name": trends.marker_name,
+            "days": trends.days,
+            "first_day": None if trends.first_day is None else trends.first_day.isoformat(),
+            "last_day": None if trends.last_day is None else trends.last_day.isoformat(),
+            "changes": [{"day": change.day.isoformat(), "kind": change.kind, "text": change.text}
+                        for change in trends.changes if keep(change.day)],
+            "event_days": [{"day": day.isoformat(), "type": kind} for day, kind in trends.event_days if keep(day)],
+            "series": series}
