@@ -6,6 +6,7 @@ from __future__ import annotations
 from collections.abc import Mapping, Sequence
 from typing import TYPE_CHECKING, Any
 
+from ..history.keeping import ENTRY_KEY, Keeping
 from ..judge import settings
 from ..judge.assessment import NothingToJudge, assess
 from ..tables import recording
@@ -20,13 +21,15 @@ if TYPE_CHECKING:
 
 def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: Sequence[navigation.Candidate],
                     config: vardoln_cn0.AnalysisConfig, memory_budget: int | None = None,
-                    groups: Sequence[ColumnGroup] = (), detector: settings.DetectorSettings | None = None) -> Row:
+                    groups: Sequence[ColumnGroup] = (), detector: settings.DetectorSettings | None = None,
+                    keeping: Keeping | None = None) -> Row:
     """One row: the recording loaded once, the navigation data chosen among the candidates when
     none is given (each candidate's files read once, the observations not again), then the
     assessment and the groups' columns on that same recording (also for a recording with nothing
     to judge); every failure becomes the row's error. With a memory budget (bytes), a recording
     whose observation or navigation file is larger, or expands past it from an archive, is
-    refused unread; candidates with such a file are passed over."""
+    refused unread; candidates with such a file are passed over. With `keeping`, the row also
+    carries the recording's store rows under ENTRY_KEY (a failure there is the row's warning)."""
     try:
         try:
             loaded = recording.load(obs_path, nav_paths or [], memory_budget)
@@ -40,6 +43,7 @@ def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: 
             else:
                 unusable = ("no navigation file of the recording's day could be read: "
                             + ", ".join(path for candidate in candidates for path in candidate.paths))
+        judged = None
         try:
             judged = assess(loaded, config=config, detector=detector)
         except NothingToJudge as nothing:
@@ -47,6 +51,11 @@ def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: 
             row = with_groups(nothing_row(obs_path, nav_paths, nothing.reason), groups, loaded)
         else:
             row = with_groups(result_row(judged), groups, loaded)
+        if keeping is not None:
+            try:
+                row[ENTRY_KEY] = keeping.entry(loaded, judged)
+            except (OSError, ValueError, recording.RecordingError) as error:
+                row = with_warning(row, f"not kept in the station history: {error}")
         return row if unusable is None else with_warning(row, unusable)
     except Exception as error:
         return error_row(obs_path, nav_paths, error)
@@ -58,7 +67,8 @@ def judge_recording(obs_path: str, nav_paths: Sequence[str] | None, candidates: 
 
 def analyze_recording(obs_path: str, nav_path: str | Sequence[str] | None, config: Mapping[str, Any] | None = None,
                       candidates: Sequence[tuple[Sequence[str], bool, str]] = (), memory_budget: int | None = None,
-                      groups: Sequence[ColumnGroup] = (), detector: settings.DetectorSettings | None = None) -> Row:
+                      groups: Sequence[ColumnGroup] = (), detector: settings.DetectorSettings | None = None,
+                      keeping: Keeping | None = None) -> Row:
     """The task run on a Dask worker: plain, picklable arguments in, one row out. `nav_path` is a
     path, several paths (merged) or None; `candidates` are (paths, mixed, constellation letter) to
     choose from when None."""
@@ -68,4 +78,4 @@ def analyze_recording(obs_path: str, nav_path: str | Sequence[str] | None, confi
     except Exception as error:
         return error_row(obs_path, nav_paths, error)
     chosen = [navigation.Candidate(tuple(paths), mixed, system) for paths, mixed, system in candidates]
-    return judge_recording(obs_path, nav_paths, chosen, built, memory_budget, groups, detector)
+    return judge_recording(obs_path, nav_paths, chosen, built, memory_budget, groups, detector, keeping)

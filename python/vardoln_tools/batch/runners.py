@@ -18,6 +18,7 @@ from concurrent.futures import FIRST_COMPLETED, Future, ThreadPoolExecutor, wait
 from dataclasses import dataclass
 from typing import TYPE_CHECKING, Any, Protocol
 
+from ..history.keeping import Keeping
 from ..judge import settings
 from . import workers
 from .config import config_from_dict, config_to_dict
@@ -91,7 +92,7 @@ def analyze_many(obs_paths: Iterable[str | os.PathLike[str]], *, nav: Any = None
                  nav_dir: str | os.PathLike[str] | None = None, config: vardoln_cn0.AnalysisConfig | None = None,
                  workers: int | None = None, scheduler: Any = None, progress: bool = True, threads: bool = False,
                  memory_budget: int | None = None, groups: Sequence[ColumnGroup] = (),
-                 detector: settings.DetectorSettings | None = None) -> list[Row]:
+                 detector: settings.DetectorSettings | None = None, keeping: Keeping | None = None) -> list[Row]:
     """Analyses every recording and returns one row per path, in the order given.
 
     nav: one navigation path (or a list of paths, merged) for all recordings, or a mapping from
@@ -104,13 +105,16 @@ def analyze_many(obs_paths: Iterable[str | os.PathLike[str]], *, nav: Any = None
     scheduler address or a dask.distributed Client; each recording then runs as one task on the
     cluster, whose workers must see the same paths. memory_budget: bytes one recording may take
     (default default_memory_budget()); see budget_refusal. groups: optional columns (ColumnGroup).
-    detector: the band detector's settings (default settings.DetectorSettings()).
+    detector: the band detector's settings (default settings.DetectorSettings()). keeping: what the
+    station history keeps of each recording (history.keeping.Keeping): its rows come back in each
+    row under history.keeping.ENTRY_KEY.
     """
     paths = [os.fspath(path) for path in obs_paths]
     rows: list[Row] = [{} for _ in paths]
     for index, row in _analyze_indexed(paths, nav=nav, nav_dir=nav_dir, config=config, workers=workers,
                                        scheduler=scheduler, progress=progress, threads=threads,
-                                       memory_budget=memory_budget, groups=groups, detector=detector):
+                                       memory_budget=memory_budget, groups=groups, detector=detector,
+                                       keeping=keeping):
         rows[index] = row
     return rows
 
@@ -119,15 +123,16 @@ def analyze_iter(obs_paths: Iterable[str | os.PathLike[str]], *, nav: Any = None
                  nav_dir: str | os.PathLike[str] | None = None, config: vardoln_cn0.AnalysisConfig | None = None,
                  workers: int | None = None, scheduler: Any = None, progress: bool = True, threads: bool = False,
                  memory_budget: int | None = None, groups: Sequence[ColumnGroup] = (),
-                 stop: Callable[[], bool] | None = None, detector: settings.DetectorSettings | None = None
-                 ) -> Iterator[Row]:
+                 stop: Callable[[], bool] | None = None, detector: settings.DetectorSettings | None = None,
+                 keeping: Keeping | None = None) -> Iterator[Row]:
     """The rows of analyze_many as each recording finishes, in the order of finishing, so that each can
     be written away at once. When `stop()` becomes true (it is looked at several times a second)
     the recordings in progress are abandoned, their workers ended, and workers.Stopped is raised."""
     paths = [os.fspath(path) for path in obs_paths]
     for _, row in _analyze_indexed(paths, nav=nav, nav_dir=nav_dir, config=config, workers=workers,
                                    scheduler=scheduler, progress=progress, threads=threads,
-                                   memory_budget=memory_budget, groups=groups, stop=stop, detector=detector):
+                                   memory_budget=memory_budget, groups=groups, stop=stop, detector=detector,
+                                   keeping=keeping):
         yield row
 
 
@@ -139,20 +144,21 @@ class _Setup:
     memory_budget: int
     groups: tuple[ColumnGroup, ...]
     detector: settings.DetectorSettings
+    keeping: Keeping | None = None
 
 
 def _analyze_indexed(paths: list[str], *, nav: Any, nav_dir: str | os.PathLike[str] | None,
                      config: vardoln_cn0.AnalysisConfig | None, workers: int | None, scheduler: Any, progress: bool,
                      threads: bool, memory_budget: int | None, groups: Sequence[ColumnGroup],
-                     stop: Callable[[], bool] | None = None, detector: settings.DetectorSettings | None = None
-                     ) -> Iterator[tuple[int, Row]]:
+                     stop: Callable[[], bool] | None = None, detector: settings.DetectorSettings | None = None,
+                     keeping: Keeping | None = None) -> Iterator[tuple[int, Row]]:
     lookup = _nav_lookup(nav, nav_dir)
     looked_up = [lookup(path) for path in paths]
     jobs = [job for job, _ in looked_up]
     notes = [note for _, note in looked_up]
     config = settings.analysis_config() if config is None else config
     budget = default_memory_budget() if memory_budget is None else memory_budget
-    setup = _Setup(config_to_dict(config), budget, tuple(groups), detector or settings.DetectorSettings())
+    setup = _Setup(config_to_dict(config), budget, tuple(groups), detector or settings.DetectorSettings(), keeping)
     stop = stop or (lambda: False)
     count = workers or os.cpu_count() or 1
     bar = _progress(len(jobs), progress)
@@ -178,7 +184,7 @@ def _run_on_threads(jobs: list[Work], config: vardoln_cn0.AnalysisConfig, setup:
     try:
         futures: dict[Future[Row], int] = {
             pool.submit(judge_recording, obs, navs, candidates, config, setup.memory_budget, setup.groups,
-                        setup.detector): i for i, (obs, navs, candidates) in enumerate(jobs)}
+                        setup.detector, setup.keeping): i for i, (obs, navs, candidates) in enumerate(jobs)}
         waiting = set(futures)
         while waiting:
             if stop():
@@ -208,7 +214,8 @@ def _work_in_worker(job: Work) -> Row:
     assert _worker_state is not None
     config, setup = _worker_state
     obs, navs, candidates = job
-    return judge_recording(obs, navs, candidates, config, setup.memory_budget, setup.groups, setup.detector)
+    return judge_recording(obs, navs, candidates, config, setup.memory_budget, setup.groups, setup.detector,
+                           setup.keeping)
 
 
 def _run_in_processes(jobs: list[Work], setup: _Setup, count: int,
@@ -233,7 +240,7 @@ def _run_on_cluster(jobs: list[Work], setup: _Setup, scheduler: Any,
     try:
         futures = [client.submit(analyze_recording, obs, navs, setup.config_fields,
                                  [(candidate.paths, candidate.mixed, candidate.system) for candidate in candidates],
-                                 setup.memory_budget, setup.groups, setup.detector, pure=False)
+                                 setup.memory_budget, setup.groups, setup.detector, setup.keeping, pure=False)
                    for obs, navs, candidates in jobs]
         position = {future.key: i for i, future in enumerate(futures)}
         finished = cluster_completed(futures)  # type: ignore[no-untyped-call]

@@ -11,12 +11,13 @@ from typing import TYPE_CHECKING
 
 from ..judge import settings
 from ..render import summary
-from .support import (EXIT_DONE, CommandError, NothingToJudgeExit, add_recording_arguments, check_plotting,
-                      exit_statuses_text, write, write_plots)
+from .support import (EXIT_DONE, CommandError, NothingToJudgeExit, add_recording_arguments, add_store_arguments,
+                      check_plotting, exit_statuses_text, open_store_for, write, write_plots)
 
 if TYPE_CHECKING:
     import vardoln_cn0
 
+    from ..history import Store
     from ..judge.assessment import Assessment
     from ..render._plot_worker import PlotWorker
 
@@ -45,6 +46,7 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
     output.add_argument("--plots", metavar="DIR", help="write PNG plots into DIR (needs matplotlib)")
     output.add_argument("--html", metavar="FILE", help="write a self-contained HTML report to FILE "
                                                        "(plots included when matplotlib is installed)")
+    add_store_arguments(analyze, "the analysis (of the epochs judged)")
     analyze.set_defaults(run=command_analyze)
 
 
@@ -88,6 +90,15 @@ def _assess(args: argparse.Namespace, worker: PlotWorker | None) -> Assessment:
 
 
 def command_analyze(args: argparse.Namespace) -> int:
+    store = open_store_for(args)
+    try:
+        return _run(args, store)
+    finally:
+        if store is not None:
+            store.close()
+
+
+def _run(args: argparse.Namespace, store: Store | None) -> int:
     plot_problem = None
     worker = None
     if args.plots or args.html:
@@ -99,15 +110,18 @@ def command_analyze(args: argparse.Namespace) -> int:
 
             worker = PlotWorker()
     with worker or contextlib.nullcontext():
-        return _analyze(args, worker, plot_problem)
+        return _analyze(args, worker, plot_problem, store)
 
 
-def _analyze(args: argparse.Namespace, worker: PlotWorker | None, plot_problem: str | None) -> int:
+def _analyze(args: argparse.Namespace, worker: PlotWorker | None, plot_problem: str | None,
+             store: Store | None) -> int:
     from ..judge.assessment import created_now
 
     judged = _assess(args, worker)
     created = created_now()
     print(summary.analysis_summary(judged))
+    if store is not None:
+        store_assessment(store, args, judged, created)
     result = judged.result
     written = []
     if args.json:
@@ -132,3 +146,16 @@ def _analyze(args: argparse.Namespace, worker: PlotWorker | None, plot_problem: 
     if written:
         print("", *written, sep="\n")
     return EXIT_DONE
+
+
+def store_assessment(store: Store, args: argparse.Namespace, judged: Assessment, created: str) -> None:
+    """The analysis kept in the station history (with the QC figures of the same epochs)."""
+    from ..history.entry import entry_for
+
+    assert judged.recording is not None
+    entry = entry_for(judged.recording, judged, judged.settings, station=args.station, source=args.obs)
+    if entry is None:
+        print(f"Store          not kept: {args.obs} has no dated epoch")
+        return
+    store.write(entry, created)
+    print(f"Store          {args.store}: {entry.recording['station']} {judged.result.start_time} kept")

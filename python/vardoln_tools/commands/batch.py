@@ -22,11 +22,15 @@ from ..batch.rows import FAILED, NOTHING_TO_JUDGE, ColumnGroup, fixed_columns
 from ..batch.runners import analyze_iter
 from ..batch.table import counts_line, format_table
 from ..judge import settings
+from ..judge.assessment import created_now
+from ..history.keeping import ENTRY_KEY, Keeping
 from .support import (EXIT_BY_SIGNAL, EXIT_DONE, EXIT_ERROR, EXIT_NOTHING_TO_JUDGE, EXIT_USAGE, CommandError,
-                      exit_statuses_text)
+                      add_store_arguments, exit_statuses_text, open_store_for)
 
 if TYPE_CHECKING:
     import vardoln_cn0
+
+    from ..history import Store
 
 # The statuses of support, worded for a batch of many recordings.
 BATCH_EXIT_MEANINGS = {
@@ -84,7 +88,8 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
                        help="also write the rows as Parquet to FILE at the end (needs --jsonl and pyarrow)")
     batch.add_argument("--resume", action="store_true",
                        help="keep the rows already in the --jsonl/--csv output and analyse only the recordings "
-                            "without one; refused when the output was written with other settings")
+                            "without one; refused when the output was written with other settings. With --store: "
+                            "also skip the recordings the store holds with the same settings")
     batch.add_argument("--memory-budget", metavar="SIZE", type=parse_size,
                        help="refuse a recording whose file is larger, or whose archive expands past SIZE "
                             "(e.g. 2G; default: a quarter of the machine's memory)")
@@ -94,6 +99,10 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
                             "signal pair (mp_L1_L2_GPS, ...), completeness_<system>, phase_slips_<system> and "
                             "obs_per_slip_<system>")
     settings.add_arguments(batch)
+    add_store_arguments(batch, "every recording")
+    batch.add_argument("--report-dir", metavar="DIR",
+                       help="write one HTML report per recording into DIR, named by station and day "
+                            "(NYA1_2024-05-03.html); the dashboard links to them")
     # The parser goes along so that checks across options end as argparse's own usage errors.
     batch.set_defaults(run=command_batch, parser=batch)
 
@@ -139,8 +148,17 @@ def command_batch(args: argparse.Namespace) -> int:
         raise CommandError(f"no recordings found ({skipped} files skipped: not recordings)")
     if args.parquet and not args.jsonl:
         args.parser.error("--parquet needs --jsonl: the Parquet file is made from its rows")
-    if args.resume and not (args.jsonl or args.csv):
-        args.parser.error("--resume needs the --jsonl or --csv output to continue")
+    if args.resume and not (args.jsonl or args.csv or args.store):
+        args.parser.error("--resume needs the --jsonl or --csv output or the --store to continue")
+    store = open_store_for(args)
+    try:
+        return _batch(args, paths, skipped, store)
+    finally:
+        if store is not None:
+            store.close()
+
+
+def _batch(args: argparse.Namespace, paths: list[str], skipped: int, store: Store | None) -> int:
     config = settings.from_arguments(args)
     detector = settings.detector_from_arguments(args)
     budget = default_memory_budget() if args.memory_budget is None else args.memory_budget
@@ -155,16 +173,34 @@ def command_batch(args: argparse.Namespace) -> int:
     except OSError as error:
         raise CommandError(str(error)) from None
     done = {os.path.abspath(row["path"]): row for row in files.rows}
-    todo = [path for path in paths if os.path.abspath(path) not in done]
-    if args.resume and done:
-        print(f"vardoln-cn0: resuming: {len(paths) - len(todo)} of {len(paths)} recordings already have rows",
+    kept_settings = settings.describe(config) | detector.as_dict()
+    keeping = None if store is None and args.report_dir is None else Keeping(kept_settings, args.station,
+                                                                              args.report_dir)
+    stored: set[str] = set()
+    if store is not None and args.resume:
+        from ..history.entry import settings_key
+
+        stored = store.stored_sources(settings_key(kept_settings))
+
+    def finished(path: str) -> bool:
+        full = os.path.abspath(path)
+        return (not (args.jsonl or args.csv) or full in done) and (store is None or full in stored)
+
+    todo = [path for path in paths if not finished(path)] if args.resume else \
+        [path for path in paths if os.path.abspath(path) not in done]
+    if args.resume and len(todo) < len(paths):
+        print(f"vardoln-cn0: resuming: {len(paths) - len(todo)} of {len(paths)} recordings already done",
               file=sys.stderr)
     try:
         with _SignalStop() as stop:
             try:
                 for row in analyze_iter(todo, nav_dir=args.nav_dir, config=config, workers=args.workers,
                                         scheduler=args.scheduler, progress=not args.no_progress, threads=args.threads,
-                                        memory_budget=budget, groups=groups, stop=stop, detector=detector):
+                                        memory_budget=budget, groups=groups, stop=stop, detector=detector,
+                                        keeping=keeping):
+                    entry = row.pop(ENTRY_KEY, None)
+                    if store is not None and entry is not None:
+                        store.write(entry, created_now())
                     files.write(row)
                     done[os.path.abspath(row["path"])] = row
             except workers.Stopped:
@@ -179,7 +215,7 @@ def command_batch(args: argparse.Namespace) -> int:
         files.close()
         # Complete: the outputs are put in the order of the recordings given (rows of other
         # recordings, kept from an earlier run, first).
-        rows = [done[os.path.abspath(path)] for path in paths]
+        rows = [done[os.path.abspath(path)] for path in paths if os.path.abspath(path) in done]
         given = {os.path.abspath(path) for path in paths}
         files.rewrite([row for row in files.rows if os.path.abspath(row["path"]) not in given] + rows)
         if args.parquet:
@@ -187,6 +223,9 @@ def command_batch(args: argparse.Namespace) -> int:
     except (OSError, ImportError) as error:
         files.close()
         raise CommandError(str(error)) from None
+    if not rows:
+        print("vardoln-cn0: nothing left to analyse", file=sys.stderr)
+        return EXIT_DONE
     print(format_table(rows))
     print(counts_line(rows, skipped))
     return exit_status(rows)

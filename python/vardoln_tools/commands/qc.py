@@ -11,10 +11,11 @@ from typing import TYPE_CHECKING, Any
 from ..judge import settings
 from ..render.summary import quality_lines, table
 from .support import (EXIT_DONE, EXIT_MEANINGS, EXIT_NOTHING_TO_JUDGE, CommandError, NothingToJudgeExit,
-                      add_recording_arguments, check_plotting, exit_statuses_text, write,
-                      write_plots)
+                      add_recording_arguments, add_store_arguments, check_plotting, exit_statuses_text, open_store_for,
+                      write, write_plots)
 
 if TYPE_CHECKING:
+    from ..history import Store
     from ..judge.quality_control import QcReport
 
 # The statuses of support, with what a recording needs for QC to have nothing to show.
@@ -45,6 +46,7 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
                                                        "into DIR (needs matplotlib)")
     output.add_argument("--html", metavar="FILE", help="write the HTML report of the analysis with a QC section "
                                                        "to FILE")
+    add_store_arguments(qc)
     qc.set_defaults(run=command_qc)
 
 
@@ -151,6 +153,15 @@ def _nothing_at_all(report: QcReport) -> bool:
 
 def command_qc(args: argparse.Namespace) -> int:
     """Runs `vardoln-cn0 qc`: the summary on stdout, then the files asked for; the exit status."""
+    store = open_store_for(args)
+    try:
+        return _qc(args, store)
+    finally:
+        if store is not None:
+            store.close()
+
+
+def _qc(args: argparse.Namespace, store: Store | None) -> int:
     plot_problem = check_plotting() if (args.plots or args.html) else None
     if args.plots and plot_problem:
         raise CommandError(plot_problem)
@@ -168,6 +179,15 @@ def command_qc(args: argparse.Namespace) -> int:
                                  "for multipath")
     print(qc_summary(report))
     written = []
+    if store is not None:
+        from ..history.entry import entry_for
+        from ..judge.assessment import created_now
+
+        kept = report.assessment.settings if report.assessment is not None else {"min_elevation": args.min_elevation}
+        entry = entry_for(loaded, report.assessment, kept, report=report, station=args.station, source=args.obs)
+        if entry is not None:
+            store.write(entry, created_now())
+            written.append(f"Store          {args.store}: {entry.recording['station']} {report.start} kept")
     if args.json:
         write(args.json, json.dumps(report.to_dict(), indent=1, ensure_ascii=False) + "\n")
         written.append(f"JSON           {args.json}")

@@ -11,9 +11,12 @@ import os
 import signal
 from collections.abc import Callable, Iterable, Mapping
 from types import ModuleType
-from typing import TypeVar
+from typing import TYPE_CHECKING, TypeVar
 
 from ..tables import roles
+
+if TYPE_CHECKING:
+    from ..history import Store
 
 T = TypeVar("T")
 
@@ -155,3 +158,30 @@ def write_plots(directory: str, images: list[tuple[str, str, bytes]], when_none:
         write(os.path.join(directory, f"{stem}.png"), png)
     names = ", ".join(f"{stem}.png" for stem, _, _ in images) or when_none
     return f"Plots          {directory}: {names}"
+
+
+# ---------------------------------------------------------------------------------------------------
+# The station history
+
+def add_store_arguments(parser: argparse.ArgumentParser, what: str = "the recording") -> None:
+    """--store and --station of a command whose results the station history keeps."""
+    group = parser.add_argument_group("station history")
+    group.add_argument("--store", metavar="FILE",
+                       help=f"keep {what} in the station history store FILE (SQLite; made when missing): "
+                            "equipment, figures per signal, events, grade; see `vardoln-cn0 trends`")
+    group.add_argument("--station", metavar="NAME",
+                       help="the station's name in the store (default: the first four characters of MARKER NAME, "
+                            "or of the file name)")
+
+
+def open_store_for(args: argparse.Namespace) -> Store | None:
+    """The store of --store, opened (made when missing) before any work, so that a refused file
+    stops the command before it starts; None without --store."""
+    if not getattr(args, "store", None):
+        return None
+    from ..history import Store, StoreError
+
+    try:
+        return Store(args.store)
+    except StoreError as error:
+        raise CommandError(str(error)) from None

@@ -115,6 +115,7 @@ def entry_of(report: QcReport, judged: Assessment | None, settings: Mapping[str,
                 entry.completeness.append({"system": str(system), "code": str(code), "expected": int(expected),
                                            "observed": int(observed)})
     pairs = report.pairs
+    row: Any
     for row in pairs.itertuples(index=False):
         entry.pairs.append({"system": str(row.system), "first": str(row.first), "second": str(row.second),
                             "samples": int(row.samples), "observations": int(row.observations),

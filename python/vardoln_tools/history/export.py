@@ -41,7 +41,7 @@ def export_parquet(store: Store, directory: str | os.PathLike[str]) -> dict[str,
     year (the stations table by station alone); a table's earlier export is replaced. Returns the
     rows written per table."""
     try:
-        import pyarrow  # noqa: F401
+        import pyarrow  # type: ignore[import-untyped]  # noqa: F401
     except ImportError:
         raise MissingPyarrow("the Parquet export needs pyarrow: pip install 'vardoln-cn0[parquet]'") from None
     root = Path(directory)

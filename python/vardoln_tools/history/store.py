@@ -47,7 +47,7 @@ CREATE TABLE recordings (
     position_x REAL, position_y REAL, position_z REAL, navigation TEXT, tool_version TEXT NOT NULL,
     settings TEXT NOT NULL, settings_key TEXT NOT NULL, grade TEXT, grade_value REAL, criteria_warned INTEGER,
     criteria_failed INTEGER, events INTEGER, jamming INTEGER, interference INTEGER, spoofing INTEGER,
-    nav_coverage REAL, confirmation REAL, mean_cn0 REAL, note TEXT, stored_at TEXT NOT NULL,
+    nav_coverage REAL, confirmation REAL, mean_cn0 REAL, note TEXT, report TEXT, stored_at TEXT NOT NULL,
     UNIQUE (station, start_ns, interval_s));
 CREATE INDEX recordings_by_day ON recordings (station, day);
 CREATE INDEX recordings_by_source ON recordings (source, settings_key);

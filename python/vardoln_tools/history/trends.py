@@ -59,9 +59,8 @@ def describe_metric(metric: str) -> tuple[str, str, bool | None]:
 
 def metric_order(metric: str) -> tuple[int, int, str]:
     """Overall figures first, then per constellation in the usual order, each by kind."""
-    kinds = ("grade", "events", "nav_coverage", "confirmation", "completeness", "mp", "obs", "cn0")
-    head = metric.split("_")[0]
-    kind = kinds.index(head) if head in kinds else len(kinds)
+    kinds = ("grade", "events", "nav_coverage", "confirmation", "completeness_", "mp_", "obs_per_slip_", "cn0_")
+    kind = next((i for i, prefix in enumerate(kinds) if metric.startswith(prefix)), len(kinds))
     system = next((i for i, name in enumerate(SYSTEM_ORDER) if f"_{name}" in metric), -1)
     return (0 if kind < 4 else 1 + max(system, 0), kind, metric)
 
