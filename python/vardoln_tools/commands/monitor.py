@@ -8,10 +8,14 @@ import json
 import signal
 import subprocess
 import sys
-from typing import IO, Any
+from typing import IO, TYPE_CHECKING, Any
 
 from ..judge import settings
-from .support import EXIT_DONE, CommandError, exit_statuses_text
+if TYPE_CHECKING:
+    from ..history import Store
+    from ..monitor import StreamSpec
+
+from .support import EXIT_DONE, CommandError, add_store_arguments, exit_statuses_text, open_store_for
 
 MONITOR_MEANINGS = {
     0: "done: every stream ended (files and standard input) or the monitor was stopped",
@@ -53,6 +57,7 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
                          help="write each stream as hourly RINEX 3 observation files and the day's navigation file "
                               "into DIR")
     settings.add_arguments(monitor, only=("min_elevation", "systems", "event_drop", "event_satellites"))
+    add_store_arguments(monitor, "every window")
     monitor.set_defaults(run=command_monitor)
 
 
@@ -130,11 +135,28 @@ def command_monitor(args: argparse.Namespace) -> int:
         raise CommandError("no stream given: name a SOURCE or --sources FILE")
     if not args.window > 0 or not args.outage > 0:
         raise CommandError("--window and --outage must be above 0")
+    store = open_store_for(args)
+    try:
+        return _monitor(args, streams, store)
+    finally:
+        if store is not None:
+            store.close()
+
+
+def _monitor(args: argparse.Namespace, streams: list[StreamSpec], store: Store | None) -> int:
+    from ..history.keeping import ENTRY_KEY, Keeping
+    from ..judge.assessment import created_now
+    from ..monitor import Monitor
+
+    keeping = None
+    if store is not None:
+        config = settings.analysis_config(args.min_elevation, args.systems)
+        keeping = Keeping(settings.describe(config) | settings.detector_from_arguments(args).as_dict(), args.station)
     try:
         monitor = Monitor(streams, window_s=args.window * 60.0, outage_s=args.outage,
                           detector=settings.detector_from_arguments(args), min_elevation=args.min_elevation,
                           systems=args.systems, nav_paths=args.nav or [], date=args.date, rate=args.rate,
-                          gga=_gga(args.gga), rinex_dir=args.rinex)
+                          gga=_gga(args.gga), rinex_dir=args.rinex, keeping=keeping)
     except (OSError, ValueError) as error:
         raise CommandError(str(error)) from None
     events_out: IO[str] | None = None
@@ -149,6 +171,9 @@ def command_monitor(args: argparse.Namespace) -> int:
     stopping = {number: signal.signal(number, lambda *_: monitor.stop()) for number in (signal.SIGINT, signal.SIGTERM)}
     try:
         for event in monitor.events():
+            entry = event.pop(ENTRY_KEY, None)
+            if store is not None and entry is not None:
+                store.write(entry, created_now())
             if events_out is not None:
                 events_out.write(json.dumps(event, ensure_ascii=False) + "\n")
                 events_out.flush()

@@ -16,6 +16,7 @@ from dataclasses import dataclass, field
 from typing import Any
 
 from .. import _native
+from ..history.keeping import ENTRY_KEY, Keeping
 from ..judge import settings as judge_settings
 from ..sources import ntrip
 from ..tables.rtcm import WEEK_MS, clock_gps_ms, gps_ms_of, gps_ms_text
@@ -93,10 +94,12 @@ class Monitor:
                  detector: judge_settings.DetectorSettings | None = None, min_elevation: float | None = None,
                  systems: list[str] | None = None, nav_paths: Sequence[str] = (), date: datetime.date | None = None,
                  rate: str = "max", gga: str | None = None, workers: int | None = None,
-                 rinex_dir: str | None = None, clock: Callable[[], float] = time.time):
+                 rinex_dir: str | None = None, clock: Callable[[], float] = time.time,
+                 keeping: Keeping | None = None):
         if rate not in ("max", "realtime"):
             raise ValueError("rate: expected realtime or max")
         self.window_s, self.outage_s, self.rate, self.gga, self.clock = window_s, outage_s, rate, gga, clock
+        self.keeping = keeping
         self.detector = detector or judge_settings.DetectorSettings()
         self.config_args: dict[str, Any] = {
             "min_elevation": judge_settings.DEFAULT_MIN_ELEVATION if min_elevation is None else min_elevation,
@@ -310,7 +313,7 @@ class Monitor:
                         yield {"kind": "rinex", "stream": feed.spec.name, "paths": paths}
                 self._pending.append((index, self._pool.submit(judge_window, feed.spec.name, event, navs,
                                                                 self.nav_paths or ["<stream>"] * len(navs),
-                                                                self.config_args, self.detector)))
+                                                                self.config_args, self.detector, self.keeping)))
                 continue
             shown = {"kind": event["kind"], "stream": feed.spec.name, "state": event["state"],
                      "epoch": gps_ms_text(event["epoch_ms"])}
@@ -342,8 +345,10 @@ class Monitor:
 
 
 def judge_window(name: str, window: dict[str, Any], navs: Sequence[Any], nav_paths: Sequence[str],
-                 config_args: dict[str, Any], detector: judge_settings.DetectorSettings) -> dict[str, Any]:
-    """A window's frames read as a recording and judged as `analyze` judges a file."""
+                 config_args: dict[str, Any], detector: judge_settings.DetectorSettings,
+                 keeping: Keeping | None = None) -> dict[str, Any]:
+    """A window's frames read as a recording and judged as `analyze` judges a file; with `keeping`,
+    the result carries the window's store rows under ENTRY_KEY."""
     from ..judge import assessment
     from ..tables import recording, rtcm
 
@@ -359,6 +364,8 @@ def judge_window(name: str, window: dict[str, Any], navs: Sequence[Any], nav_pat
     except (assessment.NothingToJudge, ValueError) as error:
         shown.update(verdicts=None, grade=None, events=[], note=str(error))
         return shown
+    if keeping is not None:
+        shown[ENTRY_KEY] = keeping.entry(loaded, judged, stream=name)
     shown.update(verdicts=judged.verdicts(), grade=judged.quality.grade,
                  events=[event.as_dict() for event in judged.events])
     return shown
