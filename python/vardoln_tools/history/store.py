@@ -20,6 +20,7 @@ from __future__ import annotations
 
 import os
 import sqlite3
+import stat
 from collections.abc import Iterator, Sequence
 from contextlib import contextmanager
 from pathlib import Path
@@ -33,7 +34,6 @@ SCHEMA_VERSION = 1
 APPLICATION = "vardoln-cn0 station history"
 BUSY_SECONDS = 120.0
 DAY_NS = 86_400 * 10**9
-_SQLITE_MAGIC = b"SQLite format 3\x00"
 
 _SCHEMA = """
 CREATE TABLE store_info (key TEXT PRIMARY KEY, value TEXT NOT NULL);
@@ -135,21 +135,19 @@ def _refusal(path: str, what: str) -> StoreError:
 
 
 def _check_file(path: str) -> bool:
-    """Whether the file exists with content; raises StoreError for one that is not an SQLite file."""
+    """Whether the file exists with content; raises StoreError for a directory. The file is not
+    opened here: closing any descriptor of a database file drops the locks that this process's
+    SQLite connections hold on it, so only SQLite itself reads it (and says when it is not a
+    database)."""
     try:
-        with open(path, "rb") as file:
-            head = file.read(len(_SQLITE_MAGIC))
+        found = os.stat(path)
     except FileNotFoundError:
         return False
-    except IsADirectoryError:
-        raise StoreError(f"{path}: is a directory, not a station history store") from None
     except OSError as error:
         raise StoreError(f"{path}: cannot be read: {error.strerror or error}") from None
-    if not head:
-        return False
-    if head != _SQLITE_MAGIC:
-        raise _refusal(path, "not a station history store (not an SQLite database)")
-    return True
+    if stat.S_ISDIR(found.st_mode):
+        raise StoreError(f"{path}: is a directory, not a station history store")
+    return found.st_size > 0
 
 
 def day_of(start_ns: int, end_ns: int) -> int:
@@ -186,6 +184,8 @@ class Store:
             if "store_info" in names:
                 self._check_version()
         except sqlite3.DatabaseError as error:
+            if "file is not a database" in str(error):
+                raise _refusal(self.path, "not a station history store (not an SQLite database)") from None
             raise _refusal(self.path, f"damaged or not a station history store ({error})") from None
         # Valid so far: only now may the file change (WAL, the schema, an upgrade).
         try:
