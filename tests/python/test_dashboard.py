@@ -224,3 +224,30 @@ def test_pages_render_in_chromium(tmp_path):
 
     dom = dump((out / "stations" / "STEP.html").as_uri())
     assert '<path class="val" d="M0,' in dom and '<g class="cp">' in dom and dom.count('<circle class="flag"') == 4
+
+
+ODD_SERIES = {  # name: (days, values, band mean, band sigma); flagged everywhere
+    "no days": ([], [], [], []),
+    "one day": ([START], [5.0], [5.0], [0.0]),
+    "first and last date": ([datetime.date.min, datetime.date.max], [1.0, 2.0], [], []),
+    "beyond float range": (DAYS[:3], [1.7e308, -1.7e308, math.inf], [1e308] * 3, [1e308] * 3),
+    "subnormal": (DAYS[:2], [5e-324, 0.0], [0.0, 0.0], [5e-324, -1.0]),
+    "lengths differ": (DAYS[:3], [1.0], [2.0], []),
+    "days backwards": (DAYS[2::-1], [1.0, 2.0, 3.0], [], []),
+    "no values": (DAYS[:2], [math.nan, math.nan], [1.0, 1.0], [0.1, 0.1]),
+}
+
+
+def test_odd_input_draws_finite_pages(tmp_path):
+    mark = ChangeMark(datetime.date.max, math.nan, math.inf, -math.inf, ("\x00\ud800<b>",))
+    views = [station(name, (Series("m", "m", "u", tuple(days), tuple(values), tuple(mean), tuple(sigma), (True,) * 4,
+                                   (mark,), None),), equipment_changes=((datetime.date.min, "\ud800"),),
+                     reports=((START, "javascript:alert(1)"),), station=name)
+             for name, (days, values, mean, sigma) in ODD_SERIES.items()]
+    views += [replace(views[0], fingerprint="again"), replace(views[0], station="NUL"), replace(views[0], station="")]
+    result = write_dashboard(views, tmp_path)
+    assert result.pages_written == len(views) == len(list((tmp_path / "stations").iterdir()))
+    for page in [tmp_path / "index.html", *(tmp_path / "stations").iterdir()]:
+        text = page.read_text(encoding="utf-8")
+        assert not re.search(r'="[^"]*(nan|inf)', text, re.IGNORECASE), page.name
+        assert 'href="javascript' not in text and "<b>" not in text

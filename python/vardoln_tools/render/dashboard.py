@@ -207,11 +207,11 @@ def _latest(series: Series) -> int | None:
 
 def _y_ticks(low: float, high: float) -> list[tuple[float, str]]:
     """About four round values between low and high, labelled with the decimals their step needs."""
-    raw = (high - low) / 4
-    if not (raw > 0 and math.isfinite(raw)):
+    raw = high * 0.25 - low * 0.25
+    if not (raw > 1e-300 and math.isfinite(raw)):
         return []
     power = 10.0 ** math.floor(math.log10(raw))
-    mantissa = next(m for m in (1.0, 2.0, 2.5, 5.0, 10.0) if raw <= m * power * (1 + 1e-9))
+    mantissa = next((m for m in (1.0, 2.0, 2.5, 5.0) if raw <= m * power * (1 + 1e-9)), 10.0)
     step = mantissa * power
     if step <= 0 or not math.isfinite(step):
         return []
@@ -606,7 +606,7 @@ def _columns(stations: Sequence[StationView]) -> list[tuple[str, str, str]]:
     return [(metric, *found[metric]) for metric in sorted(found)]
 
 
-def _metric_cell(series: Series | None) -> str:
+def _metric_cell(series: Series | None, last_day: datetime.date | None) -> str:
     if series is None:
         return "<td></td>"
     index = _latest(series)
@@ -616,7 +616,8 @@ def _metric_cell(series: Series | None) -> str:
     z = _deviation(series, index)
     css = _deviation_class(z, series.higher_is_better)
     day = series.days[index]
-    stale = index != len(series.days) - 1
+    # A value from before the station's latest day is shown, but greyed: the day itself had none.
+    stale = day != last_day if last_day is not None else index != min(len(series.days), len(series.values)) - 1
     tip = f"{day.isoformat()}: {format_value(value)} {series.unit}"
     tip += f", {z:+.1f} sigma from its band" if z is not None else ", no band"
     flagged = index < len(series.flagged) and series.flagged[index]
@@ -649,7 +650,7 @@ def network_page(stations: Sequence[StationView], names: Sequence[str], title: s
             report = next((path for day, path in view.reports if day == view.last_day), None)
             day = view.last_day.isoformat()
             cells.append(f'<td><a href="{_href(report, out_dir, out_dir, "")}">{day}</a></td>' if report else f"<td>{day}</td>")
-        cells += [_metric_cell(by_metric.get(metric)) for metric, _, _ in columns]
+        cells += [_metric_cell(by_metric.get(metric), view.last_day) for metric, _, _ in columns]
         rows.append("<tr>" + "".join(cells) + "</tr>")
     body = [f"<h1>{_esc(title)}</h1>",
             f'<p class="note">{len(stations)} stations, {flagged_stations} with a latest value outside its band '
