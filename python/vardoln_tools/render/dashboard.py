@@ -408,7 +408,8 @@ def series_svg(series: Series, frame: _Frame, view: StationView) -> str:
         if frame.holds(ordinal):
             width = max(frame.slot, 2.0)
             out.append(f'<rect class="{_event_class(kind)}" x="{frame.x(ordinal) - width / 2:.1f}" y="{top}" '
-                       f'width="{width:.1f}" height="{_EVENT_STRIP}"><title>{day.isoformat()}: {_esc(kind)}</title></rect>')
+                       f'width="{width:.1f}" height="{_EVENT_STRIP}"><title>{day.isoformat()}: {_esc(kind)}</title>'
+                       '</rect>')
     for day, text in view.equipment_changes:
         ordinal = day.toordinal()
         if frame.holds(ordinal):
@@ -505,7 +506,9 @@ _SORT_SCRIPT = """
   Array.prototype.forEach.call(heads, function (head, column) {
     function activate() { sortBy(column, head.getAttribute("aria-sort") === "ascending"); }
     head.addEventListener("click", activate);
-    head.addEventListener("keydown", function (e) { if (e.key === "Enter" || e.key === " ") { e.preventDefault(); activate(); } });
+    head.addEventListener("keydown", function (e) {
+      if (e.key === "Enter" || e.key === " ") { e.preventDefault(); activate(); }
+    });
   });
   var wanted = /^#sort=(-?)(\\d+)$/.exec(location.hash);
   if (wanted && +wanted[2] < heads.length) sortBy(+wanted[2], wanted[1] === "-");
@@ -550,7 +553,8 @@ def station_page(view: StationView, title: str, out_dir: Path) -> bytes:
              f"{len(view.series)} series"]
     body = [f'<p><a href="../index.html">&larr; {_esc(title)}</a></p>', f"<h1>{heading}</h1>",
             f'<p class="note">{", ".join(fact for fact in facts if fact)}</p>',
-            '<p class="key"><span><i style="background:#4a7fc1;opacity:.3"></i>45-day band, mean &plusmn; 2&sigma;</span>'
+            '<p class="key"><span><i style="background:#4a7fc1;opacity:.3"></i>45-day band, mean &plusmn; 2&sigma;'
+            '</span>'
             '<span><i style="background:#d62728;border-radius:50%;width:.7em"></i>flagged day</span>'
             '<span><i style="background:#d62728;height:2px"></i>change point</span>'
             '<span><i style="border-top:2px dashed #7b3fa0;height:0"></i>equipment change</span>'
@@ -639,17 +643,18 @@ def network_page(stations: Sequence[StationView], names: Sequence[str], title: s
         by_metric: dict[str, Series] = {}
         for series in view.series:
             by_metric.setdefault(series.metric, series)
-        latest_flags = [s for s in by_metric.values() if (i := _latest(s)) is not None and i < len(s.flagged) and s.flagged[i]]
-        flagged_stations += bool(latest_flags)
+        flagged_stations += any((i := _latest(s)) is not None and i < len(s.flagged) and s.flagged[i]
+                                for s in by_metric.values())
         link = urllib.parse.quote(f"{STATION_FOLDER}/{name}.html")
         tip = f' title="{_esc(view.marker_name)}"' if view.marker_name else ""
         cells = [f'<td><a href="{link}"{tip}>{_esc(view.station)}</a></td>', f"<td>{_esc(view.identifier or '')}</td>"]
         if view.last_day is None:
             cells.append("<td></td>")
         else:
-            report = next((path for day, path in view.reports if day == view.last_day), None)
+            report = dict(view.reports).get(view.last_day)
             day = view.last_day.isoformat()
-            cells.append(f'<td><a href="{_href(report, out_dir, out_dir, "")}">{day}</a></td>' if report else f"<td>{day}</td>")
+            report_link = _href(report, out_dir, out_dir, "") if report else ""
+            cells.append(f'<td><a href="{report_link}">{day}</a></td>' if report_link else f"<td>{day}</td>")
         cells += [_metric_cell(by_metric.get(metric), view.last_day) for metric, _, _ in columns]
         rows.append("<tr>" + "".join(cells) + "</tr>")
     body = [f"<h1>{_esc(title)}</h1>",
@@ -760,7 +765,8 @@ def write_dashboard(stations: Sequence[StationView], out_dir: str | os.PathLike[
     current = {f"{name}.html" for name in names}
     for entry in os.scandir(page_dir):
         stale = entry.name.endswith(".html") and entry.name not in current
-        if (stale or (entry.name.startswith(".") and entry.name.endswith(".tmp"))) and entry.is_file(follow_symlinks=False):
+        leftover = entry.name.startswith(".") and entry.name.endswith(".tmp")
+        if (stale or leftover) and entry.is_file(follow_symlinks=False):
             with contextlib.suppress(OSError):
                 os.unlink(entry.path)
 
