@@ -187,6 +187,12 @@ def test_incremental_redraw(tmp_path):
             assert ((out / name).stat().st_mtime == old) == (name.name != "GAPS.html"), name
     assert first[Path("index.html")] != second[Path("index.html")]
 
+    # A new fingerprint with the same data: drawn again, but the file is left as it was.
+    result = write_dashboard([views[0], changed, replace(views[2], fingerprint="new")], out)
+    assert (result.pages_written, result.pages_kept) == (1, 2)
+    hostile_page = out / "stations" / f"{dashboard.page_name('<b>../x')}.html"
+    assert hostile_page.read_bytes() == second[hostile_page.relative_to(out)] and hostile_page.stat().st_mtime == old
+
     # A missing page is drawn again even though its fingerprint is unchanged; a station no longer
     # given loses its page; the same views in a new folder give byte-identical files.
     (out / "stations" / "STEP.html").unlink()

@@ -695,6 +695,13 @@ def _write_atomically(path: Path, data: bytes) -> None:
         raise
 
 
+def _holds(path: Path, data: bytes) -> bool:
+    try:
+        return path.stat().st_size == len(data) and path.read_bytes() == data
+    except OSError:
+        return False
+
+
 def _read_manifest(path: Path, title: str) -> dict[str, tuple[str, str, int]]:
     """The pages an earlier run left, by page name: (station, fingerprint, size in bytes). Empty
     when there is no manifest, it cannot be read, or an earlier layout, version or title drew them."""
@@ -756,7 +763,9 @@ def write_dashboard(stations: Sequence[StationView], out_dir: str | os.PathLike[
             kept += 1
         else:
             data = station_page(view, title, root)
-            _write_atomically(path, data)
+            # A page drawn the same as before is left alone, so that its time stamp tells when it changed.
+            if not _holds(path, data):
+                _write_atomically(path, data)
             size = len(data)
             written += 1
         manifest[name] = {"station": view.station, "fingerprint": view.fingerprint, "bytes": size}
