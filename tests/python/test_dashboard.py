@@ -36,8 +36,8 @@ def step_series():
 
 
 def gappy_series():
-    """Completeness with no data on days 20-24 and on day 60 alone: three stretches of line."""
-    values = tuple(math.nan if 20 <= i < 25 or i == 60 else 99.0 for i in range(100))
+    """Completeness with no data on days 20-24, 60 and 62: three stretches of line and day 61 alone."""
+    values = tuple(math.nan if 20 <= i < 25 or i in (60, 62) else 99.0 for i in range(100))
     nothing = (math.nan,) * 100
     return Series("completeness_GPS", "GPS completeness (%)", "%", DAYS, values, nothing, nothing,
                   (False,) * 100, (), True)
@@ -89,13 +89,17 @@ def all_files(directory):
 
 
 def value_points(svg):
-    """(x, y) in pixels of every point of the value line: the path is in relative whole-number
-    steps under one translate/scale transform."""
+    """(x, y) in pixels of every point of the value line and its lone days, and the number of
+    stretches of line and of lone days: the paths are in relative whole-number steps under one
+    translate/scale transform."""
     tx, ty, sx, sy = map(float, re.search(r'transform="translate\(([-\d.]+) ([-\d.]+)\) scale\(([-\d.e]+) '
                                           r'([-\d.e]+)\)"', svg).groups())
     line = re.search(r'<path class="val" d="([^"]*)"', svg).group(1)
+    dots = re.search(r'<path class="dot" d="([^"]*)"', svg)
+    dots = dots.group(1) if dots else ""
+    assert "h0" not in line and dots.count("h0") == dots.count("M")
     points = {}
-    for stretch in line.split("M")[1:]:
+    for stretch in (line + dots).split("M")[1:]:
         head, _, rest = stretch.removesuffix("h0").partition("l")
         x, y = map(int, head.split(","))
         points[x] = y
@@ -103,7 +107,7 @@ def value_points(svg):
         for dx, dy in zip(numbers[::2], numbers[1::2]):
             x, y = x + dx, y + dy
             points[x] = y
-    return {x: (tx + sx * x, ty + sy * y) for x, y in points.items()}, line.count("M")
+    return {x: (tx + sx * x, ty + sy * y) for x, y in points.items()}, (line.count("M"), dots.count("M"))
 
 
 def test_pages_links_plots_and_escaping(tmp_path):
@@ -137,7 +141,7 @@ def test_pages_links_plots_and_escaping(tmp_path):
 
     step = (out / "stations" / "STEP.html").read_text(encoding="utf-8")
     points, stretches = value_points(step)
-    assert stretches == 1 and len(points) == 100
+    assert stretches == (1, 0) and len(points) == 100
     assert points[60][1] > points[40][1]  # 40 dB-Hz is drawn below 45
     slot = (dashboard.PLOT_RIGHT - dashboard.PLOT_LEFT) / 100
     assert points[0][0] == pytest.approx(dashboard.PLOT_LEFT + slot / 2, abs=0.01)
@@ -154,10 +158,11 @@ def test_pages_links_plots_and_escaping(tmp_path):
     assert float(jamming.group(1)) + float(jamming.group(2)) / 2 == pytest.approx(points[20][0], abs=0.06)
     assert step.count('class="band"') == 1 and step.count('<path class="mean"') == 1
 
-    # No data on days 20-24 and 60 breaks the line into three stretches; no band, no circles.
+    # No data on days 20-24, 60 and 62 breaks the line into three stretches and a dot; no band, no circles.
     gaps = (out / "stations" / "GAPS.html").read_text(encoding="utf-8")
     points, stretches = value_points(gaps)
-    assert stretches == 3 and sorted(points) == [i for i in range(100) if not (20 <= i < 25 or i == 60)]
+    assert stretches == (3, 1) and sorted(points) == [i for i in range(100) if not (20 <= i < 25 or i in (60, 62))]
+    assert points[61][1] == points[0][1]
     assert 'class="band"' not in gaps and "<circle" not in gaps
 
 

@@ -89,7 +89,7 @@ STATION_FOLDER = "stations"
 SVG_WIDTH = 960
 SVG_HEIGHT = 210
 PLOT_LEFT = 70
-PLOT_RIGHT = SVG_WIDTH - 16
+PLOT_RIGHT = SVG_WIDTH - 36  # room for half the last date label
 PLOT_TOP = 14
 PLOT_BOTTOM = SVG_HEIGHT - 30
 _EVENT_STRIP = 7  # height of the strip along the plot's top where jamming and interference days show
@@ -288,16 +288,18 @@ def _pair(dx: int, dy: int) -> str:
     return f"{dx}{dy}" if dy < 0 else f"{dx} {dy}"
 
 
-def _path(xs: Sequence[int], ys: Sequence[int | None]) -> str:
-    """One path through the points in relative steps, broken where y is None or a day is missing; a
-    point with no neighbour becomes a dot (a zero-length segment shown by the round line cap)."""
+def _path(xs: Sequence[int], ys: Sequence[int | None]) -> tuple[str, str]:
+    """A path through the points in relative steps, broken where y is None or a day is missing, and
+    a path of the points that have no neighbour (zero-length segments, shown as dots by a wide
+    round line cap)."""
     parts: list[str] = []
+    dots: list[str] = []
     run = 0
     last_x = last_y = 0
     for x, y in zip(xs, ys):
         if run and (y is None or x - last_x != 1):
             if run == 1:
-                parts.append("h0")
+                dots.append(parts.pop() + "h0")
             run = 0
         if y is None:
             continue
@@ -308,8 +310,8 @@ def _path(xs: Sequence[int], ys: Sequence[int | None]) -> str:
         run += 1
         last_x, last_y = x, y
     if run == 1:
-        parts.append("h0")
-    return "".join(parts)
+        dots.append(parts.pop() + "h0")
+    return "".join(parts), "".join(dots)
 
 
 def _band_path(xs: Sequence[int], upper: Sequence[int | None], lower: Sequence[int | None]) -> str:
@@ -390,16 +392,18 @@ def series_svg(series: Series, frame: _Frame, view: StationView) -> str:
 
     value_units = [units(v) for v in values]
     band = _band_path(xs, [units(v) for v in uppers], [units(v) for v in lowers])
-    mean_line = _path(xs, [units(v) for v in means])
-    line = _path(xs, value_units)
+    mean_line, mean_dots = _path(xs, [units(v) for v in means])
+    line, dots = _path(xs, value_units)
     out.append(f'<g class="data" transform="translate({frame.x(frame.first):.3f} {PLOT_BOTTOM}) '
                f'scale({frame.slot:.6g} {-height / Y_UNITS:.6g})">')
     if band:
         out.append(f'<path class="band" d="{band}"><title>45-day band: mean +/- 2 sigma</title></path>')
-    if mean_line:
-        out.append(f'<path class="mean" d="{mean_line}"/>')
+    if mean_line or mean_dots:
+        out.append(f'<path class="mean" d="{mean_line}{mean_dots}"/>')
     if line:
         out.append(f'<path class="val" d="{line}"/>')
+    if dots:
+        out.append(f'<path class="dot" d="{dots}"/>')
     out.append("</g>")
 
     top, bottom = PLOT_TOP, PLOT_BOTTOM
@@ -465,7 +469,8 @@ svg.plot { display: block; max-width: 100%; height: auto; font-size: 12px; }
 .band { fill: #4a7fc1; fill-opacity: 0.16; stroke: none; }
 .data path { vector-effect: non-scaling-stroke; }
 .mean { fill: none; stroke: #4a7fc1; stroke-opacity: 0.55; }
-.val { fill: none; stroke: #222; stroke-width: 1.3; stroke-linejoin: round; stroke-linecap: round; }
+.val { fill: none; stroke: #222; stroke-width: 1.3; stroke-linejoin: round; }
+.dot { fill: none; stroke: #222; stroke-width: 4; stroke-linecap: round; }
 .flag { fill: #d62728; stroke: #fff; stroke-width: 0.8; }
 .cp path { stroke: #d62728; stroke-width: 1.6; } .eq path { stroke: #7b3fa0; stroke-width: 1.6; stroke-dasharray: 6 3; }
 .cp path.hit, .eq path.hit { stroke: transparent; stroke-width: 8; stroke-dasharray: none; }
