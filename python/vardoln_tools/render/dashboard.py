@@ -215,7 +215,7 @@ def _y_ticks(low: float, high: float) -> list[tuple[float, str]]:
     step = mantissa * power
     if step <= 0 or not math.isfinite(step):
         return []
-    decimals = max(0, -math.floor(math.log10(step) + 1e-9)) + (1 if mantissa == 2.5 else 0)
+    decimals = max(0, -math.floor(math.log10(step) + 1e-9) + (1 if mantissa == 2.5 else 0))
     first = math.ceil(low / step - 1e-9)
     ticks: list[tuple[float, str]] = []
     for k in range(first, first + 12):
@@ -580,10 +580,11 @@ def station_page(view: StationView, title: str, out_dir: Path) -> bytes:
                       for mark in series.change_points), key=lambda item: (item[0], item[1]))
     body.append("<h2>Change points</h2>")
     if changes:
-        body.append(_table(["day", "series", "confidence", "mean before", "mean after", "causes"], [
+        body.append(_table(["day", "series", "confidence", "mean before", "mean after", "unit", "causes"], [
             f"<tr>{day_cell(day)}<td>{_esc(label)}</td><td class=\"num\">{_fraction(mark.confidence)}</td>"
             f"<td class=\"num\">{format_value(mark.mean_before)}</td><td class=\"num\">{format_value(mark.mean_after)}"
-            f"</td><td>{_esc('; '.join(mark.causes))}</td></tr>" for day, label, mark, _ in changes]))
+            f"</td><td>{_esc(unit)}</td><td>{_esc('; '.join(mark.causes))}</td></tr>"
+            for day, label, mark, unit in changes]))
     else:
         body.append('<p class="note">None.</p>')
     body.append("<h2>Equipment changes</h2>")
