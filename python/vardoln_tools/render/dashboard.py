@@ -350,7 +350,7 @@ def _change_title(mark: ChangeMark, unit: str) -> str:
             f"{format_value(mark.mean_before) or '?'} -> {format_value(mark.mean_after) or '?'} {unit}; {causes}")
 
 
-def series_svg(series: Series, frame: _Frame, view: StationView) -> str:
+def _series_svg(series: Series, frame: _Frame, view: StationView) -> str:
     """The inline SVG of one series: band, mean, values, flagged days, change points, equipment
     changes and event days, with labelled axes."""
     count = min(len(series.days), len(series.values))
@@ -573,7 +573,7 @@ def station_page(view: StationView, title: str, out_dir: Path) -> bytes:
     for number, series in enumerate(view.series, 1):
         unit = f" ({_esc(series.unit)})" if series.unit and f"({series.unit})" not in series.label else ""
         body.append(f'<section id="s{number}"><h2>{_esc(series.label)}{unit}</h2>')
-        body.append(series_svg(series, frame, view) if frame else '<p class="note">No days.</p>')
+        body.append(_series_svg(series, frame, view) if frame else '<p class="note">No days.</p>')
         body.append("</section>")
 
     changes = sorted(((mark.day, series.label, mark, series.unit) for series in view.series
