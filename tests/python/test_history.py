@@ -10,6 +10,7 @@ import sqlite3
 import subprocess
 import sys
 import time
+import urllib.parse
 from pathlib import Path
 
 import numpy as np
@@ -17,6 +18,7 @@ import pytest
 
 from conftest import REPO_ROOT, real_file
 from history_data import synthetic_entry
+from test_dashboard import Links
 from vardoln_tools import _native, history
 from vardoln_tools.history.entry import entry_for
 from vardoln_tools.history.identity import station_identity
@@ -76,6 +78,29 @@ def test_multiday_recordings_through_batch_trends_and_export(tmp_path):
     assert {"mp_L1_L2_GPS", "obs_per_slip_GPS", "cn0_GPS_S1C", "grade", "events"} <= metrics["ZIMM"]
     zimm = next(entry for entry in trends["stations"] if entry["station"] == "ZIMM")
     assert (zimm["days"], zimm["first_day"], zimm["last_day"]) == (4, "2021-01-01", "2021-01-04")
+
+    # The dashboard: every local link resolves, every series is drawn, Chromium shows no console message.
+    site = tmp_path / "site"
+    assert "3 station pages drawn, 0 kept" in cli("dashboard", store, "-o", site).stdout
+    series_count = {entry["station"]: len(entry["series"]) for entry in trends["stations"]}
+    for page in [site / "index.html", *(site / "stations").glob("*.html")]:
+        text = page.read_text()
+        found = Links(text)
+        for link in found.links:
+            target, _, anchor = link.partition("#")
+            if target:
+                assert (page.parent / urllib.parse.unquote(target)).resolve().is_file(), (page, link)
+            else:
+                assert anchor in found.ids, (page, link)
+        if page.parent.name == "stations":
+            assert text.count("<svg") >= series_count[page.stem] >= 10
+    browser = shutil.which("chromium") or shutil.which("chromium-browser")
+    for page in (site / "index.html", site / "stations" / "NYA1.html") if browser else ():
+        run = subprocess.run([browser, "--headless", "--no-sandbox", "--disable-gpu", "--enable-logging=stderr",
+                              "--v=0", f"--user-data-dir={tmp_path / 'profile'}", "--dump-dom", page.as_uri()],
+                             capture_output=True, text=True, timeout=120, check=True)
+        assert ":CONSOLE" not in run.stderr and "<table" in run.stdout
+    assert "0 station pages drawn, 3 kept" in cli("dashboard", store, "-o", site).stdout
 
     # The same day analysed again replaces its rows; the export holds what the store holds.
     cli("analyze", files[-1], "--store", store)

@@ -8,12 +8,12 @@ import os
 import sys
 
 from .._version import __version__
-from . import analyze, batch, history, info, monitor, nav, qc, rtcm, signals, trends
+from . import analyze, batch, dashboard, history, info, monitor, nav, qc, rtcm, signals, trends
 from .support import (EXIT_ERROR, EXIT_INTERRUPTED, EXIT_NOTHING_TO_JUDGE, CommandError, NothingToJudgeExit,
                       exit_statuses_text)
 
 # The subcommands in the order --help lists them.
-SUBCOMMANDS = (analyze, info, nav, batch, signals, qc, rtcm, monitor, trends, history)
+SUBCOMMANDS = (analyze, info, nav, batch, signals, qc, rtcm, monitor, trends, dashboard, history)
 
 
 def build_parser() -> argparse.ArgumentParser:

@@ -24,6 +24,9 @@ EPOCH = datetime.date(1970, 1, 1)
 # the change point is the first day of the new level, and a receiver swapped in the evening
 # shows on the next day.
 CAUSE_DAYS = 1
+# Fewer days with data before a day give it no flag (the core's rule); the dashboard does not
+# colour by such a band either.
+MIN_BAND_DAYS = 10
 SYSTEM_ORDER = ("GPS", "GLONASS", "Galileo", "BeiDou", "QZSS", "IRNSS", "NavIC", "SBAS")
 
 

@@ -23,9 +23,10 @@ import math
 import os
 import re
 import urllib.parse
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass
 from pathlib import Path
+from typing import Any
 
 from .._version import __version__
 
@@ -606,14 +607,15 @@ def station_page(view: StationView, title: str, out_dir: Path) -> bytes:
     return _page(f"{view.station} - {title}", _STATION_STYLE, body)
 
 
-def _columns(stations: Sequence[StationView]) -> list[tuple[str, str, str]]:
-    """The network table's metric columns: every metric of any station, by key; the label and unit
-    of the first station (by name) that has it."""
+def _columns(stations: Sequence[StationView],
+             column_key: Callable[[str], Any] | None = None) -> list[tuple[str, str, str]]:
+    """The network table's metric columns: every metric of any station, by `column_key` (default:
+    the key itself); the label and unit of the first station (by name) that has it."""
     found: dict[str, tuple[str, str]] = {}
     for view in stations:
         for series in view.series:
             found.setdefault(series.metric, (series.label, series.unit))
-    return [(metric, *found[metric]) for metric in sorted(found)]
+    return [(metric, *found[metric]) for metric in sorted(found, key=column_key)]
 
 
 def _metric_cell(series: Series | None, last_day: datetime.date | None) -> str:
@@ -636,9 +638,10 @@ def _metric_cell(series: Series | None, last_day: datetime.date | None) -> str:
     return f'<td class="num {css}" data-v="{float(value)!r}" title="{_esc(tip)}">{text}{mark}</td>'
 
 
-def network_page(stations: Sequence[StationView], names: Sequence[str], title: str, out_dir: Path) -> bytes:
+def network_page(stations: Sequence[StationView], names: Sequence[str], title: str, out_dir: Path,
+                 column_key: Callable[[str], Any] | None = None) -> bytes:
     """The HTML of the network page: one row per station (in the order given, with page names)."""
-    columns = _columns(stations)
+    columns = _columns(stations, column_key)
     head = ['<th data-type="text" tabindex="0">Station</th>', '<th data-type="text" tabindex="0">Identifier</th>',
             '<th data-type="text" tabindex="0">Latest day</th>']
     head += [f'<th data-type="num" tabindex="0" title="{_esc(metric)}">{_esc(label)}<small>{_esc(unit)}</small></th>'
@@ -742,8 +745,10 @@ def _page_names(stations: Sequence[StationView]) -> list[str]:
 
 
 def write_dashboard(stations: Sequence[StationView], out_dir: str | os.PathLike[str], *,
-                    title: str = "Station network") -> DashboardResult:
+                    title: str = "Station network", column_key: Callable[[str], Any] | None = None
+                    ) -> DashboardResult:
     """Writes the network page out_dir/index.html and a page per station in out_dir/stations/.
+    `column_key` orders the network page's metric columns (default: by metric key).
 
     Station pages whose fingerprint and file are as the last run left them are kept; the others
     are drawn, pages of stations no longer given are removed, and index.html and dashboard.json
@@ -786,7 +791,7 @@ def write_dashboard(stations: Sequence[StationView], out_dir: str | os.PathLike[
                 os.unlink(entry.path)
 
     index = root / "index.html"
-    _write_atomically(index, network_page(ordered, names, title, root))
+    _write_atomically(index, network_page(ordered, names, title, root, column_key))
     _write_atomically(root / MANIFEST, (json.dumps({"layout": _LAYOUT, "version": __version__, "title": title,
                                                     "pages": manifest}, indent=1, sort_keys=True) + "\n").encode())
     return DashboardResult(pages_written=written, pages_kept=kept, index=str(index))
