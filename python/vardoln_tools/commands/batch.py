@@ -13,22 +13,14 @@ from pathlib import Path
 from types import FrameType
 from typing import TYPE_CHECKING, Any
 
-from ..batch import rowfiles, workers
-from ..batch.config import config_to_dict
-from ..batch.memory import default_memory_budget
-from ..batch.names import expand_paths
-from ..batch.qc_columns import qc_group
-from ..batch.rows import FAILED, NOTHING_TO_JUDGE, ColumnGroup, fixed_columns
-from ..batch.runners import analyze_iter
-from ..batch.table import counts_line, format_table
 from ..judge import settings
-from ..judge.assessment import created_now
-from ..history.keeping import ENTRY_KEY, Keeping
 from .support import (EXIT_BY_SIGNAL, EXIT_DONE, EXIT_ERROR, EXIT_NOTHING_TO_JUDGE, EXIT_USAGE, CommandError,
                       add_store_arguments, exit_statuses_text, open_store_for)
 
 if TYPE_CHECKING:
     import vardoln_cn0
+
+    from ..batch.rows import ColumnGroup
 
     from ..history import Store
 
@@ -46,6 +38,8 @@ BATCH_EXIT_MEANINGS = {
 def exit_status(rows: Sequence[Mapping[str, Any]]) -> int:
     """EXIT_DONE when a file was analysed and none failed, EXIT_ERROR when any failed (or there was
     none), EXIT_NOTHING_TO_JUDGE when every file had nothing to judge."""
+    from ..batch.rows import FAILED, NOTHING_TO_JUDGE
+
     statuses = [row["status"] for row in rows]
     if FAILED in statuses or not statuses:
         return EXIT_ERROR
@@ -135,6 +129,9 @@ class _SignalStop:
 def _batch_settings(args: argparse.Namespace, config: vardoln_cn0.AnalysisConfig, budget: int,
                     groups: Sequence[ColumnGroup], detector: settings.DetectorSettings) -> dict[str, Any]:
     """What shapes a row, as recorded beside the outputs and compared by --resume."""
+    from ..batch.config import config_to_dict
+    from ..batch.rows import fixed_columns
+
     return {"analysis": config_to_dict(config), "detector": detector.as_dict(), "memory_budget": budget,
             "nav_dir": None if args.nav_dir is None else os.path.abspath(args.nav_dir),
             "column_groups": [group.name for group in groups], "columns": fixed_columns(groups)}
@@ -143,6 +140,10 @@ def _batch_settings(args: argparse.Namespace, config: vardoln_cn0.AnalysisConfig
 def command_batch(args: argparse.Namespace) -> int:
     """The batch subcommand: failures to start or to write end as the command line's one-line errors
     (CommandError), option conflicts as its usage errors."""
+    # The batch machinery (pandas among it) is loaded only when a batch runs: `vardoln-cn0 --help`
+    # and the other subcommands start without it.
+    from ..batch.names import expand_paths
+
     paths, skipped = expand_paths(args.paths)
     if not paths:
         raise CommandError(f"no recordings found ({skipped} files skipped: not recordings)")
@@ -159,6 +160,15 @@ def command_batch(args: argparse.Namespace) -> int:
 
 
 def _batch(args: argparse.Namespace, paths: list[str], skipped: int, store: Store | None) -> int:
+    from ..batch import rowfiles, workers
+    from ..batch.memory import default_memory_budget
+    from ..batch.qc_columns import qc_group
+    from ..batch.rows import fixed_columns
+    from ..batch.runners import analyze_iter
+    from ..batch.table import counts_line, format_table
+    from ..history.keeping import ENTRY_KEY, Keeping
+    from ..judge.assessment import created_now
+
     config = settings.from_arguments(args)
     detector = settings.detector_from_arguments(args)
     budget = default_memory_budget() if args.memory_budget is None else args.memory_budget

@@ -24,11 +24,12 @@ import stat
 from collections.abc import Iterator, Sequence
 from contextlib import contextmanager
 from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
-import pandas as pd
+if TYPE_CHECKING:
+    import pandas as pd
 
-from .entry import Entry
+    from .entry import Entry
 
 SCHEMA_VERSION = 1
 APPLICATION = "vardoln-cn0 station history"
@@ -79,7 +80,7 @@ CREATE TABLE station_days (
     station TEXT NOT NULL, day INTEGER NOT NULL, metric TEXT NOT NULL, value REAL, epochs INTEGER NOT NULL,
     PRIMARY KEY (station, day, metric)) WITHOUT ROWID;
 CREATE TABLE trend_cache (
-    station TEXT NOT NULL, metric TEXT NOT NULL, revision INTEGER NOT NULL, result TEXT NOT NULL,
+    station TEXT NOT NULL, metric TEXT NOT NULL, revision INTEGER NOT NULL, result BLOB NOT NULL,
     PRIMARY KEY (station, metric)) WITHOUT ROWID;
 """
 
@@ -317,6 +318,8 @@ class Store:
         """One table as a DataFrame (see TABLES); `where` filters it ("station = ?")."""
         if name not in TABLES and name != "trend_cache":
             raise ValueError(f"no table {name!r} in a station history store: one of {', '.join(TABLES)}")
+        import pandas as pd
+
         sql = f"SELECT * FROM {name}" + (f" WHERE {where}" if where else "")
         cursor = self._db.execute(sql, parameters)
         return pd.DataFrame.from_records(cursor.fetchall(), columns=[column[0] for column in cursor.description])

@@ -9,12 +9,16 @@ from __future__ import annotations
 import datetime
 import json
 import math
+import os
 import sqlite3
+import struct
 from collections.abc import Iterable, Sequence
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import asdict, dataclass, field
 from typing import Any
 
 import numpy as np
+import numpy.typing as npt
 
 from .. import _native
 from .store import Store
@@ -155,25 +159,57 @@ def _settings_difference(before: str, after: str) -> str:
     return ", ".join(changed) or "changed"
 
 
-def _series(metric: str, days: list[int], values: list[float | None], changes: Sequence[Change],
-            cached: dict[str, Any] | None) -> tuple[Series, dict[str, Any]]:
-    day_array = np.asarray(days, dtype=np.int64)
-    value_array = np.asarray([math.nan if value is None else value for value in values], dtype=np.float64)
-    if cached is None:
-        found = _native.trend(day_array, value_array)
-        cached = {"band_mean": np.asarray(found["band_mean"]).tolist(),
-                  "band_sigma": np.asarray(found["band_sigma"]).tolist(),
-                  "band_days": np.asarray(found["band_days"]).tolist(),
-                  "flagged": np.asarray(found["flagged"]).astype(bool).tolist(),
-                  "change_points": found["change_points"]}
+def _pack(found: dict[str, Any]) -> bytes:
+    """A series' numbers as the cache keeps them: the day count, the band means, sigmas, days used
+    and flags as arrays, then the change points as JSON."""
+    mean = np.asarray(found["band_mean"], dtype=np.float64)
+    return b"".join([struct.pack("<I", len(mean)), mean.tobytes(),
+                     np.asarray(found["band_sigma"], dtype=np.float64).tobytes(),
+                     np.asarray(found["band_days"], dtype=np.uint32).tobytes(),
+                     np.asarray(found["flagged"], dtype=np.uint8).tobytes(),
+                     json.dumps(found["change_points"]).encode()])
+
+
+def _unpack(packed: bytes) -> dict[str, Any]:
+    (count,) = struct.unpack_from("<I", packed)
+    at = 4
+    parts: dict[str, Any] = {}
+    for name, kind in (("band_mean", np.float64), ("band_sigma", np.float64), ("band_days", np.uint32),
+                       ("flagged", np.uint8)):
+        array = np.frombuffer(packed, dtype=kind, count=count, offset=at)
+        at += array.nbytes
+        parts[name] = array
+    parts["change_points"] = json.loads(packed[at:])
+    return parts
+
+
+def _series(metric: str, days: tuple[datetime.date, ...], values: npt.NDArray[np.float64], changes: Sequence[Change],
+            numbers: dict[str, Any]) -> Series:
     points = []
-    for point in cached["change_points"]:
+    for point in numbers["change_points"]:
         day = date_of(point["day"])
         causes = tuple(change.text for change in changes if abs((change.day - day).days) <= CAUSE_DAYS)
         points.append(ChangePoint(day, point["confidence"], point["mean_before"], point["mean_after"], causes))
-    return Series(metric, tuple(date_of(day) for day in days), tuple(value_array.tolist()),
-                  tuple(cached["band_mean"]), tuple(cached["band_sigma"]), tuple(cached["band_days"]),
-                  tuple(cached["flagged"]), tuple(points)), cached
+    return Series(metric, days, tuple(values.tolist()), tuple(numbers["band_mean"].tolist()),
+                  tuple(numbers["band_sigma"].tolist()), tuple(numbers["band_days"].tolist()),
+                  tuple(numbers["flagged"].astype(bool).tolist()), tuple(points))
+
+
+_pool: ThreadPoolExecutor | None = None
+
+
+def _trend_of(series: tuple[npt.NDArray[np.int64], npt.NDArray[np.float64]]) -> bytes:
+    return _pack(_native.trend(*series))
+
+
+def _trends_of(many: list[tuple[npt.NDArray[np.int64], npt.NDArray[np.float64]]]) -> list[bytes]:
+    """The native trends of many series, on every core: the core runs without the interpreter lock."""
+    global _pool
+    if len(many) < 2:
+        return [_trend_of(series) for series in many]
+    if _pool is None:
+        _pool = ThreadPoolExecutor(max_workers=os.cpu_count() or 1, thread_name_prefix="trends")
+    return list(_pool.map(_trend_of, many))
 
 
 def station_trends(store: Store, station: str, *, use_cache: bool = True) -> StationTrends:
@@ -190,25 +226,27 @@ def station_trends(store: Store, station: str, *, use_cache: bool = True) -> Sta
         days, values = by_metric.setdefault(metric, ([], []))
         days.append(day)
         values.append(value)
-    cache: dict[str, dict[str, Any]] = {}
+    cache: dict[str, bytes] = {}
     if use_cache:
         for metric, cached_revision, result in store.query(
                 "SELECT metric, revision, result FROM trend_cache WHERE station = ?", (station,)):
-            if cached_revision == revision:
-                cache[metric] = json.loads(result)
+            if cached_revision == revision and isinstance(result, bytes):
+                cache[metric] = result
+    metrics = sorted(by_metric, key=metric_order)
+    arrays = {metric: (np.asarray(by_metric[metric][0], dtype=np.int64),
+                       np.asarray([math.nan if value is None else value for value in by_metric[metric][1]],
+                                  dtype=np.float64)) for metric in metrics}
+    missing = [metric for metric in metrics if metric not in cache]
+    fresh = dict(zip(missing, _trends_of([arrays[metric] for metric in missing])))
     changes = equipment_changes(store, station)
-    series: list[Series] = []
-    fresh: list[tuple[str, str, int, str]] = []
-    for metric in sorted(by_metric, key=metric_order):
-        days, values = by_metric[metric]
-        made, numbers = _series(metric, days, values, changes, cache.get(metric))
-        series.append(made)
-        if metric not in cache:
-            fresh.append((station, metric, revision, json.dumps(numbers, allow_nan=True)))
+    dates = {day: date_of(day) for day in {day for days, _ in by_metric.values() for day in days}}
+    series = [_series(metric, tuple(dates[day] for day in by_metric[metric][0]), arrays[metric][1], changes,
+                      _unpack(cache[metric] if metric in cache else fresh[metric])) for metric in metrics]
     if fresh and use_cache:
         try:
             with store.transaction() as db:
-                db.executemany("INSERT OR REPLACE INTO trend_cache VALUES (?, ?, ?, ?)", fresh)
+                db.executemany("INSERT OR REPLACE INTO trend_cache VALUES (?, ?, ?, ?)",
+                               [(station, metric, revision, packed) for metric, packed in fresh.items()])
         except sqlite3.OperationalError:
             pass  # a store we may read but not write: the trends stand without the cache
     all_days = sorted({day for days, _ in by_metric.values() for day in days})
