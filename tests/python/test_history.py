@@ -291,3 +291,18 @@ def test_the_first_version_store_opens_and_takes_new_rows(tmp_path):
         assert len(opened.station_days) > len(before)
     trends = json.loads(cli("trends", store, "--station", "V1ST", "--json", "-").stdout)["stations"][0]
     assert trends["days"] == 61
+
+
+def test_monitor_keeps_each_window(tmp_path):
+    stream, store = tmp_path / "sept.rtcm3", tmp_path / "live.sqlite"
+    samples = REPO_ROOT / "samples"
+    cli("rtcm", samples / "SEPT265G.21O", "--msm", "7", "-o", stream)
+    shown = cli("monitor", stream, "--nav", samples / "SEPT2650.21P", "--date", "2021-09-22", "--window", "2",
+                "--store", store).stdout
+    grades = [line.split("grade ")[1].split(",")[0] for line in shown.splitlines() if " window " in line]
+    with history.open_store(store) as opened:
+        windows = opened.recordings.sort_values("start_ns")
+        assert list(windows.kind) == ["window"] * 3 and set(windows.station) == {"SEPT"}
+        assert list(windows.epochs) == [120, 120, 120] and list(windows.grade) == grades
+        assert set(windows.receiver_type) == {"SEPT MOSAIC-X5"}  # from the stream's 1033
+        assert set(opened.station_days.epochs) == {360}
