@@ -12,7 +12,7 @@ from typing import TYPE_CHECKING
 from ..judge import settings
 from ..render import summary
 from .support import (EXIT_DONE, CommandError, NothingToJudgeExit, add_recording_arguments, add_store_arguments,
-                      check_plotting, exit_statuses_text, open_store_for, write, write_plots)
+                      check_plotting, exit_statuses_text, store_of, write, write_plots)
 
 if TYPE_CHECKING:
     import vardoln_cn0
@@ -90,12 +90,8 @@ def _assess(args: argparse.Namespace, worker: PlotWorker | None) -> Assessment:
 
 
 def command_analyze(args: argparse.Namespace) -> int:
-    store = open_store_for(args)
-    try:
+    with store_of(args) as store:
         return _run(args, store)
-    finally:
-        if store is not None:
-            store.close()
 
 
 def _run(args: argparse.Namespace, store: Store | None) -> int:

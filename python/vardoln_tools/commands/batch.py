@@ -15,7 +15,7 @@ from typing import TYPE_CHECKING, Any
 
 from ..judge import settings
 from .support import (EXIT_BY_SIGNAL, EXIT_DONE, EXIT_ERROR, EXIT_NOTHING_TO_JUDGE, EXIT_USAGE, CommandError,
-                      add_store_arguments, exit_statuses_text, open_store_for)
+                      add_store_arguments, exit_statuses_text, store_of)
 
 if TYPE_CHECKING:
     import vardoln_cn0
@@ -151,12 +151,8 @@ def command_batch(args: argparse.Namespace) -> int:
         args.parser.error("--parquet needs --jsonl: the Parquet file is made from its rows")
     if args.resume and not (args.jsonl or args.csv or args.store):
         args.parser.error("--resume needs the --jsonl or --csv output or the --store to continue")
-    store = open_store_for(args)
-    try:
+    with store_of(args) as store:
         return _batch(args, paths, skipped, store)
-    finally:
-        if store is not None:
-            store.close()
 
 
 def _batch(args: argparse.Namespace, paths: list[str], skipped: int, store: Store | None) -> int:

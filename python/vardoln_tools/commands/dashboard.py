@@ -4,7 +4,7 @@ from __future__ import annotations
 
 import argparse
 
-from .support import EXIT_DONE, CommandError
+from .support import EXIT_DONE, CommandError, existing_store
 
 
 def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
@@ -24,14 +24,9 @@ def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -
 
 
 def command_dashboard(args: argparse.Namespace) -> int:
-    from ..history import StoreError, open_store
     from ..history.site import write_site
 
-    try:
-        store = open_store(args.store)
-    except StoreError as error:
-        raise CommandError(str(error)) from None
-    with store:
+    with existing_store(args.store) as store:
         try:
             result = write_site(store, args.output, args.title)
         except OSError as error:

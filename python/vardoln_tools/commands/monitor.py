@@ -15,7 +15,7 @@ if TYPE_CHECKING:
     from ..history import Store
     from ..monitor import StreamSpec
 
-from .support import EXIT_DONE, CommandError, add_store_arguments, exit_statuses_text, open_store_for
+from .support import EXIT_DONE, CommandError, add_store_arguments, exit_statuses_text, store_of
 
 MONITOR_MEANINGS = {
     0: "done: every stream ended (files and standard input) or the monitor was stopped",
@@ -135,12 +135,8 @@ def command_monitor(args: argparse.Namespace) -> int:
         raise CommandError("no stream given: name a SOURCE or --sources FILE")
     if not args.window > 0 or not args.outage > 0:
         raise CommandError("--window and --outage must be above 0")
-    store = open_store_for(args)
-    try:
+    with store_of(args) as store:
         return _monitor(args, streams, store)
-    finally:
-        if store is not None:
-            store.close()
 
 
 def _monitor(args: argparse.Namespace, streams: list[StreamSpec], store: Store | None) -> int:

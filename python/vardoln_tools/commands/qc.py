@@ -11,7 +11,7 @@ from typing import TYPE_CHECKING, Any
 from ..judge import settings
 from ..render.summary import quality_lines, table
 from .support import (EXIT_DONE, EXIT_MEANINGS, EXIT_NOTHING_TO_JUDGE, CommandError, NothingToJudgeExit,
-                      add_recording_arguments, add_store_arguments, check_plotting, exit_statuses_text, open_store_for,
+                      add_recording_arguments, add_store_arguments, check_plotting, exit_statuses_text, store_of,
                       write, write_plots)
 
 if TYPE_CHECKING:
@@ -153,12 +153,8 @@ def _nothing_at_all(report: QcReport) -> bool:
 
 def command_qc(args: argparse.Namespace) -> int:
     """Runs `vardoln-cn0 qc`: the summary on stdout, then the files asked for; the exit status."""
-    store = open_store_for(args)
-    try:
+    with store_of(args) as store:
         return _qc(args, store)
-    finally:
-        if store is not None:
-            store.close()
 
 
 def _qc(args: argparse.Namespace, store: Store | None) -> int:

@@ -6,10 +6,11 @@ and the parser (`cli`) import it; it imports none of them."""
 from __future__ import annotations
 
 import argparse
+import contextlib
 import importlib.util
 import os
 import signal
-from collections.abc import Callable, Iterable, Mapping
+from collections.abc import Callable, Iterable, Iterator, Mapping
 from types import ModuleType
 from typing import TYPE_CHECKING, TypeVar
 
@@ -174,14 +175,28 @@ def add_store_arguments(parser: argparse.ArgumentParser, what: str = "the record
                             "or of the file name)")
 
 
-def open_store_for(args: argparse.Namespace) -> Store | None:
+@contextlib.contextmanager
+def store_of(args: argparse.Namespace) -> Iterator[Store | None]:
     """The store of --store, opened (made when missing) before any work, so that a refused file
-    stops the command before it starts; None without --store."""
+    stops the command before it starts, and closed at the end; None without --store."""
     if not getattr(args, "store", None):
-        return None
+        yield None
+        return
     from ..history import Store, StoreError
 
     try:
-        return Store(args.store)
+        store = Store(args.store)
+    except StoreError as error:
+        raise CommandError(str(error)) from None
+    with store:
+        yield store
+
+
+def existing_store(path: str) -> Store:
+    """A store to read (trends, dashboard, export): a file that is none is the command's error."""
+    from ..history import StoreError, open_store
+
+    try:
+        return open_store(path)
     except StoreError as error:
         raise CommandError(str(error)) from None

@@ -7,7 +7,7 @@ import datetime
 import json
 import math
 
-from .support import EXIT_DONE, CommandError, write
+from .support import EXIT_DONE, CommandError, existing_store, write
 
 
 def add_command(commands: argparse._SubParsersAction[argparse.ArgumentParser]) -> None:
@@ -69,14 +69,9 @@ def lines_of(record: dict[str, object]) -> list[str]:
 
 
 def command_trends(args: argparse.Namespace) -> int:
-    from ..history import StoreError, open_store
     from ..history.trends import as_dict, station_trends
 
-    try:
-        store = open_store(args.store)
-    except StoreError as error:
-        raise CommandError(str(error)) from None
-    with store:
+    with existing_store(args.store) as store:
         stations = store.stations()
         if args.station:
             wanted = [name.upper() for name in args.station]

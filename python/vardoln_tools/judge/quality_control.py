@@ -16,6 +16,7 @@ from __future__ import annotations
 import json
 import functools
 import math
+import weakref
 from collections.abc import Callable, Mapping
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any
@@ -440,6 +441,10 @@ def qc(obs_path: RecordingArg, nav_path: NavArg | None = None, min_elevation: fl
     return build_report(obs_path, nav_path, min_elevation, judge=True)
 
 
+# The reports made without an assessment, per recording loaded, for as long as it is held.
+_reports: weakref.WeakKeyDictionary[recording.Loaded, dict[tuple[float, str], QcReport]] = weakref.WeakKeyDictionary()
+
+
 def build_report(obs_path: RecordingArg, nav_path: NavArg | None, min_elevation: float, judge: bool,
                  config: vardoln_cn0.AnalysisConfig | None = None) -> QcReport:
     """The QcReport of a recording (a path, or a recording loaded already); with `judge`, its
@@ -457,7 +462,13 @@ def build_report(obs_path: RecordingArg, nav_path: NavArg | None, min_elevation:
     elevation = float(min_elevation)
     config = settings.analysis_config(min_elevation=elevation) if config is None else config
     # Coverage of the constellations that the C/N0 analysis judges, as its verdicts rest on it.
-    native = _native_table(loaded, None, elevation, True, "".join(settings.describe(config)["systems"]))
+    systems = "".join(settings.describe(config)["systems"])
+    # A batch asks twice for the same report of a recording (its QC columns and its station
+    # history): the second time it is the first one's.
+    made = _reports.setdefault(loaded, {})
+    if not judge and (elevation, systems) in made:
+        return made[(elevation, systems)]
+    native = _native_table(loaded, None, elevation, True, systems)
     table = native.table
     coverage = None if "coverage" not in table else coverage_frame(table["coverage"], obs, navs or [])
     completeness = None
@@ -475,7 +486,7 @@ def build_report(obs_path: RecordingArg, nav_path: NavArg | None, min_elevation:
         except assessment.NothingToJudge as nothing:
             judged_note = nothing.reason
     facts = table["facts"]
-    return QcReport(
+    report = QcReport(
         obs_path=obs, nav_paths=tuple(navs or ()), min_elevation=elevation,
         station=facts["marker_name"], receiver=facts["receiver_type"], antenna=facts["antenna_type"],
         start=native.attrs["obs_start"], end=native.attrs["obs_end"], epochs=int(table["epochs"]),
@@ -484,3 +495,6 @@ def build_report(obs_path: RecordingArg, nav_path: NavArg | None, min_elevation:
         slip_events=native.slip_events(), cn0=signal_stats_of(table["signal_stats"], obs, navs, elevation),
         completeness=completeness, completeness_note=note, coverage=coverage, assessment=judged,
         assessment_note=judged_note, facts=dict(facts))
+    if not judge:
+        made[(elevation, systems)] = report
+    return report
