@@ -139,7 +139,7 @@ def test_bad_option_is_a_usage_error(capsys, option):
 @pytest.mark.parametrize("options, message", [
     (["--workers", "0"], "argument --workers: expected a whole number of 1 or more, got '0'"),
     (["--parquet", "rows.parquet"], "--parquet needs --jsonl: the Parquet file is made from its rows"),
-    (["--resume"], "--resume needs the --jsonl or --csv output to continue"),
+    (["--resume"], "--resume needs the --jsonl or --csv output or the --store to continue"),
 ])
 def test_batch_option_checks_are_usage_errors(capsys, options, message):
     with pytest.raises(SystemExit) as stop:
