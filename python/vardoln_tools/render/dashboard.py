@@ -28,6 +28,9 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import Any
 
+import numpy as np
+import numpy.typing as npt
+
 from .._version import __version__
 
 
@@ -255,6 +258,21 @@ def _date_ticks(first: int, last: int) -> list[tuple[int, str]]:
     return ticks
 
 
+def _padded(values: Sequence[float], count: int) -> npt.NDArray[np.float64]:
+    """The first `count` values as an array, NaN where the sequence is shorter."""
+    out = np.full(count, math.nan)
+    given = np.asarray(values[:count], dtype=np.float64)
+    out[:given.size] = given
+    return out
+
+
+def _finite_clipped(values: Sequence[float], count: int) -> npt.NDArray[np.float64]:
+    """The first `count` values within the drawable range, NaN where not finite (or missing)."""
+    out = _padded(values, count)
+    out[~np.isfinite(out)] = math.nan
+    return np.clip(out, -_DRAW_LIMIT, _DRAW_LIMIT)
+
+
 def _clip(value: float) -> float:
     """The value within the drawable range; NaN stays NaN."""
     return value if abs(value) <= _DRAW_LIMIT or value != value else math.copysign(_DRAW_LIMIT, value)
@@ -295,23 +313,29 @@ def _path(xs: Sequence[int], ys: Sequence[int | None]) -> tuple[str, str]:
     round line cap)."""
     parts: list[str] = []
     dots: list[str] = []
-    run = 0
-    last_x = last_y = 0
-    for x, y in zip(xs, ys):
-        if run and (y is None or x - last_x != 1):
-            if run == 1:
-                dots.append(parts.pop() + "h0")
-            run = 0
+    start: int | None = None
+    runs: list[tuple[int, int]] = []  # [start, end) of each run of consecutive days with a value
+    for index, y in enumerate(ys):
         if y is None:
+            if start is not None:
+                runs.append((start, index))
+                start = None
+        elif start is None:
+            start = index
+        elif xs[index] - xs[index - 1] != 1:
+            runs.append((start, index))
+            start = index
+    if start is not None:
+        runs.append((start, len(ys)))
+    for first, end in runs:
+        if end - first == 1:
+            dots.append(f"M{xs[first]},{ys[first]}h0")
             continue
-        if run == 0:
-            parts.append(f"M{x},{y}")
-        else:
-            parts.append(("l" if run == 1 else " ") + _pair(x - last_x, y - last_y))
-        run += 1
-        last_x, last_y = x, y
-    if run == 1:
-        dots.append(parts.pop() + "h0")
+        steps = []
+        for index in range(first + 1, end):
+            step = ys[index] - ys[index - 1]  # type: ignore[operator]
+            steps.append(f"{xs[index] - xs[index - 1]}{step}" if step < 0 else f"{xs[index] - xs[index - 1]} {step}")
+        parts.append(f"M{xs[first]},{ys[first]}l" + " ".join(steps))
     return "".join(parts), "".join(dots)
 
 
@@ -355,24 +379,32 @@ def _series_svg(series: Series, frame: _Frame, view: StationView) -> str:
     """The inline SVG of one series: band, mean, values, flagged days, change points, equipment
     changes and event days, with labelled axes."""
     count = min(len(series.days), len(series.values))
-    xs = [series.days[i].toordinal() - frame.first for i in range(count)]
-    values = [_clip(v) if math.isfinite(v) else math.nan for v in series.values[:count]]
-    means = [_clip(m) if i < len(series.band_mean) and math.isfinite(m := series.band_mean[i]) else math.nan
-             for i in range(count)]
-    sigmas = [s if i < len(series.band_sigma) and math.isfinite(s := series.band_sigma[i]) and s >= 0 else math.nan
-              for i in range(count)]
-    uppers = [_clip(m + 2 * s) for m, s in zip(means, sigmas)]
-    lowers = [_clip(m - 2 * s) for m, s in zip(means, sigmas)]
+    xs = [day.toordinal() - frame.first for day in series.days[:count]]
+    # Whole arrays at once: a year of days is a few hundred points per plot and hundreds of plots
+    # per network. Not finite values become NaN, the others are kept within the drawable range.
+    values = _finite_clipped(series.values, count)
+    means = _finite_clipped(series.band_mean, count)
+    sigmas = _padded(series.band_sigma, count)
+    sigmas[~(np.isfinite(sigmas) & (sigmas >= 0))] = math.nan  # NaN, infinities and negative spreads draw no band
+    with np.errstate(invalid="ignore", over="ignore"):
+        uppers = np.clip(means + 2 * sigmas, -_DRAW_LIMIT, _DRAW_LIMIT)
+        lowers = np.clip(means - 2 * sigmas, -_DRAW_LIMIT, _DRAW_LIMIT)
 
-    drawn = [v for v in values + uppers + lowers if math.isfinite(v)] or [v for v in means if math.isfinite(v)]
-    low, high = (min(drawn), max(drawn)) if drawn else (0.0, 1.0)
+    drawn_values = np.concatenate([values, uppers, lowers])
+    drawn_values = drawn_values[np.isfinite(drawn_values)]
+    if not drawn_values.size:
+        drawn_values = means[np.isfinite(means)]
+    drawn = drawn_values.size > 0
+    low, high = (float(drawn_values.min()), float(drawn_values.max())) if drawn else (0.0, 1.0)
     pad = (high - low) * 0.06 if high > low else max(abs(high) * 0.05, 1e-9 if high else 1.0)
     low, high = _clip(low - pad), _clip(high + pad)
     # Halves keep every difference finite, whatever the drawn values.
     half_span = high * 0.5 - low * 0.5
 
-    def units(value: float) -> int | None:
-        return round((value * 0.5 - low * 0.5) / half_span * Y_UNITS) if math.isfinite(value) else None
+    def units(array: npt.NDArray[np.float64]) -> list[int | None]:
+        with np.errstate(invalid="ignore", over="ignore"):
+            scaled = np.rint((array * 0.5 - low * 0.5) / half_span * Y_UNITS)  # half to even, as round()
+        return [int(value) if value == value else None for value in scaled.tolist()]
 
     height = PLOT_BOTTOM - PLOT_TOP
     out = [f'<svg class="plot" viewBox="0 0 {SVG_WIDTH} {SVG_HEIGHT}" width="{SVG_WIDTH}" height="{SVG_HEIGHT}" '
@@ -391,9 +423,9 @@ def _series_svg(series: Series, frame: _Frame, view: StationView) -> str:
         out.append(f'<text class="nd" x="{(PLOT_LEFT + PLOT_RIGHT) // 2}" y="{(PLOT_TOP + PLOT_BOTTOM) // 2}">'
                    'no data</text>')
 
-    value_units = [units(v) for v in values]
-    band = _band_path(xs, [units(v) for v in uppers], [units(v) for v in lowers])
-    mean_line, mean_dots = _path(xs, [units(v) for v in means])
+    value_units = units(values)
+    band = _band_path(xs, units(uppers), units(lowers))
+    mean_line, mean_dots = _path(xs, units(means))
     line, dots = _path(xs, value_units)
     out.append(f'<g class="data" transform="translate({frame.x(frame.first):.3f} {PLOT_BOTTOM}) '
                f'scale({frame.slot:.6g} {-height / Y_UNITS:.6g})">')
