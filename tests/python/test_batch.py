@@ -6,6 +6,8 @@ import json
 import pytest
 
 import vardoln_cn0 as v
+from vardoln_tools.history.entry import Entry
+from vardoln_tools.history.keeping import ENTRY_KEY, Keeping
 from vardoln_tools import batch, commands
 from vardoln_tools.batch import recording
 from vardoln_tools.tables.visibility import visibility_summary
@@ -159,16 +161,19 @@ def test_cluster_rows_equal_thread_rows(small_jobs, bad_files):
     distributed = pytest.importorskip("dask.distributed")
     config = v.AnalysisConfig(systems=["G", "R"], anomaly_sensitivity=0.8, min_elevation=7.5)
     paths = [*small_jobs, *bad_files]
-    local = batch.analyze_many(paths, nav=small_jobs, config=config, progress=False)
+    # What the station history keeps of each recording comes back with its row, from the cluster too.
+    keeping = Keeping({"min_elevation": 7.5})
+    local = batch.analyze_many(paths, nav=small_jobs, config=config, progress=False, keeping=keeping)
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True, dashboard_address=None,
                                   host="127.0.0.1") as cluster, distributed.Client(cluster) as client:
         fields = batch.config_to_dict(config)
         rebuild = lambda f: batch.config_to_dict(batch.config_from_dict(f))  # noqa: E731
         on_worker = client.submit(rebuild, fields).result()
         remote = batch.analyze_many(paths, nav=small_jobs, config=config, scheduler=cluster.scheduler_address,
-                                    progress=False)
+                                    progress=False, keeping=keeping)
     assert on_worker == fields
     assert remote == local
+    assert [isinstance(row.get(ENTRY_KEY), Entry) for row in remote] == [True] * len(small_jobs) + [False] * len(bad_files)
     assert [row["error"] is None for row in remote] == [True] * len(small_jobs) + [False] * len(bad_files)
 
 
