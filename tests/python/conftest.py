@@ -159,3 +159,9 @@ def rtklib_caster(data, repeat=True, pause_s=0.01):
         process.wait()
         connection.close()
         feed.close()
+
+
+def browser_environment():
+    """The environment for a browser started by a test: without the sanitizer runtime that the
+    sanitized test stage preloads into every process (a browser does not start under it)."""
+    return {name: value for name, value in os.environ.items() if name != "LD_PRELOAD"}

@@ -14,6 +14,8 @@ from pathlib import Path
 
 import pytest
 
+from conftest import browser_environment
+
 from vardoln_tools.render import dashboard
 from vardoln_tools.render.dashboard import ChangeMark, Series, StationView, write_dashboard
 
@@ -220,7 +222,8 @@ def test_pages_render_in_chromium(tmp_path):
     def dump(url):
         run = subprocess.run([browser, "--headless", "--no-sandbox", "--disable-gpu", "--enable-logging=stderr",
                               "--v=0", f"--user-data-dir={tmp_path / 'profile'}", "--dump-dom", url],
-                             capture_output=True, text=True, timeout=120, check=True)
+                             capture_output=True, text=True, timeout=120, check=True,
+                             env=browser_environment())
         # Every console message, errors of the page's script among them, is logged as CONSOLE.
         assert ":CONSOLE" not in run.stderr, run.stderr
         return run.stdout

@@ -16,7 +16,7 @@ from pathlib import Path
 import numpy as np
 import pytest
 
-from conftest import REPO_ROOT, real_file
+from conftest import REPO_ROOT, browser_environment, real_file
 from history_data import synthetic_entry
 from test_dashboard import Links
 from vardoln_tools import _native, history
@@ -98,7 +98,8 @@ def test_multiday_recordings_through_batch_trends_and_export(tmp_path):
     for page in (site / "index.html", site / "stations" / "NYA1.html") if browser else ():
         run = subprocess.run([browser, "--headless", "--no-sandbox", "--disable-gpu", "--enable-logging=stderr",
                               "--v=0", f"--user-data-dir={tmp_path / 'profile'}", "--dump-dom", page.as_uri()],
-                             capture_output=True, text=True, timeout=120, check=True)
+                             capture_output=True, text=True, timeout=120, check=True,
+                             env=browser_environment())
         assert ":CONSOLE" not in run.stderr, run.stderr
         assert "<table" in run.stdout or "<svg" in run.stdout
     assert "0 station pages drawn, 3 kept" in cli("dashboard", store, "-o", site).stdout
