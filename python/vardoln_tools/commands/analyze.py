@@ -149,7 +149,7 @@ def store_assessment(store: Store, args: argparse.Namespace, judged: Assessment,
     from ..history.entry import entry_for
 
     assert judged.recording is not None
-    entry = entry_for(judged.recording, judged, judged.settings, station=args.station, source=args.obs)
+    entry = entry_for(judged.recording, judged, judged.settings, station=args.station)
     if entry is None:
         print(f"Store          not kept: {args.obs} has no dated epoch")
         return

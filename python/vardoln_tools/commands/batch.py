@@ -179,7 +179,7 @@ def _batch(args: argparse.Namespace, paths: list[str], skipped: int, store: Stor
     except OSError as error:
         raise CommandError(str(error)) from None
     done = {os.path.abspath(row["path"]): row for row in files.rows}
-    kept_settings = settings.describe(config) | detector.as_dict()
+    kept_settings = settings.judged_settings(config, detector)
     keeping = None if store is None and args.report_dir is None else Keeping(kept_settings, args.station,
                                                                               args.report_dir)
     stored: set[str] = set()

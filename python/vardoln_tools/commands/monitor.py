@@ -147,7 +147,7 @@ def _monitor(args: argparse.Namespace, streams: list[StreamSpec], store: Store |
     keeping = None
     if store is not None:
         config = settings.analysis_config(args.min_elevation, args.systems)
-        keeping = Keeping(settings.describe(config) | settings.detector_from_arguments(args).as_dict(), args.station)
+        keeping = Keeping(settings.judged_settings(config, settings.detector_from_arguments(args)), args.station)
     try:
         monitor = Monitor(streams, window_s=args.window * 60.0, outage_s=args.outage,
                           detector=settings.detector_from_arguments(args), min_elevation=args.min_elevation,

@@ -179,8 +179,9 @@ def _qc(args: argparse.Namespace, store: Store | None) -> int:
         from ..history.entry import entry_for
         from ..judge.assessment import created_now
 
-        kept = report.assessment.settings if report.assessment is not None else {"min_elevation": args.min_elevation}
-        entry = entry_for(loaded, report.assessment, kept, report=report, station=args.station, source=args.obs)
+        kept = settings.judged_settings(settings.analysis_config(min_elevation=args.min_elevation),
+                                        settings.DetectorSettings())
+        entry = entry_for(loaded, report.assessment, kept, report=report, station=args.station)
         if entry is not None:
             store.write(entry, created_now())
             written.append(f"Store          {args.store}: {entry.recording['station']} {report.start} kept")

@@ -8,6 +8,7 @@ from __future__ import annotations
 import hashlib
 import json
 import math
+import os
 from collections.abc import Mapping
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any
@@ -62,27 +63,28 @@ def _text(value: Any) -> str:
     return "" if value is None else str(value).strip()
 
 
-def entry_of(report: QcReport, judged: Assessment | None, settings: Mapping[str, Any], *, source: str | None = None,
-             station: str | None = None, kind: str = FILE, note: str | None = None) -> Entry | None:
+def entry_of(report: QcReport, judged: Assessment | None, settings: Mapping[str, Any], *, stream: str | None = None,
+             station: str | None = None) -> Entry | None:
     """The store's rows for a recording: its QC report (read with the recording's navigation data)
-    and, when it had something to judge, its assessment. `source` names the file or stream (the
-    observation path by default), `station` overrides the identity rule. None for a recording
-    without a single dated epoch: it has no span to key it by."""
+    and, when it had something to judge, its assessment. A recording file is named by its absolute
+    path (what `batch --resume` compares); a live stream's window by the stream's name. `station`
+    overrides the identity rule. None for a recording without a single dated epoch: it has no span
+    to key it by."""
     start, end = _nanoseconds(report.start), _nanoseconds(report.end)
     if start is None or end is None:
         return None
     facts = report.facts
-    named = source or report.obs_path
-    identity = station_identity(_text(facts.get("marker_name", report.station)), named, station)
-    antenna = _text(facts.get("antenna_type", report.antenna))
+    named = os.path.abspath(report.obs_path) if stream is None else stream
+    identity = station_identity(_text(report.station), named, station)
+    antenna = _text(report.antenna)
     position = facts.get("receiver_position")
     x, y, z = position if position else (None, None, None)
     quality = None if judged is None else judged.quality
     recording: dict[str, Any] = {
         "station": identity.station, "start_ns": start, "end_ns": end, "interval_s": float(report.interval),
-        "epochs": int(report.epochs), "kind": kind, "source": named, "identifier": identity.identifier,
+        "epochs": int(report.epochs), "kind": FILE if stream is None else WINDOW, "source": named, "identifier": identity.identifier,
         "marker_name": identity.marker_name, "marker_number": _text(facts.get("marker_number")),
-        "receiver_type": _text(facts.get("receiver_type", report.receiver)),
+        "receiver_type": _text(report.receiver),
         "receiver_version": _text(facts.get("receiver_version")),
         # The header's antenna field holds the type in 16 columns and the radome in the last 4.
         "antenna_type": antenna[:16].strip(), "antenna_radome": antenna[16:20].strip(),
@@ -101,7 +103,7 @@ def entry_of(report: QcReport, judged: Assessment | None, settings: Mapping[str,
         "nav_coverage": None if judged is None or judged.coverage is None else _number(judged.coverage.percent),
         "confirmation": None if judged is None else _number(judged.confirmation_rate),
         "mean_cn0": None if judged is None else _number(judged.result.mean_cn0),
-        "note": note if judged is not None else (note or report.assessment_note),
+        "note": None if judged is not None else report.assessment_note,
     }
     entry = Entry(recording)
     by_code = report.cn0.by_constellation
@@ -137,8 +139,8 @@ def entry_of(report: QcReport, judged: Assessment | None, settings: Mapping[str,
 
 
 def entry_for(loaded: recording.Loaded, judged: Assessment | None, settings: Mapping[str, Any], *,
-              report: QcReport | None = None, station: str | None = None, source: str | None = None,
-              kind: str = FILE, note: str | None = None) -> Entry | None:
+              report: QcReport | None = None, station: str | None = None, stream: str | None = None
+              ) -> Entry | None:
     """The store's rows for a recording loaded with its navigation data and judged (or None with
     nothing to judge): its QC report is made here, with the settings' elevation mask, unless the
     command made one already."""
@@ -146,4 +148,4 @@ def entry_for(loaded: recording.Loaded, judged: Assessment | None, settings: Map
 
     if report is None:
         report = build_report(loaded, None, float(settings.get("min_elevation", 10.0)), judge=False)
-    return entry_of(report, judged, settings, source=source, station=station, kind=kind, note=note)
+    return entry_of(report, judged, settings, stream=stream, station=station)

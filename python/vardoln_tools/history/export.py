@@ -9,31 +9,26 @@ from pathlib import Path
 
 import pandas as pd
 
-from .store import DAY_NS, TABLES, Store
+from .store import TABLES, Store
 
 
 class MissingPyarrow(Exception):
     pass
 
 
+# The year of a station-day (days since 1970), in SQL.
+_YEAR = "CAST(strftime('%Y', {day} * 86400, 'unixepoch') AS INTEGER) AS year"
+
+
 def _with_partitions(store: Store, table: str) -> pd.DataFrame:
+    """A table with the columns it is partitioned by: station (every table has it or takes its
+    recording's) and year (of the station-day or the recording's day; not for stations)."""
+    if table == "stations":
+        return store.table(table)
     if table in ("recordings", "station_days"):
-        frame = store.table(table)
-        days = frame["day"] if len(frame) else pd.Series([], dtype="int64")
-    elif table == "stations":
-        frame = store.table(table)
-        frame["year"] = pd.Series([], dtype="int64") if not len(frame) else 0
-        return frame
-    else:
-        # Child tables take the station and day of their recording.
-        cursor_frame = store.query(f"SELECT c.*, r.station, r.day FROM {table} c JOIN recordings r "
-                                   f"ON r.id = c.recording_id")
-        columns = [*store.table(table, "0").columns, "station", "day"]
-        frame = pd.DataFrame.from_records(cursor_frame, columns=columns)
-        days = frame["day"]
-        frame = frame.drop(columns="day")
-    frame["year"] = pd.to_datetime(days.astype("int64") * DAY_NS).dt.year if len(frame) else pd.Series([], dtype="int64")
-    return frame
+        return store.frame(f"SELECT *, {_YEAR.format(day='day')} FROM {table}")
+    return store.frame(f"SELECT c.*, r.station, {_YEAR.format(day='r.day')} FROM {table} c "
+                       "JOIN recordings r ON r.id = c.recording_id")
 
 
 def export_parquet(store: Store, directory: str | os.PathLike[str]) -> dict[str, int]:
@@ -53,8 +48,6 @@ def export_parquet(store: Store, directory: str | os.PathLike[str]) -> dict[str,
         if target.exists():
             shutil.rmtree(target)
         partitions = ["station"] if table == "stations" else ["station", "year"]
-        if table == "stations":
-            frame = frame.drop(columns="year")
         if len(frame):
             frame.to_parquet(target, partition_cols=partitions, index=False, basename_template="part-{i}.parquet")
         else:

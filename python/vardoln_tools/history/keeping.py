@@ -11,7 +11,7 @@ from collections.abc import Mapping
 from dataclasses import dataclass, field
 from typing import TYPE_CHECKING, Any
 
-from .entry import FILE, WINDOW, Entry, entry_for
+from .entry import Entry, entry_for
 
 if TYPE_CHECKING:
     from ..judge.assessment import Assessment
@@ -42,9 +42,7 @@ class Keeping:
 
     def entry(self, loaded: recording.Loaded, judged: Assessment | None, stream: str | None = None) -> Entry | None:
         """The store's rows of a recording file, or with `stream` of a live stream's window."""
-        source = os.path.abspath(loaded.obs_path) if stream is None else stream
-        entry = entry_for(loaded, judged, self.settings, station=self.station, source=source,
-                          kind=FILE if stream is None else WINDOW)
+        entry = entry_for(loaded, judged, self.settings, station=self.station, stream=stream)
         if entry is not None and self.report_dir is not None and judged is not None:
             entry.recording["report"] = self._write_report(entry, judged)
         return entry

@@ -182,15 +182,14 @@ class Store:
             names = {row[0] for row in self._db.execute("SELECT name FROM sqlite_master WHERE type = 'table'")}
             if exists and names and "store_info" not in names:
                 raise _refusal(self.path, "not a station history store (an SQLite database with other tables)")
-            if "store_info" in names:
-                self._check_version()
+            version = self._check_version() if "store_info" in names else 0
         except sqlite3.DatabaseError as error:
             if "file is not a database" in str(error):
                 raise _refusal(self.path, "not a station history store (not an SQLite database)") from None
             raise _refusal(self.path, f"damaged or not a station history store ({error})") from None
         # Valid so far: only now may the file change (WAL, the schema, an upgrade).
         try:
-            if not names or self._check_version() < SCHEMA_VERSION:
+            if version < SCHEMA_VERSION:
                 with self.transaction():
                     self._create_or_upgrade()
             self._db.execute("PRAGMA journal_mode = WAL")
@@ -214,19 +213,21 @@ class Store:
         # Inside the write lock: another process may have made or upgraded the store meanwhile.
         names = {row[0] for row in self._db.execute("SELECT name FROM sqlite_master WHERE type = 'table'")}
         if "store_info" not in names:
-            for statement in _SCHEMA.split(";"):
-                if statement.strip():
-                    self._db.execute(statement)
+            self._run_script(_SCHEMA)
             self._db.executemany("INSERT INTO store_info VALUES (?, ?)", [
                 ("application", APPLICATION), ("schema_version", str(SCHEMA_VERSION))])
             return
         version = self._check_version()
         while version < SCHEMA_VERSION:
-            for statement in UPGRADES[version].split(";"):
-                if statement.strip():
-                    self._db.execute(statement)
+            self._run_script(UPGRADES[version])
             version += 1
             self._db.execute("UPDATE store_info SET value = ? WHERE key = 'schema_version'", (str(version),))
+
+    def _run_script(self, script: str) -> None:
+        # One statement at a time: executescript would commit the transaction it runs in.
+        for statement in script.split(";"):
+            if statement.strip():
+                self._db.execute(statement)
 
     @contextmanager
     def transaction(self) -> Iterator[sqlite3.Connection]:
@@ -262,7 +263,6 @@ class Store:
         record = dict(entry.recording)
         record["day"] = day_of(record["start_ns"], record["end_ns"])
         record["stored_at"] = stored_at
-        record.setdefault("confirmation", None)
         for name in ("jamming", "interference", "spoofing"):
             if record.get(name) is not None:
                 record[name] = int(bool(record[name]))
@@ -314,22 +314,21 @@ class Store:
     def query(self, sql: str, parameters: Sequence[Any] | dict[str, Any] = ()) -> list[tuple[Any, ...]]:
         return self._db.execute(sql, parameters).fetchall()
 
-    def table(self, name: str, where: str = "", parameters: Sequence[Any] = ()) -> pd.DataFrame:
-        """One table as a DataFrame (see TABLES); `where` filters it ("station = ?")."""
-        if name not in TABLES and name != "trend_cache":
-            raise ValueError(f"no table {name!r} in a station history store: one of {', '.join(TABLES)}")
+    def frame(self, sql: str, parameters: Sequence[Any] = ()) -> pd.DataFrame:
+        """The rows of a query as a DataFrame, the columns named as the query names them."""
         import pandas as pd
 
-        sql = f"SELECT * FROM {name}" + (f" WHERE {where}" if where else "")
         cursor = self._db.execute(sql, parameters)
         return pd.DataFrame.from_records(cursor.fetchall(), columns=[column[0] for column in cursor.description])
 
+    def table(self, name: str, where: str = "", parameters: Sequence[Any] = ()) -> pd.DataFrame:
+        """One table as a DataFrame (see TABLES); `where` filters it ("station = ?")."""
+        if name not in TABLES:
+            raise ValueError(f"no table {name!r} in a station history store: one of {', '.join(TABLES)}")
+        return self.frame(f"SELECT * FROM {name}" + (f" WHERE {where}" if where else ""), parameters)
+
     def stations(self) -> list[str]:
         return [row[0] for row in self._db.execute("SELECT station FROM stations ORDER BY station")]
-
-    def revision(self, station: str) -> int:
-        row = self._db.execute("SELECT revision FROM stations WHERE station = ?", (station,)).fetchone()
-        return -1 if row is None else int(row[0])
 
     def __getattr__(self, name: str) -> pd.DataFrame:
         # store.recordings, store.station_days, ...: the tables as DataFrames

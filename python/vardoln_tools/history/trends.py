@@ -12,7 +12,7 @@ import math
 import os
 import sqlite3
 import struct
-from collections.abc import Iterable, Sequence
+from collections.abc import Sequence
 from concurrent.futures import ThreadPoolExecutor
 from dataclasses import asdict, dataclass, field
 from typing import Any
@@ -36,10 +36,6 @@ SYSTEM_ORDER = ("GPS", "GLONASS", "Galileo", "BeiDou", "QZSS", "IRNSS", "NavIC",
 
 def date_of(day: int) -> datetime.date:
     return EPOCH + datetime.timedelta(days=int(day))
-
-
-def day_number(date: datetime.date) -> int:
-    return (date - EPOCH).days
 
 
 def describe_metric(metric: str) -> tuple[str, str, bool | None]:
@@ -258,10 +254,6 @@ def station_trends(store: Store, station: str, *, use_cache: bool = True) -> Sta
     return StationTrends(station, identifier, marker_name or "", len(unique_days),
                          dates[unique_days[0]] if unique_days else None, dates[unique_days[-1]] if unique_days else None,
                          tuple(series), tuple(changes), tuple(event_days), revision)
-
-
-def all_trends(store: Store, stations: Iterable[str] | None = None) -> list[StationTrends]:
-    return [station_trends(store, station) for station in (store.stations() if stations is None else stations)]
 
 
 def as_dict(trends: StationTrends, since: datetime.date | None = None) -> dict[str, Any]:

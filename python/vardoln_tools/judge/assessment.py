@@ -486,7 +486,7 @@ def assess(obs_path: str | os.PathLike[str] | recording.Loaded, nav_paths: Seque
     obs, navs, native = loaded.obs_path, loaded.nav_paths, loaded.native
     config = settings.analysis_config() if config is None else config
     detector = settings.DetectorSettings() if detector is None else detector
-    shown_settings = settings.describe(config) | detector.as_dict()
+    shown_settings = settings.judged_settings(config, detector)
     systems = shown_settings["systems"]
 
     # Both release the interpreter lock while they compute.

@@ -465,9 +465,8 @@ def build_report(obs_path: RecordingArg, nav_path: NavArg | None, min_elevation:
     systems = "".join(settings.describe(config)["systems"])
     # A batch asks twice for the same report of a recording (its QC columns and its station
     # history): the second time it is the first one's.
-    made = _reports.setdefault(loaded, {})
-    if not judge and (elevation, systems) in made:
-        return made[(elevation, systems)]
+    if not judge and (elevation, systems) in _reports.get(loaded, {}):
+        return _reports[loaded][(elevation, systems)]
     native = _native_table(loaded, None, elevation, True, systems)
     table = native.table
     coverage = None if "coverage" not in table else coverage_frame(table["coverage"], obs, navs or [])
@@ -496,5 +495,5 @@ def build_report(obs_path: RecordingArg, nav_path: NavArg | None, min_elevation:
         completeness=completeness, completeness_note=note, coverage=coverage, assessment=judged,
         assessment_note=judged_note, facts=dict(facts))
     if not judge:
-        made[(elevation, systems)] = report
+        _reports.setdefault(loaded, {})[(elevation, systems)] = report
     return report

@@ -89,6 +89,12 @@ def describe(config: vardoln_cn0.AnalysisConfig) -> dict[str, Any]:
     }
 
 
+def judged_settings(config: vardoln_cn0.AnalysisConfig, detector: DetectorSettings) -> dict[str, Any]:
+    """The settings a recording is judged with, as every output shows them and the station
+    history keys them: the analysis's and the band detector's."""
+    return describe(config) | detector.as_dict()
+
+
 def setting_lines(settings: dict[str, Any]) -> list[tuple[str, str]]:
     """(label, value) pairs of the settings, as the summary and the report show them."""
     return [

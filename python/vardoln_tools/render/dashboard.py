@@ -611,32 +611,25 @@ def station_page(view: StationView, title: str, out_dir: Path) -> bytes:
 
     changes = sorted(((mark.day, series.label, mark, series.unit) for series in view.series
                       for mark in series.change_points), key=lambda item: (item[0], item[1]))
-    body.append("<h2>Change points</h2>")
-    if changes:
-        body.append(_table(["day", "series", "confidence", "mean before", "mean after", "unit", "causes"], [
-            f"<tr>{day_cell(day)}<td>{_esc(label)}</td><td class=\"num\">{_fraction(mark.confidence)}</td>"
-            f"<td class=\"num\">{format_value(mark.mean_before)}</td><td class=\"num\">{format_value(mark.mean_after)}"
-            f"</td><td>{_esc(unit)}</td><td>{_esc('; '.join(mark.causes))}</td></tr>"
-            for day, label, mark, unit in changes]))
-    else:
-        body.append('<p class="note">None.</p>')
-    body.append("<h2>Equipment changes</h2>")
-    if view.equipment_changes:
-        body.append(_table(["day", "change"], [f"<tr>{day_cell(day)}<td>{_esc(text)}</td></tr>"
-                                               for day, text in sorted(view.equipment_changes)]))
-    else:
-        body.append('<p class="note">None.</p>')
-    body.append("<h2>Days with events</h2>")
-    if view.event_days:
-        body.append(_table(["day", "event"], [f"<tr>{day_cell(day)}<td>{_esc(kind)}</td></tr>"
-                                              for day, kind in sorted(view.event_days)]))
-    else:
-        body.append('<p class="note">None.</p>')
+    body += _listing("Change points", ["day", "series", "confidence", "mean before", "mean after", "unit", "causes"], [
+        f"<tr>{day_cell(day)}<td>{_esc(label)}</td><td class=\"num\">{_fraction(mark.confidence)}</td>"
+        f"<td class=\"num\">{format_value(mark.mean_before)}</td><td class=\"num\">{format_value(mark.mean_after)}"
+        f"</td><td>{_esc(unit)}</td><td>{_esc('; '.join(mark.causes))}</td></tr>"
+        for day, label, mark, unit in changes])
+    body += _listing("Equipment changes", ["day", "change"], [f"<tr>{day_cell(day)}<td>{_esc(text)}</td></tr>"
+                                                             for day, text in sorted(view.equipment_changes)])
+    body += _listing("Days with events", ["day", "event"], [f"<tr>{day_cell(day)}<td>{_esc(kind)}</td></tr>"
+                                                           for day, kind in sorted(view.event_days)])
     if reports:
         body.append("<h2>Daily reports</h2>")
         body.append('<p class="reports">' + " ".join(f'<a href="{link}">{day.isoformat()}</a>'
                                                      for day, link in sorted(reports.items())) + "</p>")
     return _page(f"{view.station} - {title}", _STATION_STYLE, body)
+
+
+def _listing(title: str, headers: list[str], rows: list[str]) -> list[str]:
+    """A station page's section of a table, or of "None." without rows."""
+    return [f"<h2>{title}</h2>", _table(headers, rows) if rows else '<p class="note">None.</p>']
 
 
 def _columns(stations: Sequence[StationView],

@@ -23,7 +23,7 @@ with Store(target) as store:
     loaded = recording.load(str(REAL / "crinex" / "NYA100NOR_S_20241240000_01D_30S_MO.crx.gz"),
                             [str(REAL / "nav" / "NYA100NOR_S_20241240000_01D_GN.rnx")])
     judged = assessment.assess(loaded)
-    entry = entry_for(loaded, judged, judged.settings, source="NYA100NOR_S_20241240000_01D_30S_MO.crx.gz")
+    entry = entry_for(loaded, judged, judged.settings)
     assert entry is not None
     store.write(entry, "2026-12-09T00:00:00Z")
     for day in range(60):
